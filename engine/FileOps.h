@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <span>
+#include <sys/stat.h>
+
+namespace vexalo {
+
+// An operation's outcome: empty error means success. The message is a
+// sentence for the user, usually the system's reason (strerror).
+struct IoStatus {
+    int code = 0; // errno, or 0 for a reason of the program's own
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+    static IoStatus fromErrno(int err, const QString &what = {});
+    static IoStatus failure(const QString &message) { return {0, message}; }
+};
+
+struct ReadResult {
+    IoStatus status;
+    QByteArray data;
+    struct stat info {}; // of the file read (after links)
+};
+
+// Reads the whole file; a file too large for memory is a failure, not a crash.
+ReadResult readWholeFile(const QString &path);
+
+// True for a regular file or a link to one; folders and special files do not count.
+bool isRegularFile(const QString &path);
+
+// Refuses files the owner may not write, even for root, and any the process
+// may not write.
+IoStatus checkWritable(const QString &path, const struct stat &info);
+
+struct WriteOptions {
+    bool syncData = true;  // fsync before the rename, so a crash cannot leave a hole
+    // When set, the file must still be the one that was read (same inode,
+    // size and modification time) just before it is replaced.
+    const struct stat *expected = nullptr;
+    // Permission bits and owner for a file that does not exist yet.
+    const struct stat *modeFrom = nullptr;
+};
+
+// Replaces the file at path with exactly these bytes (the pieces in order),
+// through a temporary file in the same folder that is renamed over it. A link
+// stays a link: its target is rewritten. Keeps permission bits and, where
+// allowed, owner and group. On any failure the old file is left as it was and
+// no temporary file remains.
+IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
+                             const WriteOptions &options = {});
+IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options = {});
+
+// Renames within one folder and never replaces another file. A case-only
+// change works also where the file system ignores case.
+IoStatus renameNoReplace(const QString &folder, const QString &from, const QString &to);
+
+// Syncs the file system that holds path (used once at the end of a run).
+IoStatus syncFileSystemOf(const QString &path);
+
+// The prefix of the hidden temporary names the writer uses; a temporary left
+// by a killed run carries it and is never a user's file.
+QString temporaryPrefix();
+
+} // namespace vexalo

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace vexalo {
+
+enum class Outcome {
+    Replaced,
+    NotFound,
+    Protected,
+    Restored,
+    NotRestored,
+    Failed, // the file keeps its old content; reason says why
+};
+
+struct FileResult {
+    QString name; // exactly as it was given
+    Outcome outcome = Outcome::Failed;
+    QString reason; // only for Failed: the system's or the program's reason
+};
+
+// What the caller can rely on once a run has returned: with EachFile every
+// rewritten file is on the disk before its result is reported; with AtEnd the
+// file systems written to are synced once before the last result is reported.
+enum class Durability { EachFile, AtEnd, None };
+
+struct RunControl {
+    // Called as soon as a file is done, in the order of the names.
+    std::function<void(const FileResult &result, int index)> fileDone;
+    // Asked between two files; true stops the run there.
+    std::function<bool()> stopRequested;
+    Durability durability = Durability::AtEnd;
+};
+
+struct RunSummary {
+    QList<FileResult> results; // one per processed name, in order
+    bool stopped = false;      // the names after the last result were not touched
+};
+
+struct ReplaceJob {
+    QString folder;     // names are resolved here
+    QStringList names;  // plain names, processed in this order
+    QString findText;
+    QString replaceText;
+    bool caseSensitive = false;
+    bool makeBackups = false;
+    QString protectedExtensions;
+};
+
+struct RestoreJob {
+    QString folder;
+    QStringList names;
+};
+
+RunSummary runReplace(const ReplaceJob &job, const RunControl &control = {});
+RunSummary runRestore(const RestoreJob &job, const RunControl &control = {});
+
+// "name:  replaced" and so on; a failed file reads "name:  failed: reason".
+QString logLine(const FileResult &result);
+// The lines joined by CR LF, with none after the last.
+QString buildLog(const QList<FileResult> &results);
+
+} // namespace vexalo

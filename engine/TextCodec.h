@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+
+namespace vexalo {
+
+// A file is UTF-8 when its bytes are valid UTF-8 (plain ASCII included),
+// otherwise Latin-1, where every byte is one character and round-trips.
+enum class FileEncoding { Utf8, Latin1 };
+
+FileEncoding detectEncoding(QByteArrayView bytes);
+QString encodingName(FileEncoding encoding);
+QString decodeText(QByteArrayView bytes, FileEncoding encoding);
+// Empty optional when the text holds a character the encoding cannot carry.
+std::optional<QByteArray> encodeText(const QString &text, FileEncoding encoding);
+
+} // namespace vexalo
