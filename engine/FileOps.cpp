@@ -1,0 +1,429 @@
+// SPDX-License-Identifier: MIT
+#include "FileOps.h"
+
+#include "TextTools.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/uio.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vexalo {
+
+namespace {
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString systemReason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Closes a descriptor on every way out; close() errors matter only where the
+// caller checks them explicitly.
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release()
+    {
+        const int f = fd;
+        fd = -1;
+        return f;
+    }
+};
+
+QByteArray randomSuffix()
+{
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray s(8, Qt::Uninitialized);
+    for (char &c : s)
+        c = alphabet[QRandomGenerator::global()->bounded(int(sizeof alphabet - 1))];
+    return s;
+}
+
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    if (slash == 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
+// Writes everything or fails: a write() that writes fewer bytes than asked is
+// continued, never taken for success, and an error ends the write.
+int writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return EIO;
+        data += n;
+        size -= size_t(n);
+    }
+    return 0;
+}
+
+// Pieces of a few bytes each (many short matches) are gathered into one
+// buffer; long stretches go to the kernel straight from the caller's memory,
+// so a large file is never copied a second time.
+int writePieces(int fd, std::span<const QByteArrayView> pieces)
+{
+    constexpr size_t directThreshold = 64 * 1024;
+    constexpr size_t bufferSize = 1024 * 1024;
+    std::vector<char> buffer;
+    size_t used = 0;
+    auto flush = [&]() -> int {
+        const int err = writeAll(fd, buffer.data(), used);
+        used = 0;
+        return err;
+    };
+    for (const QByteArrayView &piece : pieces) {
+        const size_t size = size_t(piece.size());
+        if (size == 0)
+            continue;
+        if (size >= directThreshold) {
+            if (used > 0) {
+                if (const int err = flush())
+                    return err;
+            }
+            if (const int err = writeAll(fd, piece.data(), size))
+                return err;
+            continue;
+        }
+        if (buffer.empty())
+            buffer.resize(bufferSize);
+        if (used + size > bufferSize) {
+            if (const int err = flush())
+                return err;
+        }
+        std::memcpy(buffer.data() + used, piece.data(), size);
+        used += size;
+    }
+    return used > 0 ? flush() : 0;
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
+        && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+int syncFolder(const QByteArray &folder)
+{
+    Fd dir{::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0)
+        return errno;
+    if (::fsync(dir.fd) != 0 && errno != EINVAL)
+        return errno;
+    return 0;
+}
+
+} // namespace
+
+IoStatus IoStatus::fromErrno(int err, const QString &what)
+{
+    const QString reason = systemReason(err);
+    return {err, what.isEmpty() ? reason : what + QStringLiteral(": ") + reason};
+}
+
+QString temporaryPrefix()
+{
+    return QStringLiteral(".vexalo4-");
+}
+
+ReadResult readWholeFile(const QString &path)
+{
+    ReadResult result;
+    const QByteArray name = native(path);
+    // O_NONBLOCK: a FIFO given as a file must not hang the run; regular files
+    // read the same either way.
+    Fd file{::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+    if (file.fd < 0) {
+        const int err = errno;
+        struct stat link {};
+        if (err == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            result.status = {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
+        } else {
+            result.status = IoStatus::fromErrno(err);
+        }
+        return result;
+    }
+    if (::fstat(file.fd, &result.info) != 0) {
+        result.status = IoStatus::fromErrno(errno);
+        return result;
+    }
+    if (S_ISDIR(result.info.st_mode)) {
+        result.status = IoStatus::fromErrno(EISDIR);
+        return result;
+    }
+    if (!S_ISREG(result.info.st_mode)) {
+        result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is not a regular file"));
+        return result;
+    }
+    try {
+        qsizetype capacity = qsizetype(result.info.st_size);
+        result.data.resize(capacity);
+        qsizetype size = 0;
+        for (;;) {
+            if (size == capacity) {
+                // The file may have grown since fstat(): read until the end.
+                char probe[4096];
+                const ssize_t n = ::read(file.fd, probe, sizeof probe);
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    result.status = IoStatus::fromErrno(errno);
+                    result.data.clear();
+                    return result;
+                }
+                if (n == 0)
+                    break;
+                result.data.append(probe, n);
+                size += n;
+                capacity = result.data.size();
+                continue;
+            }
+            const ssize_t n = ::read(file.fd, result.data.data() + size, size_t(capacity - size));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                result.status = IoStatus::fromErrno(errno);
+                result.data.clear();
+                return result;
+            }
+            if (n == 0) {
+                result.data.truncate(size); // it shrank
+                break;
+            }
+            size += n;
+        }
+    } catch (const std::bad_alloc &) {
+        result.data = QByteArray();
+        result.status = IoStatus::failure(
+            QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
+                .arg(qint64(result.info.st_size)));
+        return result;
+    }
+    return result;
+}
+
+bool isRegularFile(const QString &path)
+{
+    struct stat info {};
+    return ::stat(native(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+IoStatus checkWritable(const QString &path, const struct stat &info)
+{
+    // Root may write anything; a file its owner marked read-only is still
+    // read-only to this program.
+    if (!(info.st_mode & S_IWUSR))
+        return IoStatus::failure(QCoreApplication::translate("FileOps", "the file is read-only"));
+    if (::access(native(path).constData(), W_OK) != 0)
+        return IoStatus::fromErrno(errno);
+    return {};
+}
+
+IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options)
+{
+    const QByteArrayView pieces[] = {bytes};
+    return writeFileAtomically(path, std::span<const QByteArrayView>(pieces), options);
+}
+
+IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
+                             const WriteOptions &options)
+{
+    QByteArray target = native(path);
+
+    // A link stays a link: the file it points to is the one rewritten.
+    struct stat linkInfo {};
+    if (::lstat(target.constData(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+        char *resolved = ::realpath(target.constData(), nullptr);
+        if (!resolved) {
+            const int err = errno;
+            if (err == ENOENT)
+                return {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
+            return IoStatus::fromErrno(err);
+        }
+        target = resolved;
+        std::free(resolved);
+    }
+
+    struct stat current {};
+    const bool exists = ::stat(target.constData(), &current) == 0;
+    if (!exists && errno != ENOENT)
+        return IoStatus::fromErrno(errno);
+    if (exists && S_ISDIR(current.st_mode))
+        return IoStatus::fromErrno(EISDIR);
+
+    const QByteArray folder = folderOf(target);
+
+    // The new content goes to an unnamed file first where the file system
+    // allows it, so a run killed while writing leaves nothing behind.
+    Fd temp;
+    QByteArray tempName; // set once the temporary has a name in the folder
+    bool anonymous = false;
+#ifdef O_TMPFILE
+    temp.fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    anonymous = temp.fd >= 0;
+#endif
+    if (!anonymous) {
+        for (int attempt = 0; attempt < 100 && temp.fd < 0; ++attempt) {
+            tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
+            temp.fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (temp.fd < 0 && errno != EEXIST)
+                return IoStatus::fromErrno(errno);
+        }
+        if (temp.fd < 0)
+            return IoStatus::fromErrno(EEXIST);
+    }
+
+    auto fail = [&](int err) {
+        if (!tempName.isEmpty())
+            ::unlink(tempName.constData());
+        return IoStatus::fromErrno(err);
+    };
+
+    // Permission bits and owner of the file being replaced (or those asked for
+    // a new file), so the rewrite changes nothing but the content.
+    const struct stat *like = exists ? &current : options.modeFrom;
+    mode_t mode = 0;
+    if (like) {
+        mode = like->st_mode & 07777;
+        if (like->st_uid != ::geteuid() || like->st_gid != ::getegid()) {
+            // Only root may give a file away; elsewhere the owner stays ours.
+            if (::fchown(temp.fd, like->st_uid, like->st_gid) != 0 && errno != EPERM)
+                return fail(errno);
+        }
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(temp.fd, mode) != 0)
+        return fail(errno);
+
+    if (const int err = writePieces(temp.fd, pieces))
+        return fail(err);
+    if (options.syncData && ::fdatasync(temp.fd) != 0)
+        return fail(errno);
+
+    if (options.expected) {
+        struct stat now {};
+        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected)) {
+            if (!tempName.isEmpty())
+                ::unlink(tempName.constData());
+            return {0, QCoreApplication::translate(
+                           "FileOps", "it was changed by another program while it was being processed; "
+                                      "its new content was left as it is")};
+        }
+    }
+
+    if (anonymous) {
+        const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
+        int err = EEXIST;
+        for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+            tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
+            err = ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, tempName.constData(), AT_SYMLINK_FOLLOW) == 0
+                ? 0
+                : errno;
+            if (err == ENOENT) // no /proc: root can still name it directly
+                err = ::linkat(temp.fd, "", AT_FDCWD, tempName.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+        }
+        if (err) {
+            tempName.clear(); // nothing was named, so nothing is left to remove
+            return IoStatus::fromErrno(err);
+        }
+    }
+
+    if (::close(temp.release()) != 0)
+        return fail(errno);
+    if (::rename(tempName.constData(), target.constData()) != 0)
+        return fail(errno);
+    tempName.clear();
+
+    if (options.syncData) {
+        if (const int err = syncFolder(folder))
+            return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "written, but not synced"));
+    }
+    return {};
+}
+
+IoStatus renameNoReplace(const QString &folder, const QString &from, const QString &to)
+{
+    if (from == to)
+        return {};
+    const QByteArray a = native(joinPath(folder, from));
+    const QByteArray b = native(joinPath(folder, to));
+    struct stat sa {};
+    if (::lstat(a.constData(), &sa) != 0)
+        return IoStatus::fromErrno(errno);
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+        return {};
+    int err = errno;
+    if (err == EEXIST) {
+        struct stat sb {};
+        if (::lstat(b.constData(), &sb) == 0 && sb.st_dev == sa.st_dev && sb.st_ino == sa.st_ino) {
+            // A file system that ignores case sees the new name as the file
+            // itself: go through a name of our own.
+            const QByteArray middle = native(joinPath(folder, temporaryPrefix())) + randomSuffix();
+            if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, middle.constData(), RENAME_NOREPLACE) != 0)
+                return IoStatus::fromErrno(errno);
+            if (::renameat2(AT_FDCWD, middle.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) != 0) {
+                err = errno;
+                ::rename(middle.constData(), a.constData());
+                return IoStatus::fromErrno(err);
+            }
+            return {};
+        }
+        return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to)};
+    }
+    if (err == EINVAL || err == ENOSYS) {
+        // No atomic "do not replace" here: a hard link fails on an existing
+        // name just the same, and the old name is removed afterwards.
+        if (::link(a.constData(), b.constData()) == 0) {
+            ::unlink(a.constData());
+            return {};
+        }
+        err = errno;
+        if (err == EEXIST)
+            return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to)};
+    }
+    return IoStatus::fromErrno(err);
+}
+
+IoStatus syncFileSystemOf(const QString &path)
+{
+    Fd fd{::open(native(path).constData(), O_RDONLY | O_CLOEXEC)};
+    if (fd.fd < 0)
+        return IoStatus::fromErrno(errno);
+    if (::syncfs(fd.fd) != 0)
+        return IoStatus::fromErrno(errno);
+    return {};
+}
+
+} // namespace vexalo

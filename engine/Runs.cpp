@@ -1,0 +1,271 @@
+// SPDX-License-Identifier: MIT
+#include "Runs.h"
+
+#include "FileOps.h"
+#include "ProtectedList.h"
+#include "Substitution.h"
+#include "TextCodec.h"
+#include "TextTools.h"
+
+#include <QCoreApplication>
+
+#include <QFile>
+
+#include <cerrno>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+namespace vexalo {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Runs", text);
+}
+
+// The find and replace texts in one file encoding, prepared once per run.
+struct EncodedTexts {
+    bool findRepresentable = false;
+    std::optional<Needle> needle;
+    std::optional<QByteArray> replacement;
+};
+
+class ReplaceContext {
+public:
+    explicit ReplaceContext(const ReplaceJob &job)
+        : m_job(job)
+    {
+    }
+
+    const EncodedTexts &texts(FileEncoding encoding)
+    {
+        std::optional<EncodedTexts> &slot = encoding == FileEncoding::Utf8 ? m_utf8 : m_latin1;
+        if (!slot) {
+            EncodedTexts t;
+            const std::optional<QByteArray> find = encodeText(m_job.findText, encoding);
+            t.findRepresentable = find.has_value();
+            if (find)
+                t.needle.emplace(*find, m_job.caseSensitive, encoding);
+            t.replacement = encodeText(m_job.replaceText, encoding);
+            slot = std::move(t);
+        }
+        return *slot;
+    }
+
+private:
+    const ReplaceJob &m_job;
+    std::optional<EncodedTexts> m_utf8;
+    std::optional<EncodedTexts> m_latin1;
+};
+
+FileResult failed(const QString &name, const QString &reason)
+{
+    return {name, Outcome::Failed, reason};
+}
+
+FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QString &name, bool syncEach,
+                      bool *wrote)
+{
+    if (isProtected(name, job.protectedExtensions))
+        return {name, Outcome::Protected, {}};
+
+    const QString path = joinPath(job.folder, name);
+    const ReadResult read = readWholeFile(path);
+    if (!read.status.ok())
+        return failed(name, read.status.error);
+    if (read.data.isEmpty())
+        return {name, Outcome::NotFound, {}};
+
+    const FileEncoding encoding = detectEncoding(read.data);
+    const EncodedTexts &texts = context.texts(encoding);
+    if (!texts.findRepresentable)
+        return {name, Outcome::NotFound, {}}; // the file cannot hold the text, so it does not occur
+
+    std::vector<Match> matches;
+    if (!texts.needle->isEmpty()) {
+        matches = texts.needle->findAll(read.data);
+        if (matches.empty())
+            return {name, Outcome::NotFound, {}};
+        if (!texts.replacement)
+            return failed(name, tr("the replacement text has characters that cannot be written in this "
+                                   "file's encoding (%1); the file was left unchanged")
+                                    .arg(encodingName(encoding)));
+    }
+
+    // Checked before the backup: a file that cannot be rewritten gets no
+    // backup either, and keeps any older one.
+    if (const IoStatus writable = checkWritable(path, read.info); !writable.ok())
+        return failed(name, writable.error);
+
+    if (job.makeBackups) {
+        WriteOptions backupOptions;
+        backupOptions.syncData = syncEach;
+        backupOptions.modeFrom = &read.info;
+        const IoStatus backup = writeFileAtomically(path + QStringLiteral(".old"), read.data, backupOptions);
+        if (!backup.ok())
+            return failed(name, tr("the backup could not be made, so the file was left unchanged: %1")
+                                    .arg(backup.error));
+        *wrote = true;
+    }
+
+    // An empty find text, or a replacement equal to every match, changes
+    // nothing: the file is not written at all.
+    const QByteArrayView replacement = texts.replacement ? QByteArrayView(*texts.replacement) : QByteArrayView();
+    bool changes = false;
+    for (const Match &m : matches) {
+        if (QByteArrayView(read.data).sliced(m.start, m.length) != replacement) {
+            changes = true;
+            break;
+        }
+    }
+    if (!changes)
+        return {name, Outcome::Replaced, {}};
+
+    // The unchanged stretches are written straight from the content read,
+    // with the replacement between them: no second copy of the file.
+    std::vector<QByteArrayView> pieces;
+    pieces.reserve(matches.size() * 2 + 1);
+    qsizetype from = 0;
+    const QByteArrayView content(read.data);
+    for (const Match &m : matches) {
+        pieces.push_back(content.sliced(from, m.start - from));
+        pieces.push_back(replacement);
+        from = m.start + m.length;
+    }
+    pieces.push_back(content.sliced(from));
+
+    WriteOptions options;
+    options.syncData = syncEach;
+    options.expected = &read.info;
+    const IoStatus written = writeFileAtomically(path, pieces, options);
+    if (!written.ok())
+        return failed(name, written.error);
+    *wrote = true;
+    return {name, Outcome::Replaced, {}};
+}
+
+FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote)
+{
+    const QString path = joinPath(job.folder, name);
+    const QString backupPath = path + QStringLiteral(".old");
+    if (!isRegularFile(backupPath))
+        return {name, Outcome::NotRestored, {}};
+
+    const ReadResult backup = readWholeFile(backupPath);
+    if (!backup.status.ok())
+        return failed(name, tr("the backup could not be read: %1").arg(backup.status.error));
+
+    const ReadResult current = readWholeFile(path);
+    if (current.status.ok()) {
+        if (const IoStatus writable = checkWritable(path, current.info); !writable.ok())
+            return failed(name, writable.error);
+    }
+
+    WriteOptions options;
+    options.syncData = syncEach;
+    options.modeFrom = &backup.info; // for a file that no longer exists
+    if (current.status.ok() && current.data == backup.data) {
+        // Already restored (a run that stopped before deleting the backup):
+        // nothing to write, only the backup to remove.
+    } else {
+        const IoStatus written = writeFileAtomically(path, backup.data, options);
+        if (!written.ok())
+            return failed(name, written.error);
+        *wrote = true;
+    }
+    // Only now that the file holds the backup's bytes may the backup go.
+    if (::unlink(QFile::encodeName(backupPath).constData()) != 0)
+        return failed(name, tr("the file was restored, but its backup could not be deleted: %1")
+                                .arg(IoStatus::fromErrno(errno).error));
+    return {name, Outcome::Restored, {}};
+}
+
+// Runs fn for each name in order, with the stop check between two files and
+// the durability promise kept before the last result is reported.
+template<typename Job, typename Fn>
+RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
+{
+    RunSummary summary;
+    const bool syncEach = control.durability == Durability::EachFile;
+    bool wroteAny = false;
+    std::optional<std::pair<FileResult, int>> pending;
+    auto report = [&] {
+        if (pending && control.fileDone)
+            control.fileDone(pending->first, pending->second);
+        pending.reset();
+    };
+    for (int i = 0; i < job.names.size(); ++i) {
+        if (control.stopRequested && control.stopRequested()) {
+            summary.stopped = true;
+            break;
+        }
+        bool wrote = false;
+        FileResult result = processOne(job.names.at(i), syncEach, &wrote);
+        wroteAny = wroteAny || wrote;
+        summary.results.append(result);
+        report();
+        pending.emplace(std::move(result), i);
+    }
+    if (wroteAny && control.durability == Durability::AtEnd) {
+        const IoStatus synced = syncFileSystemOf(job.folder);
+        if (!synced.ok() && pending) {
+            // Not on the disk yet: the user must not take the run as safe.
+            FileResult &last = summary.results.last();
+            if (last.outcome != Outcome::Failed) {
+                last = failed(last.name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+                pending->first = last;
+            }
+        }
+    }
+    report();
+    return summary;
+}
+
+} // namespace
+
+RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
+{
+    ReplaceContext context(job);
+    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote) {
+        return replaceOne(job, context, name, syncEach, wrote);
+    });
+}
+
+RunSummary runRestore(const RestoreJob &job, const RunControl &control)
+{
+    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote) {
+        return restoreOne(job, name, syncEach, wrote);
+    });
+}
+
+QString logLine(const FileResult &result)
+{
+    switch (result.outcome) {
+    case Outcome::Replaced:
+        return result.name + QStringLiteral(":  replaced");
+    case Outcome::NotFound:
+        return result.name + QStringLiteral(":  not found");
+    case Outcome::Protected:
+        return result.name + QStringLiteral(":  protected file");
+    case Outcome::Restored:
+        return result.name + QStringLiteral(":  restored");
+    case Outcome::NotRestored:
+        return result.name + QStringLiteral(":  not restored");
+    case Outcome::Failed:
+        break;
+    }
+    return result.name + QStringLiteral(":  failed: ") + result.reason;
+}
+
+QString buildLog(const QList<FileResult> &results)
+{
+    QStringList lines;
+    lines.reserve(results.size());
+    for (const FileResult &r : results)
+        lines.append(logLine(r));
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+} // namespace vexalo

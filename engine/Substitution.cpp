@@ -1,0 +1,284 @@
+// SPDX-License-Identifier: MIT
+#include "Substitution.h"
+
+#include <QChar>
+
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vexalo {
+
+namespace {
+
+using FoldTable = std::array<unsigned char, 256>;
+
+// ASCII letters only: what an ASCII needle needs in a UTF-8 file, where every
+// byte of 0x80 and above belongs to a longer character.
+constexpr FoldTable makeAsciiFold()
+{
+    FoldTable t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
+    return t;
+}
+
+// Latin-1 letter pairs: A-Z and the accented capitals 0xC0-0xDE, except the
+// multiplication sign 0xD7 whose partner 0xF7 is the division sign.
+constexpr FoldTable makeLatin1Fold()
+{
+    FoldTable t = makeAsciiFold();
+    for (int i = 0xC0; i <= 0xDE; ++i) {
+        if (i != 0xD7)
+            t[i] = static_cast<unsigned char>(i + 32);
+    }
+    return t;
+}
+
+constexpr FoldTable asciiFold = makeAsciiFold();
+constexpr FoldTable latin1Fold = makeLatin1Fold();
+
+// Decodes one character of valid UTF-8; returns its length in bytes.
+inline int decodeUtf8(const unsigned char *p, const unsigned char *end, char32_t *cp)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80) {
+        *cp = c;
+        return 1;
+    }
+    int len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+    if (end - p < len)
+        len = 1;
+    if (len == 1) { // not reached for valid UTF-8; keep going byte by byte
+        *cp = 0xFFFD;
+        return 1;
+    }
+    char32_t v = c & (0x7F >> len);
+    for (int k = 1; k < len; ++k)
+        v = (v << 6) | (p[k] & 0x3F);
+    *cp = v;
+    return len;
+}
+
+inline char32_t foldCodePoint(char32_t cp)
+{
+    return cp < 0x80 ? asciiFold[cp] : QChar::toCaseFolded(cp);
+}
+
+// The only characters outside ASCII whose simple case folding is an ASCII
+// letter: LATIN SMALL LETTER LONG S (to s) and KELVIN SIGN (to k).
+constexpr char longS[] = "\xC5\xBF";
+constexpr char kelvin[] = "\xE2\x84\xAA";
+
+} // namespace
+
+Needle::Needle(QByteArrayView needle, bool caseSensitive, FileEncoding encoding)
+    : m_needle(needle.toByteArray())
+{
+    if (caseSensitive || m_needle.isEmpty()) {
+        m_mode = Mode::Exact;
+        return;
+    }
+    if (encoding == FileEncoding::Latin1) {
+        m_mode = Mode::FoldBytes;
+        for (char &c : m_needle)
+            c = static_cast<char>(latin1Fold[static_cast<unsigned char>(c)]);
+        return;
+    }
+    bool ascii = true;
+    for (char c : m_needle)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    // The folded code points are kept for every UTF-8 needle: an ASCII needle
+    // falls back on them when the content holds one of the two characters
+    // that fold onto ASCII letters.
+    const auto *p = reinterpret_cast<const unsigned char *>(m_needle.constData());
+    const auto *end = p + m_needle.size();
+    while (p < end) {
+        char32_t cp;
+        p += decodeUtf8(p, end, &cp);
+        m_folded.push_back(foldCodePoint(cp));
+    }
+    if (ascii) {
+        m_mode = Mode::FoldBytes;
+        for (char &c : m_needle) {
+            c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
+            m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
+        }
+    } else {
+        m_mode = Mode::FoldUnicode;
+    }
+}
+
+qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from) const
+{
+    const auto *h = reinterpret_cast<const unsigned char *>(haystack.data());
+    const auto *nd = reinterpret_cast<const unsigned char *>(m_needle.constData());
+    const qsizetype n = haystack.size();
+    const qsizetype m = m_needle.size();
+    if (m == 0 || n - from < m)
+        return -1;
+    const qsizetype last = n - m; // the last start a match can have
+
+    const bool fold = m_mode == Mode::FoldBytes;
+    // One table serves both encodings: an ASCII needle never meets a byte of
+    // 0x80 and above that folds into ASCII, so the Latin-1 pairs do no harm.
+    const FoldTable &table = latin1Fold;
+    // Variants of the first and last needle byte: the byte itself and, when
+    // folding, every byte that folds onto it (at most two in these tables).
+    auto variants = [&](unsigned char folded, unsigned char *a, unsigned char *b) {
+        *a = folded;
+        *b = folded;
+        if (fold) {
+            for (int c = 0; c < 256; ++c) {
+                if (c != folded && table[c] == folded)
+                    *b = static_cast<unsigned char>(c);
+            }
+        }
+    };
+    unsigned char f1, f2, l1, l2;
+    variants(nd[0], &f1, &f2);
+    variants(nd[m - 1], &l1, &l2);
+
+    auto verify = [&](qsizetype pos) {
+        if (!fold)
+            return m <= 2 || std::memcmp(h + pos + 1, nd + 1, size_t(m - 2)) == 0;
+        for (qsizetype j = 1; j + 1 < m; ++j) {
+            if (table[h[pos + j]] != nd[j])
+                return false;
+        }
+        return true;
+    };
+
+    if (!fold && m == 1) {
+        const void *hit = std::memchr(h + from, nd[0], size_t(n - from));
+        return hit ? static_cast<const unsigned char *>(hit) - h : -1;
+    }
+
+    qsizetype i = from;
+#if defined(__SSE2__)
+    // Compare sixteen candidate starts at once on the first and the last byte
+    // of the needle; only starts that pass both are compared in full.
+    const __m128i F1 = _mm_set1_epi8(char(f1)), F2 = _mm_set1_epi8(char(f2));
+    const __m128i L1 = _mm_set1_epi8(char(l1)), L2 = _mm_set1_epi8(char(l2));
+    for (; i + 15 <= last; i += 16) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i));
+        const __m128i lastB = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i + m - 1));
+        const __m128i eqF = _mm_or_si128(_mm_cmpeq_epi8(first, F1), _mm_cmpeq_epi8(first, F2));
+        const __m128i eqL = _mm_or_si128(_mm_cmpeq_epi8(lastB, L1), _mm_cmpeq_epi8(lastB, L2));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(eqF, eqL)));
+        while (mask) {
+            const qsizetype pos = i + __builtin_ctz(mask);
+            if (verify(pos))
+                return pos;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i <= last; ++i) {
+        const unsigned char a = h[i], z = h[i + m - 1];
+        if ((a == f1 || a == f2) && (z == l1 || z == l2) && verify(i))
+            return i;
+    }
+    return -1;
+}
+
+qsizetype Needle::findUnicode(QByteArrayView haystack, qsizetype from, qsizetype *length) const
+{
+    const auto *begin = reinterpret_cast<const unsigned char *>(haystack.data());
+    const auto *end = begin + haystack.size();
+    const auto *p = begin + from;
+    const char32_t first = m_folded.front();
+    while (p < end) {
+        char32_t cp;
+        const int len = decodeUtf8(p, end, &cp);
+        if (foldCodePoint(cp) == first) {
+            const unsigned char *q = p + len;
+            size_t k = 1;
+            for (; k < m_folded.size() && q < end; ++k) {
+                char32_t next;
+                const int l = decodeUtf8(q, end, &next);
+                if (foldCodePoint(next) != m_folded[k])
+                    break;
+                q += l;
+            }
+            if (k == m_folded.size()) {
+                *length = q - p;
+                return p - begin;
+            }
+        }
+        p += len;
+    }
+    return -1;
+}
+
+qsizetype Needle::findFrom(QByteArrayView haystack, qsizetype from, qsizetype *length) const
+{
+    if (m_mode == Mode::FoldUnicode)
+        return findUnicode(haystack, from, length);
+    *length = m_needle.size();
+    return findBytes(haystack, from);
+}
+
+std::vector<Match> Needle::findAll(QByteArrayView haystack) const
+{
+    std::vector<Match> matches;
+    if (m_needle.isEmpty())
+        return matches;
+    const bool unicode = m_mode == Mode::FoldUnicode
+        || (m_checkFoldToAscii
+            && (haystack.indexOf(QByteArrayView(longS)) >= 0 || haystack.indexOf(QByteArrayView(kelvin)) >= 0));
+    qsizetype from = 0;
+    for (;;) {
+        qsizetype length = 0;
+        const qsizetype pos = unicode ? findUnicode(haystack, from, &length) : findFrom(haystack, from, &length);
+        if (pos < 0)
+            break;
+        matches.push_back({pos, length});
+        from = pos + length; // matches never overlap and inserted text is never searched
+    }
+    return matches;
+}
+
+bool Needle::occursIn(QByteArrayView haystack) const
+{
+    if (m_needle.isEmpty())
+        return !haystack.isEmpty();
+    qsizetype length = 0;
+    if (m_mode == Mode::FoldUnicode
+        || (m_checkFoldToAscii
+            && (haystack.indexOf(QByteArrayView(longS)) >= 0 || haystack.indexOf(QByteArrayView(kelvin)) >= 0)))
+        return findUnicode(haystack, 0, &length) >= 0;
+    return findFrom(haystack, 0, &length) >= 0;
+}
+
+QByteArray substitute(QByteArrayView content, const std::vector<Match> &matches, QByteArrayView replacement)
+{
+    qsizetype size = content.size();
+    for (const Match &m : matches)
+        size += replacement.size() - m.length;
+    QByteArray out(size, Qt::Uninitialized);
+    char *dst = out.data();
+    qsizetype from = 0;
+    for (const Match &m : matches) {
+        std::memcpy(dst, content.data() + from, size_t(m.start - from));
+        dst += m.start - from;
+        if (!replacement.isEmpty())
+            std::memcpy(dst, replacement.data(), size_t(replacement.size()));
+        dst += replacement.size();
+        from = m.start + m.length;
+    }
+    std::memcpy(dst, content.data() + from, size_t(content.size() - from));
+    return out;
+}
+
+QByteArray substituteAll(QByteArrayView content, QByteArrayView find, QByteArrayView replacement,
+                         bool caseSensitive, FileEncoding encoding)
+{
+    const Needle needle(find, caseSensitive, encoding);
+    return substitute(content, needle.findAll(content), replacement);
+}
+
+} // namespace vexalo

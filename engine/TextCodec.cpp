@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "TextCodec.h"
+
+#include <cstring>
+
+namespace vexalo {
+
+namespace {
+
+bool isValidUtf8(const unsigned char *p, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i < n) {
+        // Most text is ASCII: check eight bytes at a time.
+        if (i + 8 <= n) {
+            quint64 chunk;
+            std::memcpy(&chunk, p + i, 8);
+            if ((chunk & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra;
+        char32_t min;
+        char32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1; min = 0x80; cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2; min = 0x800; cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3; min = 0x10000; cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= n) // truncated sequence at the end
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            const unsigned char d = p[i + k];
+            if ((d & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+FileEncoding detectEncoding(QByteArrayView bytes)
+{
+    return isValidUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size())
+        ? FileEncoding::Utf8
+        : FileEncoding::Latin1;
+}
+
+QString encodingName(FileEncoding encoding)
+{
+    return encoding == FileEncoding::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("Latin-1");
+}
+
+QString decodeText(QByteArrayView bytes, FileEncoding encoding)
+{
+    if (encoding == FileEncoding::Utf8)
+        return QString::fromUtf8(bytes);
+    return QString::fromLatin1(bytes);
+}
+
+std::optional<QByteArray> encodeText(const QString &text, FileEncoding encoding)
+{
+    if (encoding == FileEncoding::Latin1) {
+        for (QChar c : text) {
+            if (c.unicode() > 0xFF)
+                return std::nullopt;
+        }
+        return text.toLatin1();
+    }
+    // A lone surrogate (pasted from a broken source) has no UTF-8 form; writing
+    // a replacement character instead would change the text silently.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate())
+                return std::nullopt;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return std::nullopt;
+        }
+    }
+    return text.toUtf8();
+}
+
+} // namespace vexalo
