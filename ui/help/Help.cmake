@@ -1,0 +1,20 @@
+# SPDX-License-Identifier: MIT
+# Included by ui/CMakeLists.txt after vexalo_ui is defined: the Help menu's
+# pictures and the version that the About window shows.
+
+# Listed through qt_add_resources so that the pictures are registered on their
+# own, even from a static library.
+qt_add_resources(vexalo_ui vexalo_help_art
+    PREFIX /vexalo/help
+    BASE ${CMAKE_CURRENT_LIST_DIR}/art
+    FILES
+        ${CMAKE_CURRENT_LIST_DIR}/art/banner.png
+        ${CMAKE_CURRENT_LIST_DIR}/art/icon-main.png
+        ${CMAKE_CURRENT_LIST_DIR}/art/icon-viewer.png
+        ${CMAKE_CURRENT_LIST_DIR}/art/icon-about.png)
+
+# One source for the version: the project() line.
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/frmAbout.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+    VEXALO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+    VEXALO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+    VEXALO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
