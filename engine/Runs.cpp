@@ -205,8 +205,10 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
         FileResult result = processOne(job.names.at(i), syncEach, &wrote);
         wroteAny = wroteAny || wrote;
         summary.results.append(result);
-        report();
         pending.emplace(std::move(result), i);
+        // The last line waits for the sync at the end; the others go out at once.
+        if (i + 1 < job.names.size() || control.durability != Durability::AtEnd)
+            report();
     }
     if (wroteAny && control.durability == Durability::AtEnd) {
         const IoStatus synced = syncFileSystemOf(job.folder);

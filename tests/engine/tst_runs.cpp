@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: MIT
+#include "FileOps.h"
+#include "ProtectedList.h"
+#include "Runs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vexalo;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+struct stat statOf(const QString &path)
+{
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+// Every entry, hidden ones included: a leftover temporary must show up here.
+QStringList allEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+ReplaceJob job(const QString &folder, const QStringList &names, const QString &find, const QString &with)
+{
+    ReplaceJob j;
+    j.folder = folder;
+    j.names = names;
+    j.findText = find;
+    j.replaceText = with;
+    j.protectedExtensions = defaultProtectedExtensions();
+    return j;
+}
+
+} // namespace
+
+class tst_Runs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void outcomesAndLog()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("a.htm"), "<p>old</p>");
+        writeFile(dir.filePath("b.exe"), "old");
+        writeFile(dir.filePath("c.htm"), "nothing here");
+        const RunSummary run = runReplace(job(dir.path(), {"a.htm", "b.exe", "c.htm"}, "old", "new"));
+        QCOMPARE(buildLog(run.results), "a.htm:  replaced\r\nb.exe:  protected file\r\nc.htm:  not found");
+        QCOMPARE(readFile(dir.filePath("a.htm")), QByteArray("<p>new</p>")); // no CR LF appended
+        QCOMPARE(readFile(dir.filePath("b.exe")), QByteArray("old"));
+        QCOMPARE(readFile(dir.filePath("c.htm")), QByteArray("nothing here"));
+    }
+
+    void optionsOnDisk_data()
+    {
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<bool>("backups");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("insensitive, backup") << false << true << QByteArray("bye bye bye") << "f.txt:  replaced";
+        QTest::newRow("insensitive, no backup") << false << false << QByteArray("bye bye bye") << "f.txt:  replaced";
+        QTest::newRow("exact, backup") << true << true << QByteArray("Hello HELLO bye") << "f.txt:  replaced";
+    }
+    void optionsOnDisk()
+    {
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, backups);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        const QByteArray original = "Hello HELLO hello";
+        writeFile(dir.filePath("f.txt"), original);
+        ReplaceJob j = job(dir.path(), {"f.txt"}, "hello", "bye");
+        j.caseSensitive = caseSensitive;
+        j.makeBackups = backups;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(buildLog(run.results), line);
+        QCOMPARE(readFile(dir.filePath("f.txt")), expected);
+        QCOMPARE(QFile::exists(dir.filePath("f.txt.old")), backups);
+        if (backups)
+            QCOMPARE(readFile(dir.filePath("f.txt.old")), original);
+        QCOMPARE(allEntries(dir.path()).size(), backups ? 2 : 1);
+    }
+
+    void emptyFindAndEmptyFile()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("full.txt"), "x\r\n");
+        writeFile(dir.filePath("empty.txt"), "");
+        const struct stat before = statOf(dir.filePath("full.txt"));
+        ReplaceJob j = job(dir.path(), {"full.txt", "empty.txt"}, "", "zzz");
+        j.makeBackups = true;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(buildLog(run.results), "full.txt:  replaced\r\nempty.txt:  not found");
+        // Unchanged content is not written at all: same inode, same bytes.
+        QCOMPARE(readFile(dir.filePath("full.txt")), QByteArray("x\r\n"));
+        QCOMPARE(statOf(dir.filePath("full.txt")).st_ino, before.st_ino);
+        QCOMPARE(readFile(dir.filePath("full.txt.old")), QByteArray("x\r\n"));
+        QVERIFY(!QFile::exists(dir.filePath("empty.txt.old")));
+    }
+
+    void notFoundLeavesFileAndOlderBackup()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("a.txt"), "abc");
+        writeFile(dir.filePath("a.txt.old"), "older backup");
+        const struct stat before = statOf(dir.filePath("a.txt"));
+        ReplaceJob j = job(dir.path(), {"a.txt"}, "zzz", "y");
+        j.makeBackups = true;
+        QCOMPARE(buildLog(runReplace(j).results), "a.txt:  not found");
+        QCOMPARE(statOf(dir.filePath("a.txt")).st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        QCOMPARE(readFile(dir.filePath("a.txt.old")), QByteArray("older backup"));
+        // Found in a later run: the backup now holds the content before that run.
+        j.findText = "b";
+        runReplace(j);
+        QCOMPARE(readFile(dir.filePath("a.txt.old")), QByteArray("abc"));
+        QCOMPARE(readFile(dir.filePath("a.txt")), QByteArray("ayc"));
+    }
+
+    void encodingsPerFile()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("latin1.txt"), "Caf\xE9 CAF\xC9");
+        writeFile(dir.filePath("utf8.txt"), "Caf\xC3\xA9 CAF\xC3\x89");
+        ReplaceJob j = job(dir.path(), {"latin1.txt", "utf8.txt"}, u"café"_qs, u"bar"_qs);
+        QCOMPARE(buildLog(runReplace(j).results), "latin1.txt:  replaced\r\nutf8.txt:  replaced");
+        QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("bar bar"));
+        QCOMPARE(readFile(dir.filePath("utf8.txt")), QByteArray("bar bar"));
+
+        // A text the file's encoding cannot carry: the find text does not
+        // occur; a replacement that cannot be written leaves the file alone.
+        writeFile(dir.filePath("latin1.txt"), "price: EUR \xE9");
+        j.names = {"latin1.txt"};
+        j.findText = u"€"_qs;
+        QCOMPARE(buildLog(runReplace(j).results), "latin1.txt:  not found");
+        j.findText = "EUR";
+        j.replaceText = u"€"_qs;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(run.results.first().outcome, Outcome::Failed);
+        QVERIFY(run.results.first().reason.contains("Latin-1"));
+        QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("price: EUR \xE9"));
+    }
+
+    void restoreRun()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("a.htm"), "one two");
+        writeFile(dir.filePath("b.htm"), "one");
+        writeFile(dir.filePath("p.exe"), "binary");
+        writeFile(dir.filePath("p.exe.old"), "old binary");
+        QVERIFY(QDir(dir.path()).mkdir("d.htm.old"));
+        writeFile(dir.filePath("d.htm"), "d");
+        ReplaceJob j = job(dir.path(), {"a.htm"}, "two", "three");
+        j.makeBackups = true;
+        runReplace(j);
+        QCOMPARE(readFile(dir.filePath("a.htm")), QByteArray("one three"));
+
+        RestoreJob r{dir.path(), {"a.htm", "b.htm", "p.exe", "d.htm"}};
+        RunSummary run = runRestore(r);
+        QCOMPARE(buildLog(run.results),
+                 "a.htm:  restored\r\nb.htm:  not restored\r\np.exe:  restored\r\nd.htm:  not restored");
+        QCOMPARE(readFile(dir.filePath("a.htm")), QByteArray("one two"));
+        QVERIFY(!QFile::exists(dir.filePath("a.htm.old")));
+        QCOMPARE(readFile(dir.filePath("p.exe")), QByteArray("old binary"));
+        QCOMPARE(readFile(dir.filePath("d.htm")), QByteArray("d"));
+        QCOMPARE(buildLog(runRestore({dir.path(), {"a.htm"}}).results), "a.htm:  not restored");
+
+        // A backup selected itself is restored only from its own backup.
+        writeFile(dir.filePath("i.htm.old"), "backup");
+        QCOMPARE(buildLog(runRestore({dir.path(), {"i.htm.old"}}).results), "i.htm.old:  not restored");
+        // A file that is gone comes back from its backup, with the backup's permissions.
+        QFile::setPermissions(dir.filePath("i.htm.old"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(buildLog(runRestore({dir.path(), {"i.htm"}}).results), "i.htm:  restored");
+        QCOMPARE(readFile(dir.filePath("i.htm")), QByteArray("backup"));
+        QCOMPARE(statOf(dir.filePath("i.htm")).st_mode & 0777, 0600u);
+    }
+
+    void permissionsOwnerAndReadOnly()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("shared.txt"), "alpha");
+        ::chmod(QFile::encodeName(dir.filePath("shared.txt")).constData(), 0640);
+        writeFile(dir.filePath("locked.txt"), "alpha");
+        ::chmod(QFile::encodeName(dir.filePath("locked.txt")).constData(), 0444);
+        writeFile(dir.filePath("after.txt"), "alpha");
+        ReplaceJob j = job(dir.path(), {"shared.txt", "locked.txt", "after.txt"}, "alpha", "beta");
+        j.makeBackups = true;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(run.results.size(), 3);
+        QCOMPARE(logLine(run.results[0]), "shared.txt:  replaced");
+        QCOMPARE(statOf(dir.filePath("shared.txt")).st_mode & 07777, 0640u);
+        QCOMPARE(statOf(dir.filePath("shared.txt.old")).st_mode & 07777, 0640u);
+        // Read-only to this program even when it runs as root; no backup either.
+        QCOMPARE(logLine(run.results[1]), "locked.txt:  failed: the file is read-only");
+        QCOMPARE(readFile(dir.filePath("locked.txt")), QByteArray("alpha"));
+        QVERIFY(!QFile::exists(dir.filePath("locked.txt.old")));
+        QCOMPARE(logLine(run.results[2]), "after.txt:  replaced");
+        QCOMPARE(readFile(dir.filePath("after.txt")), QByteArray("beta"));
+    }
+
+    void linksStayLinks()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("real"));
+        writeFile(dir.filePath("real/target.txt"), "link me");
+        QVERIFY(QFile::link(dir.filePath("real/target.txt"), dir.filePath("link.txt")));
+        QVERIFY(QFile::link(dir.filePath("real/nowhere.txt"), dir.filePath("dangling.txt")));
+        writeFile(dir.filePath("one.txt"), "link me");
+        ::link(QFile::encodeName(dir.filePath("one.txt")).constData(),
+               QFile::encodeName(dir.filePath("two.txt")).constData());
+
+        const RunSummary run
+            = runReplace(job(dir.path(), {"link.txt", "dangling.txt", "one.txt"}, "link", "follow"));
+        QCOMPARE(logLine(run.results[0]), "link.txt:  replaced");
+        QVERIFY(S_ISLNK(statOf(dir.filePath("link.txt")).st_mode));
+        QCOMPARE(readFile(dir.filePath("real/target.txt")), QByteArray("follow me"));
+        QCOMPARE(run.results[1].outcome, Outcome::Failed);
+        QVERIFY2(run.results[1].reason.contains("does not exist"), qPrintable(run.results[1].reason));
+        QVERIFY(!QFile::exists(dir.filePath("real/nowhere.txt")));
+        // Hard links: the name that was given gets the new content; the other
+        // name keeps the old one, as with sed -i.
+        QCOMPARE(readFile(dir.filePath("one.txt")), QByteArray("follow me"));
+        QCOMPARE(readFile(dir.filePath("two.txt")), QByteArray("link me"));
+        QCOMPARE(allEntries(dir.path()).filter(".vexalo4-").size(), 0);
+        QCOMPARE(allEntries(dir.path() + "/real").filter(".vexalo4-").size(), 0);
+    }
+
+    void callbackOrderAndStop()
+    {
+        QTemporaryDir dir;
+        for (const char *n : {"1.txt", "2.txt", "3.txt"})
+            writeFile(dir.filePath(n), "x");
+        QStringList seen;
+        RunControl control;
+        control.fileDone = [&](const FileResult &r, int index) { seen << QString::number(index) + r.name; };
+        control.stopRequested = [&] { return seen.size() == 2; };
+        const RunSummary run = runReplace(job(dir.path(), {"1.txt", "2.txt", "3.txt"}, "x", "y"), control);
+        QVERIFY(run.stopped);
+        QCOMPARE(seen, QStringList({"01.txt", "12.txt"}));
+        QCOMPARE(readFile(dir.filePath("3.txt")), QByteArray("x"));
+    }
+
+    void failedLineNamesTheReason()
+    {
+        QTemporaryDir dir;
+        const RunSummary run = runReplace(job(dir.path(), {"gone.txt"}, "a", "b"));
+        QCOMPARE(buildLog(run.results), "gone.txt:  failed: No such file or directory");
+    }
+
+    // The Qt that Debian ships can report a save as committed after a short
+    // write on a full disk; our writer must not, and the original must survive.
+    void fullDisk()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a 1 MiB tmpfs needs root");
+        QTemporaryDir dir;
+        const QByteArray mountPoint = QFile::encodeName(dir.path());
+        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("cannot mount a tmpfs here");
+        auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+
+        const QByteArray original = QByteArray(600 * 1024, 'a') + "end";
+        writeFile(dir.filePath("big.txt"), original);
+        writeFile(dir.filePath("small.txt"), "a");
+        ReplaceJob j = job(dir.path(), {"big.txt", "small.txt"}, "a", "aa");
+        const RunSummary run = runReplace(j);
+        QCOMPARE(run.results.size(), 2);
+        QCOMPARE(run.results[0].outcome, Outcome::Failed);
+        QVERIFY2(run.results[0].reason.contains("No space left on device"), qPrintable(run.results[0].reason));
+        QCOMPARE(readFile(dir.filePath("big.txt")), original);
+        QCOMPARE(logLine(run.results[1]), "small.txt:  replaced");
+        QCOMPARE(allEntries(dir.path()), QStringList({"big.txt", "small.txt"}));
+
+        // The backup cannot be made either: no partial ".old", no rewrite.
+        j.names = {"big.txt"};
+        j.replaceText = "b";
+        j.makeBackups = true;
+        const RunSummary backupRun = runReplace(j);
+        QCOMPARE(backupRun.results[0].outcome, Outcome::Failed);
+        QVERIFY(backupRun.results[0].reason.contains("backup"));
+        QCOMPARE(readFile(dir.filePath("big.txt")), original);
+        QCOMPARE(allEntries(dir.path()), QStringList({"big.txt", "small.txt"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Runs)
+#include "tst_runs.moc"
