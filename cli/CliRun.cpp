@@ -1,0 +1,303 @@
+// SPDX-License-Identifier: MIT
+#include "CliRun.h"
+
+#include "FileOps.h"
+#include "ProtectedList.h"
+#include "TextTools.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <set>
+#include <sys/stat.h>
+
+namespace vexalo::cli {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("CliRun", text);
+}
+
+// Files given one after another in the same folder make one engine run, so
+// the order given is kept and a folder is entered once per stretch.
+struct Stretch {
+    QString folder;
+    QStringList names;
+    QList<qsizetype> argIndex; // where each name came from on the command line
+};
+
+QList<Stretch> stretchesOf(const QStringList &files)
+{
+    QList<Stretch> stretches;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString &path = files.at(i);
+        QString folder;
+        QString name;
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0) {
+            folder = QStringLiteral(".");
+            name = path;
+        } else {
+            folder = slash == 0 ? QStringLiteral("/") : path.left(slash);
+            name = path.mid(slash + 1);
+        }
+        if (name.isEmpty()) {
+            // "dir/" names a folder, not a file; the engine reports it by
+            // the path as given rather than by an empty name.
+            folder = QString();
+            name = path;
+        }
+        if (stretches.isEmpty() || stretches.last().folder != folder)
+            stretches.append({folder, {}, {}});
+        stretches.last().names.append(name);
+        stretches.last().argIndex.append(i);
+    }
+    return stretches;
+}
+
+class Reporter {
+public:
+    Reporter(const CliRequest &request, CliStreams &streams, qsizetype total)
+        : m_request(request), m_streams(streams), m_total(total)
+    {
+        m_clock.start();
+    }
+
+    // The line of each file is held back until the next one is done, so that
+    // the last line can wait for the sync that puts the run on the disk.
+    void fileDone(FileResult result, qsizetype argIndex)
+    {
+        ++m_done;
+        switch (result.outcome) {
+        case Outcome::Replaced: ++m_changed; break;
+        case Outcome::Restored: ++m_changed; break;
+        case Outcome::Failed: ++m_failed; break;
+        default: break;
+        }
+        if (m_request.fullPaths)
+            result.name = m_request.files.at(argIndex);
+        flushPending();
+        m_pending = std::move(result);
+        m_hasPending = true;
+        if (m_streams.showProgress)
+            maybeShowProgress();
+    }
+
+    void flushPending()
+    {
+        if (!m_hasPending)
+            return;
+        m_hasPending = false;
+        if (m_request.quiet && m_pending.outcome != Outcome::Failed)
+            return;
+        clearProgress();
+        m_lines += logLine(m_pending).toUtf8();
+        m_lines += '\n';
+        // A terminal shows each line as it comes; a pipe or file gets them in
+        // large writes.
+        if (m_streams.outIsTerminal || m_lines.size() >= 64 * 1024)
+            writeLines();
+    }
+
+    void writeLines()
+    {
+        if (m_lines.isEmpty())
+            return;
+        m_streams.out->write(m_lines);
+        if (m_streams.outIsTerminal)
+            flushDevice(m_streams.out);
+        m_lines.clear();
+    }
+
+    void error(const QString &message)
+    {
+        clearProgress();
+        writeLines();
+        flushDevice(m_streams.out);
+        m_streams.err->write((QStringLiteral("vexalo4-cli: ") + message + QLatin1Char('\n')).toUtf8());
+        flushDevice(m_streams.err);
+    }
+
+    void finish()
+    {
+        flushPending();
+        writeLines();
+        flushDevice(m_streams.out);
+        if (m_progressShown) {
+            clearProgress();
+            m_streams.err->write(summary().toUtf8() + '\n');
+            flushDevice(m_streams.err);
+        }
+    }
+
+    qsizetype failed() const { return m_failed; }
+    qsizetype done() const { return m_done; }
+
+private:
+    static void flushDevice(QIODevice *device)
+    {
+        if (auto *file = qobject_cast<QFile *>(device))
+            file->flush();
+    }
+
+    QString summary() const
+    {
+        const QString changedWord = m_request.command == Command::Restore ? tr("restored") : tr("replaced");
+        return tr("%1 of %2 files done: %3 %4, %5 failed")
+            .arg(m_done)
+            .arg(m_total)
+            .arg(m_changed)
+            .arg(changedWord)
+            .arg(m_failed);
+    }
+
+    void maybeShowProgress()
+    {
+        // Short runs stay quiet; a long one updates a few times a second.
+        const qint64 now = m_clock.elapsed();
+        if (now < 300 || now - m_lastProgress < 100)
+            return;
+        m_lastProgress = now;
+        m_progressShown = true;
+        m_progressVisible = true;
+        m_streams.err->write("\r\x1b[K" + summary().toUtf8());
+        flushDevice(m_streams.err);
+    }
+
+    void clearProgress()
+    {
+        if (!m_progressVisible)
+            return;
+        m_progressVisible = false;
+        m_streams.err->write("\r\x1b[K");
+        flushDevice(m_streams.err);
+    }
+
+    const CliRequest &m_request;
+    CliStreams &m_streams;
+    qsizetype m_total = 0;
+    qsizetype m_done = 0;
+    qsizetype m_changed = 0;
+    qsizetype m_failed = 0;
+    FileResult m_pending;
+    bool m_hasPending = false;
+    QByteArray m_lines;
+    QElapsedTimer m_clock;
+    qint64 m_lastProgress = 0;
+    bool m_progressShown = false;
+    bool m_progressVisible = false;
+};
+
+bool mayHaveWritten(Outcome outcome)
+{
+    // A failed file may still have had its backup written.
+    return outcome == Outcome::Replaced || outcome == Outcome::Restored || outcome == Outcome::Failed;
+}
+
+} // namespace
+
+int runRequest(const CliRequest &request, const QString &programFolder, CliStreams &streams)
+{
+    if (request.command == Command::Help) {
+        streams.out->write(helpText(request.helpTopic).toUtf8());
+        return ExitOk;
+    }
+    if (request.command == Command::Version) {
+        streams.out->write(versionText().toUtf8());
+        return ExitOk;
+    }
+
+    const QList<Stretch> stretches = stretchesOf(request.files);
+    Reporter reporter(request, streams, request.files.size());
+
+    ReplaceJob replaceTemplate;
+    if (request.command == Command::Replace) {
+        replaceTemplate.findText = request.trim ? trimTrailingBreaks(request.findText) : request.findText;
+        replaceTemplate.replaceText = request.trim ? trimTrailingBreaks(request.replaceText) : request.replaceText;
+        replaceTemplate.caseSensitive = request.caseSensitive;
+        replaceTemplate.makeBackups = request.makeBackups;
+        replaceTemplate.protectedExtensions = request.protectedExtensions
+            ? *request.protectedExtensions
+            : loadProtectedExtensions(programFolder);
+    }
+
+    // With --sync each the engine syncs every file; otherwise the folders
+    // written to are synced here once, at the end, across all stretches.
+    const bool syncAtEnd = request.durability == Durability::AtEnd;
+    QStringList foldersWritten;
+    bool stopped = false;
+
+    for (const Stretch &stretch : stretches) {
+        RunControl control;
+        control.durability = syncAtEnd ? Durability::None : request.durability;
+        control.stopRequested = streams.stopRequested;
+        bool wrote = false;
+        control.fileDone = [&](const FileResult &result, int index) {
+            wrote = wrote || mayHaveWritten(result.outcome);
+            reporter.fileDone(result, stretch.argIndex.at(index));
+        };
+        RunSummary summary;
+        if (request.command == Command::Replace) {
+            ReplaceJob job = replaceTemplate;
+            job.folder = stretch.folder;
+            job.names = stretch.names;
+            summary = runReplace(job, control);
+        } else {
+            summary = runRestore({stretch.folder, stretch.names}, control);
+        }
+        if (wrote)
+            foldersWritten.append(stretch.folder.isEmpty() ? QStringLiteral(".") : stretch.folder);
+        if (summary.stopped) {
+            stopped = true;
+            break;
+        }
+    }
+
+    QStringList syncErrors;
+    if (syncAtEnd && !foldersWritten.isEmpty()) {
+        // One sync per file system, not per folder.
+        std::set<dev_t> synced;
+        for (const QString &folder : std::as_const(foldersWritten)) {
+            struct stat info {};
+            if (::stat(QFile::encodeName(folder).constData(), &info) == 0 && !synced.insert(info.st_dev).second)
+                continue;
+            const IoStatus status = syncFileSystemOf(folder);
+            if (!status.ok())
+                syncErrors.append(tr("the changes in %1 may not be on the disk yet: the disk could not be synced: %2")
+                                      .arg(folder, status.error));
+        }
+    }
+
+    reporter.finish();
+    for (const QString &message : std::as_const(syncErrors))
+        reporter.error(message);
+    if (stopped) {
+        reporter.error(tr("stopped: %1 of %2 files were not processed")
+                           .arg(request.files.size() - reporter.done())
+                           .arg(request.files.size()));
+        return ExitStopped;
+    }
+    return reporter.failed() > 0 || !syncErrors.isEmpty() ? ExitFailed : ExitOk;
+}
+
+int runCommandLine(const QStringList &arguments, const QString &programFolder, CliStreams &streams,
+                   const TextFileReader &readText)
+{
+    const ParseResult parsed = parseCommandLine(arguments, readText);
+    if (!parsed.ok()) {
+        streams.err->write(
+            (QStringLiteral("vexalo4-cli: ") + parsed.error + QLatin1Char('\n')
+             + tr("Try 'vexalo4-cli --help' for more information.") + QLatin1Char('\n'))
+                .toUtf8());
+        return ExitUsage;
+    }
+    CliStreams effective = streams;
+    if (parsed.request.noProgress)
+        effective.showProgress = false;
+    return runRequest(parsed.request, programFolder, effective);
+}
+
+} // namespace vexalo::cli
