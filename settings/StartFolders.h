@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QString>
+
+class FileSystemPlaces;
+
+namespace vexalo {
+
+// The folder Dir1 opens at start for the stored Folder1: Folder1 itself when
+// it is a folder that can be opened, else its nearest parent that can, else
+// (an empty or relative Folder1) the program folder. txtLastFolder still
+// shows Folder1 as stored.
+QString folderToOpen(const QString &folder1, const QString &programFolder);
+
+// Start-up's last two steps: makes the program folder the working folder and
+// loads the protected-extension list from "exception.txt" there. The list
+// belongs to the program folder, so it is read from there even when the
+// working folder could not be changed.
+QString enterProgramFolder(FileSystemPlaces &places);
+
+} // namespace vexalo
