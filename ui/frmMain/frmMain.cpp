@@ -1,0 +1,348 @@
+// SPDX-License-Identifier: MIT
+#include "frmMain.h"
+
+#include "FileListModel.h"
+#include "engine/ProtectedList.h"
+#include "platform/FileSystemPlaces.h"
+#include "ui/common/Twips.h"
+#include "ui/frmViewer/frmViewer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+
+namespace {
+
+constexpr int folderDepthRole = Qt::UserRole + 1;
+
+// Dir1 shows the folder's ancestors and then its sub-folders, each indented
+// one step deeper, so the hierarchy reads at a glance.
+class FolderIndentDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem indented = option;
+        indented.rect.adjust(8 * index.data(folderDepthRole).toInt(), 0, 0, 0);
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+};
+
+void setBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Base, colour);
+    palette.setColor(QPalette::Button, colour);
+    widget->setPalette(palette);
+}
+
+template <typename Widget>
+Widget *place(Widget *widget, const char *name, float left, float top, float width, float height)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(twips::toPixelRect(left, top, width, height));
+    return widget;
+}
+
+// Where the preferred font is missing, a wider one takes its place; such a
+// caption gets a smaller size rather than being cut off.
+void shrinkToFit(QWidget *widget)
+{
+    QString caption;
+    int room = widget->width();
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        caption = label->text();
+    } else if (auto *check = qobject_cast<QCheckBox *>(widget)) {
+        caption = check->text();
+        room -= check->sizeHint().width() - check->fontMetrics().horizontalAdvance(caption);
+    }
+    QFont font = widget->font();
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(caption) > room)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    widget->setFont(font);
+}
+
+QAction *namedAction(QMenu *menu, const char *name, const QString &caption)
+{
+    QAction *action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+
+} // namespace
+
+frmMain::frmMain(const Services &services, QWidget *parent)
+    : QMainWindow(parent)
+    , m_services(services)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(tr("Vexalo"));
+    for (int i = 0; i < 5; ++i)
+        Folders << QString();
+
+    createControls();
+    createMenus();
+    connectHandlers();
+    resize(twips::toPixels(7785), twips::toPixels(7005) + menuBar()->sizeHint().height());
+
+    // Before start-up the lists show the folder the program was started in.
+    const QString startFolder = m_services.places->workingFolder();
+    for (const DriveInfo &drive : m_services.places->drives())
+        Drive1->addItem(drive.label, drive.rootPath);
+    Drive1->setCurrentIndex(std::max(0, Drive1->findData(m_services.places->driveOf(startFolder))));
+    setDrive1Drive(startFolder);
+    setDir1Path(startFolder, nullptr);
+}
+
+frmMain::~frmMain()
+{
+    delete m_viewer;
+}
+
+void frmMain::createControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    // The twips layout was made for a small, narrow font; the desktop's usual
+    // font would not fit the boxes, so the window brings its own.
+    QFont small(QStringLiteral("DejaVu Sans Condensed"));
+    small.setPointSizeF(8);
+    client->setFont(small);
+
+    const QColor peach(255, 224, 192);
+
+    Drive1 = place(new QComboBox(client), "Drive1", 120, 120, 1815, 315);
+    setBackground(Drive1, peach);
+
+    Dir1 = place(new QListWidget(client), "Dir1", 120, 480, 1815, 2565);
+    Dir1->setItemDelegate(new FolderIndentDelegate(Dir1));
+    Dir1->setUniformItemSizes(true);
+    setBackground(Dir1, peach);
+
+    m_files = new FileListModel(this);
+    m_files->setPattern(QStringLiteral("*.htm"));
+    lstFiles = place(new QListView(client), "lstFiles", 120, 3120, 1815, 2625);
+    lstFiles->setModel(m_files);
+    lstFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lstFiles->setUniformItemSizes(true);
+    lstFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setBackground(lstFiles, peach);
+
+    cmdSelectAll = place(new QPushButton(tr("Select"), client), "cmdSelectAll", 240, 5880, 615, 255);
+    cmdClear = place(new QPushButton(tr("Clear"), client), "cmdClear", 240, 6240, 615, 255);
+    cmdLower = place(new QPushButton(tr("Lower"), client), "cmdLower", 1080, 5880, 735, 255);
+    cmdUpper = place(new QPushButton(tr("Upper"), client), "cmdUpper", 1080, 6240, 735, 255);
+
+    cmbPattern = place(new QComboBox(client), "cmbPattern", 840, 6600, 1095, 315);
+    cmbPattern->setEditable(true);
+    cmbPattern->setInsertPolicy(QComboBox::NoInsert);
+    cmbPattern->addItems({QStringLiteral("*.htm"), QStringLiteral("*.txt"), QStringLiteral("*."), QStringLiteral("*.*"),
+                          QStringLiteral("*.html"), QStringLiteral("*.bat"), QStringLiteral("*.old")});
+    cmbPattern->setCurrentIndex(0);
+    setBackground(cmbPattern, peach);
+
+    auto textBox = [client](const char *name, float top, float height, const QColor &colour) {
+        auto *box = place(new QPlainTextEdit(client), name, 2040, top, 5655, height);
+        box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // Tab moves on to the next control, as in every other box of the window.
+        box->setTabChangesFocus(true);
+        setBackground(box, colour);
+        return box;
+    };
+    txtFindString = textBox("txtFindString", 360, 1575, QColor(255, 255, 192));
+    txtReplaceString = textBox("txtReplaceString", 2280, 1455, QColor(192, 255, 255));
+    txtResults = textBox("txtResults", 4080, 1815, QColor(192, 255, 192));
+
+    chkBackup = place(new QCheckBox(tr("Create Backups"), client), "chkBackup", 2040, 6120, 1575, 195);
+    chkCaseSensitive = place(new QCheckBox(tr("Case Sensitive"), client), "chkCaseSensitive", 2040, 6360, 1455, 255);
+    chkTrim = place(new QCheckBox(tr("Trim Blank Lines"), client), "chkTrim", 2040, 6600, 1695, 255);
+
+    cmdReplace = place(new QPushButton(tr("Replace"), client), "cmdReplace", 5160, 6000, 855, 375);
+    cmdRestore = place(new QPushButton(tr("Restore"), client), "cmdRestore", 6120, 6000, 855, 375);
+    cmdExit = place(new QPushButton(tr("Exit"), client), "cmdExit", 7080, 6000, 615, 375);
+
+    txtLastFolder = place(new QLineEdit(client), "txtLastFolder", 3720, 6600, 3975, 285);
+    txtLastFolder->setReadOnly(true);
+    setBackground(txtLastFolder, peach);
+
+    lblPattern = place(new QLabel(tr("Pattern:"), client), "lblPattern", 120, 6600, 735, 255);
+    Label1 = place(new QLabel(tr("Replace This:"), client), "Label1", 2040, 120, 1335, 255);
+    Label2 = place(new QLabel(tr("With This:"), client), "Label2", 2040, 2040, 1455, 255);
+    Label3 = place(new QLabel(tr("Results:"), client), "Label3", 2040, 3840, 735, 255);
+    lblFolders = place(new QLabel(tr("Last Folder:"), client), "lblFolders", 3720, 6360, 855, 255);
+
+    Shape1 = place(new QFrame(client), "Shape1", 3960, 0, 375, 375);
+    Shape1->setFrameShape(QFrame::Box);
+    Shape1->setFrameShadow(QFrame::Plain);
+    Shape1->setLineWidth(1);
+
+    for (QWidget *captioned : std::initializer_list<QWidget *>{lblPattern, Label1, Label2, Label3, lblFolders, chkBackup,
+                                                               chkCaseSensitive, chkTrim})
+        shrinkToFit(captioned);
+
+    const QList<QWidget *> tabOrder = {Drive1, Dir1, lstFiles, cmdSelectAll, cmdClear, cmdLower,
+                                       cmdUpper, cmbPattern, txtFindString, txtReplaceString, txtResults, chkBackup,
+                                       chkCaseSensitive, chkTrim, cmdReplace, cmdRestore, cmdExit, txtLastFolder};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+void frmMain::createMenus()
+{
+    mnuHelp = menuBar()->addMenu(tr("Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuEmail = namedAction(mnuHelp, "mnuEmail", tr("Email Author"));
+    mnuWebSite = namedAction(mnuHelp, "mnuWebSite", tr("Web Site"));
+    mnuForums = namedAction(mnuHelp, "mnuForums", tr("Discussion Forums"));
+    mnuOnlineHelp = namedAction(mnuHelp, "mnuOnlineHelp", tr("Online Help"));
+    mnuUpdate = namedAction(mnuHelp, "mnuUpdate", tr("Online Update"));
+    mnuSel = mnuHelp->addSeparator();
+    mnuSel->setObjectName(QStringLiteral("mnuSel"));
+    mnuAbout = namedAction(mnuHelp, "mnuAbout", tr("About"));
+
+    // Never on the menu bar: it opens over the file list only.
+    mnuPopUpCase = new QMenu(tr("Popup"), this);
+    mnuPopUpCase->setObjectName(QStringLiteral("mnuPopUpCase"));
+    mnuUpperCase = namedAction(mnuPopUpCase, "mnuUpperCase", tr("Upper Case"));
+    mnuLowerCase = namedAction(mnuPopUpCase, "mnuLowerCase", tr("Lower Case"));
+    mnuSelectAll = namedAction(mnuPopUpCase, "mnuSelectAll", tr("Select All"));
+    mnuUnSelectAll = namedAction(mnuPopUpCase, "mnuUnSelectAll", tr("UnSelect All"));
+}
+
+void frmMain::connectHandlers()
+{
+    connect(Drive1, &QComboBox::activated, this, &frmMain::drive1Change);
+    connect(Dir1, &QListWidget::itemClicked, this, &frmMain::dir1Click);
+    connect(cmbPattern, &QComboBox::activated, this, &frmMain::cmbPatternClick);
+
+    connect(cmdSelectAll, &QPushButton::clicked, this, &frmMain::cmdSelectAllClick);
+    connect(cmdClear, &QPushButton::clicked, this, &frmMain::cmdClearClick);
+    connect(mnuSelectAll, &QAction::triggered, this, &frmMain::mnuSelectAllClick);
+    connect(mnuUnSelectAll, &QAction::triggered, this, &frmMain::mnuUnSelectAllClick);
+    connect(lstFiles, &QListView::clicked, this, &frmMain::lstFilesClick);
+    connect(lstFiles, &QListView::doubleClicked, this, &frmMain::lstFilesDblClick);
+    connect(cmdUpper, &QPushButton::clicked, this, &frmMain::cmdUpperClick);
+    connect(cmdLower, &QPushButton::clicked, this, &frmMain::cmdLowerClick);
+    connect(mnuUpperCase, &QAction::triggered, this, &frmMain::mnuUpperCaseClick);
+    connect(mnuLowerCase, &QAction::triggered, this, &frmMain::mnuLowerCaseClick);
+
+    connect(txtFindString, &QPlainTextEdit::textChanged, this, &frmMain::txtFindStringChange);
+    connect(txtReplaceString, &QPlainTextEdit::textChanged, this, &frmMain::txtReplaceStringChange);
+    connect(cmdReplace, &QPushButton::clicked, this, &frmMain::cmdReplaceClick);
+    connect(cmdRestore, &QPushButton::clicked, this, &frmMain::cmdRestoreClick);
+    connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExitClick);
+
+    connect(mnuEmail, &QAction::triggered, this, &frmMain::mnuEmailClick);
+    connect(mnuWebSite, &QAction::triggered, this, &frmMain::mnuWebSiteClick);
+    connect(mnuForums, &QAction::triggered, this, &frmMain::mnuForumsClick);
+    connect(mnuOnlineHelp, &QAction::triggered, this, &frmMain::mnuOnlineHelpClick);
+    connect(mnuUpdate, &QAction::triggered, this, &frmMain::mnuUpdateClick);
+    connect(mnuAbout, &QAction::triggered, this, &frmMain::mnuAboutClick);
+
+    // Events that Qt offers as signals on other widgets only (label clicks,
+    // focus, a double click on a line edit, the right button on the list).
+    for (QObject *watched : std::initializer_list<QObject *>{Label1, Label2, lblFolders, txtLastFolder, txtFindString,
+                                                            txtReplaceString, lstFiles, lstFiles->viewport(), Dir1})
+        watched->installEventFilter(this);
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    const auto type = event->type();
+    if (type == QEvent::MouseButtonRelease && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (watched == Label1)
+            label1Click();
+        else if (watched == Label2)
+            label2Click();
+        else if (watched == lblFolders)
+            lblFoldersClick();
+    }
+    if (type == QEvent::FocusIn && (watched == txtFindString || watched == txtReplaceString))
+        static_cast<QPlainTextEdit *>(watched)->selectAll();
+    if (type == QEvent::MouseButtonDblClick && watched == txtLastFolder) {
+        txtLastFolderDblClick();
+        return true;
+    }
+    if (watched == lstFiles->viewport()) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        // A right press must not replace a multiple selection the pop-up is about to act on.
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) && mouse->button() == Qt::RightButton)
+            return true;
+        if (type == QEvent::MouseButtonRelease)
+            lstFilesMouseUp(mouse->button(), mouse->position().toPoint());
+    }
+    if (type == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        // Keyboard ways to what the mouse does: Enter opens, the menu key pops up.
+        if (watched == Dir1 && enter && Dir1->currentItem()) {
+            dir1Click(Dir1->currentItem());
+            return true;
+        }
+        if (watched == lstFiles && enter && lstFiles->currentIndex().isValid()) {
+            lstFilesDblClick();
+            return true;
+        }
+    }
+    if (type == QEvent::ContextMenu && watched == lstFiles) {
+        const QRect current = lstFiles->visualRect(lstFiles->currentIndex());
+        mnuPopUpCase->popup(lstFiles->viewport()->mapToGlobal(current.isValid() ? current.center() : QPoint()));
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    emit unloading();
+    // Closing the main window takes the viewer with it, unsaved edits included.
+    if (m_viewer)
+        m_viewer->close();
+    event->accept();
+}
+
+void frmMain::startUp()
+{
+    const QString programFolder = m_services.places->programFolder();
+    for (QString &folder : Folders) {
+        if (folder.isEmpty())
+            folder = programFolder;
+    }
+    txtLastFolder->setText(Folders.first());
+    QString error;
+    if (!setDir1Path(Folders.first(), &error))
+        setDir1Path(programFolder, nullptr);
+    m_services.places->setWorkingFolder(programFolder, nullptr);
+    ExceptionList = vexalo::loadProtectedExtensions(programFolder);
+}
+
+void frmMain::showMessage(const QString &text, const QString &title, MessageRequest::Icon icon)
+{
+    MessageRequest request;
+    request.text = text;
+    request.title = title;
+    request.icon = icon;
+    m_services.messages->show(this, request);
+}
+
+void frmMain::mnuEmailClick() {}
+void frmMain::mnuWebSiteClick() {}
+void frmMain::mnuForumsClick() {}
+void frmMain::mnuOnlineHelpClick() {}
+void frmMain::mnuUpdateClick() {}
+void frmMain::mnuAboutClick() {}

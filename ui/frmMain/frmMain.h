@@ -1,0 +1,177 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "platform/MessageBoxes.h"
+#include "platform/Services.h"
+#include "ui/frmViewer/frmViewer.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+
+class FileListModel;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+
+// The main window. Its controls and strings are the program's shared state:
+// handlers read their inputs from them and write their outcome back, and the
+// start-up, settings and help modules reach them the same way, so they are
+// public members carrying their given names.
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(const Services &services, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The default start: history and folder on the program folder, the
+    // protected-extension list from the program folder.
+    void startUp();
+
+    // Dir1.Path: the folder the folder list shows as current.
+    QString dir1Path() const { return m_dir1Path; }
+    // Opens folder in Dir1 and, when it differs, runs Dir1's Change. On failure
+    // nothing changes and *error holds the reason.
+    bool setDir1Path(const QString &folder, QString *error);
+    // Drive1.Drive: the root of the volume chosen in the drive list.
+    QString drive1Drive() const;
+    // Chooses the drive that holds path; runs Drive1's Change when it differs.
+    void setDrive1Drive(const QString &path);
+
+    FileListModel *fileList() const { return m_files; }
+    // The selected names of lstFiles in list order.
+    QStringList selectedFileNames() const;
+    frmViewer *viewer() const { return m_viewer; }
+
+    // Mirrors of the two text fields; the settings store persists them.
+    QString FindString;
+    QString ReplaceString;
+    // Folder1 (newest) to Folder5 (oldest).
+    QStringList Folders;
+    QString ExceptionList;
+
+    // Controls, in tab order.
+    QComboBox *Drive1 = nullptr;
+    QListWidget *Dir1 = nullptr;
+    QListView *lstFiles = nullptr;
+    QPushButton *cmdSelectAll = nullptr;
+    QPushButton *cmdClear = nullptr;
+    QPushButton *cmdLower = nullptr;
+    QPushButton *cmdUpper = nullptr;
+    QComboBox *cmbPattern = nullptr;
+    QPlainTextEdit *txtFindString = nullptr;
+    QPlainTextEdit *txtReplaceString = nullptr;
+    QPlainTextEdit *txtResults = nullptr;
+    QCheckBox *chkBackup = nullptr;
+    QCheckBox *chkCaseSensitive = nullptr;
+    QCheckBox *chkTrim = nullptr;
+    QPushButton *cmdReplace = nullptr;
+    QPushButton *cmdRestore = nullptr;
+    QPushButton *cmdExit = nullptr;
+    QLineEdit *txtLastFolder = nullptr;
+    QLabel *lblPattern = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *lblFolders = nullptr;
+    QFrame *Shape1 = nullptr;
+
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuEmail = nullptr;
+    QAction *mnuWebSite = nullptr;
+    QAction *mnuForums = nullptr;
+    QAction *mnuOnlineHelp = nullptr;
+    QAction *mnuUpdate = nullptr;
+    QAction *mnuSel = nullptr;
+    QAction *mnuAbout = nullptr;
+    QMenu *mnuPopUpCase = nullptr;
+    QAction *mnuUpperCase = nullptr;
+    QAction *mnuLowerCase = nullptr;
+    QAction *mnuSelectAll = nullptr;
+    QAction *mnuUnSelectAll = nullptr;
+
+signals:
+    // Emitted first when the window closes, before the viewer goes; the
+    // settings store saves here.
+    void unloading();
+
+public slots:
+    // The Help commands are wired by the help module.
+    void mnuEmailClick();
+    void mnuWebSiteClick();
+    void mnuForumsClick();
+    void mnuOnlineHelpClick();
+    void mnuUpdateClick();
+    void mnuAboutClick();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void connectHandlers();
+
+    // Folder browser (frmMainBrowser.cpp).
+    void drive1Change();
+    void dir1Change();
+    void dir1Click(QListWidgetItem *item);
+    void cmbPatternClick();
+    void txtLastFolderDblClick();
+    void lblFoldersClick();
+    void goToFolder(const QString &folder);
+    void fillDir1(const QString &folder);
+
+    // File list and case conversion (frmMainFiles.cpp).
+    void cmdSelectAllClick();
+    void cmdClearClick();
+    void mnuSelectAllClick();
+    void mnuUnSelectAllClick();
+    void lstFilesMouseUp(Qt::MouseButton button, const QPoint &position);
+    void lstFilesClick();
+    void lstFilesDblClick();
+    void loadCurrentFileIntoViewer();
+    void cmdUpperClick();
+    void cmdLowerClick();
+    void mnuUpperCaseClick();
+    void mnuLowerCaseClick();
+    void convertCase(bool toUpper, const QString &title);
+
+    // Text fields and the two runs (frmMainCommands.cpp).
+    void txtFindStringChange();
+    void txtReplaceStringChange();
+    void label1Click();
+    void label2Click();
+    void swapTexts();
+    void cmdReplaceClick();
+    void cmdRestoreClick();
+    void cmdExitClick();
+    bool selectionCheck(const QString &title);
+    void startRun();
+    void recordRunFolder();
+    void finishRun(const QString &log);
+
+    void showMessage(const QString &text, const QString &title, MessageRequest::Icon icon);
+    void reportViewerFailure(const QString &path, const QString &reason);
+
+    Services m_services;
+    FileListModel *m_files = nullptr;
+    QPointer<frmViewer> m_viewer;
+    QString m_dir1Path;
+    // Moving to a drive reopens the folder last shown on it in this run.
+    QHash<QString, QString> m_lastFolderOnDrive;
+    // Where the walk through the history stands, and the folder it left shown.
+    qsizetype m_walkIndex = -1;
+    QString m_walkFolder;
+};
