@@ -353,6 +353,32 @@ private slots:
         QVERIFY(!QFile::exists(file));
     }
 
+    // The user's own store: per user, and readable without any application
+    // or organisation name set by main(). Only read here, never written.
+    void defaultStoreIsTheUsersOwn()
+    {
+        const SettingsStore user(m_programFolder);
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        QVERIFY2(QDir::fromNativeSeparators(user.location()).startsWith(config), qPrintable(user.location()));
+        QVERIFY2(user.location().contains(QStringLiteral("Vexalo4")), qPrintable(user.location()));
+        MainWindowState state = laidOut();
+        QVERIFY(user.load(state).ok);
+    }
+
+    // A store that cannot be read is reported, and the window still gets the
+    // first-run values rather than empty folders.
+    void unreadableStoreGivesDefaults()
+    {
+        const QString folderInTheWay = m_dir.filePath(QStringLiteral("dir-store.ini"));
+        QVERIFY(QDir().mkpath(folderInTheWay));
+        MainWindowState state = laidOut();
+        const SettingsResult result = SettingsStore(m_programFolder, folderInTheWay).load(state);
+        QVERIFY(!result.ok);
+        QVERIFY2(result.error.contains(QStringLiteral("dir-store.ini")), qPrintable(result.error));
+        QCOMPARE(state.width, 7905.f);
+        QCOMPARE(state.folders, QStringList(5, m_programFolder));
+    }
+
     // Another tool may write a text with a comma unquoted; Qt then reads it
     // as a list, which must not come back empty.
     void handWrittenListValueReadsAsText()
