@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Writes the benchmark corpus, the same bytes on every machine and every run.
+
+small/: 20,000 text files of 1 to 16 KiB in 100 folders; about half hold the
+        needle "Acme Widgets Ltd" (one to four times), a few more hold it only
+        in other cases ("ACME WIDGETS LTD"), which the case-insensitive runs find.
+large/: 4 files of 128 MiB with the needle about every 16 KiB.
+
+The text is plain prose-like lines of made-up words with a sprinkling of UTF-8
+letters, so the encoding check and the folding search see realistic input.
+"""
+import argparse
+import os
+import random
+
+NEEDLE = "Acme Widgets Ltd"
+VARIANTS = ["ACME WIDGETS LTD", "acme widgets ltd", "Acme widgets LTD"]
+ACCENTED = ["café", "naïve", "Straße", "Ærø", "façade", "über", "Ångström", "señor"]
+
+
+def make_pool(rng, size):
+    """About size bytes of lines; the needle cannot occur in them."""
+    syllables = ["ka", "lo", "ri", "ve", "tan", "mor", "qui", "zel", "pa", "dun", "or", "e", "is",
+                 "ath", "um", "bre", "gon", "fi", "ly", "nox", "sta", "wen", "ho", "ter"]
+    words = []
+    for _ in range(3000):
+        words.append("".join(rng.choice(syllables) for _ in range(rng.randint(1, 4))))
+    lines = []
+    total = 0
+    while total < size:
+        n = rng.randint(5, 14)
+        ws = [rng.choice(words) for _ in range(n)]
+        if rng.random() < 0.03:
+            ws[rng.randrange(n)] = rng.choice(ACCENTED)
+        if rng.random() < 0.3:
+            ws[0] = ws[0].capitalize()
+        line = (" ".join(ws) + rng.choice([".", ",", ";", "", ":"]) + "\n").encode("utf-8")
+        lines.append(line)
+        total += len(line)
+    return lines
+
+
+def text_of(rng, pool, size):
+    start = rng.randrange(len(pool))
+    out = []
+    total = 0
+    i = start
+    while total < size:
+        line = pool[i % len(pool)]
+        out.append(line)
+        total += len(line)
+        i += 1
+    return out
+
+
+def insert_needles(rng, lines, count, exact_share):
+    for _ in range(count):
+        at = rng.randrange(len(lines))
+        text = NEEDLE if rng.random() < exact_share else rng.choice(VARIANTS)
+        line = lines[at].decode("utf-8")
+        cut = line.find(" ", len(line) // 2)
+        cut = len(line) - 1 if cut < 0 else cut
+        lines[at] = (line[:cut] + " " + text + line[cut:]).encode("utf-8")
+
+
+def write_small(rng, pool, root, count, folders):
+    for f in range(folders):
+        os.makedirs(os.path.join(root, "small", "d%03d" % f), exist_ok=True)
+    for i in range(count):
+        size = rng.randint(1024, 16 * 1024)
+        lines = text_of(rng, pool, size)
+        roll = rng.random()
+        if roll < 0.5:
+            insert_needles(rng, lines, rng.randint(1, 4), 0.8)
+            lines[rng.randrange(len(lines))] += (NEEDLE + "\n").encode()  # at least one exact
+        elif roll < 0.55:
+            insert_needles(rng, lines, rng.randint(1, 2), 0.0)
+        data = b"".join(lines)
+        path = os.path.join(root, "small", "d%03d" % (i % folders), "f%05d.txt" % i)
+        with open(path, "wb") as out:
+            out.write(data)
+
+
+def write_large(rng, pool, root, count, size):
+    os.makedirs(os.path.join(root, "large"), exist_ok=True)
+    chunk_lines = 200  # about 16 KiB of text between two needles
+    for n in range(count):
+        path = os.path.join(root, "large", "big%d.log" % n)
+        written = 0
+        with open(path, "wb") as out:
+            while written < size:
+                start = rng.randrange(len(pool) - chunk_lines)
+                block = b"".join(pool[start:start + chunk_lines])
+                needle = NEEDLE if rng.random() < 0.8 else rng.choice(VARIANTS)
+                piece = block + needle.encode() + b"\n"
+                if written + len(piece) > size:
+                    piece = piece[: size - written]
+                out.write(piece)
+                written += len(piece)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("root")
+    ap.add_argument("--sets", default="small,large")
+    ap.add_argument("--small-files", type=int, default=20000)
+    ap.add_argument("--large-files", type=int, default=4)
+    ap.add_argument("--large-mib", type=int, default=128)
+    args = ap.parse_args()
+    rng = random.Random(20240427)
+    pool = make_pool(rng, 8 * 1024 * 1024)
+    sets = args.sets.split(",")
+    if "small" in sets:
+        write_small(random.Random(1), pool, args.root, args.small_files, 100)
+    if "large" in sets:
+        write_large(random.Random(2), pool, args.root, args.large_files, args.large_mib * 1024 * 1024)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# `make bench`: vexalo4-cli replace against sed -i, perl -pi and sd, with cp -r
+# as the floor, on a tmpfs and on the disk. Not a test: it prints a table.
+#
+#   bench/run.sh [--runs N] [--sets small,large] [--places tmpfs,disk]
+#                [--modes exact,icase] [--json FILE]
+# The same settings may come from the environment: RUNS, SETS, PLACES, MODES.
+# VEXALO_CLI names the executable (default: build/bin/vexalo4-cli);
+# BENCH_TMPFS and BENCH_DISK the folders used (default /dev/shm/vexalo-bench
+# and /var/tmp/vexalo-bench).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(dirname "$here")
+
+runs=${RUNS:-3}
+sets=${SETS:-small,large}
+places=${PLACES:-tmpfs,disk}
+modes=${MODES:-exact,icase}
+json=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) runs=$2; shift 2 ;;
+        --sets) sets=$2; shift 2 ;;
+        --places) places=$2; shift 2 ;;
+        --modes) modes=$2; shift 2 ;;
+        --json) json=$2; shift 2 ;;
+        -h|--help) sed -n '3,12p' "$0"; exit 0 ;;
+        *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+
+# The tools compared and what runs them, installed only when missing.
+sudo=""
+[ "$(id -u)" = 0 ] || sudo=sudo
+missing=""
+for pkg in sd time python3 perl sed coreutils; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing="$missing $pkg"
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $missing
+fi
+
+cli=$(realpath -m "${VEXALO_CLI:-$top/build/bin/vexalo4-cli}")
+if [ ! -x "$cli" ]; then
+    echo "bench/run.sh: $cli is not built (run make, or set VEXALO_CLI)" >&2
+    exit 1
+fi
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$(dirname "$(dirname "$cli")")/CMakeCache.txt" 2>/dev/null || true)
+
+tmpfs_dir=${BENCH_TMPFS:-/dev/shm/vexalo-bench}
+disk_dir=${BENCH_DISK:-/var/tmp/vexalo-bench}
+
+fstype() { stat -f -c %T "$1"; }
+
+place_args=()
+IFS=, read -ra place_list <<< "$places"
+for place in "${place_list[@]}"; do
+    case "$place" in
+        tmpfs) dir=$tmpfs_dir ;;
+        disk) dir=$disk_dir ;;
+        *) echo "bench/run.sh: unknown place $place (tmpfs or disk)" >&2; exit 2 ;;
+    esac
+    mkdir -p "$dir"
+    if [ "$place" = tmpfs ] && [ "$(fstype "$dir")" != tmpfs ]; then
+        if ! mountpoint -q "$dir"; then
+            $sudo mount -t tmpfs -o size=4g vexalo-bench "$dir"
+        fi
+    fi
+    if [ "$place" = disk ] && [ "$(fstype "$dir")" = tmpfs ]; then
+        echo "bench/run.sh: $dir is a tmpfs; set BENCH_DISK to a folder on a disk" >&2
+        exit 1
+    fi
+    # The corpus is made once and kept while the generator is unchanged.
+    stamp=$(sha256sum "$here/gen_corpus.py" | cut -c1-16)
+    if [ "$(cat "$dir/master/.stamp" 2>/dev/null)" != "$stamp" ]; then
+        echo "Generating the corpus in $dir/master ..."
+        rm -rf "$dir/master"
+        python3 "$here/gen_corpus.py" "$dir/master"
+        echo "$stamp" > "$dir/master/.stamp"
+    fi
+    echo "$place: $dir ($(fstype "$dir"), $(df -h --output=source "$dir" | tail -1))"
+    place_args+=(--place "$place=$dir")
+done
+
+echo "vexalo4-cli: $cli ($("$cli" --version | tr -d '\n'), build type ${build_type:-unknown})"
+echo "Other tools: $(sed --version | head -1); perl $(perl -e 'print $^V'); $(sd --version)"
+extra=()
+[ -n "$json" ] && extra=(--json "$json")
+exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" --sets "$sets" --modes "$modes" --runs "$runs" "${extra[@]}"
