@@ -3,16 +3,28 @@
 
 #include "engine/FileOps.h"
 #include "ui/common/Twips.h"
+#include "ui/frmViewer/ViewerLayout.h"
+#include "ui/help/WindowIcons.h"
 
+#include <QDebug>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
+
+#include <utility>
 
 frmViewer::frmViewer(QWidget *parent)
-    : QWidget(parent, Qt::Window)
+    : frmViewer(Services{}, parent)
+{
+}
+
+frmViewer::frmViewer(const Services &services, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_services(services)
 {
     setObjectName(QStringLiteral("frmViewer"));
     setWindowTitle(tr("Viewer"));
+    setWindowIcon(WindowIcons::viewer());
     setAttribute(Qt::WA_DeleteOnClose);
     resize(twips::toPixels(6975), twips::toPixels(6735));
 
@@ -34,6 +46,8 @@ frmViewer::frmViewer(QWidget *parent)
 
     setTabOrder(txtViewer, cmdSave);
     setTabOrder(cmdSave, txtSave);
+
+    connect(cmdSave, &QPushButton::clicked, this, &frmViewer::cmdSaveClick);
 }
 
 bool frmViewer::loadFile(const QString &path, QString *error)
@@ -44,8 +58,13 @@ bool frmViewer::loadFile(const QString &path, QString *error)
             *error = read.status.error;
         return false;
     }
-    m_encoding = vexalo::detectEncoding(read.data);
-    txtViewer->setPlainText(vexalo::decodeText(read.data, m_encoding));
+    LoadedText loaded;
+    loaded.encoding = vexalo::detectEncoding(read.data);
+    loaded.lineBreak = ViewerSave::dominantLineBreak(read.data);
+    txtViewer->setPlainText(vexalo::decodeText(read.data, loaded.encoding));
+    loaded.shownRaw = txtViewer->document()->toRawText();
+    loaded.bytes = read.data;
+    m_loaded = std::move(loaded);
     txtSave->setText(path);
     return true;
 }
@@ -53,4 +72,26 @@ bool frmViewer::loadFile(const QString &path, QString *error)
 bool frmViewer::reload(QString *error)
 {
     return loadFile(txtSave->text(), error);
+}
+
+void frmViewer::cmdSaveClick()
+{
+    // The raw text, not toPlainText(), which turns no-break spaces into blanks.
+    const QString raw = txtViewer->document()->toRawText();
+    const std::optional<MessageRequest> failure = ViewerSave::save(txtSave->text(), m_loaded, raw);
+    if (!failure)
+        return;
+    if (m_services.messages)
+        m_services.messages->show(this, *failure);
+    else
+        qWarning().noquote() << failure->text;
+}
+
+void frmViewer::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    const twips::WindowGeometry outer = twips::outerGeometry(this);
+    const ViewerLayout::Size current{twips::fromPixels(txtViewer->width()), twips::fromPixels(txtViewer->height())};
+    const ViewerLayout::Size size = ViewerLayout::textBoxSize(outer.width, outer.height, current);
+    txtViewer->resize(twips::toPixels(size.width), twips::toPixels(size.height));
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "engine/TextCodec.h"
+#include "platform/Services.h"
+#include "ui/frmViewer/ViewerSave.h"
 
 #include <QWidget>
 
@@ -15,6 +17,9 @@ class frmViewer : public QWidget {
     Q_OBJECT
 public:
     explicit frmViewer(QWidget *parent = nullptr);
+    // services.messages shows why a Save failed; without it the reason only
+    // goes to the log.
+    explicit frmViewer(const Services &services, QWidget *parent = nullptr);
 
     // Shows the file's text, decoded as UTF-8 when valid and Latin-1 otherwise,
     // and its full path in txtSave. On failure the viewer is left as it was.
@@ -22,12 +27,20 @@ public:
     // Reads the file named in txtSave again.
     bool reload(QString *error);
     // The encoding the shown file was read with, so that saving keeps its bytes.
-    vexalo::FileEncoding encoding() const { return m_encoding; }
+    vexalo::FileEncoding encoding() const { return m_loaded.encoding; }
 
     QPlainTextEdit *txtViewer = nullptr;
     QPushButton *cmdSave = nullptr;
     QLineEdit *txtSave = nullptr;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
-    vexalo::FileEncoding m_encoding = vexalo::FileEncoding::Utf8;
+    // Writes the shown text to the file named in txtSave; a failure leaves
+    // the file and both boxes as they were and says why.
+    void cmdSaveClick();
+
+    Services m_services;
+    LoadedText m_loaded;
 };

@@ -1,0 +1,402 @@
+// SPDX-License-Identifier: MIT
+#include "platform/MessageBoxes.h"
+#include "platform/Services.h"
+#include "ui/common/Twips.h"
+#include "ui/frmViewer/ViewerLayout.h"
+#include "ui/frmViewer/ViewerSave.h"
+#include "ui/frmViewer/frmViewer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+class FakeMessageBoxes : public MessageBoxes {
+public:
+    QList<MessageRequest> shown;
+    MessageAnswer show(QWidget *, const MessageRequest &request) override
+    {
+        shown.append(request);
+        return MessageAnswer::Ok;
+    }
+};
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// QTest::keyClicks knows ASCII only; this types any character as a key press
+// that carries it, as a keyboard layout with that key would.
+void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar ch : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class tst_Viewer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void unchangedSaveKeepsTheBytes_data();
+    void unchangedSaveKeepsTheBytes();
+    void lineBreakOfTheFile_data();
+    void lineBreakOfTheFile();
+    void editedSaveKeepsEncodingAndLineBreaks();
+    void emptyTextSavesAnEmptyFile();
+    void failingSaveKeepsFileAndTexts_data();
+    void failingSaveKeepsFileAndTexts();
+    void characterOutsideTheEncodingIsRefused();
+    void reloadShowsTheNewContent();
+    void closesWithoutAQuestion();
+    void resizeRule_data();
+    void resizeRule();
+    void textBoxFollowsTheWindow();
+
+private:
+    frmViewer *openViewer();
+    void save();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    FakeMessageBoxes m_messages;
+    QPointer<frmViewer> m_viewer;
+};
+
+void tst_Viewer::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void tst_Viewer::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_messages.shown.clear();
+}
+
+void tst_Viewer::cleanup()
+{
+    delete m_viewer;
+    m_dir.reset();
+}
+
+frmViewer *tst_Viewer::openViewer()
+{
+    m_viewer = new frmViewer(Services{&m_messages, nullptr, nullptr, nullptr});
+    m_viewer->show();
+    return m_viewer;
+}
+
+void tst_Viewer::save()
+{
+    QTest::mouseClick(m_viewer->findChild<QPushButton *>(QStringLiteral("cmdSave")), Qt::LeftButton);
+}
+
+void tst_Viewer::unchangedSaveKeepsTheBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("utf-8, lf") << QByteArray("h\xC3\xA9llo\nw\xE2\x82\xACrld\n");
+    QTest::newRow("utf-8, cr lf") << QByteArray("<p>\r\n  caf\xC3\xA9\r\n</p>\r\n");
+    QTest::newRow("latin-1, cr lf") << QByteArray("caf\xE9\r\nna\xEFve\r\n");
+    QTest::newRow("latin-1, lf, no final break") << QByteArray("\xC0 la\n\xBFqu\xE9?");
+    QTest::newRow("no final break") << QByteArray("one\r\ntwo");
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("only breaks") << QByteArray("\r\n\r\n");
+    // The text box cannot show these apart from an ordinary line break or blank.
+    QTest::newRow("mixed and lone cr") << QByteArray("a\r\nb\nc\rd");
+    QTest::newRow("no-break space, latin-1") << QByteArray("a\xA0" "b\r\n");
+    QTest::newRow("no-break space, utf-8") << QByteArray("a\xC2\xA0" "b\n");
+    QTest::newRow("paragraph separators, utf-8") << QByteArray("a\xE2\x80\xA8" "b\xE2\x80\xA9" "c\n");
+    QTest::newRow("nul byte") << QByteArray("a\0b\n", 4);
+}
+
+// The old design appended CR LF on every Save, so a file grew by two bytes
+// each time it was opened and saved.
+void tst_Viewer::unchangedSaveKeepsTheBytes()
+{
+    QFETCH(QByteArray, bytes);
+    const QString path = m_dir->filePath(QStringLiteral("page.htm"));
+    QVERIFY(writeBytes(path, bytes));
+
+    frmViewer *viewer = openViewer();
+    QString error;
+    QVERIFY2(viewer->loadFile(path, &error), qPrintable(error));
+    save();
+    QCOMPARE(readBytes(path), bytes);
+    save();
+    QCOMPARE(readBytes(path), bytes);
+    QVERIFY(m_messages.shown.isEmpty());
+    // No temporary is left beside the file.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("page.htm")});
+}
+
+void tst_Viewer::lineBreakOfTheFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("lineBreak");
+    QTest::addColumn<QByteArray>("edited");
+
+    QTest::newRow("none") << QByteArray("abc") << "\n" << QByteArray("abc");
+    QTest::newRow("lf") << QByteArray("a\nb\n") << "\n" << QByteArray("a\nb\n");
+    QTest::newRow("cr lf, latin-1") << QByteArray("\xE0\r\nb\r\n") << "\r\n" << QByteArray("\xE0\r\nb\r\n");
+    QTest::newRow("cr") << QByteArray("a\rb\r") << "\r" << QByteArray("a\rb\r");
+    // Once edited, a mixed file takes its most frequent line break throughout.
+    QTest::newRow("mostly cr lf") << QByteArray("a\r\nb\r\nc\nd") << "\r\n" << QByteArray("a\r\nb\r\nc\r\nd");
+    QTest::newRow("tie goes to lf") << QByteArray("a\r\nb\n") << "\n" << QByteArray("a\nb\n");
+}
+
+void tst_Viewer::lineBreakOfTheFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, lineBreak);
+    QFETCH(QByteArray, edited);
+    QCOMPARE(ViewerSave::dominantLineBreak(bytes), lineBreak);
+
+    // Written from the box's text (as after an edit), a file whose lines all
+    // end alike comes out with the same line breaks, in the same encoding.
+    const vexalo::FileEncoding encoding = vexalo::detectEncoding(bytes);
+    QString raw = vexalo::decodeText(bytes, encoding);
+    raw.replace(QStringLiteral("\r\n"), QString(QChar::ParagraphSeparator));
+    raw.replace(QLatin1Char('\r'), QChar::ParagraphSeparator);
+    raw.replace(QLatin1Char('\n'), QChar::ParagraphSeparator);
+    const LoadedText loaded{bytes, encoding, lineBreak, QStringLiteral("not what the box shows")};
+    const std::optional<QByteArray> written = ViewerSave::bytesFor(loaded, raw);
+    QVERIFY(written);
+    QCOMPARE(*written, edited);
+}
+
+void tst_Viewer::editedSaveKeepsEncodingAndLineBreaks()
+{
+    const QString path = m_dir->filePath(QStringLiteral("menu.txt"));
+    QVERIFY(writeBytes(path, "caf\xE9\r\nbar"));
+
+    frmViewer *viewer = openViewer();
+    QVERIFY(viewer->loadFile(path, nullptr));
+    QCOMPARE(viewer->encoding(), vexalo::FileEncoding::Latin1);
+    QPlainTextEdit *box = viewer->findChild<QPlainTextEdit *>(QStringLiteral("txtViewer"));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Return);
+    typeText(box, QStringLiteral("Zo\u00EB"));
+    save();
+
+    QVERIFY(m_messages.shown.isEmpty());
+    QCOMPARE(readBytes(path), QByteArray("caf\xE9\r\nbar\r\nZo\xEB"));
+    QCOMPARE(viewer->findChild<QLineEdit *>(QStringLiteral("txtSave"))->text(), path);
+}
+
+// The old design wrote CR LF for an empty text box.
+void tst_Viewer::emptyTextSavesAnEmptyFile()
+{
+    const QString path = m_dir->filePath(QStringLiteral("notes.txt"));
+    QVERIFY(writeBytes(path, "something\r\n"));
+
+    frmViewer *viewer = openViewer();
+    QVERIFY(viewer->loadFile(path, nullptr));
+    QPlainTextEdit *box = viewer->txtViewer;
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Delete);
+    QVERIFY(box->toPlainText().isEmpty());
+    save();
+
+    QVERIFY(m_messages.shown.isEmpty());
+    QCOMPARE(QFileInfo(path).size(), 0);
+}
+
+void tst_Viewer::failingSaveKeepsFileAndTexts_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("read-only file") << "read-only";
+    QTest::newRow("folder gone") << "folder gone";
+    QTest::newRow("nothing loaded") << "nothing loaded";
+}
+
+void tst_Viewer::failingSaveKeepsFileAndTexts()
+{
+    QFETCH(QString, failure);
+    const QString folder = m_dir->filePath(QStringLiteral("site"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/index.htm");
+    const QByteArray bytes("<html>\n</html>\n");
+    QVERIFY(writeBytes(path, bytes));
+
+    frmViewer *viewer = openViewer();
+    if (failure != QLatin1String("nothing loaded"))
+        QVERIFY(viewer->loadFile(path, nullptr));
+    viewer->txtViewer->setFocus();
+    QTest::keyClicks(viewer->txtViewer, QStringLiteral("edited "));
+    const QString shownText = viewer->txtViewer->toPlainText();
+    const QString shownPath = viewer->txtSave->text();
+
+    if (failure == QLatin1String("read-only"))
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    else if (failure == QLatin1String("folder gone"))
+        QVERIFY(QDir(folder).removeRecursively());
+    save();
+
+    QCOMPARE(m_messages.shown.size(), 1);
+    const MessageRequest &message = m_messages.shown.first();
+    if (failure == QLatin1String("nothing loaded")) {
+        QVERIFY2(message.text.contains(QStringLiteral("no file")), qPrintable(message.text));
+    } else {
+        // Names the file and gives the reason.
+        QVERIFY2(message.text.contains(QDir::toNativeSeparators(path)), qPrintable(message.text));
+        QVERIFY2(message.text.contains(failure == QLatin1String("read-only") ? QStringLiteral("read-only")
+                                                                               : QStringLiteral("No such file")),
+                 qPrintable(message.text));
+    }
+    QCOMPARE(viewer->txtViewer->toPlainText(), shownText);
+    QCOMPARE(viewer->txtSave->text(), shownPath);
+    if (failure == QLatin1String("read-only")) {
+        QCOMPARE(readBytes(path), bytes);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("index.htm")});
+    } else if (failure == QLatin1String("folder gone")) {
+        QVERIFY(!QFileInfo::exists(folder));
+    }
+}
+
+void tst_Viewer::characterOutsideTheEncodingIsRefused()
+{
+    const QString path = m_dir->filePath(QStringLiteral("price.txt"));
+    const QByteArray bytes("Preis: 5 \xA4\n"); // Latin-1
+    QVERIFY(writeBytes(path, bytes));
+
+    frmViewer *viewer = openViewer();
+    QVERIFY(viewer->loadFile(path, nullptr));
+    viewer->txtViewer->setFocus();
+    QTest::keyClick(viewer->txtViewer, Qt::Key_End, Qt::ControlModifier);
+    typeText(viewer->txtViewer, QStringLiteral("\u20AC"));
+    const QString shownText = viewer->txtViewer->toPlainText();
+    save();
+
+    QCOMPARE(m_messages.shown.size(), 1);
+    const QString text = m_messages.shown.first().text;
+    QVERIFY2(text.contains(QDir::toNativeSeparators(path)) && text.contains(QStringLiteral("Latin-1")),
+             qPrintable(text));
+    QCOMPARE(readBytes(path), bytes);
+    QCOMPARE(viewer->txtViewer->toPlainText(), shownText);
+}
+
+// A Replace or Restore run reloads the viewer; a later Save must write what
+// the reload showed, not the bytes of the first load.
+void tst_Viewer::reloadShowsTheNewContent()
+{
+    const QString path = m_dir->filePath(QStringLiteral("a.htm"));
+    QVERIFY(writeBytes(path, "old\r\n"));
+    frmViewer *viewer = openViewer();
+    QVERIFY(viewer->loadFile(path, nullptr));
+    QTest::keyClicks(viewer->txtViewer, QStringLiteral("unsaved "));
+
+    const QByteArray replaced("new\r\nlines\xA0\r\n"); // now Latin-1
+    QVERIFY(writeBytes(path, replaced));
+    QString error;
+    QVERIFY2(viewer->reload(&error), qPrintable(error));
+    QCOMPARE(viewer->txtViewer->toPlainText(), QStringLiteral("new\nlines \n"));
+    QCOMPARE(viewer->encoding(), vexalo::FileEncoding::Latin1);
+
+    save();
+    QCOMPARE(readBytes(path), replaced);
+    QVERIFY(m_messages.shown.isEmpty());
+}
+
+void tst_Viewer::closesWithoutAQuestion()
+{
+    const QString path = m_dir->filePath(QStringLiteral("a.htm"));
+    QVERIFY(writeBytes(path, "text\n"));
+    frmViewer *viewer = openViewer();
+    QVERIFY(viewer->loadFile(path, nullptr));
+    QTest::keyClicks(viewer->txtViewer, QStringLiteral("unsaved "));
+
+    QVERIFY(viewer->close());
+    QTRY_VERIFY(m_viewer.isNull());
+    QVERIFY(m_messages.shown.isEmpty());
+    QCOMPARE(readBytes(path), QByteArray("text\n"));
+}
+
+void tst_Viewer::resizeRule_data()
+{
+    QTest::addColumn<float>("width");
+    QTest::addColumn<float>("height");
+    QTest::addColumn<float>("boxWidth");
+    QTest::addColumn<float>("boxHeight");
+
+    // The box starts at 6735 x 6015; a dimension at or below its bound keeps it.
+    QTest::newRow("both at the bound") << 350.f << 1200.f << 6735.f << 6015.f;
+    QTest::newRow("both below") << 100.f << 0.f << 6735.f << 6015.f;
+    QTest::newRow("both just above") << 351.f << 1201.f << 1.f << 1.f;
+    QTest::newRow("width only") << 351.f << 1200.f << 1.f << 6015.f;
+    QTest::newRow("height only") << 350.f << 1201.f << 6735.f << 1.f;
+    QTest::newRow("design size") << 7085.f << 7215.f << 6735.f << 6015.f;
+    QTest::newRow("fractional") << 7085.5f << 7215.25f << 6735.5f << 6015.25f;
+}
+
+void tst_Viewer::resizeRule()
+{
+    QFETCH(float, width);
+    QFETCH(float, height);
+    QFETCH(float, boxWidth);
+    QFETCH(float, boxHeight);
+    const ViewerLayout::Size size = ViewerLayout::textBoxSize(width, height, {6735.f, 6015.f});
+    QCOMPARE(size.width, boxWidth);
+    QCOMPARE(size.height, boxHeight);
+}
+
+void tst_Viewer::textBoxFollowsTheWindow()
+{
+    frmViewer *viewer = openViewer();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer));
+    const QRect saveButton = viewer->cmdSave->geometry();
+    const QRect pathBox = viewer->txtSave->geometry();
+
+    const auto expectedBox = [viewer] {
+        const twips::WindowGeometry outer = twips::outerGeometry(viewer);
+        return QSize(twips::toPixels(outer.width - 350), twips::toPixels(outer.height - 1200));
+    };
+    QCOMPARE(viewer->txtViewer->size(), expectedBox());
+    const QRect before = viewer->txtViewer->geometry();
+
+    // Wider and taller by the same amount: the margins on the right and at the
+    // bottom stay, the button and the path box do not move.
+    viewer->resize(viewer->width() + 100, viewer->height() + 60);
+    QTRY_COMPARE(viewer->txtViewer->size(), before.size() + QSize(100, 60));
+    QCOMPARE(viewer->txtViewer->pos(), QPoint(8, 40));
+    QCOMPARE(viewer->width() - viewer->txtViewer->geometry().right(), 0 + viewer->width() - before.right() - 100);
+    QCOMPARE(viewer->cmdSave->geometry(), saveButton);
+    QCOMPARE(viewer->txtSave->geometry(), pathBox);
+
+    // Smaller than the frame and margins: the box keeps its last size rather
+    // than taking a negative one.
+    const QSize last = viewer->txtViewer->size();
+    viewer->resize(10, 10);
+    QTRY_COMPARE(viewer->size(), QSize(10, 10));
+    QVERIFY(twips::outerGeometry(viewer).width <= 350 && twips::outerGeometry(viewer).height <= 1200);
+    QCOMPARE(viewer->txtViewer->size(), last);
+}
+
+QTEST_MAIN(tst_Viewer)
+#include "tst_viewer.moc"
