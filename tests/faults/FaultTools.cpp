@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: MIT
+#include "FaultTools.h"
+
+#include "engine/FileOps.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+namespace faults {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList allEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QStringList temporaries(const QString &folder)
+{
+    QStringList out;
+    for (const QString &name : allEntries(folder)) {
+        if (name.startsWith(vexalo::temporaryPrefix()))
+            out << name;
+    }
+    return out;
+}
+
+QStringList strangers(const QString &folder, const QStringList &expected)
+{
+    QStringList out;
+    for (const QString &name : allEntries(folder)) {
+        if (!expected.contains(name) && !name.startsWith(vexalo::temporaryPrefix()))
+            out << name;
+    }
+    return out;
+}
+
+int chmodPath(const QString &path, unsigned mode)
+{
+    return ::chmod(QFile::encodeName(path).constData(), mode);
+}
+
+DriverRun runDriver(const QStringList &arguments, const Fault &fault, const QStringList &prefix)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"VXF_DIR", "VXF_CALL", "VXF_NTH", "VXF_ACTION", "VXF_ERRNO", "VXF_NO_TMPFILE",
+                             "VXF_TRACE", "VXF_CHANGE_PATH", "VXF_CHANGE_DATA"})
+        env.remove(QString::fromLatin1(name));
+    if (!fault.dir.isEmpty()) {
+        env.insert("LD_PRELOAD", QStringLiteral(VEXALO_FAULT_SHIM));
+        env.insert("VXF_DIR", fault.dir);
+        if (!fault.call.isEmpty())
+            env.insert("VXF_CALL", fault.call);
+        env.insert("VXF_NTH", QString::number(fault.nth));
+        if (!fault.action.isEmpty())
+            env.insert("VXF_ACTION", fault.action);
+        if (fault.error)
+            env.insert("VXF_ERRNO", QString::number(fault.error));
+        if (fault.noTmpfile)
+            env.insert("VXF_NO_TMPFILE", "1");
+        if (!fault.tracePath.isEmpty())
+            env.insert("VXF_TRACE", fault.tracePath);
+        if (!fault.changePath.isEmpty()) {
+            env.insert("VXF_CHANGE_PATH", fault.changePath);
+            env.insert("VXF_CHANGE_DATA", QString::fromUtf8(fault.changeData));
+        }
+    }
+    QProcess process;
+    process.setProcessEnvironment(env);
+    QStringList args = prefix;
+    args << QStringLiteral(VEXALO_FAULT_DRIVER) << arguments;
+    const QString program = args.takeFirst();
+    process.start(program, args);
+    DriverRun run;
+    run.started = process.waitForStarted(10000);
+    if (!run.started) {
+        run.errors = process.errorString();
+        return run;
+    }
+    process.waitForFinished(60000);
+    run.killed = process.exitStatus() == QProcess::CrashExit;
+    run.exitCode = process.exitCode();
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    run.lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList traceCalls(const QStringList &arguments, const QString &dir, bool noTmpfile)
+{
+    // The trace lives outside dir, so writing it is never one of the calls.
+    QTemporaryFile trace;
+    if (!trace.open())
+        qFatal("cannot create a trace file");
+    Fault fault;
+    fault.dir = dir;
+    fault.tracePath = trace.fileName();
+    fault.noTmpfile = noTmpfile;
+    runDriver(arguments, fault);
+    QStringList calls;
+    const QList<QByteArray> lines = readFile(trace.fileName()).split('\n');
+    for (const QByteArray &line : lines) {
+        const qsizetype space = line.indexOf(' ');
+        if (space > 0)
+            calls << QString::fromUtf8(line.mid(space + 1));
+    }
+    return calls;
+}
+
+TmpfsMount::TmpfsMount(const QString &path, const QByteArray &options)
+    : m_path(QFile::encodeName(path))
+{
+    if (::mount("tmpfs", m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) == 0) {
+        m_ok = true;
+    } else {
+        m_error = QStringLiteral("cannot mount a tmpfs (%1); mounting needs root").arg(reasonOf(errno));
+    }
+}
+
+TmpfsMount::~TmpfsMount()
+{
+    if (m_ok)
+        ::umount2(m_path.constData(), MNT_DETACH);
+}
+
+QString reasonOf(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace faults

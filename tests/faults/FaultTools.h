@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// What the fault tests share: real files, the engine driver run as a child
+// process with the fault library preloaded, and small mounts of their own.
+namespace faults {
+
+void writeFile(const QString &path, const QByteArray &bytes);
+// The content, or "<missing>" when the file cannot be read.
+QByteArray readFile(const QString &path);
+// Every entry of a folder, hidden ones included: a leftover temporary shows here.
+QStringList allEntries(const QString &folder);
+// Entries that are neither the given names nor the writer's hidden
+// temporaries: files a user would take for theirs.
+QStringList strangers(const QString &folder, const QStringList &expected);
+// The writer's hidden temporaries in a folder.
+QStringList temporaries(const QString &folder);
+int chmodPath(const QString &path, unsigned mode);
+
+// One fault for the preloaded library (see faultshim.cpp for the meanings).
+struct Fault {
+    QString dir;        // only calls under this folder count
+    QString call;       // empty: no fault, "*": any call
+    int nth = 0;
+    QString action;     // fail, kill-before, kill-after, change
+    int error = 0;      // 0: the library's default
+    bool noTmpfile = false;
+    QString tracePath;
+    QString changePath;
+    QByteArray changeData;
+};
+
+struct DriverRun {
+    bool started = false;
+    bool killed = false; // ended by a signal, not by returning
+    int exitCode = -1;
+    QStringList lines; // what the driver printed, one line per file
+    QString errors;
+};
+
+// Runs vexalo-faultdriver with the arguments; prefix (setpriv ...) goes in front.
+DriverRun runDriver(const QStringList &arguments, const Fault &fault = {}, const QStringList &prefix = {});
+// The calls a run makes under dir, as "call path" in order: what a fault can hit.
+QStringList traceCalls(const QStringList &arguments, const QString &dir, bool noTmpfile = false);
+
+// A tmpfs of the given size over path, unmounted when this goes away.
+class TmpfsMount {
+public:
+    TmpfsMount(const QString &path, const QByteArray &options);
+    ~TmpfsMount();
+    bool ok() const { return m_ok; }
+    QString error() const { return m_error; }
+
+private:
+    QByteArray m_path;
+    bool m_ok = false;
+    QString m_error;
+};
+
+// The system's message for an error number, as the engine reports it.
+QString reasonOf(int error);
+
+} // namespace faults

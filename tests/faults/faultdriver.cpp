@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+// A small command-line front to the engine, so the fault tests can run the
+// program's own writer, backup, restore and rename code in a process of its
+// own: one they can kill, run with fewer privileges, or preload with the
+// fault library. It prints one line per file as soon as that file is done.
+//
+//   vexalo-faultdriver replace FOLDER FIND REPLACE FLAGS NAME...
+//       FLAGS: any of b (make backups), c (case sensitive), e (sync each
+//       file), n (no syncing); "-" for none
+//   vexalo-faultdriver restore FOLDER FLAGS NAME...
+//   vexalo-faultdriver rename FOLDER FROM TO [FROM TO]...
+//   vexalo-faultdriver write PATH TEXT        (writeFileAtomically, with sync)
+//   vexalo-faultdriver list FOLDER            (the names a file list shows)
+#include "FileOps.h"
+#include "ProtectedList.h"
+#include "Runs.h"
+
+#include <QDir>
+
+#include <cstdio>
+#include <cstring>
+
+using namespace vexalo;
+
+namespace {
+
+void printLine(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout); // a kill must not swallow lines already done
+}
+
+RunControl controlFor(const char *flags)
+{
+    RunControl control;
+    control.fileDone = [](const FileResult &r, int) { printLine(logLine(r)); };
+    control.durability = std::strchr(flags, 'e') ? Durability::EachFile
+        : std::strchr(flags, 'n')                ? Durability::None
+                                                 : Durability::AtEnd;
+    return control;
+}
+
+QStringList namesFrom(int argc, char **argv, int first)
+{
+    QStringList names;
+    for (int i = first; i < argc; ++i)
+        names << QString::fromLocal8Bit(argv[i]);
+    return names;
+}
+
+int usage()
+{
+    std::fputs("usage: vexalo-faultdriver replace|restore|rename|write|list ...\n", stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3)
+        return usage();
+    const QString command = QString::fromLocal8Bit(argv[1]);
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+    if (command == QLatin1String("replace") && argc >= 6) {
+        ReplaceJob job;
+        job.folder = folder;
+        job.findText = QString::fromUtf8(argv[3]);
+        job.replaceText = QString::fromUtf8(argv[4]);
+        job.caseSensitive = std::strchr(argv[5], 'c') != nullptr;
+        job.makeBackups = std::strchr(argv[5], 'b') != nullptr;
+        job.protectedExtensions = defaultProtectedExtensions();
+        job.names = namesFrom(argc, argv, 6);
+        runReplace(job, controlFor(argv[5]));
+        return 0;
+    }
+    if (command == QLatin1String("restore") && argc >= 4) {
+        runRestore({folder, namesFrom(argc, argv, 4)}, controlFor(argv[3]));
+        return 0;
+    }
+    if (command == QLatin1String("rename") && argc >= 5 && (argc - 3) % 2 == 0) {
+        for (int i = 3; i + 1 < argc; i += 2) {
+            const QString from = QString::fromLocal8Bit(argv[i]);
+            const QString to = QString::fromLocal8Bit(argv[i + 1]);
+            const IoStatus status = renameNoReplace(folder, from, to);
+            printLine(status.ok() ? from + QStringLiteral(" -> ") + to
+                                  : from + QStringLiteral(":  failed: ") + status.error);
+        }
+        return 0;
+    }
+    if (command == QLatin1String("write") && argc == 4) {
+        const IoStatus status = writeFileAtomically(folder, QByteArray(argv[3]));
+        printLine(status.ok() ? QStringLiteral("written") : QStringLiteral("failed: ") + status.error);
+        return status.ok() ? 0 : 1;
+    }
+    if (command == QLatin1String("list")) {
+        // The main window's file list hides names that begin with a dot.
+        const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+        for (const QString &name : names)
+            printLine(name);
+        return 0;
+    }
+    return usage();
+}

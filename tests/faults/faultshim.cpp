@@ -1,0 +1,360 @@
+// SPDX-License-Identifier: MIT
+// A preloaded library that makes one chosen system call fail, or kills the
+// process right before or after it, so the fault tests can provoke every
+// failure of a rewrite for real instead of imagining it.
+//
+// Only calls that touch a path under VXF_DIR count (for calls on a
+// descriptor, the file it refers to); the driver's own output and Qt's files
+// never do. Environment:
+//   VXF_DIR     the folder under test (required; without it nothing happens)
+//   VXF_CALL    the call to hit: open-read, open-write, open-create,
+//               open-tmpfile, open-dir, read, write, fchmod, fchown,
+//               fdatasync, fsync, syncfs, close, linkat, link, rename,
+//               renameat2, unlink; or * for any of them
+//   VXF_NTH     the 1-based number of the matching call to hit; 0 hits every one
+//   VXF_ACTION  fail (default), kill-before, kill-after, change (append
+//               VXF_CHANGE_DATA to VXF_CHANGE_PATH, then make the call),
+//               remove (delete VXF_CHANGE_PATH, then make the call),
+//               short (write: only half of the bytes, as the kernel may)
+//   VXF_ERRNO   the error a failing call gives (default ENOSPC for write, EIO else)
+//   VXF_NO_TMPFILE  when set, every O_TMPFILE open fails with EOPNOTSUPP and
+//               is not counted, as on a file system without unnamed files
+//   VXF_TRACE   a file that gets one line per matching call: "number call path"
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<long> g_count{0};
+
+const char *env(const char *name)
+{
+    const char *v = std::getenv(name);
+    return v && *v ? v : nullptr;
+}
+
+// The path a descriptor refers to; an unnamed file shows as "dir/#123 (deleted)".
+bool fdPath(int fd, char *buf, size_t size)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const long n = syscall(SYS_readlinkat, AT_FDCWD, link, buf, size - 1);
+    if (n <= 0)
+        return false;
+    buf[n] = '\0';
+    return true;
+}
+
+bool underDir(const char *path)
+{
+    const char *dir = env("VXF_DIR");
+    if (!dir || !path)
+        return false;
+    const size_t n = std::strlen(dir);
+    return std::strncmp(path, dir, n) == 0 && (path[n] == '\0' || path[n] == '/');
+}
+
+void rawAppend(const char *path, const char *data, size_t size)
+{
+    const int fd = int(syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (fd < 0)
+        return;
+    syscall(SYS_write, fd, data, size);
+    syscall(SYS_close, fd);
+}
+
+void die()
+{
+    syscall(SYS_kill, syscall(SYS_getpid), SIGKILL);
+}
+
+// Decides what happens to one call and performs the "before" part of the
+// action. after() performs the "after" part.
+struct Hit {
+    bool hit = false;
+    bool killAfter = false;
+    bool shortWrite = false;
+    int err = 0;
+};
+
+Hit consider(const char *call, const char *path)
+{
+    Hit h;
+    if (!underDir(path))
+        return h;
+    // With VXF_CALL=* the numbers are those of a VXF_TRACE run without VXF_CALL.
+    const char *want = env("VXF_CALL");
+    if (want && std::strcmp(want, "*") != 0 && std::strcmp(want, call) != 0)
+        return h;
+    if (!want && !env("VXF_TRACE"))
+        return h;
+    const long number = ++g_count;
+    if (const char *trace = env("VXF_TRACE")) {
+        char line[4200];
+        const int n = std::snprintf(line, sizeof line, "%ld %s %s\n", number, call, path);
+        rawAppend(trace, line, size_t(n > 0 && size_t(n) < sizeof line ? n : 0));
+    }
+    if (!want)
+        return h;
+    const long nth = env("VXF_NTH") ? std::atol(env("VXF_NTH")) : 0;
+    if (nth != 0 && nth != number)
+        return h;
+    const char *action = env("VXF_ACTION") ? env("VXF_ACTION") : "fail";
+    if (std::strcmp(action, "kill-before") == 0)
+        die();
+    if (std::strcmp(action, "kill-after") == 0) {
+        h.killAfter = true;
+        return h;
+    }
+    if (std::strcmp(action, "change") == 0) {
+        if (const char *target = env("VXF_CHANGE_PATH")) {
+            const char *data = env("VXF_CHANGE_DATA") ? env("VXF_CHANGE_DATA") : "changed";
+            rawAppend(target, data, std::strlen(data));
+        }
+        return h;
+    }
+    if (std::strcmp(action, "short") == 0) {
+        h.shortWrite = true;
+        return h;
+    }
+    if (std::strcmp(action, "remove") == 0) {
+        if (const char *target = env("VXF_CHANGE_PATH"))
+            syscall(SYS_unlinkat, AT_FDCWD, target, 0);
+        return h;
+    }
+    h.hit = true;
+    h.err = env("VXF_ERRNO") ? std::atoi(env("VXF_ERRNO")) : std::strcmp(call, "write") == 0 ? ENOSPC : EIO;
+    return h;
+}
+
+Hit considerFd(const char *call, int fd)
+{
+    char path[4096];
+    if (!fdPath(fd, path, sizeof path))
+        return {};
+    return consider(call, path);
+}
+
+template<typename R>
+R finish(const Hit &h, R result)
+{
+    if (h.killAfter)
+        die();
+    return result;
+}
+
+const char *openKind(int flags)
+{
+    if ((flags & O_TMPFILE) == O_TMPFILE)
+        return "open-tmpfile";
+    if (flags & O_CREAT)
+        return "open-create";
+    if (flags & O_DIRECTORY)
+        return "open-dir";
+    return (flags & O_ACCMODE) == O_RDONLY ? "open-read" : "open-write";
+}
+
+template<typename F>
+F real(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+int openCommon(const char *realName, bool hasDirfd, int dirfd, const char *path, int flags, mode_t mode)
+{
+    if ((flags & O_TMPFILE) == O_TMPFILE && env("VXF_NO_TMPFILE") && underDir(path)) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    const Hit h = consider(openKind(flags), path);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    int fd;
+    if (!hasDirfd) {
+        using Fn = int (*)(const char *, int, ...);
+        fd = real<Fn>(realName)(path, flags, mode);
+    } else {
+        using Fn = int (*)(int, const char *, int, ...);
+        fd = real<Fn>(realName)(dirfd, path, flags, mode);
+    }
+    return finish(h, fd);
+}
+
+mode_t modeArg(int flags, va_list ap)
+{
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode_t(va_arg(ap, int)) : 0;
+}
+
+} // namespace
+
+extern "C" {
+
+int open(const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArg(flags, ap);
+    va_end(ap);
+    return openCommon("open", false, 0, path, flags, mode);
+}
+
+int open64(const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArg(flags, ap);
+    va_end(ap);
+    return openCommon("open64", false, 0, path, flags, mode);
+}
+
+int openat(int dirfd, const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArg(flags, ap);
+    va_end(ap);
+    return openCommon("openat", true, dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeArg(flags, ap);
+    va_end(ap);
+    return openCommon("openat64", true, dirfd, path, flags, mode);
+}
+
+ssize_t read(int fd, void *buf, size_t count)
+{
+    const Hit h = considerFd("read", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<ssize_t (*)(int, void *, size_t)>("read")(fd, buf, count));
+}
+
+ssize_t write(int fd, const void *buf, size_t count)
+{
+    const Hit h = considerFd("write", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    if (h.shortWrite && count > 1)
+        count /= 2;
+    return finish(h, real<ssize_t (*)(int, const void *, size_t)>("write")(fd, buf, count));
+}
+
+#define FD_CALL(name)                                                                                        \
+    int name(int fd)                                                                                         \
+    {                                                                                                        \
+        const Hit h = considerFd(#name, fd);                                                                 \
+        if (h.hit) {                                                                                         \
+            errno = h.err;                                                                                   \
+            return -1;                                                                                       \
+        }                                                                                                    \
+        return finish(h, real<int (*)(int)>(#name)(fd));                                                     \
+    }
+
+FD_CALL(fdatasync)
+FD_CALL(fsync)
+FD_CALL(syncfs)
+
+int close(int fd)
+{
+    const Hit h = considerFd("close", fd);
+    if (h.hit) {
+        // As the kernel does: the descriptor is gone even when close reports an error.
+        real<int (*)(int)>("close")(fd);
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int)>("close")(fd));
+}
+
+int fchmod(int fd, mode_t mode)
+{
+    const Hit h = considerFd("fchmod", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, mode_t)>("fchmod")(fd, mode));
+}
+
+int fchown(int fd, uid_t uid, gid_t gid)
+{
+    const Hit h = considerFd("fchown", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, uid_t, gid_t)>("fchown")(fd, uid, gid));
+}
+
+int linkat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, int flags)
+{
+    const Hit h = consider("linkat", newpath);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, const char *, int, const char *, int)>("linkat")(olddirfd, oldpath,
+                                                                                         newdirfd, newpath, flags));
+}
+
+int link(const char *oldpath, const char *newpath)
+{
+    const Hit h = consider("link", newpath);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(const char *, const char *)>("link")(oldpath, newpath));
+}
+
+int rename(const char *oldpath, const char *newpath)
+{
+    const Hit h = consider("rename", newpath);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(const char *, const char *)>("rename")(oldpath, newpath));
+}
+
+int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, unsigned int flags)
+{
+    const Hit h = consider("renameat2", newpath);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2")(
+                         olddirfd, oldpath, newdirfd, newpath, flags));
+}
+
+int unlink(const char *path)
+{
+    const Hit h = consider("unlink", path);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(const char *)>("unlink")(path));
+}
+
+} // extern "C"

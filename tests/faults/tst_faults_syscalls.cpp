@@ -1,0 +1,242 @@
+// SPDX-License-Identifier: MIT
+// Every system call of a rewrite, a backup and a restore fails in turn, with
+// the failure injected into the real call by the preloaded fault library.
+// The calls are not listed by hand: a clean run is traced first, so a change
+// to the writer that adds a call is covered without touching this file.
+#include "FaultTools.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+using namespace faults;
+
+namespace {
+
+const QByteArray before = "alpha beta alpha\n";
+const QByteArray after = "omega beta omega\n";
+const QByteArray olderBackup = "an older backup\n";
+
+void seedReplace(const QString &dir)
+{
+    writeFile(dir + "/first.txt", before);
+    writeFile(dir + "/first.txt.old", olderBackup);
+    writeFile(dir + "/second.txt", "alpha");
+}
+
+QStringList replaceArgs(const QString &dir, const QString &flags, const QStringList &names)
+{
+    return QStringList{"replace", dir, "alpha", "omega", flags} + names;
+}
+
+void seedRestore(const QString &dir)
+{
+    writeFile(dir + "/first.txt", after);
+    writeFile(dir + "/first.txt.old", before);
+    writeFile(dir + "/second.txt", "omega");
+    writeFile(dir + "/second.txt.old", "alpha");
+}
+
+// One row per call that the run on first.txt alone makes: each is the call
+// that fails while first.txt and second.txt are processed.
+void callRows(const char *command, const QString &flags)
+{
+    QTest::addColumn<QString>("flags");
+    QTest::addColumn<bool>("noTmpfile");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<QString>("call");
+    for (const bool noTmpfile : {false, true}) {
+        QTemporaryDir dir;
+        QStringList args;
+        if (qstrcmp(command, "replace") == 0) {
+            seedReplace(dir.path());
+            args = replaceArgs(dir.path(), flags, {"first.txt"});
+        } else {
+            seedRestore(dir.path());
+            args = QStringList{"restore", dir.path(), flags, "first.txt"};
+        }
+        QStringList calls = traceCalls(args, dir.path(), noTmpfile);
+        if (calls.size() < 6)
+            qFatal("the trace saw only %d calls: is the fault library preloaded?", int(calls.size()));
+        // The one sync at the end of a run comes after the last file, not
+        // with this one: endOfRunSyncFails covers it.
+        if (!flags.contains('e')) {
+            qsizetype lastRename = calls.size() - 1;
+            while (lastRename > 0 && !calls[lastRename].startsWith("rename "))
+                --lastRename;
+            calls = calls.mid(0, lastRename + 1);
+        }
+        for (int i = 0; i < calls.size(); ++i) {
+            QString call = calls[i];
+            call.replace(dir.path(), "");
+            QTest::addRow("%s %s #%d %s", noTmpfile ? "named" : "unnamed", qPrintable(flags), i + 1,
+                          qPrintable(call))
+                << flags << noTmpfile << i + 1 << call;
+        }
+    }
+}
+
+int expectedError(const QString &call)
+{
+    return call.startsWith("write ") ? ENOSPC : EIO;
+}
+
+} // namespace
+
+class tst_FaultsSyscalls : public QObject {
+    Q_OBJECT
+
+private slots:
+    void replaceEachCallFails_data()
+    {
+        // With a backup and a sync per file every call of the writer is made;
+        // without the backup and with the one sync at the end, the others.
+        callRows("replace", "be");
+        callRows("replace", "-");
+    }
+
+    void replaceEachCallFails()
+    {
+        QFETCH(QString, flags);
+        QFETCH(bool, noTmpfile);
+        QFETCH(int, nth);
+        QFETCH(QString, call);
+        QTemporaryDir dir;
+        seedReplace(dir.path());
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "*";
+        fault.nth = nth;
+        fault.noTmpfile = noTmpfile;
+        const DriverRun run = runDriver(replaceArgs(dir.path(), flags, {"first.txt", "second.txt"}), fault);
+        QVERIFY2(!run.killed && run.exitCode == 0, qPrintable(run.errors));
+        QCOMPARE(run.lines.size(), 2);
+
+        const QByteArray content = readFile(dir.filePath("first.txt"));
+        const QByteArray backup = readFile(dir.filePath("first.txt.old"));
+        const bool backups = flags.contains('b');
+        if (run.lines[0] == "first.txt:  replaced") {
+            QCOMPARE(content, after);
+            QCOMPARE(backup, backups ? before : olderBackup);
+        } else {
+            // The failure names the file and the reason the system gave.
+            QVERIFY2(run.lines[0].startsWith("first.txt:  failed: "), qPrintable(run.lines[0]));
+            QVERIFY2(run.lines[0].contains(reasonOf(expectedError(call))), qPrintable(run.lines[0]));
+            // Only a sync that failed after the rename leaves the new content,
+            // and the message says so.
+            if (content == after)
+                QVERIFY2(run.lines[0].contains("sync"), qPrintable(run.lines[0]));
+            else
+                QCOMPARE(content, before);
+            // The older backup goes only once a complete new one has taken
+            // its place, and a rewritten file always has its backup.
+            QVERIFY2(backup == olderBackup || (backups && backup == before), backup.constData());
+            if (content == after && backups)
+                QCOMPARE(backup, before);
+        }
+        // The rest of the batch still runs.
+        QCOMPARE(run.lines[1], QString("second.txt:  replaced"));
+        QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("omega"));
+        QStringList expected{"first.txt", "first.txt.old", "second.txt"};
+        if (backups)
+            expected << "second.txt.old";
+        QCOMPARE(allEntries(dir.path()), expected);
+    }
+
+    // The run's one sync at its end fails: every file already holds its new
+    // content, and the user is told the disk was not synced.
+    void endOfRunSyncFails()
+    {
+        QTemporaryDir dir;
+        seedReplace(dir.path());
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "syncfs";
+        const DriverRun run = runDriver(replaceArgs(dir.path(), "-", {"first.txt", "second.txt"}), fault);
+        QCOMPARE(run.lines.size(), 2);
+        QCOMPARE(run.lines[0], QString("first.txt:  replaced"));
+        QCOMPARE(run.lines[1], "second.txt:  failed: written, but the disk could not be synced: " + reasonOf(EIO));
+        QCOMPARE(readFile(dir.filePath("first.txt")), after);
+        QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("omega"));
+        QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "first.txt.old", "second.txt"}));
+    }
+
+    void restoreEachCallFails_data()
+    {
+        callRows("restore", "e");
+    }
+
+    void restoreEachCallFails()
+    {
+        QFETCH(QString, flags);
+        QFETCH(bool, noTmpfile);
+        QFETCH(int, nth);
+        QFETCH(QString, call);
+        QTemporaryDir dir;
+        seedRestore(dir.path());
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "*";
+        fault.nth = nth;
+        fault.noTmpfile = noTmpfile;
+        const QStringList args{"restore", dir.path(), flags, "first.txt", "second.txt"};
+        const DriverRun run = runDriver(args, fault);
+        QVERIFY2(!run.killed && run.exitCode == 0, qPrintable(run.errors));
+        QCOMPARE(run.lines.size(), 2);
+        QCOMPARE(run.lines[1], QString("second.txt:  restored"));
+        QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("alpha"));
+
+        const QByteArray content = readFile(dir.filePath("first.txt"));
+        if (run.lines[0] == "first.txt:  restored") {
+            QCOMPARE(content, before);
+            QVERIFY(!QFile::exists(dir.filePath("first.txt.old")));
+            return;
+        }
+        QVERIFY2(run.lines[0].startsWith("first.txt:  failed: "), qPrintable(run.lines[0]));
+        QVERIFY2(run.lines[0].contains(reasonOf(expectedError(call))), qPrintable(run.lines[0]));
+        // Whatever failed, the backup is still there, and the file is either
+        // as it was or already the backup's copy.
+        QCOMPARE(readFile(dir.filePath("first.txt.old")), before);
+        QVERIFY2(content == after || content == before, content.constData());
+        QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "first.txt.old", "second.txt"}));
+
+        // Running Restore again mends it.
+        const DriverRun again = runDriver({"restore", dir.path(), flags, "first.txt"});
+        QCOMPARE(again.lines, QStringList{"first.txt:  restored"});
+        QCOMPARE(readFile(dir.filePath("first.txt")), before);
+        QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "second.txt"}));
+    }
+
+    // A write that the kernel cuts short is continued, never taken for the
+    // whole file; a write interrupted by a signal is tried again.
+    void shortAndInterruptedWrites_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("nth");
+        QTest::newRow("every write short") << "short" << 0 << 0;
+        QTest::newRow("interrupted") << "fail" << EINTR << 1;
+    }
+
+    void shortAndInterruptedWrites()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, error);
+        QFETCH(int, nth);
+        QTemporaryDir dir;
+        seedReplace(dir.path());
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "write";
+        fault.nth = nth;
+        fault.action = action;
+        fault.error = error;
+        const DriverRun run = runDriver(replaceArgs(dir.path(), "-", {"first.txt"}), fault);
+        QCOMPARE(run.lines, QStringList{"first.txt:  replaced"});
+        QCOMPARE(readFile(dir.filePath("first.txt")), after);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_FaultsSyscalls)
+#include "tst_faults_syscalls.moc"
