@@ -221,6 +221,19 @@ private slots:
         QCOMPARE(readFile(dir.filePath("after.txt")), QByteArray("beta"));
     }
 
+    void ownerAndGroupKept()
+    {
+        if (::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        QTemporaryDir dir;
+        writeFile(dir.filePath("theirs.txt"), "mine");
+        QCOMPARE(::chown(QFile::encodeName(dir.filePath("theirs.txt")).constData(), 4321, 8765), 0);
+        const RunSummary run = runReplace(job(dir.path(), {"theirs.txt"}, "mine", "yours"));
+        QCOMPARE(logLine(run.results[0]), "theirs.txt:  replaced");
+        QCOMPARE(statOf(dir.filePath("theirs.txt")).st_uid, uid_t(4321));
+        QCOMPARE(statOf(dir.filePath("theirs.txt")).st_gid, gid_t(8765));
+    }
+
     void linksStayLinks()
     {
         QTemporaryDir dir;
