@@ -280,8 +280,9 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == lstFiles->viewport()) {
         auto *mouse = static_cast<QMouseEvent *>(event);
-        // A right press must not replace a multiple selection the pop-up is about to act on.
-        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) && mouse->button() == Qt::RightButton)
+        // Only the left button selects: a right press must not replace the
+        // selection the pop-up is about to act on, nor a stray middle press.
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) && mouse->button() != Qt::LeftButton)
             return true;
         if (type == QEvent::MouseButtonRelease)
             lstFilesMouseUp(mouse->button(), mouse->position().toPoint());

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: MIT
+#include "platform/QtFileSystemPlaces.h"
+#include "platform/QtMessageBoxes.h"
+#include "platform/QtProcessLauncher.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void drivesStartWithTheRoot();
+    void workingFolder();
+    void messageBoxShowsTheRequestAndReturnsTheAnswer();
+    void missingProgramIsReported();
+};
+
+void TestPlatform::drivesStartWithTheRoot()
+{
+    QtFileSystemPlaces places;
+    const QList<DriveInfo> drives = places.drives();
+    QVERIFY(!drives.isEmpty());
+    QCOMPARE(drives.first().rootPath, QStringLiteral("/"));
+    QVERIFY(places.isAvailable(QStringLiteral("/")));
+    QVERIFY(!places.isAvailable(QStringLiteral("/no/such/volume")));
+    for (const DriveInfo &drive : drives)
+        QCOMPARE(places.driveOf(drive.rootPath), drive.rootPath);
+}
+
+void TestPlatform::workingFolder()
+{
+    QtFileSystemPlaces places;
+    const QString before = places.workingFolder();
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(places.setWorkingFolder(dir.path(), &error));
+    QCOMPARE(QFileInfo(places.workingFolder()).canonicalFilePath(), QFileInfo(dir.path()).canonicalFilePath());
+    QVERIFY(!places.setWorkingFolder(dir.filePath("gone"), &error));
+    QVERIFY(error.contains(QStringLiteral("No such file")));
+    QVERIFY(places.setWorkingFolder(before, nullptr));
+    QCOMPARE(places.programFolder(), QCoreApplication::applicationDirPath());
+}
+
+void TestPlatform::messageBoxShowsTheRequestAndReturnsTheAnswer()
+{
+    QtMessageBoxes boxes;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+    // Answers the box once it is up, pressing Cancel.
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        buttons = int(box->buttons().size());
+        box->button(QMessageBox::Cancel)->click();
+    });
+    MessageRequest request;
+    request.text = QStringLiteral("No files selected!");
+    request.buttons = MessageRequest::Buttons::OkCancel;
+    request.icon = MessageRequest::Icon::Critical;
+    QCOMPARE(boxes.show(nullptr, request), MessageAnswer::Cancel);
+    QCOMPARE(title, QStringLiteral("Vexalo4")); // no title given: the program title
+    QCOMPARE(text, request.text);
+    QCOMPARE(icon, QMessageBox::Critical);
+    QCOMPARE(buttons, 2);
+}
+
+void TestPlatform::missingProgramIsReported()
+{
+    QtProcessLauncher launcher;
+    QString error;
+    QVERIFY(!launcher.startDetached(QStringLiteral("no-such-program-vexalo"), &error));
+    QVERIFY(error.contains(QStringLiteral("no-such-program-vexalo")));
+}
+
+QTEST_MAIN(TestPlatform)
+#include "tst_platform.moc"

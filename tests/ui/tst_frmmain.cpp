@@ -1,0 +1,524 @@
+// SPDX-License-Identifier: MIT
+#include "FakeServices.h"
+#include "ui/common/Twips.h"
+#include "ui/frmMain/FileListModel.h"
+#include "ui/frmMain/frmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+// The main window driven as a user drives it: clicks on the folder list, the
+// file list and the buttons, typing into the boxes; then the files on disk,
+// the controls and the recorded message boxes are checked.
+class TestFrmMain : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init();
+    void cleanup();
+
+    void browsingFollowsFolderAndPattern();
+    void selectionByMouseAndButtons();
+    void rightButtonOpensThePopUpAndKeepsTheSelection();
+    void replaceWithEachOption();
+    void restorePutsBackupsBack();
+    void failedFileIsLoggedAndTheRunGoesOn();
+    void nothingSelected_data();
+    void nothingSelected();
+    void historyAfterSeveralRunsAndTheWalk();
+    void lastFolderDoubleClickAndMissingFolder();
+    void caseConversion();
+    void swapMirrorsAndSelectOnFocus();
+    void viewerOpensBesideAndFollowsClicks();
+    void unavailableDrive();
+
+private:
+    void browseTo(const QString &folder);
+    void clickFile(const QString &name, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void choosePattern(const QString &pattern);
+    QStringList listed() const { return m_window->fileList()->names(); }
+
+    FakeServices *m_fakes = nullptr;
+    frmMain *m_window = nullptr;
+    QTemporaryDir *m_dir = nullptr;
+};
+
+void TestFrmMain::init()
+{
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_fakes = new FakeServices;
+    m_window = new frmMain(m_fakes->services());
+    m_window->ExceptionList = QStringLiteral(".exe .dll .ocx .xls .jpg .gif .bmp .mp3");
+    m_window->move(100, 100);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void TestFrmMain::cleanup()
+{
+    delete m_window;
+    delete m_fakes;
+    delete m_dir;
+}
+
+// Climbs to the root and clicks down through each folder, as a user would.
+void TestFrmMain::browseTo(const QString &folder)
+{
+    auto clickPath = [this](const QString &path) {
+        QListWidget *list = m_window->Dir1;
+        for (int row = 0; row < list->count(); ++row) {
+            if (list->item(row)->data(Qt::UserRole).toString() == path) {
+                list->scrollToItem(list->item(row));
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+                return true;
+            }
+        }
+        return false;
+    };
+    QVERIFY(clickPath(QStringLiteral("/")));
+    QString path;
+    for (const QString &part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += QLatin1Char('/') + part;
+        QVERIFY2(clickPath(path), qPrintable(path));
+    }
+    QCOMPARE(m_window->dir1Path(), folder);
+}
+
+void TestFrmMain::clickFile(const QString &name, Qt::KeyboardModifiers modifiers)
+{
+    const int row = int(listed().indexOf(name));
+    QVERIFY2(row >= 0, qPrintable(name));
+    const QModelIndex index = m_window->fileList()->index(row);
+    m_window->lstFiles->scrollTo(index);
+    QTest::mouseClick(m_window->lstFiles->viewport(), Qt::LeftButton, modifiers,
+                      m_window->lstFiles->visualRect(index).center());
+}
+
+void TestFrmMain::choosePattern(const QString &pattern)
+{
+    // Keyboard choice in the combo box: each step chooses the next item.
+    QComboBox *combo = m_window->cmbPattern;
+    combo->setFocus();
+    int guard = 0;
+    while (combo->currentText() != pattern && guard++ < 10)
+        QTest::keyClick(combo, combo->currentIndex() < combo->findText(pattern) ? Qt::Key_Down : Qt::Key_Up);
+    QCOMPARE(m_window->fileList()->pattern(), pattern);
+}
+
+void TestFrmMain::browsingFollowsFolderAndPattern()
+{
+    const QString root = m_dir->path();
+    QDir(root).mkdir(QStringLiteral("sub"));
+    for (const char *name : {"b.HTM", "a.htm", ".hidden.htm", "c.txt", "noext", "page.html"})
+        writeFile(root + QLatin1Char('/') + QLatin1String(name), "x");
+    writeFile(root + QStringLiteral("/sub/inner.htm"), "x");
+
+    browseTo(root);
+    QCOMPARE(listed(), (QStringList{"a.htm", "b.HTM"}));
+    QCOMPARE(m_fakes->places.working, root);
+
+    // The folder list shows ancestors, the current folder, then its sub-folders.
+    const QListWidget *dir = m_window->Dir1;
+    QCOMPARE(dir->currentItem()->data(Qt::UserRole).toString(), root);
+    QCOMPARE(dir->item(dir->count() - 1)->text(), QStringLiteral("sub"));
+
+    choosePattern(QStringLiteral("*.txt"));
+    QCOMPARE(listed(), QStringList{"c.txt"});
+    choosePattern(QStringLiteral("*."));
+    QCOMPARE(listed(), QStringList{"noext"});
+    choosePattern(QStringLiteral("*.*"));
+    QCOMPARE(listed(), (QStringList{"a.htm", "b.HTM", "c.txt", "noext", "page.html"}));
+
+    // Typing a pattern that is not one of the items changes nothing.
+    m_window->cmbPattern->lineEdit()->clear();
+    QTest::keyClicks(m_window->cmbPattern->lineEdit(), QStringLiteral("*.zz"));
+    QCOMPARE(listed().size(), 5);
+
+    browseTo(root + QStringLiteral("/sub"));
+    QCOMPARE(m_window->fileList()->pattern(), QStringLiteral("*.*"));
+    QCOMPARE(listed(), QStringList{"inner.htm"});
+    QCOMPARE(m_fakes->places.working, root + QStringLiteral("/sub"));
+}
+
+void TestFrmMain::selectionByMouseAndButtons()
+{
+    for (const char *name : {"a.htm", "b.htm", "c.htm", "d.htm", "e.htm"})
+        writeFile(m_dir->filePath(QLatin1String(name)), "x");
+    browseTo(m_dir->path());
+
+    clickFile(QStringLiteral("b.htm"));
+    QCOMPARE(m_window->selectedFileNames(), QStringList{"b.htm"});
+    clickFile(QStringLiteral("d.htm"), Qt::ShiftModifier);
+    QCOMPARE(m_window->selectedFileNames(), (QStringList{"b.htm", "c.htm", "d.htm"}));
+    clickFile(QStringLiteral("c.htm"), Qt::ControlModifier);
+    clickFile(QStringLiteral("a.htm"), Qt::ControlModifier);
+    QCOMPARE(m_window->selectedFileNames(), (QStringList{"a.htm", "b.htm", "d.htm"}));
+
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    QCOMPARE(m_window->selectedFileNames().size(), 5);
+    QTest::mouseClick(m_window->cmdClear, Qt::LeftButton);
+    QVERIFY(m_window->selectedFileNames().isEmpty());
+    m_window->mnuSelectAll->trigger();
+    QCOMPARE(m_window->selectedFileNames().size(), 5);
+    m_window->mnuUnSelectAll->trigger();
+    QVERIFY(m_window->selectedFileNames().isEmpty());
+}
+
+void TestFrmMain::rightButtonOpensThePopUpAndKeepsTheSelection()
+{
+    for (const char *name : {"a.htm", "b.htm", "c.htm"})
+        writeFile(m_dir->filePath(QLatin1String(name)), "x");
+    browseTo(m_dir->path());
+    clickFile(QStringLiteral("a.htm"));
+    clickFile(QStringLiteral("b.htm"), Qt::ControlModifier);
+
+    QWidget *viewport = m_window->lstFiles->viewport();
+    const QPoint onC = m_window->lstFiles->visualRect(m_window->fileList()->index(2)).center();
+    QTest::mouseClick(viewport, Qt::MiddleButton, {}, onC);
+    QVERIFY(!m_window->mnuPopUpCase->isVisible());
+    QTest::mouseClick(viewport, Qt::RightButton, {}, onC);
+    QTRY_VERIFY(m_window->mnuPopUpCase->isVisible());
+    QCOMPARE(m_window->mnuPopUpCase->actions().size(), 4);
+    // The pop-up acts on the selection, so the right button must not replace it.
+    QCOMPARE(m_window->selectedFileNames(), (QStringList{"a.htm", "b.htm"}));
+    m_window->mnuPopUpCase->close();
+}
+
+void TestFrmMain::replaceWithEachOption()
+{
+    writeFile(m_dir->filePath("a.htm"), "Hello world, hello again");
+    writeFile(m_dir->filePath("b.exe"), "hello");
+    writeFile(m_dir->filePath("c.htm"), "nothing here");
+    browseTo(m_dir->path());
+    choosePattern(QStringLiteral("*.*"));
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    m_window->txtResults->setPlainText(QStringLiteral("old log"));
+
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("hello"));
+    QTest::keyClicks(m_window->txtReplaceString, QStringLiteral("bye"));
+
+    // Case sensitive and backups on: only the lower-case word changes.
+    QTest::mouseClick(m_window->chkCaseSensitive, Qt::LeftButton);
+    QTest::mouseClick(m_window->chkBackup, Qt::LeftButton);
+    QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+    QCOMPARE(m_window->txtResults->toPlainText(),
+             QStringLiteral("a.htm:  replaced\nb.exe:  protected file\nc.htm:  not found"));
+    QCOMPARE(readFile(m_dir->filePath("a.htm")), QByteArray("Hello world, bye again"));
+    QCOMPARE(readFile(m_dir->filePath("a.htm.old")), QByteArray("Hello world, hello again"));
+    QCOMPARE(readFile(m_dir->filePath("b.exe")), QByteArray("hello"));
+    QVERIFY(!QFile::exists(m_dir->filePath("c.htm.old")));
+    QCOMPARE(m_fakes->places.working, m_dir->path());
+
+    // Case-insensitive, no backup, trimmed texts.
+    QTest::mouseClick(m_window->chkCaseSensitive, Qt::LeftButton);
+    QTest::mouseClick(m_window->chkBackup, Qt::LeftButton);
+    QTest::mouseClick(m_window->chkTrim, Qt::LeftButton);
+    m_window->txtFindString->setPlainText(QStringLiteral("HELLO\n\n"));
+    m_window->txtReplaceString->setPlainText(QStringLiteral("Hi\n"));
+    QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+    QCOMPARE(m_window->txtFindString->toPlainText(), QStringLiteral("HELLO"));
+    QCOMPARE(m_window->FindString, QStringLiteral("HELLO"));
+    QCOMPARE(m_window->ReplaceString, QStringLiteral("Hi"));
+    QCOMPARE(readFile(m_dir->filePath("a.htm")), QByteArray("Hi world, bye again"));
+    QCOMPARE(readFile(m_dir->filePath("a.htm.old")), QByteArray("Hello world, hello again"));
+    QCOMPARE(m_window->txtLastFolder->text(), m_dir->path());
+}
+
+void TestFrmMain::restorePutsBackupsBack()
+{
+    writeFile(m_dir->filePath("a.htm"), "one two");
+    writeFile(m_dir->filePath("b.htm"), "three");
+    browseTo(m_dir->path());
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("one"));
+    QTest::mouseClick(m_window->chkBackup, Qt::LeftButton);
+    QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+    QCOMPARE(readFile(m_dir->filePath("a.htm")), QByteArray(" two"));
+
+    QTest::mouseClick(m_window->cmdRestore, Qt::LeftButton);
+    QCOMPARE(m_window->txtResults->toPlainText(), QStringLiteral("a.htm:  restored\nb.htm:  not restored"));
+    QCOMPARE(readFile(m_dir->filePath("a.htm")), QByteArray("one two"));
+    QVERIFY(!QFile::exists(m_dir->filePath("a.htm.old")));
+    QCOMPARE(m_window->Folders.mid(0, 2), (QStringList{m_dir->path(), m_dir->path()}));
+}
+
+void TestFrmMain::failedFileIsLoggedAndTheRunGoesOn()
+{
+    writeFile(m_dir->filePath("a.htm"), "x");
+    writeFile(m_dir->filePath("b.htm"), "x");
+    writeFile(m_dir->filePath("c.htm"), "x");
+    QVERIFY(::chmod(QFile::encodeName(m_dir->filePath("b.htm")).constData(), 0444) == 0);
+    browseTo(m_dir->path());
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("x"));
+    QTest::keyClicks(m_window->txtReplaceString, QStringLiteral("y"));
+    QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+
+    const QStringList lines = m_window->txtResults->toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QStringLiteral("a.htm:  replaced"));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("b.htm:  failed: ")) && lines[1].size() > 16, qPrintable(lines[1]));
+    QCOMPARE(lines[2], QStringLiteral("c.htm:  replaced"));
+    QCOMPARE(readFile(m_dir->filePath("b.htm")), QByteArray("x"));
+    QCOMPARE(readFile(m_dir->filePath("c.htm")), QByteArray("y"));
+}
+
+void TestFrmMain::nothingSelected_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Replace") << "cmdReplace" << "Find & Replace";
+    QTest::newRow("Restore") << "cmdRestore" << "Find & Replace";
+    QTest::newRow("Upper") << "cmdUpper" << "Upper Case";
+    QTest::newRow("Lower") << "cmdLower" << "Lower Case";
+}
+
+void TestFrmMain::nothingSelected()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, title);
+    writeFile(m_dir->filePath("Mixed.htm"), "x");
+    browseTo(m_dir->path());
+    m_window->txtResults->setPlainText(QStringLiteral("previous log"));
+    m_fakes->places.working = QStringLiteral("/elsewhere");
+
+    QTest::mouseClick(m_window->findChild<QPushButton *>(button), Qt::LeftButton);
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    const MessageRequest &shown = m_fakes->messages.shown.first();
+    QCOMPARE(shown.text, QStringLiteral("No files selected!"));
+    QCOMPARE(shown.title, title);
+    QCOMPARE(shown.icon, MessageRequest::Icon::Critical);
+    QCOMPARE(shown.buttons, MessageRequest::Buttons::Ok);
+    QCOMPARE(m_window->txtResults->toPlainText(), QStringLiteral("previous log"));
+    QCOMPARE(m_fakes->places.working, QStringLiteral("/elsewhere"));
+    QVERIFY(QFile::exists(m_dir->filePath("Mixed.htm")));
+    QCOMPARE(m_window->Folders.first(), QString());
+}
+
+void TestFrmMain::historyAfterSeveralRunsAndTheWalk()
+{
+    QStringList folders;
+    for (int i = 1; i <= 6; ++i) {
+        const QString folder = m_dir->filePath(QStringLiteral("f%1").arg(i));
+        QDir().mkpath(folder);
+        writeFile(folder + QStringLiteral("/a.htm"), "x");
+        folders << folder;
+    }
+    for (const QString &folder : std::as_const(folders)) {
+        browseTo(folder);
+        QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+        QTest::mouseClick(m_window->cmdRestore, Qt::LeftButton);
+    }
+    QCOMPARE(m_window->Folders, (QStringList{folders[5], folders[4], folders[3], folders[2], folders[1]}));
+    QCOMPARE(m_window->txtLastFolder->text(), folders[5]);
+
+    // Each click on "Last Folder:" steps one entry back, wrapping round.
+    QStringList walked;
+    for (int i = 0; i < 5; ++i) {
+        QTest::mouseClick(m_window->lblFolders, Qt::LeftButton);
+        walked << m_window->dir1Path();
+    }
+    QCOMPARE(walked, (QStringList{folders[4], folders[3], folders[2], folders[1], folders[5]}));
+    QCOMPARE(m_window->fileList()->path(), folders[5]);
+
+    // Two runs in one folder leave equal neighbours; the walk still moves on.
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    QTest::mouseClick(m_window->cmdRestore, Qt::LeftButton);
+    QCOMPARE(m_window->Folders.mid(0, 3), (QStringList{folders[5], folders[5], folders[4]}));
+    QTest::mouseClick(m_window->lblFolders, Qt::LeftButton);
+    QCOMPARE(m_window->dir1Path(), folders[4]);
+
+    // A history entry that is gone: a message, the lists stay, the next click passes it.
+    QVERIFY(QDir(folders[3]).removeRecursively());
+    QTest::mouseClick(m_window->lblFolders, Qt::LeftButton);
+    QCOMPARE(m_window->dir1Path(), folders[4]);
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    QVERIFY(m_fakes->messages.shown.first().text.contains(folders[3]));
+    QTest::mouseClick(m_window->lblFolders, Qt::LeftButton);
+    QCOMPARE(m_window->dir1Path(), folders[2]);
+}
+
+void TestFrmMain::lastFolderDoubleClickAndMissingFolder()
+{
+    const QString runFolder = m_dir->filePath("run");
+    QDir().mkpath(runFolder);
+    writeFile(runFolder + "/a.htm", "x");
+    browseTo(runFolder);
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    QTest::mouseClick(m_window->cmdRestore, Qt::LeftButton);
+    browseTo(m_dir->path());
+
+    QTest::mouseDClick(m_window->txtLastFolder, Qt::LeftButton);
+    QCOMPARE(m_window->dir1Path(), runFolder);
+    QCOMPARE(listed(), QStringList{"a.htm"});
+
+    browseTo(m_dir->path());
+    QVERIFY(QDir(runFolder).removeRecursively());
+    QTest::mouseDClick(m_window->txtLastFolder, Qt::LeftButton);
+    QCOMPARE(m_window->dir1Path(), m_dir->path());
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    QVERIFY(m_fakes->messages.shown.first().text.contains(QStringLiteral("No such file or directory")));
+}
+
+void TestFrmMain::caseConversion()
+{
+    for (const char *name : {"ReadMe.TXT", "notes.txt", "2003-Log.txt", "keep.txt", "a.txt", "A.TXT"})
+        writeFile(m_dir->filePath(QLatin1String(name)), name);
+    browseTo(m_dir->path());
+    choosePattern(QStringLiteral("*.txt"));
+
+    clickFile(QStringLiteral("ReadMe.TXT"));
+    clickFile(QStringLiteral("notes.txt"), Qt::ControlModifier);
+    clickFile(QStringLiteral("2003-Log.txt"), Qt::ControlModifier);
+    QTest::mouseClick(m_window->cmdUpper, Qt::LeftButton);
+    QCOMPARE(listed(), (QStringList{"2003-LOG.TXT", "A.TXT", "a.txt", "keep.txt", "NOTES.TXT", "README.TXT"}));
+    QVERIFY(m_fakes->messages.shown.isEmpty());
+
+    clickFile(QStringLiteral("README.TXT"));
+    clickFile(QStringLiteral("NOTES.TXT"), Qt::ControlModifier);
+    m_window->mnuLowerCase->trigger();
+    QCOMPARE(listed(), (QStringList{"2003-LOG.TXT", "A.TXT", "a.txt", "keep.txt", "notes.txt", "readme.txt"}));
+    QCOMPARE(readFile(m_dir->filePath("readme.txt")), QByteArray("ReadMe.TXT"));
+
+    // a.txt to upper case would take A.TXT's name: reported, both untouched,
+    // and the file after it is still renamed.
+    clickFile(QStringLiteral("a.txt"));
+    clickFile(QStringLiteral("keep.txt"), Qt::ControlModifier);
+    m_window->mnuUpperCase->trigger();
+    QCOMPARE(readFile(m_dir->filePath("a.txt")), QByteArray("a.txt"));
+    QCOMPARE(readFile(m_dir->filePath("A.TXT")), QByteArray("A.TXT"));
+    QVERIFY(listed().contains(QStringLiteral("KEEP.TXT")));
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    QCOMPARE(m_fakes->messages.shown.first().title, QStringLiteral("Upper Case"));
+    QVERIFY(m_fakes->messages.shown.first().text.contains(QStringLiteral("a.txt")));
+}
+
+void TestFrmMain::swapMirrorsAndSelectOnFocus()
+{
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    m_window->txtFindString->setFocus();
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("first"));
+    QTest::keyClick(m_window->txtFindString, Qt::Key_Return);
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("line"));
+    QCOMPARE(m_window->FindString, QStringLiteral("first\nline"));
+
+    QTest::mouseClick(m_window->Label1, Qt::LeftButton);
+    QCOMPARE(m_window->txtReplaceString->toPlainText(), QStringLiteral("first\nline"));
+    QCOMPARE(m_window->txtFindString->toPlainText(), QString());
+    QCOMPARE(m_window->ReplaceString, QStringLiteral("first\nline"));
+    QCOMPARE(m_window->FindString, QString());
+    QTest::mouseClick(m_window->Label2, Qt::LeftButton);
+    QCOMPARE(m_window->FindString, QStringLiteral("first\nline"));
+    QCOMPARE(m_window->ReplaceString, QString());
+
+    // Tabbing into a box selects its whole text, so typing replaces it.
+    m_window->txtReplaceString->setPlainText(QStringLiteral("old"));
+    QTest::keyClick(m_window->txtFindString, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), m_window->txtReplaceString);
+    QCOMPARE(m_window->txtReplaceString->textCursor().selectedText(), QStringLiteral("old"));
+    QTest::keyClicks(m_window->txtReplaceString, QStringLiteral("new"));
+    QCOMPARE(m_window->ReplaceString, QStringLiteral("new"));
+}
+
+void TestFrmMain::viewerOpensBesideAndFollowsClicks()
+{
+    writeFile(m_dir->filePath("a.htm"), "first file\r\n");
+    writeFile(m_dir->filePath("b.htm"), "caf\xe9"); // Latin-1
+    browseTo(m_dir->path());
+
+    clickFile(QStringLiteral("a.htm"));
+    QVERIFY(!m_window->viewer()); // a single click never opens the viewer
+
+    const QModelIndex a = m_window->fileList()->index(0);
+    QTest::mouseDClick(m_window->lstFiles->viewport(), Qt::LeftButton, {}, m_window->lstFiles->visualRect(a).center());
+    frmViewer *viewer = m_window->viewer();
+    QVERIFY(viewer && viewer->isVisible());
+    QCOMPARE(viewer->txtViewer->toPlainText(), QStringLiteral("first file\n"));
+    QCOMPARE(viewer->txtSave->text(), m_dir->filePath("a.htm"));
+    const twips::WindowGeometry main = twips::outerGeometry(m_window);
+    const twips::WindowGeometry beside = twips::outerGeometry(viewer);
+    QCOMPARE(beside.top, main.top);
+    QVERIFY(qAbs(beside.left - (main.left + main.width + 200)) < twips::perPixel);
+
+    viewer->move(viewer->pos() + QPoint(30, 40));
+    const QPoint moved = viewer->pos();
+    clickFile(QStringLiteral("b.htm"));
+    QCOMPARE(viewer->txtViewer->toPlainText(), QStringLiteral("caf\u00e9"));
+    QCOMPARE(viewer->encoding(), vexalo::FileEncoding::Latin1);
+    QCOMPARE(viewer->txtSave->text(), m_dir->filePath("b.htm"));
+    QCOMPARE(viewer->pos(), moved);
+
+    // A file that went away: a message naming it, the viewer as it was.
+    QVERIFY(QFile::remove(m_dir->filePath("a.htm")));
+    clickFile(QStringLiteral("a.htm"));
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    QVERIFY(m_fakes->messages.shown.first().text.contains(m_dir->filePath("a.htm")));
+    QCOMPARE(viewer->txtSave->text(), m_dir->filePath("b.htm"));
+
+    // A Replace run reloads the open viewer.
+    clickFile(QStringLiteral("b.htm"));
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("caf"));
+    QTest::keyClicks(m_window->txtReplaceString, QStringLiteral("tea"));
+    QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+    QCOMPARE(viewer->txtViewer->toPlainText(), QStringLiteral("tea\u00e9"));
+
+    viewer->close();
+    QTRY_VERIFY(!m_window->viewer());
+    clickFile(QStringLiteral("b.htm"));
+    QVERIFY(!m_window->viewer());
+}
+
+void TestFrmMain::unavailableDrive()
+{
+    delete m_window;
+    m_fakes->places.driveList << DriveInfo{QStringLiteral("/media/gone"), QStringLiteral("/media/gone")};
+    m_fakes->places.unavailable << QStringLiteral("/media/gone");
+    m_window = new frmMain(m_fakes->services());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    browseTo(m_dir->path());
+    m_fakes->places.working = m_dir->path();
+
+    m_window->Drive1->setFocus();
+    QTest::keyClick(m_window->Drive1, Qt::Key_Down);
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    QCOMPARE(m_fakes->messages.shown.first().text, QStringLiteral("Selected drive not available!"));
+    QCOMPARE(m_fakes->messages.shown.first().title, QStringLiteral("Change Drive"));
+    QCOMPARE(m_fakes->messages.shown.first().icon, MessageRequest::Icon::None);
+    QCOMPARE(m_window->drive1Drive(), QStringLiteral("/media/gone"));
+    QCOMPARE(m_window->dir1Path(), m_dir->path());
+    QCOMPARE(m_fakes->places.working, QStringLiteral("/"));
+}
+
+QTEST_MAIN(TestFrmMain)
+#include "tst_frmmain.moc"
