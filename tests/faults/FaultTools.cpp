@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -124,6 +125,16 @@ QStringList traceCalls(const QStringList &arguments, const QString &dir, bool no
             calls << QString::fromUtf8(line.mid(space + 1));
     }
     return calls;
+}
+
+QString describeCall(QString call, const QString &dir)
+{
+    if (call.endsWith(' ' + dir))
+        call.replace(dir, "(folder)");
+    call.replace(dir, "");
+    call.replace(QRegularExpression(QStringLiteral("/#\\d+ \\(deleted\\)")), QStringLiteral("(unnamed)"));
+    call.replace(QRegularExpression(QStringLiteral("\\.vexalo4-\\w+")), QStringLiteral(".vexalo4-*"));
+    return call;
 }
 
 TmpfsMount::TmpfsMount(const QString &path, const QByteArray &options)

@@ -47,6 +47,10 @@ DriverRun runDriver(const QStringList &arguments, const Fault &fault = {}, const
 // The calls a run makes under dir, as "call path" in order: what a fault can hit.
 QStringList traceCalls(const QStringList &arguments, const QString &dir, bool noTmpfile = false);
 
+// A traced call made readable and stable for a row name: the folder and the
+// temporary's random name are left out ("write (unnamed)", "rename /a.txt").
+QString describeCall(QString call, const QString &dir);
+
 // A tmpfs of the given size over path, unmounted when this goes away.
 class TmpfsMount {
 public:

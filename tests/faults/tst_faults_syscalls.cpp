@@ -68,8 +68,7 @@ void callRows(const char *command, const QString &flags)
             calls = calls.mid(0, lastRename + 1);
         }
         for (int i = 0; i < calls.size(); ++i) {
-            QString call = calls[i];
-            call.replace(dir.path(), "");
+            const QString call = describeCall(calls[i], dir.path());
             QTest::addRow("%s %s #%d %s", noTmpfile ? "named" : "unnamed", qPrintable(flags), i + 1,
                           qPrintable(call))
                 << flags << noTmpfile << i + 1 << call;

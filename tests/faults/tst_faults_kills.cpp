@@ -1,0 +1,218 @@
+// SPDX-License-Identifier: MIT
+// The program killed in the middle: SIGKILL right before and right after
+// each system call of a rewrite, a backup and a restore (by the preloaded
+// fault library), and at moments picked by the clock while a large file is
+// written. Afterwards every file holds its old or its new content, whole;
+// anything left behind carries the writer's hidden prefix, is never listed,
+// and is never processed as a user's file by a later run.
+#include "FaultTools.h"
+
+#include "engine/FileOps.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using namespace faults;
+
+namespace {
+
+const QByteArray before = "alpha beta alpha\n";
+const QByteArray after = "omega beta omega\n";
+const QByteArray olderBackup = "an older backup\n";
+
+void seedReplace(const QString &dir)
+{
+    writeFile(dir + "/first.txt", before);
+    writeFile(dir + "/first.txt.old", olderBackup);
+    writeFile(dir + "/second.txt", "alpha");
+}
+
+void seedRestore(const QString &dir)
+{
+    writeFile(dir + "/first.txt", after);
+    writeFile(dir + "/first.txt.old", before);
+}
+
+QStringList replaceArgs(const QString &dir, const QStringList &names)
+{
+    return QStringList{"replace", dir, "alpha", "omega", "be"} + names;
+}
+
+void killRows(bool restore)
+{
+    QTest::addColumn<bool>("noTmpfile");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<QString>("action");
+    for (const bool noTmpfile : {false, true}) {
+        QTemporaryDir dir;
+        QStringList args;
+        if (restore) {
+            seedRestore(dir.path());
+            args = {"restore", dir.path(), "e", "first.txt"};
+        } else {
+            seedReplace(dir.path());
+            args = replaceArgs(dir.path(), {"first.txt"});
+        }
+        const QStringList calls = traceCalls(args, dir.path(), noTmpfile);
+        if (calls.size() < 6)
+            qFatal("the trace saw only %d calls: is the fault library preloaded?", int(calls.size()));
+        for (int i = 0; i < calls.size(); ++i) {
+            for (const char *action : {"kill-before", "kill-after"}) {
+                QTest::addRow("%s %s #%d %s", noTmpfile ? "named" : "unnamed", action, i + 1,
+                              qPrintable(describeCall(calls[i], dir.path())))
+                    << noTmpfile << i + 1 << QString::fromLatin1(action);
+            }
+        }
+    }
+}
+
+// What the main window's file list would show: regular files whose names
+// do not begin with a dot.
+QStringList listed(const QString &dir)
+{
+    return runDriver({"list", dir}).lines;
+}
+
+QMap<QString, QByteArray> contents(const QString &dir, const QStringList &names)
+{
+    QMap<QString, QByteArray> out;
+    for (const QString &name : names)
+        out.insert(name, readFile(dir + '/' + name));
+    return out;
+}
+
+} // namespace
+
+class tst_FaultsKills : public QObject {
+    Q_OBJECT
+
+private slots:
+    void replaceKilled_data()
+    {
+        killRows(false);
+    }
+
+    void replaceKilled()
+    {
+        QFETCH(bool, noTmpfile);
+        QFETCH(int, nth);
+        QFETCH(QString, action);
+        QTemporaryDir dir;
+        seedReplace(dir.path());
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "*";
+        fault.nth = nth;
+        fault.action = action;
+        fault.noTmpfile = noTmpfile;
+        const DriverRun run = runDriver(replaceArgs(dir.path(), {"first.txt", "second.txt"}), fault);
+        QVERIFY2(run.killed, "the driver was not killed where it should have been");
+
+        // Old or new, whole; a rewritten file always has its backup.
+        const QByteArray content = readFile(dir.filePath("first.txt"));
+        const QByteArray backup = readFile(dir.filePath("first.txt.old"));
+        QVERIFY2(content == before || content == after, content.constData());
+        QVERIFY2(backup == olderBackup || backup == before, backup.constData());
+        if (content == after)
+            QCOMPARE(backup, before);
+        QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("alpha"));
+
+        // Nothing a user would take for a file of theirs, and nothing listed.
+        const QStringList userFiles{"first.txt", "first.txt.old", "second.txt"};
+        QCOMPARE(strangers(dir.path(), userFiles), QStringList());
+        QCOMPARE(listed(dir.path()), userFiles);
+
+        // The next run over the listed files never touches a leftover.
+        const QStringList leftovers = temporaries(dir.path());
+        const auto leftoverContents = contents(dir.path(), leftovers);
+        const DriverRun next = runDriver(replaceArgs(dir.path(), {"first.txt", "second.txt"}));
+        QCOMPARE(next.lines.size(), 2);
+        QVERIFY2(!next.lines.join('\n').contains(vexalo::temporaryPrefix()), qPrintable(next.lines.join('\n')));
+        QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("omega"));
+        QCOMPARE(temporaries(dir.path()), leftovers);
+        QCOMPARE(contents(dir.path(), leftovers), leftoverContents);
+    }
+
+    void restoreKilled_data()
+    {
+        killRows(true);
+    }
+
+    // A kill between the copy back and the backup's deletion included: the
+    // next Restore finishes the job.
+    void restoreKilled()
+    {
+        QFETCH(bool, noTmpfile);
+        QFETCH(int, nth);
+        QFETCH(QString, action);
+        QTemporaryDir dir;
+        seedRestore(dir.path());
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "*";
+        fault.nth = nth;
+        fault.action = action;
+        fault.noTmpfile = noTmpfile;
+        const DriverRun run = runDriver({"restore", dir.path(), "e", "first.txt"}, fault);
+        QVERIFY2(run.killed, "the driver was not killed where it should have been");
+
+        const QByteArray content = readFile(dir.filePath("first.txt"));
+        QVERIFY2(content == after || content == before, content.constData());
+        if (QFile::exists(dir.filePath("first.txt.old")))
+            QCOMPARE(readFile(dir.filePath("first.txt.old")), before);
+        else
+            QCOMPARE(content, before); // the backup goes only after the copy is complete
+        QCOMPARE(strangers(dir.path(), {"first.txt", "first.txt.old"}), QStringList());
+
+        const DriverRun again = runDriver({"restore", dir.path(), "e", "first.txt"});
+        const bool hadBackup = !again.lines.isEmpty() && again.lines[0] == "first.txt:  restored";
+        QVERIFY2(hadBackup || again.lines == QStringList{"first.txt:  not restored"}, qPrintable(again.lines.join('\n')));
+        QCOMPARE(readFile(dir.filePath("first.txt")), before);
+        QVERIFY(!QFile::exists(dir.filePath("first.txt.old")));
+    }
+
+    // Killed by the clock, at moments spread over the rewrite of a file large
+    // enough that the write takes a while.
+    void killedAtRandomMoments()
+    {
+        QByteArray big;
+        for (int i = 0; i < 400000; ++i)
+            big += "alpha line " + QByteArray::number(i) + '\n';
+        QByteArray replaced = big;
+        replaced.replace("alpha", "omega");
+
+        QTemporaryDir probe;
+        writeFile(probe.filePath("big.txt"), big);
+        QElapsedTimer clock;
+        clock.start();
+        const DriverRun clean = runDriver({"replace", probe.path(), "alpha", "omega", "be", "big.txt"});
+        const qint64 duration = qMax<qint64>(clock.elapsed(), 20);
+        QCOMPARE(clean.lines, QStringList{"big.txt:  replaced"});
+        QVERIFY(readFile(probe.filePath("big.txt")) == replaced);
+
+        for (int step = 0; step < 10; ++step) {
+            QTemporaryDir dir;
+            writeFile(dir.filePath("big.txt"), big);
+            QProcess process;
+            process.start(QStringLiteral(VEXALO_FAULT_DRIVER),
+                          {"replace", dir.path(), "alpha", "omega", "be", "big.txt"});
+            QVERIFY(process.waitForStarted());
+            QThread::msleep(duration * step / 10);
+            process.kill();
+            process.waitForFinished();
+            const QByteArray content = readFile(dir.filePath("big.txt"));
+            QVERIFY2(content == big || content == replaced,
+                     qPrintable(QStringLiteral("step %1: %2 bytes").arg(step).arg(content.size())));
+            if (QFile::exists(dir.filePath("big.txt.old")))
+                QVERIFY(readFile(dir.filePath("big.txt.old")) == big);
+            QCOMPARE(strangers(dir.path(), {"big.txt", "big.txt.old"}), QStringList());
+            QCOMPARE(listed(dir.path()).filter(vexalo::temporaryPrefix()), QStringList());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_FaultsKills)
+#include "tst_faults_kills.moc"
