@@ -90,6 +90,19 @@ void frmViewer::cmdSaveClick()
 void frmViewer::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    applyLayout();
+}
+
+void frmViewer::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    // The window manager adds its frame after the first show, which moves the
+    // client area without resizing it; the outer size has changed all the same.
+    applyLayout();
+}
+
+void frmViewer::applyLayout()
+{
     const twips::WindowGeometry outer = twips::outerGeometry(this);
     const ViewerLayout::Size current{twips::fromPixels(txtViewer->width()), twips::fromPixels(txtViewer->height())};
     const ViewerLayout::Size size = ViewerLayout::textBoxSize(outer.width, outer.height, current);

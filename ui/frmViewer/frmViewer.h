@@ -35,8 +35,11 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
+    // The text box follows the window's outer size.
+    void applyLayout();
     // Writes the shown text to the file named in txtSave; a failure leaves
     // the file and both boxes as they were and says why.
     void cmdSaveClick();
