@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
+
+#include <algorithm>
 
 #include <set>
 #include <sys/stat.h>
@@ -191,6 +194,13 @@ private:
     bool m_progressVisible = false;
 };
 
+// Small files cost mostly system calls, which overlap well on several cores
+// and on a disk's queue; the engine keeps large files to one at a time.
+int parallelFiles()
+{
+    return std::clamp(QThread::idealThreadCount(), 2, 8);
+}
+
 bool mayHaveWritten(Outcome outcome)
 {
     // A failed file may still have had its backup written.
@@ -234,6 +244,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         RunControl control;
         control.durability = syncAtEnd ? Durability::None : request.durability;
         control.stopRequested = streams.stopRequested;
+        control.parallelFiles = parallelFiles();
         bool wrote = false;
         control.fileDone = [&](const FileResult &result, int index) {
             wrote = wrote || mayHaveWritten(result.outcome);

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
 #include <span>
 #include <sys/stat.h>
 
@@ -26,8 +27,13 @@ struct ReadResult {
     struct stat info {}; // of the file read (after links)
 };
 
+// Told a file's size once it is open and before its bytes are read; it may
+// block, so that a run over several files at once holds back until there is
+// memory for this one.
+using ReadGate = std::function<void(qint64 size)>;
+
 // Reads the whole file; a file too large for memory is a failure, not a crash.
-ReadResult readWholeFile(const QString &path);
+ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {});
 
 // True for a regular file or a link to one; folders and special files do not count.
 bool isRegularFile(const QString &path);

@@ -11,7 +11,11 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <unistd.h>
 #include <vector>
@@ -66,13 +70,13 @@ FileResult failed(const QString &name, const QString &reason)
 }
 
 FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QString &name, bool syncEach,
-                      bool *wrote)
+                      bool *wrote, const ReadGate &gate)
 {
     if (isProtected(name, job.protectedExtensions))
         return {name, Outcome::Protected, {}};
 
     const QString path = joinPath(job.folder, name);
-    const ReadResult read = readWholeFile(path);
+    const ReadResult read = readWholeFile(path, gate);
     if (!read.status.ok())
         return failed(name, read.status.error);
     if (read.data.isEmpty())
@@ -146,14 +150,17 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     return {name, Outcome::Replaced, {}};
 }
 
-FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote)
+FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote,
+                      const ReadGate &gate)
 {
     const QString path = joinPath(job.folder, name);
     const QString backupPath = path + QStringLiteral(".old");
     if (!isRegularFile(backupPath))
         return {name, Outcome::NotRestored, {}};
 
-    const ReadResult backup = readWholeFile(backupPath);
+    // The file itself is read too, about as large as its backup.
+    const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { gate(2 * size); })
+                                                             : ReadGate());
     if (!backup.status.ok())
         return failed(name, tr("the backup could not be read: %1").arg(backup.status.error));
 
@@ -161,11 +168,19 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     if (current.status.ok()) {
         if (const IoStatus writable = checkWritable(path, current.info); !writable.ok())
             return failed(name, writable.error);
+    } else if (current.status.code != ENOENT) {
+        // The file is there but this user may not even read it: not one to
+        // replace blindly. The backup stays.
+        return failed(name, current.status.error);
     }
 
     WriteOptions options;
     options.syncData = syncEach;
     options.modeFrom = &backup.info; // for a file that no longer exists
+    // Another program that writes the file while the backup is being copied
+    // back keeps its content (and the backup stays).
+    if (current.status.ok())
+        options.expected = &current.info;
     if (current.status.ok() && current.data == backup.data) {
         // Already restored (a run that stopped before deleting the backup):
         // nothing to write, only the backup to remove.
@@ -182,11 +197,147 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     return {name, Outcome::Restored, {}};
 }
 
+// Bytes held by the files in work at once. A file larger than the budget is
+// let in only when no other file is held, so a run's memory stays within its
+// largest file plus the budget.
+class MemoryGate {
+public:
+    explicit MemoryGate(qint64 budget)
+        : m_budget(budget)
+    {
+    }
+
+    void acquire(qint64 bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        m_freed.wait(lock, [&] { return m_held == 0 || m_held + bytes <= m_budget; });
+        m_held += bytes;
+    }
+
+    void release(qint64 bytes)
+    {
+        if (bytes == 0)
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_held -= bytes;
+        }
+        m_freed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_freed;
+    qint64 m_held = 0;
+    const qint64 m_budget;
+};
+
+constexpr qint64 parallelMemoryBudget = 32 * 1024 * 1024;
+
+// Runs fn for each name in order, with the stop check between two files and
+// the durability promise kept before the last result is reported. With more
+// than one file in work at once, worker threads take the names in order and
+// this thread reports each result as soon as all before it are reported.
+template<typename Job, typename Fn>
+RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
+{
+    RunSummary summary;
+    const int count = int(job.names.size());
+    const bool syncEach = control.durability == Durability::EachFile;
+
+    struct Entry {
+        std::optional<FileResult> result;
+        bool wrote = false;
+    };
+    std::vector<Entry> entries(static_cast<size_t>(count));
+    std::mutex mutex;
+    std::condition_variable done;
+    int next = 0; // the next name a worker takes
+    bool stop = false;
+    MemoryGate gate(parallelMemoryBudget);
+
+    auto work = [&] {
+        for (;;) {
+            int index;
+            {
+                std::lock_guard lock(mutex);
+                if (stop || next >= count)
+                    return;
+                index = next++;
+            }
+            qint64 held = 0;
+            const ReadGate readGate = [&](qint64 size) {
+                gate.acquire(size);
+                held += size;
+            };
+            bool wrote = false;
+            FileResult result = processOne(job.names.at(index), syncEach, &wrote, readGate);
+            gate.release(held);
+            {
+                std::lock_guard lock(mutex);
+                entries[size_t(index)].result = std::move(result);
+                entries[size_t(index)].wrote = wrote;
+            }
+            done.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    const int threads = std::min(control.parallelFiles, count);
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back(work);
+
+    bool wroteAny = false;
+    std::optional<std::pair<FileResult, int>> pending;
+    auto report = [&] {
+        if (pending && control.fileDone)
+            control.fileDone(pending->first, pending->second);
+        pending.reset();
+    };
+    for (int i = 0; i < count; ++i) {
+        {
+            std::unique_lock lock(mutex);
+            // After a stop, only the names already taken are waited for.
+            done.wait(lock, [&] { return entries[size_t(i)].result.has_value() || (stop && i >= next); });
+            if (!entries[size_t(i)].result) {
+                summary.stopped = true;
+                break;
+            }
+        }
+        FileResult result = std::move(*entries[size_t(i)].result);
+        wroteAny = wroteAny || entries[size_t(i)].wrote;
+        summary.results.append(result);
+        pending.emplace(std::move(result), i);
+        if (i + 1 < count || control.durability != Durability::AtEnd)
+            report();
+        if (i + 1 < count && control.stopRequested && control.stopRequested()) {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+    }
+    for (std::thread &t : workers)
+        t.join();
+
+    if (wroteAny && control.durability == Durability::AtEnd) {
+        const IoStatus synced = syncFileSystemOf(job.folder);
+        if (!synced.ok() && pending) {
+            FileResult &last = summary.results.last();
+            if (last.outcome != Outcome::Failed) {
+                last = failed(last.name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+                pending->first = last;
+            }
+        }
+    }
+    report();
+    return summary;
+}
+
 // Runs fn for each name in order, with the stop check between two files and
 // the durability promise kept before the last result is reported.
 template<typename Job, typename Fn>
 RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
 {
+    if (control.parallelFiles > 1 && job.names.size() > 1)
+        return runParallel(job, control, processOne);
     RunSummary summary;
     const bool syncEach = control.durability == Durability::EachFile;
     bool wroteAny = false;
@@ -202,7 +353,7 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
             break;
         }
         bool wrote = false;
-        FileResult result = processOne(job.names.at(i), syncEach, &wrote);
+        FileResult result = processOne(job.names.at(i), syncEach, &wrote, ReadGate());
         wroteAny = wroteAny || wrote;
         summary.results.append(result);
         pending.emplace(std::move(result), i);
@@ -230,15 +381,18 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
 RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
 {
     ReplaceContext context(job);
-    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote) {
-        return replaceOne(job, context, name, syncEach, wrote);
+    // Both encodings are prepared before any worker thread may ask for one.
+    context.texts(FileEncoding::Utf8);
+    context.texts(FileEncoding::Latin1);
+    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
+        return replaceOne(job, context, name, syncEach, wrote, gate);
     });
 }
 
 RunSummary runRestore(const RestoreJob &job, const RunControl &control)
 {
-    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote) {
-        return restoreOne(job, name, syncEach, wrote);
+    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
+        return restoreOne(job, name, syncEach, wrote, gate);
     });
 }
 

@@ -70,8 +70,27 @@ inline char32_t foldCodePoint(char32_t cp)
 
 // The only characters outside ASCII whose simple case folding is an ASCII
 // letter: LATIN SMALL LETTER LONG S (to s) and KELVIN SIGN (to k).
-constexpr char longS[] = "\xC5\xBF";
-constexpr char kelvin[] = "\xE2\x84\xAA";
+// Their lead bytes 0xC5 and 0xE2 are rare in most text, so memchr skips
+// ahead at memory speed; a general substring search here cost more than the
+// case-insensitive search itself.
+bool holdsFoldToAscii(QByteArrayView haystack)
+{
+    const auto *begin = reinterpret_cast<const unsigned char *>(haystack.data());
+    const auto *end = begin + haystack.size();
+    auto find = [&](unsigned char lead, const char *rest, size_t restSize) {
+        const unsigned char *p = begin;
+        while (p < end) {
+            const void *hit = std::memchr(p, lead, size_t(end - p));
+            if (!hit)
+                return false;
+            p = static_cast<const unsigned char *>(hit) + 1;
+            if (size_t(end - p) >= restSize && std::memcmp(p, rest, restSize) == 0)
+                return true;
+        }
+        return false;
+    };
+    return find(0xC5, "\xBF", 1) || find(0xE2, "\x84\xAA", 2);
+}
 
 } // namespace
 
@@ -227,9 +246,7 @@ std::vector<Match> Needle::findAll(QByteArrayView haystack) const
     std::vector<Match> matches;
     if (m_needle.isEmpty())
         return matches;
-    const bool unicode = m_mode == Mode::FoldUnicode
-        || (m_checkFoldToAscii
-            && (haystack.indexOf(QByteArrayView(longS)) >= 0 || haystack.indexOf(QByteArrayView(kelvin)) >= 0));
+    const bool unicode = m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && holdsFoldToAscii(haystack));
     qsizetype from = 0;
     for (;;) {
         qsizetype length = 0;
@@ -247,9 +264,7 @@ bool Needle::occursIn(QByteArrayView haystack) const
     if (m_needle.isEmpty())
         return !haystack.isEmpty();
     qsizetype length = 0;
-    if (m_mode == Mode::FoldUnicode
-        || (m_checkFoldToAscii
-            && (haystack.indexOf(QByteArrayView(longS)) >= 0 || haystack.indexOf(QByteArrayView(kelvin)) >= 0)))
+    if (m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && holdsFoldToAscii(haystack)))
         return findUnicode(haystack, 0, &length) >= 0;
     return findFrom(haystack, 0, &length) >= 0;
 }
