@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+// Files changed underneath a run: another program writes or deletes a file
+// after the run has read it and before its rewrite replaces it (the preloaded
+// fault library does so at a chosen call of the writer). The run must notice,
+// say so, and leave the other program's content alone.
+#include "FaultTools.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace faults;
+
+namespace {
+
+const QByteArray before = "alpha beta alpha\n";
+const QByteArray after = "omega beta omega\n";
+const QByteArray theirs = "written by someone else\n";
+const QString changedMessage = "it was changed by another program while it was being processed; "
+                               "its new content was left as it is";
+
+unsigned modeOf(const QString &path)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+class tst_FaultsChanged : public QObject {
+    Q_OBJECT
+
+private slots:
+    void changedBeforeRewrite_data()
+    {
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("nth");
+        QTest::addColumn<QString>("action");
+        // The rewrite's own writing and syncing, after the backup where one is made.
+        QTest::newRow("appended while writing") << "-" << "write" << 1 << "change";
+        QTest::newRow("appended while syncing") << "e" << "fdatasync" << 1 << "change";
+        QTest::newRow("appended after the backup") << "be" << "write" << 2 << "change";
+        QTest::newRow("deleted while writing") << "-" << "write" << 1 << "remove";
+        QTest::newRow("deleted after the backup") << "be" << "fdatasync" << 2 << "remove";
+    }
+
+    void changedBeforeRewrite()
+    {
+        QFETCH(QString, flags);
+        QFETCH(QString, call);
+        QFETCH(int, nth);
+        QFETCH(QString, action);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("first.txt"), before);
+        writeFile(dir.filePath("second.txt"), "alpha");
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = call;
+        fault.nth = nth;
+        fault.action = action;
+        fault.changePath = dir.filePath("first.txt");
+        fault.changeData = theirs;
+        const DriverRun run
+            = runDriver({"replace", dir.path(), "alpha", "omega", flags, "first.txt", "second.txt"}, fault);
+        QCOMPARE(run.lines.size(), 2);
+        QCOMPARE(run.lines[0], "first.txt:  failed: " + changedMessage);
+        if (action == "remove")
+            QVERIFY2(!QFile::exists(dir.filePath("first.txt")), "a deleted file was written again");
+        else
+            QCOMPARE(readFile(dir.filePath("first.txt")), before + theirs);
+        if (flags.contains('b'))
+            QCOMPARE(readFile(dir.filePath("first.txt.old")), before);
+        QCOMPARE(run.lines[1], QString("second.txt:  replaced"));
+        QCOMPARE(temporaries(dir.path()), QStringList());
+    }
+
+    // Gone before the run reached it: reported, and the others still run.
+    void vanishedBeforeRead()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("second.txt"), "alpha");
+        const DriverRun run = runDriver({"replace", dir.path(), "alpha", "omega", "b", "first.txt", "second.txt"});
+        QCOMPARE(run.lines, QStringList({"first.txt:  failed: No such file or directory", "second.txt:  replaced"}));
+        QCOMPARE(allEntries(dir.path()), QStringList({"second.txt", "second.txt.old"}));
+    }
+
+    // Restore onto a file that another program changes while the backup is
+    // being copied back: the newer content is not overwritten blindly, and
+    // the backup stays.
+    void restoreOntoFileChangedMeanwhile()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("first.txt"), after);
+        writeFile(dir.filePath("first.txt.old"), before);
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "write";
+        fault.nth = 1;
+        fault.action = "change";
+        fault.changePath = dir.filePath("first.txt");
+        fault.changeData = theirs;
+        const DriverRun run = runDriver({"restore", dir.path(), "-", "first.txt"}, fault);
+        QCOMPARE(run.lines, QStringList{"first.txt:  failed: " + changedMessage});
+        QCOMPARE(readFile(dir.filePath("first.txt")), after + theirs);
+        QCOMPARE(readFile(dir.filePath("first.txt.old")), before);
+        QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "first.txt.old"}));
+    }
+
+    // Restore onto a file that is missing (made again from the backup, with
+    // the backup's permissions), read-only (refused, both kept) and changed
+    // since the Replace (the backup is put back: that is what Restore is for).
+    void restoreOntoMissingReadOnlyOrChangedFile()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("missing.txt.old"), before);
+        chmodPath(dir.filePath("missing.txt.old"), 0640);
+        writeFile(dir.filePath("locked.txt"), after);
+        chmodPath(dir.filePath("locked.txt"), 0444);
+        writeFile(dir.filePath("locked.txt.old"), before);
+        writeFile(dir.filePath("edited.txt"), "edited since the replace");
+        writeFile(dir.filePath("edited.txt.old"), before);
+        const DriverRun run = runDriver({"restore", dir.path(), "-", "missing.txt", "locked.txt", "edited.txt"});
+        QCOMPARE(run.lines, QStringList({"missing.txt:  restored", "locked.txt:  failed: the file is read-only",
+                                         "edited.txt:  restored"}));
+        QCOMPARE(readFile(dir.filePath("missing.txt")), before);
+        QCOMPARE(modeOf(dir.filePath("missing.txt")), 0640u);
+        QCOMPARE(readFile(dir.filePath("locked.txt")), after);
+        QCOMPARE(readFile(dir.filePath("locked.txt.old")), before);
+        QCOMPARE(readFile(dir.filePath("edited.txt")), before);
+        QCOMPARE(allEntries(dir.path()), QStringList({"edited.txt", "locked.txt", "locked.txt.old", "missing.txt"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_FaultsChanged)
+#include "tst_faults_changed.moc"
