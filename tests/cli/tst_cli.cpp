@@ -1,0 +1,432 @@
+// SPDX-License-Identifier: MIT
+#include "CliRun.h"
+#include "ProtectedList.h"
+#include "Runs.h"
+#include "TextTools.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace vexalo;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Every entry with its bytes, hidden ones included, so that a stray backup
+// or temporary shows up as a difference.
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    const QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names)
+        files.insert(name, readFile(folder + QLatin1Char('/') + name));
+    return files;
+}
+
+// A folder with the kinds of file a run meets: found and not found, a
+// protected name, an empty file, Latin-1 and UTF-8 text, CR LF lines, a file
+// large enough to be written from the content in pieces, and enough small
+// files that a run keeps several in work at once.
+QStringList fillSampleFolder(const QString &folder)
+{
+    QStringList names;
+    auto add = [&](const QString &name, const QByteArray &bytes) {
+        writeFile(folder + QLatin1Char('/') + name, bytes);
+        names << name;
+    };
+    add("a.txt", "Hello hello HELLO\nsecond hello line\n");
+    add("b.txt", "nothing to see\n");
+    add("c.exe", "hello binary");
+    add("d.txt", "");
+    add("e.txt", "caf\xe9 hello\r\n");
+    add("f.txt", "multi\r\nline hello\r\nend");
+    add("g.txt", "Gr\xc3\xbc\xc3\x9f" "e hello \xc3\x9c" "BER \xc3\xbc" "ber\n");
+    QByteArray big;
+    for (int i = 0; i < 20000; ++i)
+        big += "line " + QByteArray::number(i) + (i % 7 == 0 ? " hello\n" : " filler\n");
+    add("big.txt", big);
+    for (int i = 0; i < 40; ++i)
+        add(QStringLiteral("n%1.txt").arg(i, 2, 10, QLatin1Char('0')),
+            i % 3 == 0 ? QByteArray("x hello y\n") : QByteArray("x y\n"));
+    return names;
+}
+
+struct CliOutcome {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the command line in this process, as main() would, with the given
+// folder standing in for the program folder.
+CliOutcome runCli(const QStringList &arguments, const QString &programFolder)
+{
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    cli::CliStreams streams;
+    streams.out = &out;
+    streams.err = &err;
+    CliOutcome o;
+    o.status = cli::runCommandLine(arguments, programFolder, streams);
+    o.out = QString::fromUtf8(out.data());
+    o.err = QString::fromUtf8(err.data());
+    return o;
+}
+
+QStringList pathsIn(const QString &folder, const QStringList &names)
+{
+    QStringList paths;
+    for (const QString &n : names)
+        paths << folder + QLatin1Char('/') + n;
+    return paths;
+}
+
+} // namespace
+
+class tst_Cli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // The companion must give the same outcomes and bytes as the window's
+    // run: both go through the engine, but the texts, options and protected
+    // list are gathered differently.
+    void sameAsEngine_data()
+    {
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<bool>("trim");
+        QTest::newRow("exact") << "hello" << "bye" << true << false << false;
+        QTest::newRow("case-insensitive") << "hello" << "bye" << false << false << false;
+        QTest::newRow("backup") << "hello" << "HELLO there" << false << true << false;
+        QTest::newRow("delete") << "hello" << "" << true << false << false;
+        QTest::newRow("unicode fold") << QString::fromUtf8("\xc3\xbc" "ber") << "over" << false << true << false;
+        QTest::newRow("latin-1 text") << QString::fromUtf8("caf\xc3\xa9") << "cafe" << true << false << false;
+        QTest::newRow("trim") << "hello\n" << "bye\n\n" << true << false << true;
+        QTest::newRow("no trim") << "hello\n" << "bye\n" << true << false << false;
+    }
+
+    void sameAsEngine()
+    {
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, backup);
+        QFETCH(bool, trim);
+        QTemporaryDir viaCli;
+        QTemporaryDir viaEngine;
+        QTemporaryDir programFolder;
+        const QStringList names = fillSampleFolder(viaCli.path());
+        fillSampleFolder(viaEngine.path());
+
+        QStringList args = {"replace", "--find", find, "--with", with};
+        if (caseSensitive)
+            args << "--case-sensitive";
+        if (backup)
+            args << "--backup";
+        if (trim)
+            args << "--trim";
+        const CliOutcome o = runCli(args + pathsIn(viaCli.path(), names), programFolder.path());
+
+        ReplaceJob job;
+        job.folder = viaEngine.path();
+        job.names = names;
+        job.findText = trim ? trimTrailingBreaks(find) : find;
+        job.replaceText = trim ? trimTrailingBreaks(with) : with;
+        job.caseSensitive = caseSensitive;
+        job.makeBackups = backup;
+        job.protectedExtensions = defaultProtectedExtensions();
+        const RunSummary run = runReplace(job);
+
+        QStringList expected;
+        for (const FileResult &r : run.results)
+            expected << logLine(r);
+        QCOMPARE(o.out, expected.join('\n') + '\n');
+        QCOMPARE(o.err, QString());
+        QCOMPARE(o.status, 0);
+        QCOMPARE(snapshot(viaCli.path()), snapshot(viaEngine.path()));
+        // The run did something: a text that matched nowhere would make the
+        // comparison above pass trivially.
+        QVERIFY(o.out.contains(":  replaced"));
+    }
+
+    void restoreSameAsEngine()
+    {
+        QTemporaryDir viaCli;
+        QTemporaryDir viaEngine;
+        QTemporaryDir programFolder;
+        const QStringList names = fillSampleFolder(viaCli.path());
+        fillSampleFolder(viaEngine.path());
+        const QMap<QString, QByteArray> before = snapshot(viaCli.path());
+        QCOMPARE(runCli(QStringList{"replace", "-b", "-f", "hello", "-w", "bye"} + pathsIn(viaCli.path(), names),
+                        programFolder.path())
+                     .status,
+                 0);
+        const CliOutcome o = runCli(QStringList{"restore"} + pathsIn(viaCli.path(), names), programFolder.path());
+
+        ReplaceJob job;
+        job.folder = viaEngine.path();
+        job.names = names;
+        job.findText = "hello";
+        job.replaceText = "bye";
+        job.makeBackups = true;
+        job.protectedExtensions = defaultProtectedExtensions();
+        runReplace(job);
+        const RunSummary run = runRestore({viaEngine.path(), names});
+        QCOMPARE(o.out, buildLog(run.results).replace("\r\n", "\n") + '\n');
+        QCOMPARE(o.status, 0);
+        QCOMPARE(snapshot(viaCli.path()), before);
+        QCOMPARE(snapshot(viaEngine.path()), before);
+        QVERIFY(o.out.contains("a.txt:  restored\n"));
+        QVERIFY(o.out.contains("b.txt:  not restored\n"));
+    }
+
+    // Each file is worked on in its own folder, in the order given, even when
+    // the folders alternate; backups land beside their files.
+    void filesInSeveralFolders()
+    {
+        QTemporaryDir root;
+        QDir(root.path()).mkpath("one");
+        QDir(root.path()).mkpath("two/deeper");
+        const QString one = root.filePath("one");
+        const QString two = root.filePath("two/deeper");
+        writeFile(one + "/a.txt", "alpha hello");
+        writeFile(two + "/a.txt", "beta hello");
+        writeFile(one + "/b.txt", "gamma");
+        const QStringList files = {one + "/a.txt", two + "/a.txt", one + "/b.txt"};
+
+        const CliOutcome o = runCli(QStringList{"replace", "-b", "-f", "hello", "-w", "bye"} + files, root.path());
+        QCOMPARE(o.out, QString("a.txt:  replaced\na.txt:  replaced\nb.txt:  not found\n"));
+        QCOMPARE(o.status, 0);
+        QCOMPARE(readFile(one + "/a.txt"), QByteArray("alpha bye"));
+        QCOMPARE(readFile(two + "/a.txt"), QByteArray("beta bye"));
+        QCOMPARE(readFile(one + "/a.txt.old"), QByteArray("alpha hello"));
+        QCOMPARE(readFile(two + "/a.txt.old"), QByteArray("beta hello"));
+        QVERIFY(!QFile::exists(one + "/b.txt.old"));
+
+        // --paths tells the two a.txt apart.
+        const CliOutcome r = runCli(QStringList{"restore", "--paths"} + files, root.path());
+        QCOMPARE(r.out, files[0] + ":  restored\n" + files[1] + ":  restored\n" + files[2] + ":  not restored\n");
+        QCOMPARE(readFile(two + "/a.txt"), QByteArray("beta hello"));
+        QVERIFY(!QFile::exists(two + "/a.txt.old"));
+    }
+
+    // Texts from files are taken byte for byte, the last line break
+    // included; --trim removes it as the window's Trim does.
+    void multiLineTextsFromFiles_data()
+    {
+        QTest::addColumn<QByteArray>("findBytes");
+        QTest::addColumn<QByteArray>("withBytes");
+        QTest::addColumn<bool>("trim");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("CR LF lines, last break kept")
+            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\nend multi\r\nline");
+        QTest::newRow("CR LF lines, trimmed")
+            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\r\nend one\nline");
+        QTest::newRow("empty replacement file deletes")
+            << QByteArray("<b>\n</b>\n") << QByteArray() << false << QByteArray("a<b>\n</b>\nz")
+            << QByteArray("az");
+        // Bytes that are not UTF-8 are Latin-1 text: they match the same
+        // characters in a UTF-8 file too.
+        QTest::newRow("latin-1 find file")
+            << QByteArray("caf\xe9") << QByteArray("cafe") << false << QByteArray("un caf\xc3\xa9 noir")
+            << QByteArray("un cafe noir");
+    }
+
+    void multiLineTextsFromFiles()
+    {
+        QFETCH(QByteArray, findBytes);
+        QFETCH(QByteArray, withBytes);
+        QFETCH(bool, trim);
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, expected);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("find.in"), findBytes);
+        writeFile(dir.filePath("with.in"), withBytes);
+        writeFile(dir.filePath("page.html"), content);
+        QStringList args = {"replace", "-c", "--find-file", dir.filePath("find.in"), "--with-file",
+                            dir.filePath("with.in"), dir.filePath("page.html")};
+        if (trim)
+            args << "-t";
+        const CliOutcome o = runCli(args, dir.path());
+        QCOMPARE(o.out, QString("page.html:  replaced\n"));
+        QCOMPARE(readFile(dir.filePath("page.html")), expected);
+    }
+
+    // A mistake on the command line is status 2 with a message that says
+    // what is wrong, and no file is touched.
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing") << QStringList() << "no command given";
+        QTest::newRow("unknown command") << QStringList{"frobnicate", "a.txt"} << "unknown command 'frobnicate'";
+        QTest::newRow("option before command") << QStringList{"--find", "x"} << "comes first";
+        QTest::newRow("no find") << QStringList{"replace", "-w", "y", "@"} << "no find text";
+        QTest::newRow("no with") << QStringList{"replace", "-f", "hello", "@"} << "no replacement";
+        QTest::newRow("no files") << QStringList{"replace", "-f", "hello", "-w", "y"} << "no files given";
+        QTest::newRow("unknown option") << QStringList{"replace", "-f", "x", "-w", "y", "--bogus", "@"}
+                                        << "unknown option --bogus";
+        QTest::newRow("unknown short") << QStringList{"replace", "-f", "x", "-w", "y", "-cz", "@"}
+                                       << "unknown option -z";
+        QTest::newRow("twice") << QStringList{"replace", "-f", "x", "--find", "z", "-w", "y", "@"}
+                               << "--find is given twice";
+        QTest::newRow("text and file") << QStringList{"replace", "-f", "x", "-F", "@", "-w", "y", "@"}
+                                       << "not both";
+        QTest::newRow("unreadable find file") << QStringList{"replace", "-F", "/nonexistent/f", "-w", "y", "@"}
+                                              << "cannot read --find-file /nonexistent/f: No such file";
+        QTest::newRow("replace option on restore") << QStringList{"restore", "--backup", "@"}
+                                                   << "restore has no option --backup";
+        QTest::newRow("missing value") << QStringList{"replace", "-w", "y", "@", "--find"} << "--find needs a value";
+        QTest::newRow("bad sync") << QStringList{"replace", "-f", "x", "-w", "y", "--sync", "later", "@"}
+                                  << "--sync takes end or each";
+        QTest::newRow("value on a flag") << QStringList{"replace", "-f", "x", "-w", "y", "--backup=yes", "@"}
+                                         << "--backup takes no value";
+        QTest::newRow("both from stdin") << QStringList{"replace", "-F", "-", "-W", "-", "@"}
+                                         << "standard input can give only one";
+    }
+
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("a.txt");
+        writeFile(file, "x hello");
+        args.replaceInStrings("@", file);
+        const CliOutcome o = runCli(args, dir.path());
+        QCOMPARE(o.status, 2);
+        QVERIFY2(o.err.startsWith("vexalo4-cli: ") && o.err.contains(message), qPrintable(o.err));
+        QVERIFY(o.err.contains("--help"));
+        QCOMPARE(o.out, QString());
+        QCOMPARE(snapshot(dir.path()), (QMap<QString, QByteArray>{{"a.txt", "x hello"}}));
+    }
+
+    // Status 1 when any file failed; the other files are still done.
+    void exitStatus()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("a.txt"), "hello");
+        writeFile(dir.filePath("locked.txt"), "hello");
+        writeFile(dir.filePath("b.txt"), "nothing");
+        ::chmod(QFile::encodeName(dir.filePath("locked.txt")).constData(), 0444);
+        const QStringList files = pathsIn(dir.path(), {"a.txt", "missing.txt", "locked.txt", "b.txt"});
+
+        const CliOutcome o = runCli(QStringList{"replace", "-f", "hello", "-w", "bye"} + files, dir.path());
+        QCOMPARE(o.status, 1);
+        const QStringList lines = o.out.split('\n');
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QString("a.txt:  replaced"));
+        QVERIFY(lines[1].startsWith("missing.txt:  failed: No such file"));
+        QCOMPARE(lines[2], QString("locked.txt:  failed: the file is read-only"));
+        QCOMPARE(lines[3], QString("b.txt:  not found"));
+        QCOMPARE(readFile(dir.filePath("a.txt")), QByteArray("bye"));
+        QCOMPARE(readFile(dir.filePath("locked.txt")), QByteArray("hello"));
+
+        // --quiet keeps only the failures (the read-only file no longer
+        // holds the text, so it is not found rather than refused).
+        const CliOutcome q = runCli(QStringList{"replace", "-q", "-f", "bye", "-w", "hi"} + files, dir.path());
+        QCOMPARE(q.status, 1);
+        QCOMPARE(q.out.count('\n'), 1);
+        QVERIFY(q.out.startsWith("missing.txt:  failed"));
+        QCOMPARE(readFile(dir.filePath("a.txt")), QByteArray("hi"));
+
+        // Not found and not restored are outcomes, not failures.
+        const QStringList fine = pathsIn(dir.path(), {"a.txt", "b.txt"});
+        QCOMPARE(runCli(QStringList{"replace", "-f", "zzz", "-w", "y"} + fine, dir.path()).status, 0);
+        QCOMPARE(runCli(QStringList{"restore"} + fine, dir.path()).status, 0);
+    }
+
+    void protectedList()
+    {
+        QTemporaryDir programFolder;
+        QTemporaryDir dir;
+        const QStringList files = pathsIn(dir.path(), {"a.txt", "b.exe"});
+        auto run = [&](const QStringList &extra) {
+            writeFile(dir.filePath("a.txt"), "hello");
+            writeFile(dir.filePath("b.exe"), "hello");
+            return runCli(QStringList{"replace", "-f", "hello", "-w", "bye"} + extra + files, programFolder.path())
+                .out;
+        };
+        QCOMPARE(run({}), QString("a.txt:  replaced\nb.exe:  protected file\n"));
+        writeFile(programFolder.filePath("exception.txt"), ".txt .htm\r\n.exe\r\n");
+        QCOMPARE(run({}), QString("a.txt:  protected file\nb.exe:  replaced\n"));
+        QCOMPARE(run({"--protect", ".exe"}), QString("a.txt:  replaced\nb.exe:  protected file\n"));
+        QCOMPARE(run({"--protect="}), QString("a.txt:  replaced\nb.exe:  replaced\n"));
+    }
+
+    // What only the real executable shows: the program folder is its own
+    // folder, statuses reach the shell, names are relative to the working
+    // folder, and nothing but the lines appears when the output is piped.
+    void realExecutable()
+    {
+        QTemporaryDir dir;
+        const QString exe = dir.filePath("bin/vexalo4-cli");
+        QDir(dir.path()).mkpath("bin");
+        QDir(dir.path()).mkpath("work/sub");
+        QVERIFY(QFile::copy(VEXALO_CLI_PATH, exe));
+        QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
+        writeFile(dir.filePath("bin/exception.txt"), ".htm");
+        writeFile(dir.filePath("work/a.txt"), "hello");
+        writeFile(dir.filePath("work/sub/page.htm"), "hello");
+
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.setWorkingDirectory(dir.filePath("work"));
+            p.start(exe, args);
+            p.waitForFinished(30000);
+            return std::tuple{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                              QString::fromUtf8(p.readAllStandardError())};
+        };
+        auto [status, out, err] = run({"--version"});
+        QCOMPARE(status, 0);
+        QCOMPARE(out, QString("vexalo4-cli 4.1.27\n"));
+
+        std::tie(status, out, err) = run({"replace", "-f", "hello", "-w", "bye", "a.txt", "sub/page.htm", "gone.txt"});
+        QCOMPARE(status, 1);
+        QCOMPARE(out, QString("a.txt:  replaced\npage.htm:  protected file\ngone.txt:  failed: No such file or directory\n"));
+        QCOMPARE(err, QString());
+        QCOMPARE(readFile(dir.filePath("work/a.txt")), QByteArray("bye"));
+
+        std::tie(status, out, err) = run({"replace", "a.txt"});
+        QCOMPARE(status, 2);
+        QCOMPARE(out, QString());
+        QVERIFY(err.contains("no find text"));
+
+        std::tie(status, out, err) = run({"--help"});
+        QCOMPARE(status, 0);
+        QVERIFY(out.contains("vexalo4-cli replace --find TEXT --with TEXT"));
+        QVERIFY(out.contains("Exit status"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"
