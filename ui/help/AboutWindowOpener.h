@@ -2,11 +2,11 @@
 #pragma once
 
 #include "ui/common/Twips.h"
+#include "ui/help/frmAbout.h"
 
 #include <QPointer>
 
 class QWidget;
-class frmAbout;
 
 // Top-left corner, in twips, that centres a window of aboutWidth x aboutHeight
 // over the main window's outer geometry. Single precision, neither rounded
