@@ -276,16 +276,20 @@ QByteArray substitute(QByteArrayView content, const std::vector<Match> &matches,
         size += replacement.size() - m.length;
     QByteArray out(size, Qt::Uninitialized);
     char *dst = out.data();
+    // An empty view may hold a null pointer, and memcpy from null is
+    // undefined even for no bytes (the fuzzer's sanitizer caught it).
+    auto copy = [&dst](const char *from, qsizetype count) {
+        if (count > 0)
+            std::memcpy(dst, from, size_t(count));
+        dst += count;
+    };
     qsizetype from = 0;
     for (const Match &m : matches) {
-        std::memcpy(dst, content.data() + from, size_t(m.start - from));
-        dst += m.start - from;
-        if (!replacement.isEmpty())
-            std::memcpy(dst, replacement.data(), size_t(replacement.size()));
-        dst += replacement.size();
+        copy(content.data() + from, m.start - from);
+        copy(replacement.data(), replacement.size());
         from = m.start + m.length;
     }
-    std::memcpy(dst, content.data() + from, size_t(content.size() - from));
+    copy(content.data() + from, content.size() - from);
     return out;
 }
 
