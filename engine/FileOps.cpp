@@ -487,7 +487,13 @@ IoStatus renameNoReplace(const QString &folder, const QString &from, const QStri
         // No atomic "do not replace" here: a hard link fails on an existing
         // name just the same, and the old name is removed afterwards.
         if (::link(a.constData(), b.constData()) == 0) {
-            ::unlink(a.constData());
+            if (::unlink(a.constData()) != 0) {
+                // Two names for one file would pass for a copy: take the new
+                // name away again and report the failure, not a success.
+                err = errno;
+                ::unlink(b.constData());
+                return IoStatus::fromErrno(err);
+            }
             return {};
         }
         err = errno;

@@ -29,6 +29,7 @@ struct Fault {
     QString action;     // fail, kill-before, kill-after, change
     int error = 0;      // 0: the library's default
     bool noTmpfile = false;
+    bool noRenameat2 = false;
     QString tracePath;
     QString changePath;
     QByteArray changeData;

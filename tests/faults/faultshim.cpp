@@ -19,6 +19,8 @@
 //   VXF_ERRNO   the error a failing call gives (default ENOSPC for write, EIO else)
 //   VXF_NO_TMPFILE  when set, every O_TMPFILE open fails with EOPNOTSUPP and
 //               is not counted, as on a file system without unnamed files
+//   VXF_NO_RENAMEAT2  when set, every renameat2 fails with EINVAL and is not
+//               counted, as on a file system without RENAME_NOREPLACE
 //   VXF_TRACE   a file that gets one line per matching call: "number call path"
 #include <atomic>
 #include <cerrno>
@@ -338,6 +340,10 @@ int rename(const char *oldpath, const char *newpath)
 
 int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, unsigned int flags)
 {
+    if (env("VXF_NO_RENAMEAT2") && underDir(newpath)) {
+        errno = EINVAL;
+        return -1;
+    }
     const Hit h = consider("renameat2", newpath);
     if (h.hit) {
         errno = h.err;
