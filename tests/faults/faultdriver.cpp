@@ -6,7 +6,7 @@
 //
 //   vexalo-faultdriver replace FOLDER FIND REPLACE FLAGS NAME...
 //       FLAGS: any of b (make backups), c (case sensitive), e (sync each
-//       file), n (no syncing); "-" for none
+//       file), n (no syncing), p (four files in work at once); "-" for none
 //   vexalo-faultdriver restore FOLDER FLAGS NAME...
 //   vexalo-faultdriver rename FOLDER FROM TO [FROM TO]...
 //   vexalo-faultdriver write PATH TEXT        (writeFileAtomically, with sync)
@@ -38,6 +38,8 @@ RunControl controlFor(const char *flags)
     control.durability = std::strchr(flags, 'e') ? Durability::EachFile
         : std::strchr(flags, 'n')                ? Durability::None
                                                  : Durability::AtEnd;
+    if (std::strchr(flags, 'p'))
+        control.parallelFiles = 4;
     return control;
 }
 

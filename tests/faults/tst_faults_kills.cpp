@@ -8,6 +8,9 @@
 #include "FaultTools.h"
 
 #include "engine/FileOps.h"
+#ifdef VEXALO_HAVE_FILE_LIST
+#include "ui/frmMain/FileListModel.h"
+#endif
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -69,11 +72,20 @@ void killRows(bool restore)
     }
 }
 
-// What the main window's file list would show: regular files whose names
-// do not begin with a dot.
+// What the main window's file list shows under the pattern "*.*".
 QStringList listed(const QString &dir)
 {
+#ifdef VEXALO_HAVE_FILE_LIST
+    FileListModel list;
+    list.setPattern(QStringLiteral("*.*"));
+    QString error;
+    if (!list.setPath(dir, &error))
+        qFatal("cannot list %s: %s", qPrintable(dir), qPrintable(error));
+    return list.names();
+#else
+    // Built without the windows: the driver lists by the same rule.
     return runDriver({"list", dir}).lines;
+#endif
 }
 
 QMap<QString, QByteArray> contents(const QString &dir, const QStringList &names)
@@ -172,6 +184,46 @@ private slots:
         QVERIFY2(hadBackup || again.lines == QStringList{"first.txt:  not restored"}, qPrintable(again.lines.join('\n')));
         QCOMPARE(readFile(dir.filePath("first.txt")), before);
         QVERIFY(!QFile::exists(dir.filePath("first.txt.old")));
+    }
+
+    // Several files in work at once: a kill at any rename leaves every file
+    // old or new, and nothing a user would take for theirs.
+    void parallelRunKilled_data()
+    {
+        QTest::addColumn<int>("nth");
+        for (int nth : {1, 3, 6, 10})
+            QTest::addRow("kill before rename #%d", nth) << nth;
+    }
+
+    void parallelRunKilled()
+    {
+        QFETCH(int, nth);
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 0; i < 12; ++i) {
+            names << QString("file%1.txt").arg(i, 2, 10, QChar('0'));
+            writeFile(dir.filePath(names.last()), before);
+        }
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "rename";
+        fault.nth = nth;
+        fault.action = "kill-before";
+        const DriverRun run = runDriver(QStringList{"replace", dir.path(), "alpha", "omega", "bp"} + names, fault);
+        QVERIFY(run.killed);
+        QStringList expected = names;
+        for (const QString &name : names) {
+            const QByteArray content = readFile(dir.filePath(name));
+            QVERIFY2(content == before || content == after, qPrintable(name));
+            if (QFile::exists(dir.filePath(name + ".old"))) {
+                QCOMPARE(readFile(dir.filePath(name + ".old")), before);
+                expected << name + ".old";
+            } else {
+                QCOMPARE(content, before);
+            }
+        }
+        QCOMPARE(strangers(dir.path(), expected), QStringList());
+        QCOMPARE(listed(dir.path()).filter(vexalo::temporaryPrefix()), QStringList());
     }
 
     // Killed by the clock, at moments spread over the rewrite of a file large

@@ -161,6 +161,29 @@ private slots:
         QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "first.txt.old", "second.txt"}));
     }
 
+    // Several files in work at once, every write failing: each file is
+    // reported by name, in order, and none is touched.
+    void parallelRunFails()
+    {
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 0; i < 12; ++i) {
+            names << QString("file%1.txt").arg(i, 2, 10, QChar('0'));
+            writeFile(dir.filePath(names.last()), before);
+        }
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "write";
+        const DriverRun run = runDriver(QStringList{"replace", dir.path(), "alpha", "omega", "p"} + names, fault);
+        QStringList expected;
+        for (const QString &name : names)
+            expected << name + ":  failed: " + reasonOf(ENOSPC);
+        QCOMPARE(run.lines, expected);
+        for (const QString &name : names)
+            QCOMPARE(readFile(dir.filePath(name)), before);
+        QCOMPARE(allEntries(dir.path()), names);
+    }
+
     void restoreEachCallFails_data()
     {
         callRows("restore", "e");
