@@ -4,6 +4,10 @@
 #include "FileListModel.h"
 #include "engine/ProtectedList.h"
 #include "platform/FileSystemPlaces.h"
+#include "settings/HandOff.h"
+#include "settings/OnlineUpdate.h"
+#include "settings/ScreenFit.h"
+#include "settings/StartFolders.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/frmViewer.h"
 
@@ -12,6 +16,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +28,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -88,6 +94,7 @@ QAction *namedAction(QMenu *menu, const char *name, const QString &caption)
 frmMain::frmMain(const Services &services, QWidget *parent)
     : QMainWindow(parent)
     , m_services(services)
+    , m_settingsStore(services.places->programFolder())
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(tr("Vexalo"));
@@ -310,7 +317,7 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    emit unloading();
+    Settings(QStringLiteral("save"));
     // Closing the main window takes the viewer with it, unsaved edits included.
     if (m_viewer)
         m_viewer->close();
@@ -319,17 +326,64 @@ void frmMain::closeEvent(QCloseEvent *event)
 
 void frmMain::startUp()
 {
+    // Start-up shows no message: a folder the program was merely started
+    // from gets no hand-off files, and one that cannot take them costs the
+    // updater nothing this program relies on.
+    vexalo::HandOff::write(m_services.places->workingFolder());
+
+    Settings(QStringLiteral("get"));
+    txtFindString->setPlainText(FindString);
+    txtReplaceString->setPlainText(ReplaceString);
+
+    // txtLastFolder shows Folder1 as stored, even when it is gone; Dir1 opens
+    // the nearest folder that still exists.
     const QString programFolder = m_services.places->programFolder();
-    for (QString &folder : Folders) {
-        if (folder.isEmpty())
-            folder = programFolder;
-    }
-    txtLastFolder->setText(Folders.first());
-    QString error;
-    if (!setDir1Path(Folders.first(), &error))
+    txtLastFolder->setText(Folders.value(0));
+    if (!setDir1Path(vexalo::folderToOpen(Folders.value(0), programFolder), nullptr))
         setDir1Path(programFolder, nullptr);
-    m_services.places->setWorkingFolder(programFolder, nullptr);
-    ExceptionList = vexalo::loadProtectedExtensions(programFolder);
+
+    ExceptionList = vexalo::enterProgramFolder(*m_services.places);
+}
+
+void frmMain::Settings(const QString &task)
+{
+    const twips::WindowGeometry outer = twips::outerGeometry(this);
+    vexalo::MainWindowState state;
+    state.left = outer.left;
+    state.top = outer.top;
+    state.width = outer.width;
+    state.height = outer.height;
+    state.minimized = isMinimized();
+    state.maximized = isMaximized();
+    state.findString = FindString;
+    state.replaceString = ReplaceString;
+    state.folders = Folders;
+
+    const vexalo::SettingsResult result = m_settingsStore.run(task, state);
+    if (result.task == vexalo::SettingsTask::Save) {
+        // The window closes all the same; the user learns that this run's
+        // values are lost rather than finding the old ones at the next start.
+        if (!result.ok)
+            showMessage(tr("The settings could not be saved.\n%1").arg(result.error), QString(),
+                        MessageRequest::Icon::Exclamation);
+        return;
+    }
+
+    // A store that could not be read still gave its defaults: the program
+    // starts as on a first run, without a message.
+    QList<QRect> screens;
+    for (const QScreen *screen : QGuiApplication::screens())
+        screens << screen->geometry();
+    vexalo::keepOnScreen(state, screens);
+    twips::setOuterGeometry(this, {state.left, state.top, state.width, state.height});
+    FindString = state.findString;
+    ReplaceString = state.replaceString;
+    Folders = state.folders;
+}
+
+void frmMain::useSettingsFile(const QString &iniFile)
+{
+    m_settingsStore = vexalo::SettingsStore(m_services.places->programFolder(), iniFile);
 }
 
 void frmMain::showMessage(const QString &text, const QString &title, MessageRequest::Icon icon)
@@ -345,5 +399,12 @@ void frmMain::mnuEmailClick() {}
 void frmMain::mnuWebSiteClick() {}
 void frmMain::mnuForumsClick() {}
 void frmMain::mnuOnlineHelpClick() {}
-void frmMain::mnuUpdateClick() {}
+
+void frmMain::mnuUpdateClick()
+{
+    // Named without a folder, the updater's files are those of the working
+    // folder: the program folder until the user browses elsewhere.
+    vexalo::OnlineUpdate::run(m_services.places->workingFolder(), m_services, this, [this] { close(); });
+}
+
 void frmMain::mnuAboutClick() {}

@@ -3,6 +3,7 @@
 
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
+#include "settings/SettingsStore.h"
 #include "ui/frmViewer/frmViewer.h"
 
 #include <QHash>
@@ -34,9 +35,18 @@ public:
     explicit frmMain(const Services &services, QWidget *parent = nullptr);
     ~frmMain() override;
 
-    // The default start: history and folder on the program folder, the
-    // protected-extension list from the program folder.
+    // The window's Load, run once before it is first shown: the updater's
+    // hand-off files, the stored settings, the two texts, Dir1 on the last
+    // folder, then the program folder as working folder and the
+    // protected-extension list from there.
     void startUp();
+
+    // Moves the window's geometry, the two texts and the folder history
+    // between the window and the settings store: "get" loads, any other task
+    // saves.
+    void Settings(const QString &task);
+    // Keeps the settings in the given INI file instead of the user's store.
+    void useSettingsFile(const QString &iniFile);
 
     // Dir1.Path: the folder the folder list shows as current.
     QString dir1Path() const { return m_dir1Path; }
@@ -100,11 +110,6 @@ public:
     QAction *mnuSelectAll = nullptr;
     QAction *mnuUnSelectAll = nullptr;
 
-signals:
-    // Emitted first when the window closes, before the viewer goes; the
-    // settings store saves here.
-    void unloading();
-
 public slots:
     // The Help commands are wired by the help module.
     void mnuEmailClick();
@@ -166,6 +171,7 @@ private:
     void reportViewerFailure(const QString &path, const QString &reason);
 
     Services m_services;
+    vexalo::SettingsStore m_settingsStore;
     FileListModel *m_files = nullptr;
     QPointer<frmViewer> m_viewer;
     QString m_dir1Path;
