@@ -10,6 +10,9 @@
 #include "settings/StartFolders.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/frmViewer.h"
+#include "ui/help/HelpLinks.h"
+#include "ui/help/frmAbout.h"
+#include "ui/help/WindowIcons.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -98,6 +101,7 @@ frmMain::frmMain(const Services &services, QWidget *parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(tr("Vexalo"));
+    setWindowIcon(WindowIcons::mainWindow());
     for (int i = 0; i < 5; ++i)
         Folders << QString();
 
@@ -395,10 +399,25 @@ void frmMain::showMessage(const QString &text, const QString &title, MessageRequ
     m_services.messages->show(this, request);
 }
 
-void frmMain::mnuEmailClick() {}
-void frmMain::mnuWebSiteClick() {}
-void frmMain::mnuForumsClick() {}
-void frmMain::mnuOnlineHelpClick() {}
+void frmMain::mnuEmailClick()
+{
+    HelpLinks(m_services, this, m_services.places->programFolder()).emailAuthor();
+}
+
+void frmMain::mnuWebSiteClick()
+{
+    HelpLinks(m_services, this, m_services.places->programFolder()).openWebSite();
+}
+
+void frmMain::mnuForumsClick()
+{
+    HelpLinks(m_services, this, m_services.places->programFolder()).openForums();
+}
+
+void frmMain::mnuOnlineHelpClick()
+{
+    HelpLinks(m_services, this, m_services.places->programFolder()).openOnlineHelp();
+}
 
 void frmMain::mnuUpdateClick()
 {
@@ -407,4 +426,7 @@ void frmMain::mnuUpdateClick()
     vexalo::OnlineUpdate::run(m_services.places->workingFolder(), m_services, this, [this] { close(); });
 }
 
-void frmMain::mnuAboutClick() {}
+void frmMain::mnuAboutClick()
+{
+    m_about.open(this);
+}

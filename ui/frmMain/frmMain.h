@@ -5,6 +5,7 @@
 #include "platform/Services.h"
 #include "settings/SettingsStore.h"
 #include "ui/frmViewer/frmViewer.h"
+#include "ui/help/AboutWindowOpener.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -172,6 +173,7 @@ private:
 
     Services m_services;
     vexalo::SettingsStore m_settingsStore;
+    AboutWindowOpener m_about; // the one About window, which outlives this one if left open
     FileListModel *m_files = nullptr;
     QPointer<frmViewer> m_viewer;
     QString m_dir1Path;

@@ -71,7 +71,7 @@ void frmMain::lstFilesClick()
 void frmMain::lstFilesDblClick()
 {
     if (!m_viewer)
-        m_viewer = new frmViewer;
+        m_viewer = new frmViewer(m_services);
     m_viewer->show();
     const twips::WindowGeometry main = twips::outerGeometry(this);
     twips::setOuterPosition(m_viewer, main.left + main.width + 200, main.top);
