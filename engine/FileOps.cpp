@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
@@ -137,25 +136,6 @@ int writePieces(int fd, std::span<const QByteArrayView> pieces)
     return used > 0 ? flush() : 0;
 }
 
-// A large file read into fresh memory costs a page fault per 4 KiB page;
-// huge pages, where the system offers them on request, cut that to one per
-// 2 MiB. Only whole huge pages inside the buffer are advised.
-void adviseHugePages(char *data, qsizetype size)
-{
-#ifdef MADV_HUGEPAGE
-    constexpr quintptr huge = 2 * 1024 * 1024;
-    if (size < qsizetype(4 * huge))
-        return;
-    const quintptr begin = (quintptr(data) + huge - 1) & ~(huge - 1);
-    const quintptr end = (quintptr(data) + quintptr(size)) & ~(huge - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-#endif
-}
-
 bool sameFile(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
@@ -203,6 +183,20 @@ int syncFolder(const QByteArray &folder)
 
 } // namespace
 
+char *ReadBuffer::reserve(qsizetype size)
+{
+    if (size <= m_capacity)
+        return m_data.get();
+    m_data.reset();
+    m_capacity = 0;
+    char *data = new (std::nothrow) char[size_t(size)];
+    if (!data)
+        return nullptr;
+    m_data.reset(data);
+    m_capacity = size;
+    return data;
+}
+
 IoStatus IoStatus::fromErrno(int err, const QString &what)
 {
     const QString reason = systemReason(err);
@@ -243,12 +237,70 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead)
         result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is not a regular file"));
         return result;
     }
-    if (beforeRead)
-        beforeRead(qint64(result.info.st_size));
+    ReadBuffer *buffer = beforeRead ? beforeRead(qint64(result.info.st_size)) : nullptr;
+    if (buffer && result.info.st_size > 0) {
+        if (char *data = buffer->reserve(qsizetype(result.info.st_size))) {
+            const qsizetype capacity = qsizetype(result.info.st_size);
+            qsizetype size = 0;
+            while (size < capacity) {
+                const ssize_t n = ::read(file.fd, data + size, size_t(capacity - size));
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    result.status = IoStatus::fromErrno(errno);
+                    return result;
+                }
+                if (n == 0)
+                    break; // it shrank
+                size += n;
+            }
+            if (size < capacity) {
+                result.data = QByteArray::fromRawData(data, size);
+                return result;
+            }
+            // Full: the file may have grown since fstat(). Then the rest is
+            // read into memory of its own, below, after what is already here.
+            char probe[4096];
+            ssize_t n;
+            do {
+                n = ::read(file.fd, probe, sizeof probe);
+            } while (n < 0 && errno == EINTR);
+            if (n < 0) {
+                result.status = IoStatus::fromErrno(errno);
+                return result;
+            }
+            if (n == 0) {
+                result.data = QByteArray::fromRawData(data, size);
+                return result;
+            }
+            try {
+                result.data = QByteArray(data, size);
+                result.data.append(probe, n);
+            } catch (const std::bad_alloc &) {
+                result.data = QByteArray();
+                result.status = IoStatus::failure(
+                    QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
+                        .arg(qint64(result.info.st_size)));
+                return result;
+            }
+            for (;;) {
+                do {
+                    n = ::read(file.fd, probe, sizeof probe);
+                } while (n < 0 && errno == EINTR);
+                if (n < 0) {
+                    result.status = IoStatus::fromErrno(errno);
+                    result.data.clear();
+                    return result;
+                }
+                if (n == 0)
+                    return result;
+                result.data.append(probe, n);
+            }
+        }
+    }
     try {
         qsizetype capacity = qsizetype(result.info.st_size);
         result.data.resize(capacity);
-        adviseHugePages(result.data.data(), capacity);
         qsizetype size = 0;
         for (;;) {
             if (size == capacity) {

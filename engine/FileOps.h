@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <span>
 #include <sys/stat.h>
 
@@ -27,10 +28,22 @@ struct ReadResult {
     struct stat info {}; // of the file read (after links)
 };
 
+// Memory that a run keeps for its large files, read one after another: pages
+// already in use cost nothing to fill again, where fresh ones cost a fault and
+// clearing each. Holds one file at a time.
+class ReadBuffer {
+public:
+    char *reserve(qsizetype size); // nullptr when there is no memory for it
+private:
+    std::unique_ptr<char[]> m_data;
+    qsizetype m_capacity = 0;
+};
+
 // Told a file's size once it is open and before its bytes are read; it may
 // block, so that a run over several files at once holds back until there is
-// memory for this one.
-using ReadGate = std::function<void(qint64 size)>;
+// memory for this one. It may hand back a buffer to read into, which the
+// result's data then refers to: valid until the buffer is next used.
+using ReadGate = std::function<ReadBuffer *(qint64 size)>;
 
 // Reads the whole file; a file too large for memory is a failure, not a crash.
 ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {});

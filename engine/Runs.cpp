@@ -159,7 +159,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         return {name, Outcome::NotRestored, {}};
 
     // The file itself is read too, about as large as its backup.
-    const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { gate(2 * size); })
+    const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { return gate(2 * size); })
                                                              : ReadGate());
     if (!backup.status.ok())
         return failed(name, tr("the backup could not be read: %1").arg(backup.status.error));
@@ -233,6 +233,7 @@ private:
 };
 
 constexpr qint64 parallelMemoryBudget = 32 * 1024 * 1024;
+constexpr qint64 largeFileSize = 8 * 1024 * 1024;
 
 // Runs fn for each name in order, with the stop check between two files and
 // the durability promise kept before the last result is reported. With more
@@ -255,6 +256,7 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
     int next = 0; // the next name a worker takes
     bool stop = false;
     MemoryGate gate(parallelMemoryBudget);
+    ReadBuffer largeFiles;
 
     auto work = [&] {
         for (;;) {
@@ -266,9 +268,12 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
                 index = next++;
             }
             qint64 held = 0;
-            const ReadGate readGate = [&](qint64 size) {
+            const ReadGate readGate = [&](qint64 size) -> ReadBuffer * {
                 gate.acquire(size);
                 held += size;
+                // A file over the budget is in work alone, so the one kept
+                // buffer is free for it.
+                return size > parallelMemoryBudget ? &largeFiles : nullptr;
             };
             bool wrote = false;
             FileResult result = processOne(job.names.at(index), syncEach, &wrote, readGate);
@@ -341,6 +346,12 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
     RunSummary summary;
     const bool syncEach = control.durability == Durability::EachFile;
     bool wroteAny = false;
+    // Large files read one after another share one buffer; small ones are
+    // cheap to allocate and leave no memory held after them.
+    ReadBuffer largeFiles;
+    const ReadGate sequentialGate = [&](qint64 size) -> ReadBuffer * {
+        return size >= largeFileSize ? &largeFiles : nullptr;
+    };
     std::optional<std::pair<FileResult, int>> pending;
     auto report = [&] {
         if (pending && control.fileDone)
@@ -353,7 +364,7 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
             break;
         }
         bool wrote = false;
-        FileResult result = processOne(job.names.at(i), syncEach, &wrote, ReadGate());
+        FileResult result = processOne(job.names.at(i), syncEach, &wrote, sequentialGate);
         wroteAny = wroteAny || wrote;
         summary.results.append(result);
         pending.emplace(std::move(result), i);
