@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/Runs.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 #include "settings/SettingsStore.h"
@@ -111,8 +112,10 @@ public:
     QAction *mnuSelectAll = nullptr;
     QAction *mnuUnSelectAll = nullptr;
 
+    // Tests shorten the wait before a run's progress dialog shows.
+    void setProgressDelay(int ms) { m_progressDelayMs = ms; }
+
 public slots:
-    // The Help commands are wired by the help module.
     void mnuEmailClick();
     void mnuWebSiteClick();
     void mnuForumsClick();
@@ -166,13 +169,15 @@ private:
     bool selectionCheck(const QString &title);
     void startRun();
     void recordRunFolder();
-    void finishRun(const QString &log);
+    void finishRun(const vexalo::RunSummary &summary);
 
     void showMessage(const QString &text, const QString &title, MessageRequest::Icon icon);
     void reportViewerFailure(const QString &path, const QString &reason);
 
     Services m_services;
     vexalo::SettingsStore m_settingsStore;
+    // How long a Replace or Restore may run before its progress dialog shows.
+    int m_progressDelayMs = 400;
     AboutWindowOpener m_about; // the one About window, which outlives this one if left open
     FileListModel *m_files = nullptr;
     QPointer<frmViewer> m_viewer;

@@ -3,6 +3,7 @@
 #include "frmMain.h"
 
 #include "FileListModel.h"
+#include "RunProgress.h"
 #include "engine/Runs.h"
 #include "engine/TextTools.h"
 #include "platform/FileSystemPlaces.h"
@@ -13,15 +14,30 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QTextDocument>
+
+namespace {
+
+// The field's text exactly as typed. toPlainText() would turn no-break spaces
+// into blanks, so a search for them could never succeed.
+QString fieldText(const QPlainTextEdit *field)
+{
+    QString text = field->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+} // namespace
 
 void frmMain::txtFindStringChange()
 {
-    FindString = txtFindString->toPlainText();
+    FindString = fieldText(txtFindString);
 }
 
 void frmMain::txtReplaceStringChange()
 {
-    ReplaceString = txtReplaceString->toPlainText();
+    ReplaceString = fieldText(txtReplaceString);
 }
 
 void frmMain::label1Click()
@@ -37,8 +53,8 @@ void frmMain::label2Click()
 void frmMain::swapTexts()
 {
     // Each write goes through the change handlers, so the mirrors follow.
-    const QString replaceText = txtReplaceString->toPlainText();
-    txtReplaceString->setPlainText(txtFindString->toPlainText());
+    const QString replaceText = fieldText(txtReplaceString);
+    txtReplaceString->setPlainText(fieldText(txtFindString));
     txtFindString->setPlainText(replaceText);
 }
 
@@ -64,8 +80,13 @@ void frmMain::recordRunFolder()
     vexalo::recordFolder(Folders, txtLastFolder->text());
 }
 
-void frmMain::finishRun(const QString &log)
+void frmMain::finishRun(const vexalo::RunSummary &summary)
 {
+    QString log = vexalo::buildLog(summary.results);
+    if (summary.stopped) {
+        const qsizetype left = selectedFileNames().size() - summary.results.size();
+        log += QStringLiteral("\r\n") + tr("Stopped: %n file(s) were not processed.", nullptr, int(left));
+    }
     // The log is joined by CR LF; the box shows the platform's line breaks.
     QString text = log;
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -85,11 +106,11 @@ void frmMain::cmdReplaceClick()
     const bool caseSensitive = chkCaseSensitive->isChecked();
     if (chkTrim->isChecked()) {
         // Written back only when something was cut, so an untrimmed field keeps its undo history.
-        const QString find = vexalo::trimTrailingBreaks(txtFindString->toPlainText());
-        if (find != txtFindString->toPlainText())
+        const QString find = vexalo::trimTrailingBreaks(fieldText(txtFindString));
+        if (find != fieldText(txtFindString))
             txtFindString->setPlainText(find);
-        const QString replace = vexalo::trimTrailingBreaks(txtReplaceString->toPlainText());
-        if (replace != txtReplaceString->toPlainText())
+        const QString replace = vexalo::trimTrailingBreaks(fieldText(txtReplaceString));
+        if (replace != fieldText(txtReplaceString))
             txtReplaceString->setPlainText(replace);
     }
     recordRunFolder();
@@ -97,12 +118,13 @@ void frmMain::cmdReplaceClick()
     vexalo::ReplaceJob job;
     job.folder = m_dir1Path;
     job.names = selectedFileNames();
-    job.findText = txtFindString->toPlainText();
-    job.replaceText = txtReplaceString->toPlainText();
+    job.findText = fieldText(txtFindString);
+    job.replaceText = fieldText(txtReplaceString);
     job.caseSensitive = caseSensitive;
     job.makeBackups = chkBackup->isChecked();
     job.protectedExtensions = ExceptionList;
-    finishRun(vexalo::buildLog(vexalo::runReplace(job).results));
+    finishRun(RunProgress::run(this, tr("Replace"), int(job.names.size()), m_progressDelayMs,
+                               [&](const vexalo::RunControl &control) { return vexalo::runReplace(job, control); }));
 }
 
 void frmMain::cmdRestoreClick()
@@ -115,7 +137,8 @@ void frmMain::cmdRestoreClick()
     vexalo::RestoreJob job;
     job.folder = m_dir1Path;
     job.names = selectedFileNames();
-    finishRun(vexalo::buildLog(vexalo::runRestore(job).results));
+    finishRun(RunProgress::run(this, tr("Restore"), int(job.names.size()), m_progressDelayMs,
+                               [&](const vexalo::RunControl &control) { return vexalo::runRestore(job, control); }));
 }
 
 void frmMain::cmdExitClick()

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#include "RunProgress.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int total, int showAfterMs, const Run &run)
+{
+    std::atomic<int> done{0};
+    std::atomic<bool> stop{false};
+    vexalo::RunControl control;
+    control.fileDone = [&](const vexalo::FileResult &, int) { done.fetch_add(1, std::memory_order_relaxed); };
+    control.stopRequested = [&] { return stop.load(std::memory_order_relaxed); };
+    // Many small files go faster with a few in work at once; results still come in list order.
+    control.parallelFiles = qMax(1, QThread::idealThreadCount());
+
+    vexalo::RunSummary summary;
+    QEventLoop loop;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        summary = run(control);
+        finished = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // A short run ends before anyone notices: no dialog, and no input reaches
+    // the windows meanwhile, so no second command can start in the middle.
+    QTimer grace;
+    grace.setSingleShot(true);
+    QObject::connect(&grace, &QTimer::timeout, &loop, &QEventLoop::quit);
+    grace.start(showAfterMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    if (!finished) {
+        // Application-modal: the Stop button is the only thing the user can press.
+        QProgressDialog progress(tr("Working through %1 files...").arg(total), tr("Stop"), 0, total, parent);
+        progress.setWindowTitle(title);
+        progress.setWindowModality(Qt::ApplicationModal);
+        progress.setMinimumDuration(0);
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        progress.setObjectName(QStringLiteral("runProgress"));
+        QObject::connect(&progress, &QProgressDialog::canceled, [&] {
+            stop = true;
+            progress.setLabelText(tr("Stopping after the files in work..."));
+        });
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { progress.setValue(done.load(std::memory_order_relaxed)); });
+        tick.start(100);
+        progress.show();
+        if (!finished)
+            loop.exec();
+        tick.stop();
+    }
+    worker.join();
+    QApplication::restoreOverrideCursor();
+    return summary;
+}
