@@ -253,7 +253,8 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
     std::vector<Entry> entries(static_cast<size_t>(count));
     std::mutex mutex;
     std::condition_variable done;
-    int next = 0; // the next name a worker takes
+    int next = 0;     // the next name a worker takes
+    int awaited = -1; // the result the reporting thread sleeps for
     bool stop = false;
     MemoryGate gate(parallelMemoryBudget);
     ReadBuffer largeFiles;
@@ -278,12 +279,17 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
             bool wrote = false;
             FileResult result = processOne(job.names.at(index), syncEach, &wrote, readGate);
             gate.release(held);
+            bool wake;
             {
                 std::lock_guard lock(mutex);
                 entries[size_t(index)].result = std::move(result);
                 entries[size_t(index)].wrote = wrote;
+                // Only the result the reporting thread waits for wakes it:
+                // a wake-up per file was a system call per file.
+                wake = index == awaited;
             }
-            done.notify_all();
+            if (wake)
+                done.notify_one();
         }
     };
     std::vector<std::thread> workers;
@@ -302,7 +308,11 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
         {
             std::unique_lock lock(mutex);
             // After a stop, only the names already taken are waited for.
-            done.wait(lock, [&] { return entries[size_t(i)].result.has_value() || (stop && i >= next); });
+            while (!entries[size_t(i)].result && !(stop && i >= next)) {
+                awaited = i;
+                done.wait(lock);
+            }
+            awaited = -1;
             if (!entries[size_t(i)].result) {
                 summary.stopped = true;
                 break;
