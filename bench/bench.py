@@ -95,6 +95,7 @@ def main():
     ap.add_argument("--place", action="append", required=True, help="NAME=DIR holding master/<set>")
     ap.add_argument("--sets", default="small,large")
     ap.add_argument("--modes", default="exact,icase")
+    ap.add_argument("--disk-modes", help="modes on the disk, where every run is slow (default: --modes)")
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--json", help="write all timings here")
     args = ap.parse_args()
@@ -110,7 +111,8 @@ def main():
             work = os.path.join(base, "work")
             files = [os.path.relpath(p, master) for p in list_files(master)]
             total = sum(os.path.getsize(os.path.join(master, p)) for p in files)
-            for mode in args.modes.split(","):
+            modes = args.disk_modes if place == "disk" and args.disk_modes else args.modes
+            for mode in modes.split(","):
                 cmds = tools(args.cli, mode, place)
                 times = {"cp -r (floor)": []}
                 peaks = {"cp -r (floor)": 0}

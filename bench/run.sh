@@ -5,6 +5,8 @@
 #
 #   bench/run.sh [--runs N] [--sets small,large] [--places tmpfs,disk]
 #                [--modes exact,icase] [--json FILE]
+# Defaults: 3 runs, both sets, both places, both modes on the tmpfs and exact
+# on the disk. The numbers in the README: --runs 5.
 # The same settings may come from the environment: RUNS, SETS, PLACES, MODES.
 # VEXALO_CLI names the executable (default: build/bin/vexalo4-cli);
 # BENCH_TMPFS and BENCH_DISK the folders used (default /dev/shm/vexalo-bench
@@ -18,15 +20,20 @@ runs=${RUNS:-3}
 sets=${SETS:-small,large}
 places=${PLACES:-tmpfs,disk}
 modes=${MODES:-exact,icase}
+# On a disk a fresh copy of 20,000 files can take many seconds; unless modes
+# are asked for, the disk is timed in exact mode only (it shows the cost of
+# getting the writes onto the disk; case-insensitive matching is shown on the
+# tmpfs).
+disk_modes=${MODES:-exact}
 json=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs=$2; shift 2 ;;
         --sets) sets=$2; shift 2 ;;
         --places) places=$2; shift 2 ;;
-        --modes) modes=$2; shift 2 ;;
+        --modes) modes=$2; disk_modes=$2; shift 2 ;;
         --json) json=$2; shift 2 ;;
-        -h|--help) sed -n '3,12p' "$0"; exit 0 ;;
+        -h|--help) sed -n '3,13p' "$0"; exit 0 ;;
         *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -90,4 +97,4 @@ echo "vexalo4-cli: $cli ($("$cli" --version | tr -d '\n'), build type ${build_ty
 echo "Other tools: $(sed --version | head -1); perl $(perl -e 'print $^V'); $(sd --version)"
 extra=()
 [ -n "$json" ] && extra=(--json "$json")
-exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" --sets "$sets" --modes "$modes" --runs "$runs" "${extra[@]}"
+exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" --sets "$sets" --modes "$modes" --disk-modes "$disk_modes" --runs "$runs" "${extra[@]}"
