@@ -273,7 +273,9 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         std::set<dev_t> synced;
         for (const QString &folder : std::as_const(foldersWritten)) {
             struct stat info {};
-            if (::stat(QFile::encodeName(folder).constData(), &info) == 0 && !synced.insert(info.st_dev).second)
+            // Nothing can have been written in a folder that is not there (a
+            // file named in a folder that does not exist only failed).
+            if (::stat(QFile::encodeName(folder).constData(), &info) != 0 || !synced.insert(info.st_dev).second)
                 continue;
             const IoStatus status = syncFileSystemOf(folder);
             if (!status.ok())

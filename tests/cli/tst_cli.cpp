@@ -359,6 +359,14 @@ private slots:
         QVERIFY(q.out.startsWith("missing.txt:  failed"));
         QCOMPARE(readFile(dir.filePath("a.txt")), QByteArray("hi"));
 
+        // A file named in a folder that does not exist only fails; the run
+        // must not also complain that it could not sync that folder.
+        const CliOutcome gone =
+            runCli({"replace", "-f", "hi", "-w", "yo", dir.filePath("a.txt"), dir.filePath("nowhere/x.txt")}, dir.path());
+        QCOMPARE(gone.status, 1);
+        QCOMPARE(gone.out, QString("a.txt:  replaced\nx.txt:  failed: No such file or directory\n"));
+        QCOMPARE(gone.err, QString());
+
         // Not found and not restored are outcomes, not failures.
         const QStringList fine = pathsIn(dir.path(), {"a.txt", "b.txt"});
         QCOMPARE(runCli(QStringList{"replace", "-f", "zzz", "-w", "y"} + fine, dir.path()).status, 0);
