@@ -369,18 +369,21 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
         pending.reset();
     };
     for (int i = 0; i < job.names.size(); ++i) {
-        if (control.stopRequested && control.stopRequested()) {
-            summary.stopped = true;
-            break;
-        }
         bool wrote = false;
         FileResult result = processOne(job.names.at(i), syncEach, &wrote, sequentialGate);
         wroteAny = wroteAny || wrote;
         summary.results.append(result);
         pending.emplace(std::move(result), i);
-        // The last line waits for the sync at the end; the others go out at once.
-        if (i + 1 < job.names.size() || control.durability != Durability::AtEnd)
+        // Asked here rather than before the next file, so that a stopped run's
+        // last line, like a finished run's, waits for the sync at the end.
+        const bool stopping = i + 1 < job.names.size() && control.stopRequested && control.stopRequested();
+        const bool last = i + 1 == job.names.size() || stopping;
+        if (!last || control.durability != Durability::AtEnd)
             report();
+        if (stopping) {
+            summary.stopped = true;
+            break;
+        }
     }
     if (wroteAny && control.durability == Durability::AtEnd) {
         const IoStatus synced = syncFileSystemOf(job.folder);
