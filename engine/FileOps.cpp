@@ -181,6 +181,15 @@ int syncFolder(const QByteArray &folder)
     return 0;
 }
 
+// A file too large for memory is reported like any failing file.
+ReadResult tooLarge(ReadResult result)
+{
+    result.data = QByteArray();
+    result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
+                                          .arg(qint64(result.info.st_size)));
+    return result;
+}
+
 } // namespace
 
 char *ReadBuffer::reserve(qsizetype size)
@@ -277,11 +286,7 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead)
                 result.data = QByteArray(data, size);
                 result.data.append(probe, n);
             } catch (const std::bad_alloc &) {
-                result.data = QByteArray();
-                result.status = IoStatus::failure(
-                    QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
-                        .arg(qint64(result.info.st_size)));
-                return result;
+                return tooLarge(std::move(result));
             }
             for (;;) {
                 do {
@@ -336,11 +341,7 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead)
             size += n;
         }
     } catch (const std::bad_alloc &) {
-        result.data = QByteArray();
-        result.status = IoStatus::failure(
-            QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
-                .arg(qint64(result.info.st_size)));
-        return result;
+        return tooLarge(std::move(result));
     }
     return result;
 }

@@ -239,6 +239,23 @@ constexpr qint64 largeFileSize = 8 * 1024 * 1024;
 // the durability promise kept before the last result is reported. With more
 // than one file in work at once, worker threads take the names in order and
 // this thread reports each result as soon as all before it are reported.
+using PendingResult = std::optional<std::pair<FileResult, int>>;
+
+// The one sync of a run that syncs at the end. When it fails, nothing written
+// is known to be on the disk: the held-back last line says so, so the user
+// never takes the run as safe.
+void syncAtEnd(const QString &folder, RunSummary &summary, PendingResult &pending)
+{
+    const IoStatus synced = syncFileSystemOf(folder);
+    if (synced.ok() || !pending)
+        return;
+    FileResult &last = summary.results.last();
+    if (last.outcome != Outcome::Failed) {
+        last = failed(last.name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+        pending->first = last;
+    }
+}
+
 template<typename Job, typename Fn>
 RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
 {
@@ -298,7 +315,7 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
         workers.emplace_back(work);
 
     bool wroteAny = false;
-    std::optional<std::pair<FileResult, int>> pending;
+    PendingResult pending;
     auto report = [&] {
         if (pending && control.fileDone)
             control.fileDone(pending->first, pending->second);
@@ -332,16 +349,8 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
     for (std::thread &t : workers)
         t.join();
 
-    if (wroteAny && control.durability == Durability::AtEnd) {
-        const IoStatus synced = syncFileSystemOf(job.folder);
-        if (!synced.ok() && pending) {
-            FileResult &last = summary.results.last();
-            if (last.outcome != Outcome::Failed) {
-                last = failed(last.name, tr("written, but the disk could not be synced: %1").arg(synced.error));
-                pending->first = last;
-            }
-        }
-    }
+    if (wroteAny && control.durability == Durability::AtEnd)
+        syncAtEnd(job.folder, summary, pending);
     report();
     return summary;
 }
@@ -362,7 +371,7 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
     const ReadGate sequentialGate = [&](qint64 size) -> ReadBuffer * {
         return size >= largeFileSize ? &largeFiles : nullptr;
     };
-    std::optional<std::pair<FileResult, int>> pending;
+    PendingResult pending;
     auto report = [&] {
         if (pending && control.fileDone)
             control.fileDone(pending->first, pending->second);
@@ -385,17 +394,8 @@ RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
             break;
         }
     }
-    if (wroteAny && control.durability == Durability::AtEnd) {
-        const IoStatus synced = syncFileSystemOf(job.folder);
-        if (!synced.ok() && pending) {
-            // Not on the disk yet: the user must not take the run as safe.
-            FileResult &last = summary.results.last();
-            if (last.outcome != Outcome::Failed) {
-                last = failed(last.name, tr("written, but the disk could not be synced: %1").arg(synced.error));
-                pending->first = last;
-            }
-        }
-    }
+    if (wroteAny && control.durability == Durability::AtEnd)
+        syncAtEnd(job.folder, summary, pending);
     report();
     return summary;
 }
