@@ -7,6 +7,8 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include "tests/common/TestFiles.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -15,21 +17,9 @@
 #include <sys/stat.h>
 
 using namespace vexalo;
+using namespace testfiles;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Every entry with its bytes, hidden ones included, so that a stray backup
 // or temporary shows up as a difference.

@@ -2,6 +2,7 @@
 #include "FileOps.h"
 #include "ProtectedList.h"
 #include "Runs.h"
+#include "tests/common/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,34 +15,15 @@
 #include <unistd.h>
 
 using namespace vexalo;
+using namespace testfiles;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 struct stat statOf(const QString &path)
 {
     struct stat st {};
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st;
-}
-
-// Every entry, hidden ones included: a leftover temporary must show up here.
-QStringList allEntries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
 }
 
 ReplaceJob job(const QString &folder, const QStringList &names, const QString &find, const QString &with)

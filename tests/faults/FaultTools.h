@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "tests/common/TestFiles.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,11 +11,9 @@
 // process with the fault library preloaded, and small mounts of their own.
 namespace faults {
 
-void writeFile(const QString &path, const QByteArray &bytes);
-// The content, or "<missing>" when the file cannot be read.
-QByteArray readFile(const QString &path);
-// Every entry of a folder, hidden ones included: a leftover temporary shows here.
-QStringList allEntries(const QString &folder);
+using testfiles::allEntries;
+using testfiles::readFile;
+using testfiles::writeFile;
 // Entries that are neither the given names nor the writer's hidden
 // temporaries: files a user would take for theirs.
 QStringList strangers(const QString &folder, const QStringList &expected);
