@@ -304,27 +304,19 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead)
         }
     }
     try {
-        qsizetype capacity = qsizetype(result.info.st_size);
+        // One byte more than fstat() gave: once the whole size is in, a read
+        // that returns less than asked is at the end, so no extra read() is
+        // spent to find it. Short of the whole size, a short read (a network
+        // or FUSE file system may give one) only means "read on". A file that
+        // grew fills the buffer, which then grows until the end is reached.
+        const qsizetype expected = qsizetype(result.info.st_size);
+        qsizetype capacity = expected + 1;
         result.data.resize(capacity);
         qsizetype size = 0;
         for (;;) {
             if (size == capacity) {
-                // The file may have grown since fstat(): read until the end.
-                char probe[4096];
-                const ssize_t n = ::read(file.fd, probe, sizeof probe);
-                if (n < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    result.status = IoStatus::fromErrno(errno);
-                    result.data.clear();
-                    return result;
-                }
-                if (n == 0)
-                    break;
-                result.data.append(probe, n);
-                size += n;
-                capacity = result.data.size();
-                continue;
+                capacity = qMax<qsizetype>(capacity * 2, 4096);
+                result.data.resize(capacity);
             }
             const ssize_t n = ::read(file.fd, result.data.data() + size, size_t(capacity - size));
             if (n < 0) {
@@ -334,12 +326,13 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead)
                 result.data.clear();
                 return result;
             }
-            if (n == 0) {
-                result.data.truncate(size); // it shrank
-                break;
-            }
+            if (n == 0)
+                break; // the end (also of a file that shrank)
             size += n;
+            if (size >= expected && size < capacity)
+                break;
         }
+        result.data.truncate(size);
     } catch (const std::bad_alloc &) {
         return tooLarge(std::move(result));
     }
