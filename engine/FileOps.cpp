@@ -70,12 +70,13 @@ QByteArray folderOf(const QByteArray &path)
     return path.left(slash);
 }
 
-// Writes everything or fails: a write() that writes fewer bytes than asked is
-// continued, never taken for success, and an error ends the write.
-int writeAll(int fd, const char *data, size_t size)
+// Writes every byte the vectors describe or fails: a writev() that takes
+// fewer bytes than asked (a full disk may do that once before it fails) goes
+// on from where it stopped, and is never taken for success.
+int writevAll(int fd, iovec *iov, int count)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+    while (count > 0) {
+        const ssize_t n = ::writev(fd, iov, count);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -83,19 +84,29 @@ int writeAll(int fd, const char *data, size_t size)
         }
         if (n == 0)
             return EIO;
-        data += n;
-        size -= size_t(n);
+        size_t done = size_t(n);
+        while (count > 0 && done >= iov->iov_len) {
+            done -= iov->iov_len;
+            ++iov;
+            --count;
+        }
+        if (count > 0) {
+            iov->iov_base = static_cast<char *>(iov->iov_base) + done;
+            iov->iov_len -= done;
+        }
     }
     return 0;
 }
 
-// Pieces of a few bytes each (many short matches) are gathered into one
-// buffer; long stretches go to the kernel straight from the caller's memory,
-// so a large file is never copied a second time.
+// Long stretches go to the kernel straight from the caller's memory in one
+// writev() per thousand pieces, so a large file is never copied a second time
+// in user space; pieces of a few bytes (many short matches) are first gathered
+// into a buffer, so the kernel is not handed thousands of tiny vectors.
 int writePieces(int fd, std::span<const QByteArrayView> pieces)
 {
-    constexpr size_t directThreshold = 64 * 1024;
+    constexpr size_t directThreshold = 4 * 1024;
     constexpr size_t maxBufferSize = 1024 * 1024;
+    constexpr int maxVectors = 1024; // IOV_MAX on Linux
     // Sized to what the short pieces need and left uninitialised: a small
     // file's rewrite must not pay for clearing a megabyte it never uses.
     size_t gathered = 0;
@@ -106,8 +117,12 @@ int writePieces(int fd, std::span<const QByteArrayView> pieces)
     const size_t bufferSize = std::min(gathered, maxBufferSize);
     std::unique_ptr<char[]> buffer;
     size_t used = 0;
+    iovec vectors[maxVectors];
+    int count = 0;
+    // The vectors may point into the buffer, so it is reused only after them.
     auto flush = [&]() -> int {
-        const int err = writeAll(fd, buffer.get(), used);
+        const int err = writevAll(fd, vectors, count);
+        count = 0;
         used = 0;
         return err;
     };
@@ -116,24 +131,29 @@ int writePieces(int fd, std::span<const QByteArrayView> pieces)
         if (size == 0)
             continue;
         if (size >= directThreshold) {
-            if (used > 0) {
+            if (count == maxVectors) {
                 if (const int err = flush())
                     return err;
             }
-            if (const int err = writeAll(fd, piece.data(), size))
-                return err;
+            vectors[count++] = {const_cast<char *>(piece.data()), size};
             continue;
         }
         if (!buffer)
             buffer.reset(new char[bufferSize]);
-        if (used + size > bufferSize) {
+        if (used + size > bufferSize || count == maxVectors) {
             if (const int err = flush())
                 return err;
         }
-        std::memcpy(buffer.get() + used, piece.data(), size);
+        char *at = buffer.get() + used;
+        std::memcpy(at, piece.data(), size);
         used += size;
+        // Consecutive short pieces share one vector.
+        if (count > 0 && static_cast<char *>(vectors[count - 1].iov_base) + vectors[count - 1].iov_len == at)
+            vectors[count - 1].iov_len += size;
+        else
+            vectors[count++] = {at, size};
     }
-    return used > 0 ? flush() : 0;
+    return count > 0 ? flush() : 0;
 }
 
 bool sameFile(const struct stat &a, const struct stat &b)

@@ -82,14 +82,15 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     if (read.data.isEmpty())
         return {name, Outcome::NotFound, {}};
 
-    const FileEncoding encoding = detectEncoding(read.data);
+    const TextFacts facts = examineText(read.data);
+    const FileEncoding encoding = facts.encoding;
     const EncodedTexts &texts = context.texts(encoding);
     if (!texts.findRepresentable)
         return {name, Outcome::NotFound, {}}; // the file cannot hold the text, so it does not occur
 
     std::vector<Match> matches;
     if (!texts.needle->isEmpty()) {
-        matches = texts.needle->findAll(read.data);
+        matches = texts.needle->findAll(read.data, facts.foldsOntoAscii);
         if (matches.empty())
             return {name, Outcome::NotFound, {}};
         if (!texts.replacement)

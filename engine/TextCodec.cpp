@@ -11,7 +11,7 @@ namespace vexalo {
 
 namespace {
 
-bool isValidUtf8(const unsigned char *p, qsizetype n)
+bool isValidUtf8(const unsigned char *p, qsizetype n, bool *foldsOntoAscii)
 {
     qsizetype i = 0;
     while (i < n) {
@@ -65,6 +65,10 @@ bool isValidUtf8(const unsigned char *p, qsizetype n)
         // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
         if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
             return false;
+        // Long s and the Kelvin sign fold onto s and k: noted here, on the
+        // one pass over every byte, so a search need not look for them again.
+        if (cp == 0x017F || cp == 0x212A)
+            *foldsOntoAscii = true;
         i += extra + 1;
     }
     return true;
@@ -72,11 +76,21 @@ bool isValidUtf8(const unsigned char *p, qsizetype n)
 
 } // namespace
 
-FileEncoding detectEncoding(QByteArrayView bytes)
+TextFacts examineText(QByteArrayView bytes)
 {
-    return isValidUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size())
+    TextFacts facts;
+    facts.encoding = isValidUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                 &facts.foldsOntoAscii)
         ? FileEncoding::Utf8
         : FileEncoding::Latin1;
+    if (facts.encoding == FileEncoding::Latin1)
+        facts.foldsOntoAscii = false;
+    return facts;
+}
+
+FileEncoding detectEncoding(QByteArrayView bytes)
+{
+    return examineText(bytes).encoding;
 }
 
 QString encodingName(FileEncoding encoding)

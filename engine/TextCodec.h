@@ -14,6 +14,15 @@ namespace vexalo {
 enum class FileEncoding { Utf8, Latin1 };
 
 FileEncoding detectEncoding(QByteArrayView bytes);
+
+struct TextFacts {
+    FileEncoding encoding = FileEncoding::Utf8;
+    // A UTF-8 text holding U+017F or U+212A, the two characters outside ASCII
+    // whose case folding is an ASCII letter.
+    bool foldsOntoAscii = false;
+};
+// The encoding and what a case-insensitive search needs to know, in one pass.
+TextFacts examineText(QByteArrayView bytes);
 QString encodingName(FileEncoding encoding);
 QString decodeText(QByteArrayView bytes, FileEncoding encoding);
 // Empty optional when the text holds a character the encoding cannot carry.

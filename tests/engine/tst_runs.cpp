@@ -2,11 +2,13 @@
 #include "FileOps.h"
 #include "ProtectedList.h"
 #include "Runs.h"
+#include "Substitution.h"
 #include "tests/common/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -146,6 +148,21 @@ private slots:
         QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("price: EUR \xE9"));
     }
 
+    void charactersFoldingOntoAsciiInAFile()
+    {
+        // The Kelvin sign and long s fold onto k and s; the run learns that a
+        // file holds them from its one pass over the bytes.
+        QTemporaryDir dir;
+        writeFile(dir.filePath("k.txt"), QStringLiteral(u"5 \u212A, 5 K, 5 k, \u017Fun").toUtf8());
+        ReplaceJob j = job(dir.path(), {"k.txt"}, "k", "kelvin");
+        QCOMPARE(buildLog(runReplace(j).results), "k.txt:  replaced");
+        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("k.txt"))), QStringLiteral(u"5 kelvin, 5 kelvin, 5 kelvin, \u017Fun"));
+        j.findText = "SUN";
+        j.replaceText = "moon";
+        runReplace(j);
+        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("k.txt"))), QStringLiteral(u"5 kelvin, 5 kelvin, 5 kelvin, moon"));
+    }
+
     void restoreRun()
     {
         QTemporaryDir dir;
@@ -241,6 +258,29 @@ private slots:
         QCOMPARE(readFile(dir.filePath("two.txt")), QByteArray("link me"));
         QCOMPARE(allEntries(dir.path()).filter(".vexalo4-").size(), 0);
         QCOMPARE(allEntries(dir.path() + "/real").filter(".vexalo4-").size(), 0);
+    }
+
+    // Long stretches go out straight from the content, short ones through a
+    // buffer, a thousand vectors at a time: the bytes on disk must be exactly
+    // what the substitution gives, whatever the mix.
+    void writtenBytesMatchTheSubstitution()
+    {
+        QTemporaryDir dir;
+        QRandomGenerator rng(77);
+        QByteArray content;
+        for (int i = 0; i < 5000; ++i) {
+            const int stretch = rng.bounded(3) == 0 ? rng.bounded(12000) : rng.bounded(40);
+            content += QByteArray(stretch, char('a' + rng.bounded(20)));
+            content += "NEEDLE";
+        }
+        writeFile(dir.filePath("mixed.txt"), content);
+        for (const QByteArray &with : {QByteArray(), QByteArray("x"), QByteArray(5000, 'r')}) {
+            writeFile(dir.filePath("mixed.txt"), content);
+            const RunSummary run = runReplace(job(dir.path(), {"mixed.txt"}, "needle", QString::fromLatin1(with)));
+            QCOMPARE(logLine(run.results[0]), "mixed.txt:  replaced");
+            const QByteArray expected = substituteAll(content, "needle", with, false, FileEncoding::Utf8);
+            QVERIFY(readFile(dir.filePath("mixed.txt")) == expected);
+        }
     }
 
     void callbackOrderAndStop()
