@@ -4,6 +4,7 @@
 #include "TextTools.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -208,6 +209,24 @@ ReadResult tooLarge(ReadResult result)
     result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
                                           .arg(qint64(result.info.st_size)));
     return result;
+}
+
+// The process's umask, read without changing it: setting and restoring it
+// would race with another thread creating a file at that moment.
+mode_t processUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask);
+            }
+        }
+    }
+    return 022;
 }
 
 } // namespace
@@ -467,9 +486,7 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
                 return fail(errno);
         }
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0666 & ~processUmask();
     }
     if (::fchmod(temp.fd, mode) != 0)
         return fail(errno);

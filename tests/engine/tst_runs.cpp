@@ -148,6 +148,17 @@ private slots:
         QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("price: EUR \xE9"));
     }
 
+    void newFileFollowsTheUmask()
+    {
+        QTemporaryDir dir;
+        const mode_t old = ::umask(027);
+        const IoStatus written = writeFileAtomically(dir.filePath("new.txt"), QByteArrayView("fresh"));
+        ::umask(old);
+        QVERIFY2(written.ok(), qPrintable(written.error));
+        QCOMPARE(readFile(dir.filePath("new.txt")), QByteArray("fresh"));
+        QCOMPARE(statOf(dir.filePath("new.txt")).st_mode & 0777, 0640u);
+    }
+
     void charactersFoldingOntoAsciiInAFile()
     {
         // The Kelvin sign and long s fold onto k and s; the run learns that a
