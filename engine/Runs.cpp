@@ -69,11 +69,26 @@ FileResult failed(const QString &name, const QString &reason)
     return {name, Outcome::Failed, reason};
 }
 
+// A run killed between naming its temporary and renaming it leaves the
+// temporary behind under a hidden name. A script that hands every file of a
+// folder to the command line may name it; it is never the user's file.
+bool isLeftoverTemporary(const QString &name)
+{
+    return name.startsWith(temporaryPrefix());
+}
+
+QString leftoverReason()
+{
+    return tr("a temporary file left by an interrupted run, not one of yours; it was not touched and may be deleted");
+}
+
 FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QString &name, bool syncEach,
                       bool *wrote, const ReadGate &gate)
 {
     if (isProtected(name, job.protectedExtensions))
         return {name, Outcome::Protected, {}};
+    if (isLeftoverTemporary(name))
+        return failed(name, leftoverReason());
 
     const QString path = joinPath(job.folder, name);
     const ReadResult read = readWholeFile(path, gate);
@@ -154,6 +169,8 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
 FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote,
                       const ReadGate &gate)
 {
+    if (isLeftoverTemporary(name))
+        return failed(name, leftoverReason());
     const QString path = joinPath(job.folder, name);
     const QString backupPath = path + QStringLiteral(".old");
     if (!isRegularFile(backupPath))

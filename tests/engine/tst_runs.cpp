@@ -148,6 +148,20 @@ private slots:
         QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("price: EUR \xE9"));
     }
 
+    void leftoverTemporaryIsNeverTakenForAUserFile()
+    {
+        QTemporaryDir dir;
+        const QString stale = temporaryPrefix() + "Ab3dE6gH";
+        writeFile(dir.filePath(stale), "half of it");
+        writeFile(dir.filePath(stale + ".old"), "older");
+        const RunSummary run = runReplace(job(dir.path(), {stale}, "half", "all"));
+        QCOMPARE(run.results[0].outcome, Outcome::Failed);
+        QVERIFY(run.results[0].reason.contains("temporary"));
+        QCOMPARE(readFile(dir.filePath(stale)), QByteArray("half of it"));
+        QCOMPARE(runRestore({dir.path(), {stale}}).results[0].outcome, Outcome::Failed);
+        QCOMPARE(readFile(dir.filePath(stale)), QByteArray("half of it"));
+    }
+
     void newFileFollowsTheUmask()
     {
         QTemporaryDir dir;
