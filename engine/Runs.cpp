@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,10 +37,17 @@ struct EncodedTexts {
     std::optional<QByteArray> replacement;
 };
 
+dev_t deviceOf(const QString &folder)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(folder).constData(), &info) == 0 ? info.st_dev : dev_t(-1);
+}
+
 class ReplaceContext {
 public:
     explicit ReplaceContext(const ReplaceJob &job)
         : m_job(job)
+        , m_folderDevice(deviceOf(job.folder))
     {
     }
 
@@ -58,8 +66,11 @@ public:
         return *slot;
     }
 
+    dev_t folderDevice() const { return m_folderDevice; }
+
 private:
     const ReplaceJob &m_job;
+    const dev_t m_folderDevice; // set before any worker thread starts
     std::optional<EncodedTexts> m_utf8;
     std::optional<EncodedTexts> m_latin1;
 };
@@ -67,6 +78,16 @@ private:
 FileResult failed(const QString &name, const QString &reason)
 {
     return {name, Outcome::Failed, reason};
+}
+
+// A run that syncs once at the end syncs the file system of its folder. A
+// link may lead to a file on another one: that file system is synced at once,
+// so the promise holds for every file the run wrote.
+IoStatus syncIfElsewhere(const QString &path, dev_t fileDevice, dev_t folderDevice)
+{
+    if (fileDevice == folderDevice)
+        return {};
+    return syncFileSystemOf(path);
 }
 
 // A run killed between naming its temporary and renaming it leaves the
@@ -163,6 +184,10 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     if (!written.ok())
         return failed(name, written.error);
     *wrote = true;
+    if (!syncEach) {
+        if (const IoStatus synced = syncIfElsewhere(path, read.info.st_dev, context.folderDevice()); !synced.ok())
+            return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+    }
     return {name, Outcome::Replaced, {}};
 }
 
@@ -207,6 +232,11 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         if (!written.ok())
             return failed(name, written.error);
         *wrote = true;
+        if (!syncEach && current.status.ok()) {
+            const IoStatus synced = syncIfElsewhere(path, current.info.st_dev, deviceOf(job.folder));
+            if (!synced.ok())
+                return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+        }
     }
     // Only now that the file holds the backup's bytes may the backup go.
     if (::unlink(QFile::encodeName(backupPath).constData()) != 0)

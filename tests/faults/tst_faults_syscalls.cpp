@@ -5,6 +5,7 @@
 // to the writer that adds a call is covered without touching this file.
 #include "FaultTools.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -159,6 +160,33 @@ private slots:
         QCOMPARE(readFile(dir.filePath("first.txt")), after);
         QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("omega"));
         QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "first.txt.old", "second.txt"}));
+    }
+
+    // A link to a file on another file system: the sync of the run's folder
+    // would not reach it, so that file system is synced when the file is
+    // written, and a failure there is that file's.
+    void linkToAnotherFileSystemIsSynced()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a second file system needs root");
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("other"));
+        TmpfsMount other(dir.filePath("other"), "size=1m");
+        if (!other.ok())
+            QSKIP(qPrintable("cannot mount a tmpfs: " + other.error()));
+        writeFile(dir.filePath("other/target.txt"), "alpha");
+        QVERIFY(QFile::link(dir.filePath("other/target.txt"), dir.filePath("link.txt")));
+        Fault fault;
+        fault.dir = dir.path();
+        fault.call = "syncfs";
+        fault.nth = 1; // only the first sync: the one for the link's file system
+        writeFile(dir.filePath("plain.txt"), "alpha");
+        const DriverRun run = runDriver(replaceArgs(dir.path(), "-", {"link.txt", "plain.txt"}), fault);
+        QCOMPARE(run.lines.size(), 2);
+        QCOMPARE(run.lines[0], "link.txt:  failed: written, but the disk could not be synced: " + reasonOf(EIO));
+        QCOMPARE(run.lines[1], QString("plain.txt:  replaced"));
+        QCOMPARE(readFile(dir.filePath("other/target.txt")), QByteArray("omega"));
+        QVERIFY(QFileInfo(dir.filePath("link.txt")).isSymLink());
     }
 
     // Several files in work at once, every write failing: each file is
