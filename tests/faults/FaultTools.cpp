@@ -16,6 +16,13 @@
 
 namespace faults {
 
+void seedReplace(const QString &dir)
+{
+    writeFile(dir + "/first.txt", sampleBefore);
+    writeFile(dir + "/first.txt.old", sampleOlderBackup);
+    writeFile(dir + "/second.txt", "alpha");
+}
+
 QStringList temporaries(const QString &folder)
 {
     QStringList out;

@@ -66,6 +66,13 @@ private:
     QString m_error;
 };
 
+// The sample the fault tests run on: first.txt holds "alpha" twice and an
+// older backup, second.txt holds "alpha"; a run replaces alpha with omega.
+inline const QByteArray sampleBefore = "alpha beta alpha\n";
+inline const QByteArray sampleAfter = "omega beta omega\n";
+inline const QByteArray sampleOlderBackup = "an older backup\n";
+void seedReplace(const QString &dir);
+
 // The system's message for an error number, as the engine reports it.
 QString reasonOf(int error);
 

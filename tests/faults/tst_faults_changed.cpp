@@ -15,8 +15,8 @@ using namespace faults;
 
 namespace {
 
-const QByteArray before = "alpha beta alpha\n";
-const QByteArray after = "omega beta omega\n";
+const QByteArray &before = sampleBefore;
+const QByteArray &after = sampleAfter;
 const QByteArray theirs = "written by someone else\n";
 const QString changedMessage = "it was changed by another program while it was being processed; "
                                "its new content was left as it is";

@@ -22,16 +22,9 @@ using namespace faults;
 
 namespace {
 
-const QByteArray before = "alpha beta alpha\n";
-const QByteArray after = "omega beta omega\n";
-const QByteArray olderBackup = "an older backup\n";
-
-void seedReplace(const QString &dir)
-{
-    writeFile(dir + "/first.txt", before);
-    writeFile(dir + "/first.txt.old", olderBackup);
-    writeFile(dir + "/second.txt", "alpha");
-}
+const QByteArray &before = sampleBefore;
+const QByteArray &after = sampleAfter;
+const QByteArray &olderBackup = sampleOlderBackup;
 
 void seedRestore(const QString &dir)
 {
