@@ -61,6 +61,29 @@ QList<Stretch> stretchesOf(const QStringList &files)
     return stretches;
 }
 
+QString outputFailure(const QIODevice *out)
+{
+    return tr("the results could not be written to the standard output: %1").arg(out->errorString());
+}
+
+// Text that is the whole output (help, version): written and flushed at once,
+// so a failure can still change the exit status.
+bool writeAll(QIODevice *out, const QByteArray &text)
+{
+    bool ok = out->write(text) == text.size();
+    if (auto *file = qobject_cast<QFile *>(out))
+        ok = file->flush() && ok;
+    return ok;
+}
+
+int reportOutputFailure(const QString &message, CliStreams &streams)
+{
+    streams.err->write((QStringLiteral("vexalo4-cli: ") + message + QLatin1Char('\n')).toUtf8());
+    if (auto *file = qobject_cast<QFile *>(streams.err))
+        file->flush();
+    return ExitFailed;
+}
+
 class Reporter {
 public:
     Reporter(const CliRequest &request, CliStreams &streams, qsizetype total)
@@ -109,9 +132,10 @@ public:
     {
         if (m_lines.isEmpty())
             return;
-        m_streams.out->write(m_lines);
+        if (m_streams.out->write(m_lines) != m_lines.size())
+            outputFailed();
         if (m_streams.outIsTerminal)
-            flushDevice(m_streams.out);
+            flushOut();
         m_lines.clear();
     }
 
@@ -119,7 +143,7 @@ public:
     {
         clearProgress();
         writeLines();
-        flushDevice(m_streams.out);
+        flushOut();
         m_streams.err->write((QStringLiteral("vexalo4-cli: ") + message + QLatin1Char('\n')).toUtf8());
         flushDevice(m_streams.err);
     }
@@ -128,7 +152,7 @@ public:
     {
         flushPending();
         writeLines();
-        flushDevice(m_streams.out);
+        flushOut();
         if (m_progressShown) {
             clearProgress();
             m_streams.err->write(summary().toUtf8() + '\n');
@@ -138,12 +162,27 @@ public:
 
     qsizetype failed() const { return m_failed; }
     qsizetype done() const { return m_done; }
+    // Why the results did not all reach the output (a full disk, a closed
+    // pipe); empty when they did.
+    QString outputError() const { return m_outputError; }
 
 private:
     static void flushDevice(QIODevice *device)
     {
         if (auto *file = qobject_cast<QFile *>(device))
             file->flush();
+    }
+
+    void flushOut()
+    {
+        if (auto *file = qobject_cast<QFile *>(m_streams.out); file && !file->flush())
+            outputFailed();
+    }
+
+    void outputFailed()
+    {
+        if (m_outputError.isEmpty())
+            m_outputError = outputFailure(m_streams.out);
     }
 
     QString summary() const
@@ -192,6 +231,7 @@ private:
     qint64 m_lastProgress = 0;
     bool m_progressShown = false;
     bool m_progressVisible = false;
+    QString m_outputError;
 };
 
 // Small files cost mostly system calls, which overlap well on several cores
@@ -211,12 +251,10 @@ bool mayHaveWritten(Outcome outcome)
 
 int runRequest(const CliRequest &request, const QString &programFolder, CliStreams &streams)
 {
-    if (request.command == Command::Help) {
-        streams.out->write(helpText(request.helpTopic).toUtf8());
-        return ExitOk;
-    }
-    if (request.command == Command::Version) {
-        streams.out->write(versionText().toUtf8());
+    if (request.command == Command::Help || request.command == Command::Version) {
+        const QString text = request.command == Command::Help ? helpText(request.helpTopic) : versionText();
+        if (!writeAll(streams.out, text.toUtf8()))
+            return reportOutputFailure(outputFailure(streams.out), streams);
         return ExitOk;
     }
 
@@ -229,9 +267,20 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         replaceTemplate.replaceText = request.trim ? trimTrailingBreaks(request.replaceText) : request.replaceText;
         replaceTemplate.caseSensitive = request.caseSensitive;
         replaceTemplate.makeBackups = request.makeBackups;
-        replaceTemplate.protectedExtensions = request.protectedExtensions
-            ? *request.protectedExtensions
-            : loadProtectedExtensions(programFolder);
+        if (request.protectedExtensions) {
+            replaceTemplate.protectedExtensions = *request.protectedExtensions;
+        } else {
+            // An exception.txt that is there but cannot be read holds the
+            // user's protection: no file is touched without it.
+            const ProtectedList list = loadProtectedList(programFolder);
+            if (!list.ok()) {
+                streams.err->write((QStringLiteral("vexalo4-cli: ") + list.error
+                                    + tr("; no file was changed (--protect gives a list instead)") + QLatin1Char('\n'))
+                                       .toUtf8());
+                return ExitUsage;
+            }
+            replaceTemplate.protectedExtensions = list.extensions;
+        }
     }
 
     // With --sync each the engine syncs every file; otherwise the folders
@@ -287,13 +336,18 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     reporter.finish();
     for (const QString &message : std::as_const(syncErrors))
         reporter.error(message);
+    // Results that did not reach the output leave the user not knowing what
+    // happened to the files: never a success.
+    const QString outputError = reporter.outputError();
+    if (!outputError.isEmpty())
+        reporter.error(outputError);
     if (stopped) {
         reporter.error(tr("stopped: %1 of %2 files were not processed")
                            .arg(request.files.size() - reporter.done())
                            .arg(request.files.size()));
         return ExitStopped;
     }
-    return reporter.failed() > 0 || !syncErrors.isEmpty() ? ExitFailed : ExitOk;
+    return reporter.failed() > 0 || !syncErrors.isEmpty() || !outputError.isEmpty() ? ExitFailed : ExitOk;
 }
 
 int runCommandLine(const QStringList &arguments, const QString &programFolder, CliStreams &streams,

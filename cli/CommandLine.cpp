@@ -308,11 +308,13 @@ QString helpText(const QString &topic)
         "                         and the last one included ('-' reads standard input)\n"
         "  -W, --with-file FILE   take the replacement from FILE, byte for byte\n"
         "  -c, --case-sensitive   match case exactly (the default ignores case)\n"
-        "  -b, --backup           keep each changed file's old content as NAME.old\n"
+        "  -b, --backup           keep the old content of each file the text is found in\n"
+        "                         as NAME.old\n"
         "  -t, --trim             remove line breaks from the end of both texts first\n"
         "  -p, --protect TEXT     the protected-extension list to use instead of the\n"
-        "                         first line of exception.txt beside the program (or the\n"
-        "                         default \".exe .dll .ocx .xls .jpg .gif .bmp .mp3\");\n"
+        "                         first line of exception.txt (beside the program, else\n"
+        "                         in ~/.config/Vexalo, else in /etc/xdg/Vexalo) or the\n"
+        "                         default \".exe .dll .ocx .xls .jpg .gif .bmp .mp3\";\n"
         "                         --protect '' protects nothing\n");
     const QString restoreHelp = tr(
         "vexalo4-cli restore FILE...\n"
@@ -333,7 +335,8 @@ QString helpText(const QString &topic)
         "UTF-8, otherwise Latin-1.\n"
         "\n"
         "Exit status: 0 when every file succeeded (not found and not restored count as\n"
-        "success), 1 when any file failed, 2 for a mistake on the command line.\n");
+        "success), 1 when any file failed or the output could not be written, 2 for a\n"
+        "mistake on the command line or an exception.txt that cannot be read.\n");
 
     if (topic == QLatin1String("replace"))
         return tr("Usage:\n") + replaceHelp + QLatin1Char('\n') + common;

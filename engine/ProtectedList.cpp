@@ -5,31 +5,80 @@
 #include "TextCodec.h"
 #include "TextTools.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <sys/stat.h>
+
 namespace vexalo {
+
+namespace {
+
+QString cannotRead(const QString &file, const QString &reason)
+{
+    return QCoreApplication::translate("ProtectedList", "the protected-extension list %1 cannot be read: %2")
+        .arg(QDir::toNativeSeparators(file), reason);
+}
+
+} // namespace
 
 QString defaultProtectedExtensions()
 {
     return QStringLiteral(".exe .dll .ocx .xls .jpg .gif .bmp .mp3");
 }
 
-QString loadProtectedExtensions(const QString &folder)
+QStringList protectedListFiles(const QString &programFolder)
 {
-    const QString path = joinPath(folder, QStringLiteral("exception.txt"));
-    if (!isRegularFile(path))
-        return defaultProtectedExtensions();
-    const ReadResult read = readWholeFile(path);
-    if (!read.status.ok())
-        return defaultProtectedExtensions();
+    const QString name = QStringLiteral("exception.txt");
+    QStringList files{joinPath(programFolder, name)};
+    // Qt reads $XDG_CONFIG_HOME (an absolute one) and falls back on
+    // ~/.config, as the base directory rules say.
+    const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (!userConfig.isEmpty())
+        files << joinPath(joinPath(userConfig, QStringLiteral("Vexalo")), name);
+    files << QStringLiteral("/etc/xdg/Vexalo/") + name;
+    return files;
+}
 
-    // Only the first line counts, and a line ends at CR alone: a file with
-    // LF line ends is one line as a whole.
-    QByteArrayView bytes(read.data);
-    const qsizetype cr = bytes.indexOf('\r');
-    if (cr >= 0)
-        bytes = bytes.first(cr);
-    // File names are listed in UTF-8 here; reading the list the same way keeps
-    // the two comparable.
-    return decodeText(bytes, detectEncoding(bytes));
+ProtectedList loadProtectedListFrom(const QStringList &files)
+{
+    for (const QString &file : files) {
+        struct stat info {};
+        if (::stat(QFile::encodeName(file).constData(), &info) != 0) {
+            const int err = errno;
+            // Only a name that is certainly not there passes on to the next
+            // place; one that cannot even be looked at (a folder this user
+            // may not search) may hold the user's list.
+            if (err == ENOENT || err == ENOTDIR)
+                continue;
+            return {defaultProtectedExtensions(), file, cannotRead(file, IoStatus::fromErrno(err).error)};
+        }
+        if (!S_ISREG(info.st_mode))
+            continue;
+
+        const ReadResult read = readWholeFile(file);
+        if (!read.status.ok())
+            return {defaultProtectedExtensions(), file, cannotRead(file, read.status.error)};
+
+        // Only the first line counts, and a line ends at CR alone: a file with
+        // LF line ends is one line as a whole.
+        QByteArrayView bytes(read.data);
+        const qsizetype cr = bytes.indexOf('\r');
+        if (cr >= 0)
+            bytes = bytes.first(cr);
+        // File names are listed in UTF-8 here; reading the list the same way
+        // keeps the two comparable.
+        return {decodeText(bytes, detectEncoding(bytes)), file, {}};
+    }
+    return {defaultProtectedExtensions(), {}, {}};
+}
+
+ProtectedList loadProtectedList(const QString &programFolder)
+{
+    return loadProtectedListFrom(protectedListFiles(programFolder));
 }
 
 bool isProtected(const QString &name, const QString &protectedExtensions)

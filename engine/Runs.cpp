@@ -135,10 +135,24 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
                                     .arg(encodingName(encoding)));
     }
 
+    // An empty find text, or a replacement equal to every match, changes
+    // nothing: the file is not written at all.
+    const QByteArrayView replacement = texts.replacement ? QByteArrayView(*texts.replacement) : QByteArrayView();
+    bool changes = false;
+    for (const Match &m : matches) {
+        if (QByteArrayView(read.data).sliced(m.start, m.length) != replacement) {
+            changes = true;
+            break;
+        }
+    }
+
     // Checked before the backup: a file that cannot be rewritten gets no
-    // backup either, and keeps any older one.
-    if (const IoStatus writable = checkWritable(path, read.info); !writable.ok())
-        return failed(name, writable.error);
+    // backup either, and keeps any older one. A file that would not change
+    // is not written, so whether it could be does not matter.
+    if (changes) {
+        if (const IoStatus writable = checkWritable(path, read.info); !writable.ok())
+            return failed(name, writable.error);
+    }
 
     if (job.makeBackups) {
         WriteOptions backupOptions;
@@ -151,16 +165,6 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         *wrote = true;
     }
 
-    // An empty find text, or a replacement equal to every match, changes
-    // nothing: the file is not written at all.
-    const QByteArrayView replacement = texts.replacement ? QByteArrayView(*texts.replacement) : QByteArrayView();
-    bool changes = false;
-    for (const Match &m : matches) {
-        if (QByteArrayView(read.data).sliced(m.start, m.length) != replacement) {
-            changes = true;
-            break;
-        }
-    }
     if (!changes)
         return {name, Outcome::Replaced, {}};
 

@@ -19,9 +19,7 @@ QString resolveProgram(const QString &program)
 {
     if (program.contains(QLatin1Char('/')))
         return program;
-    const QString inWorkingFolder = QDir::current().absoluteFilePath(program);
-    if (isExecutableFile(inWorkingFolder))
-        return inWorkingFolder;
+    // Never the working folder: it is whatever folder the user browsed to.
     const QString inProgramFolder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(program);
     if (isExecutableFile(inProgramFolder))
         return inProgramFolder;
@@ -40,7 +38,8 @@ bool QtProcessLauncher::startDetached(const QString &program, QString *error)
     }
     QProcess process;
     process.setProgram(path);
-    process.setWorkingDirectory(QDir::currentPath());
+    // The program runs in its own folder, not in one the user browsed to.
+    process.setWorkingDirectory(QFileInfo(path).absolutePath());
     if (!process.startDetached()) {
         if (error)
             *error = process.errorString();

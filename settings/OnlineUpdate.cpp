@@ -81,10 +81,11 @@ UpdateResult OnlineUpdate::run(const QString &folder, const Services &services, 
     if (!placed.ok()) {
         reason = placed.error;
     } else {
-        // Started by its bare name: the launcher looks in the working folder
-        // first, where the replacement has just been put.
+        // Started by its full name in the program folder, where the
+        // replacement has just been put: never a program of the same name
+        // that happens to lie in a folder the user browsed to.
         QString error;
-        if (!services.processes->startDetached(updaterFileName(), &error))
+        if (!services.processes->startDetached(joinPath(folder, updaterFileName()), &error))
             reason = tr("%1 could not be started: %2").arg(updaterFileName(), error);
     }
 

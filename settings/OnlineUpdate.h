@@ -29,9 +29,10 @@ class OnlineUpdate {
     Q_DECLARE_TR_FUNCTIONS(OnlineUpdate)
 
 public:
-    // folder is the working folder, where the updater's files are looked
-    // for; services must provide messages and processes. closeWindow is
-    // called only once the updater has started.
+    // folder is the program folder, where the updater is installed beside
+    // the program and the only place its files are looked for; services must
+    // provide messages and processes. closeWindow is called only once the
+    // updater has started.
     static UpdateResult run(const QString &folder, const Services &services, QWidget *parent,
                             const std::function<void()> &closeWindow);
 

@@ -5,8 +5,10 @@
 #include "ProgramInfo.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <array>
 
@@ -46,6 +48,29 @@ QString textOf(const QVariant &value)
     if (value.metaType().id() == QMetaType::QStringList)
         return value.toStringList().join(QStringLiteral(", "));
     return value.toString();
+}
+
+// Whether the store file reads cleanly. Judged on a private copy: Qt keeps
+// the files it has read in a cache, and a second look at one it could not
+// parse reports no error.
+QSettings::Status storeFileStatus(const QString &file)
+{
+    QFile store(file);
+    if (!store.exists())
+        return QSettings::NoError;
+    if (!store.open(QIODevice::ReadOnly))
+        return QSettings::AccessError;
+    const QByteArray bytes = store.readAll();
+    if (store.error() != QFileDevice::NoError)
+        return QSettings::AccessError;
+
+    // Only this user may read the copy: it holds the user's texts and folders.
+    QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/vexalo4-settings-XXXXXX.ini"));
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush())
+        return QSettings::NoError; // cannot tell; the save itself still reports what it meets
+    QSettings check(copy.fileName(), QSettings::IniFormat);
+    check.allKeys(); // every section is parsed only when asked for
+    return check.status();
 }
 
 } // namespace
@@ -132,6 +157,13 @@ SettingsResult SettingsStore::load(MainWindowState &state) const
 SettingsResult SettingsStore::save(const MainWindowState &state) const
 {
     const std::unique_ptr<QSettings> settings = open();
+    // QSettings writes the file anew on sync even when it could not read what
+    // was there, and then reports the read's error: a store that holds
+    // anything else (binary junk, another program's file) would be replaced
+    // by a save reported as failed. So a store that does not read cleanly is
+    // not written; the user hears of it and the file stays as it is.
+    if (const QSettings::Status before = storeFileStatus(settings->fileName()); before != QSettings::NoError)
+        return {SettingsTask::Save, false, failure(before)};
     settings->beginGroup(section);
 
     if (!state.minimized && !state.maximized) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "StartFolders.h"
 
-#include "engine/ProtectedList.h"
 #include "platform/FileSystemPlaces.h"
 
 #include <QDir>
@@ -36,13 +35,13 @@ QString folderToOpen(const QString &folder1, const QString &programFolder)
     return folder;
 }
 
-QString enterProgramFolder(FileSystemPlaces &places)
+ProtectedList enterProgramFolder(FileSystemPlaces &places)
 {
     const QString programFolder = places.programFolder();
     QString error;
     if (places.setWorkingFolder(programFolder, &error))
-        return loadProtectedExtensions(places.workingFolder());
-    return loadProtectedExtensions(programFolder);
+        return loadProtectedList(places.workingFolder());
+    return loadProtectedList(programFolder);
 }
 
 } // namespace vexalo

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/ProtectedList.h"
+
 #include <QString>
 
 class FileSystemPlaces;
@@ -14,9 +16,10 @@ namespace vexalo {
 QString folderToOpen(const QString &folder1, const QString &programFolder);
 
 // Start-up's last two steps: makes the program folder the working folder and
-// loads the protected-extension list from "exception.txt" there. The list
-// belongs to the program folder, so it is read from there even when the
-// working folder could not be changed.
-QString enterProgramFolder(FileSystemPlaces &places);
+// loads the protected-extension list, the program folder's "exception.txt"
+// first. The list belongs to the program folder, so it is looked for there
+// even when the working folder could not be changed. A list that exists but
+// cannot be read comes back with its error, for the Replace command to refuse.
+ProtectedList enterProgramFolder(FileSystemPlaces &places);
 
 } // namespace vexalo

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace vexalo;
@@ -423,6 +425,44 @@ private slots:
         QCOMPARE(status, 0);
         QVERIFY(out.contains("vexalo4-cli replace --find TEXT --with TEXT"));
         QVERIFY(out.contains("Exit status"));
+
+        // Results that cannot be written (a full disk) are a failure, said on
+        // standard error, though the files were done.
+        auto runToFull = [&](const QStringList &args) {
+            QProcess p;
+            p.setWorkingDirectory(dir.filePath("work"));
+            p.setStandardOutputFile("/dev/full");
+            p.start(exe, args);
+            p.waitForFinished(30000);
+            return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+        };
+        if (QFileInfo("/dev/full").isWritable()) {
+            writeFile(dir.filePath("work/a.txt"), "hello");
+            std::tie(status, err) = runToFull({"replace", "-f", "hello", "-w", "bye", "a.txt"});
+            QCOMPARE(status, 1);
+            QVERIFY2(err.contains("could not be written") && err.contains(QString::fromLocal8Bit(strerror(ENOSPC))),
+                     qPrintable(err));
+            QCOMPARE(readFile(dir.filePath("work/a.txt")), QByteArray("bye"));
+            std::tie(status, err) = runToFull({"--version"});
+            QCOMPARE(status, 1);
+            QVERIFY2(err.contains("could not be written"), qPrintable(err));
+        }
+
+        // Without a list beside the program, the user's configuration
+        // folder holds it ($XDG_CONFIG_HOME/Vexalo), before the system's.
+        QVERIFY(QFile::remove(dir.filePath("bin/exception.txt")));
+        QDir(dir.path()).mkpath("config/Vexalo");
+        writeFile(dir.filePath("config/Vexalo/exception.txt"), ".txt\r\n");
+        writeFile(dir.filePath("work/a.txt"), "hello");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.filePath("work"));
+        p.start(exe, {"replace", "-f", "hello", "-w", "bye", "a.txt", "sub/page.htm"});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), QString("a.txt:  protected file\npage.htm:  replaced\n"));
+        QCOMPARE(p.exitCode(), 0);
     }
 };
 

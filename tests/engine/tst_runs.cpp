@@ -245,6 +245,49 @@ private slots:
         QCOMPARE(readFile(dir.filePath("after.txt")), QByteArray("beta"));
     }
 
+    // A replacement that changes nothing writes nothing, so a file that is
+    // read-only is no obstacle: it is replaced like any other. A backup asked
+    // for is made beside it, as for a writable file; a real change is still
+    // refused.
+    void readOnlyFileThatWouldNotChange_data()
+    {
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("backups");
+        QTest::addColumn<QString>("line");
+        const QString replaced = "locked.txt:  replaced";
+        QTest::newRow("empty find text") << "" << "zzz" << false << replaced;
+        QTest::newRow("empty find text, backup") << "" << "zzz" << true << replaced;
+        QTest::newRow("find equals replace") << "alpha" << "alpha" << false << replaced;
+        QTest::newRow("find equals replace, backup") << "alpha" << "alpha" << true << replaced;
+        QTest::newRow("equal to what it matches, other case") << "ALPHA" << "alpha" << true << replaced;
+        QTest::newRow("a real change") << "alpha" << "beta" << true << "locked.txt:  failed: the file is read-only";
+    }
+    void readOnlyFileThatWouldNotChange()
+    {
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, backups);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        const QString locked = dir.filePath("locked.txt");
+        writeFile(locked, "alpha and alpha");
+        ::chmod(QFile::encodeName(locked).constData(), 0444);
+        const struct stat before = statOf(locked);
+        ReplaceJob j = job(dir.path(), {"locked.txt"}, find, with);
+        j.makeBackups = backups;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(run.results.size(), 1);
+        QCOMPARE(logLine(run.results[0]), line);
+        QCOMPARE(readFile(locked), QByteArray("alpha and alpha"));
+        QCOMPARE(statOf(locked).st_ino, before.st_ino);
+        const bool backupMade = backups && run.results[0].outcome == Outcome::Replaced;
+        QCOMPARE(allEntries(dir.path()), backupMade ? QStringList({"locked.txt", "locked.txt.old"})
+                                                    : QStringList({"locked.txt"}));
+        if (backupMade)
+            QCOMPARE(readFile(locked + ".old"), QByteArray("alpha and alpha"));
+    }
+
     void ownerAndGroupKept()
     {
         if (::geteuid() != 0)

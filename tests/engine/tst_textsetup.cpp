@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 using namespace vexalo;
@@ -45,24 +47,99 @@ private slots:
         QTemporaryDir dir;
         if (present)
             writeFile(dir.filePath("exception.txt"), content);
-        QCOMPARE(loadProtectedExtensions(dir.path()), expected);
+        const ProtectedList list = loadProtectedListFrom({dir.filePath("exception.txt")});
+        QCOMPARE(list.extensions, expected);
+        QVERIFY(list.ok());
+        QCOMPARE(list.file, present ? dir.filePath("exception.txt") : QString());
     }
 
     void listThatIsNotARegularFile()
     {
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir("exception.txt"));
-        QCOMPARE(loadProtectedExtensions(dir.path()), defaultProtectedExtensions());
+        const ProtectedList list = loadProtectedListFrom({dir.filePath("exception.txt")});
+        QCOMPARE(list.extensions, defaultProtectedExtensions());
+        QVERIFY(list.ok());
     }
 
-    void unreadableListFallsBackToDefault()
+    // The program folder first, then the user's configuration folder, then
+    // the system's; the first place holding a list file decides, and a
+    // folder or a link to nothing of that name is no list.
+    void lookUpOrder_data()
     {
+        QTest::addColumn<QString>("places"); // per place: f file, d folder, l link to nothing, - nothing
+        QTest::addColumn<int>("used");       // -1: the default list
+        QTest::newRow("all three: the program folder's") << "fff" << 0;
+        QTest::newRow("user and system: the user's") << "-ff" << 1;
+        QTest::newRow("system only") << "--f" << 2;
+        QTest::newRow("none: the default") << "---" << -1;
+        QTest::newRow("a folder named so is passed over") << "d-f" << 2;
+        QTest::newRow("a link to nothing is passed over") << "lf-" << 1;
+    }
+    void lookUpOrder()
+    {
+        QFETCH(QString, places);
+        QFETCH(int, used);
+        QTemporaryDir dir;
+        QStringList files;
+        for (int i = 0; i < 3; ++i) {
+            const QString folder = dir.filePath(QString::number(i));
+            QVERIFY(QDir().mkpath(folder));
+            const QString file = folder + "/exception.txt";
+            files << file;
+            if (places[i] == 'f')
+                writeFile(file, ".p" + QByteArray::number(i) + "\r\n.other\r\n");
+            else if (places[i] == 'd')
+                QVERIFY(QDir().mkdir(file));
+            else if (places[i] == 'l')
+                QVERIFY(QFile::link(folder + "/gone.txt", file));
+        }
+        const ProtectedList list = loadProtectedListFrom(files);
+        QVERIFY2(list.ok(), qPrintable(list.error));
+        QCOMPARE(list.extensions, used < 0 ? defaultProtectedExtensions() : ".p" + QString::number(used));
+        QCOMPARE(list.file, used < 0 ? QString() : files[used]);
+    }
+
+    // The program folder's own list comes first, and the other two are the
+    // user's and the system's configuration folders.
+    void lookUpPlaces()
+    {
+        const QStringList files = protectedListFiles("/opt/vexalo/bin");
+        QCOMPARE(files.size(), 3);
+        QCOMPARE(files[0], QString("/opt/vexalo/bin/exception.txt"));
+        QVERIFY2(files[1].endsWith("/Vexalo/exception.txt") && files[1].startsWith(QDir::homePath()),
+                 qPrintable(files[1]));
+        QCOMPARE(files[2], QString("/etc/xdg/Vexalo/exception.txt"));
+    }
+
+    // A list that is there but cannot be read is the user's protection all
+    // the same: it is reported, naming the file and the reason, never
+    // replaced by the default or by a list further down the order. (As root,
+    // tst_faults_protectedlist makes the file unreadable to another user.)
+    void unreadableListIsAnError_data()
+    {
+        QTest::addColumn<bool>("folderUnsearchable");
+        QTest::newRow("file may not be read") << false;
+        QTest::newRow("its folder may not be searched") << true;
+    }
+    void unreadableListIsAnError()
+    {
+        QFETCH(bool, folderUnsearchable);
         if (::geteuid() == 0)
             QSKIP("root reads any file; needs an ordinary user to make exception.txt unreadable");
         QTemporaryDir dir;
-        writeFile(dir.filePath("exception.txt"), "");
-        QFile::setPermissions(dir.filePath("exception.txt"), QFileDevice::Permissions());
-        QCOMPARE(loadProtectedExtensions(dir.path()), defaultProtectedExtensions());
+        QVERIFY(QDir().mkpath(dir.filePath("program")) && QDir().mkpath(dir.filePath("user")));
+        const QString file = dir.filePath("program/exception.txt");
+        writeFile(file, ".txt .cfg\r\n");
+        writeFile(dir.filePath("user/exception.txt"), ".doc\r\n");
+        const QString locked = folderUnsearchable ? dir.filePath("program") : file;
+        QFile::setPermissions(locked, QFileDevice::Permissions());
+        const ProtectedList list = loadProtectedListFrom({file, dir.filePath("user/exception.txt")});
+        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(!list.ok());
+        QCOMPARE(list.file, file);
+        QVERIFY2(list.error.contains(file) && list.error.contains(QString::fromLocal8Bit(strerror(EACCES))),
+                 qPrintable(list.error));
     }
 
     void protectedTest_data()

@@ -78,6 +78,23 @@ void TestPlatform::missingProgramIsReported()
     QString error;
     QVERIFY(!launcher.startDetached(QStringLiteral("no-such-program-vexalo"), &error));
     QVERIFY(error.contains(QStringLiteral("no-such-program-vexalo")));
+
+    // A program of that name in the working folder, which is whatever folder
+    // the user browsed to, is never the one started.
+    QTemporaryDir browsed;
+    const QString planted = browsed.filePath(QStringLiteral("no-such-program-vexalo"));
+    QFile script(planted);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\ntouch \"$0.ran\"\n");
+    script.close();
+    QVERIFY(QFile::setPermissions(planted, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(browsed.path()));
+    const bool started = launcher.startDetached(QStringLiteral("no-such-program-vexalo"), &error);
+    QDir::setCurrent(before);
+    QVERIFY(!started);
+    QTest::qWait(200);
+    QVERIFY(!QFile::exists(planted + QStringLiteral(".ran")));
 }
 
 QTEST_MAIN(TestPlatform)

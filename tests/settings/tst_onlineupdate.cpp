@@ -111,7 +111,7 @@ private slots:
         QCOMPARE(runUpdate().outcome, UpdateResult::Outcome::Started);
         QCOMPARE(m_messages.shown.size(), 1);
         verifyQuestion(m_messages.shown[0]);
-        QCOMPARE(m_launcher.started, QStringList{QStringLiteral("Fennick")});
+        QCOMPARE(m_launcher.started, QStringList{file(QStringLiteral("Fennick"))});
         QCOMPARE(m_closed, 1);
         QCOMPARE(entries(), before);
         QCOMPARE(contents(QStringLiteral("Fennick")), QByteArray("old updater"));
@@ -126,7 +126,7 @@ private slots:
         m_launcher.onStart = [&](const QString &) { startedContents = contents(QStringLiteral("Fennick")); };
 
         QCOMPARE(runUpdate().outcome, UpdateResult::Outcome::Started);
-        QCOMPARE(m_launcher.started, QStringList{QStringLiteral("Fennick")});
+        QCOMPARE(m_launcher.started, QStringList{file(QStringLiteral("Fennick"))});
         // The copy started is the replacement, already under its new name.
         QCOMPARE(startedContents, QByteArray("new updater"));
         QCOMPARE(entries(), QStringList{QStringLiteral("Fennick")});

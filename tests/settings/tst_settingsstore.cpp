@@ -353,6 +353,48 @@ private slots:
         QVERIFY(!QFile::exists(file));
     }
 
+    // A store holding what Qt cannot read (binary junk, another program's
+    // file) was once rewritten by a save that then reported failure. A save
+    // reported as failed leaves every byte of the store as it was, also when
+    // the same process loaded the store first, as the window does.
+    void failedSaveLeavesTheStoreIntact_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("loadedFirst");
+        const QByteArray image = QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000010") + QByteArray(48, '\0');
+        QByteArray noise;
+        for (int i = 0; i < 512; ++i)
+            noise += char((i * 167 + 13) & 0xff);
+        QTest::newRow("image file") << image << false;
+        QTest::newRow("binary noise") << noise << false;
+        QTest::newRow("binary noise, loaded first") << noise << true;
+        QTest::newRow("junk before a settings section, loaded first")
+            << QByteArray("\x89PNG\r\n\x1a\n[Settings]\nFindText=kept\n") << true;
+    }
+    void failedSaveLeavesTheStoreIntact()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, loadedFirst);
+        const QString folder = m_dir.filePath(QStringLiteral("store"));
+        QDir().mkpath(folder);
+        {
+            QFile file(storeFile());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(content), content.size());
+        }
+        if (loadedFirst) {
+            MainWindowState state = laidOut();
+            store().load(state);
+        }
+        const SettingsResult result = store().save(sample());
+        QVERIFY2(!result.ok, "a save that could not read the store was reported as done");
+        QVERIFY2(result.error.contains(QDir::toNativeSeparators(storeFile())), qPrintable(result.error));
+        QFile file(storeFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Vexalo4.ini")});
+    }
+
     // The user's own store: per user, and readable without any application
     // or organisation name set by main(). Only read here, never written.
     void defaultStoreIsTheUsersOwn()

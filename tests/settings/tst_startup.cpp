@@ -188,7 +188,7 @@ private slots:
         MainWindowState state;
         QVERIFY(store.run(QStringLiteral("get"), state).ok);
         const QString dir1 = vexalo::folderToOpen(state.folders.value(0), program);
-        const QString exceptionList = enterProgramFolder(places);
+        const QString exceptionList = enterProgramFolder(places).extensions;
 
         QCOMPARE(handOff.outcome, startHoldsProgram ? HandOffResult::Outcome::Written
                                                     : HandOffResult::Outcome::NoProgramFile);
@@ -208,7 +208,7 @@ private slots:
         QTemporaryDir dir;
         FakePlaces places;
         places.program = dir.path();
-        QCOMPARE(enterProgramFolder(places), defaultProtectedExtensions());
+        QCOMPARE(enterProgramFolder(places).extensions, defaultProtectedExtensions());
     }
 };
 

@@ -460,15 +460,25 @@ void TestStartUp::onlineUpdate_data()
     QTest::addColumn<QByteArray>("fennick"); // empty: no "Fennick"
     QTest::addColumn<bool>("starts");
     QTest::addColumn<QStringList>("files");
+    // The user has browsed to a data folder that holds an "Update" and a
+    // "Fennick" of its own (an unpacked download, say).
+    QTest::addColumn<bool>("browsed");
 
     const QStringList both = {QStringLiteral("Fennick"), QStringLiteral("Update")};
-    QTest::newRow("Cancel") << MessageAnswer::Cancel << QByteArray("new") << QByteArray("old") << false << both;
+    QTest::newRow("Cancel") << MessageAnswer::Cancel << QByteArray("new") << QByteArray("old") << false << both
+                            << false;
     QTest::newRow("OK without Update") << MessageAnswer::Ok << QByteArray() << QByteArray("old") << true
-                                       << QStringList{QStringLiteral("Fennick")};
+                                       << QStringList{QStringLiteral("Fennick")} << false;
     QTest::newRow("OK with Update and Fennick") << MessageAnswer::Ok << QByteArray("new") << QByteArray("old") << true
-                                                << QStringList{QStringLiteral("Fennick")};
+                                                << QStringList{QStringLiteral("Fennick")} << false;
     QTest::newRow("OK with Update, no Fennick") << MessageAnswer::Ok << QByteArray("new") << QByteArray() << false
-                                                << QStringList{QStringLiteral("Update")};
+                                                << QStringList{QStringLiteral("Update")} << false;
+    QTest::newRow("browsed elsewhere, OK without Update")
+        << MessageAnswer::Ok << QByteArray() << QByteArray("old") << true << QStringList{QStringLiteral("Fennick")}
+        << true;
+    QTest::newRow("browsed elsewhere, OK with Update and Fennick")
+        << MessageAnswer::Ok << QByteArray("new") << QByteArray("old") << true
+        << QStringList{QStringLiteral("Fennick")} << true;
 }
 
 void TestStartUp::onlineUpdate()
@@ -478,17 +488,26 @@ void TestStartUp::onlineUpdate()
     QFETCH(QByteArray, fennick);
     QFETCH(bool, starts);
     QFETCH(QStringList, files);
+    QFETCH(bool, browsed);
 
-    // The command works in the working folder, which start-up left on the
-    // program folder.
+    // The command works in the program folder, whatever folder is shown.
     const QString updater = m_program + QStringLiteral("/Fennick");
     const QString replacement = m_program + QStringLiteral("/Update");
     if (!update.isEmpty())
         writeFile(replacement, update);
     if (!fennick.isEmpty())
         writeFile(updater, fennick);
+    const QString download = m_start;
+    const QMap<QString, QByteArray> decoys = {{QStringLiteral("Update"), "downloaded Update"},
+                                              {QStringLiteral("Fennick"), "downloaded Fennick"}};
+    for (auto decoy = decoys.cbegin(); decoy != decoys.cend(); ++decoy)
+        writeFile(download + QLatin1Char('/') + decoy.key(), decoy.value());
     frmMain *window = startWindow();
     QCOMPARE(m_fakes->places.working, m_program);
+    if (browsed) {
+        QVERIFY(window->setDir1Path(download, nullptr));
+        QCOMPARE(m_fakes->places.working, download);
+    }
     window->txtFindString->setPlainText(QStringLiteral("at update time"));
     m_fakes->messages.script = {answer};
 
@@ -509,8 +528,11 @@ void TestStartUp::onlineUpdate()
         QCOMPARE(readFile(updater), fennick);
         QCOMPARE(readFile(replacement), update);
     }
+    // Nothing of the browsed folder is renamed or started.
+    for (auto decoy = decoys.cbegin(); decoy != decoys.cend(); ++decoy)
+        QCOMPARE(readFile(download + QLatin1Char('/') + decoy.key()), decoy.value());
     if (starts) {
-        QCOMPARE(m_fakes->processes.started, QStringList{QStringLiteral("Fennick")});
+        QCOMPARE(m_fakes->processes.started, QStringList{updater});
         // The copy that was waiting is the one started.
         QCOMPARE(readFile(updater), update.isEmpty() ? fennick : update);
     } else {

@@ -346,7 +346,9 @@ void frmMain::startUp()
     if (!setDir1Path(vexalo::folderToOpen(Folders.value(0), programFolder), nullptr))
         setDir1Path(programFolder, nullptr);
 
-    ExceptionList = vexalo::enterProgramFolder(*m_services.places);
+    const vexalo::ProtectedList list = vexalo::enterProgramFolder(*m_services.places);
+    ExceptionList = list.extensions;
+    ExceptionListError = list.error;
 }
 
 void frmMain::Settings(const QString &task)
@@ -421,9 +423,10 @@ void frmMain::mnuOnlineHelpClick()
 
 void frmMain::mnuUpdateClick()
 {
-    // Named without a folder, the updater's files are those of the working
-    // folder: the program folder until the user browses elsewhere.
-    vexalo::OnlineUpdate::run(m_services.places->workingFolder(), m_services, this, [this] { close(); });
+    // The updater lives beside the program. The working folder follows the
+    // user's browsing, and an "Update" or "Fennick" found there (an unpacked
+    // download, say) is not this program's to rename or to run.
+    vexalo::OnlineUpdate::run(m_services.places->programFolder(), m_services, this, [this] { close(); });
 }
 
 void frmMain::mnuAboutClick()

@@ -71,6 +71,10 @@ public:
     // Folder1 (newest) to Folder5 (oldest).
     QStringList Folders;
     QString ExceptionList;
+    // Why the protected-extension list could not be read at start-up; empty
+    // when it was read (or there was none). The Replace command refuses while
+    // a list file stays unreadable.
+    QString ExceptionListError;
 
     // Controls, in tab order.
     QComboBox *Drive1 = nullptr;
@@ -167,6 +171,7 @@ private:
     void cmdRestoreClick();
     void cmdExitClick();
     bool selectionCheck(const QString &title);
+    bool protectedListCheck(const QString &title);
     void startRun();
     void recordRunFolder();
     void finishRun(const vexalo::RunSummary &summary);

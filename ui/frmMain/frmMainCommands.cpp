@@ -4,6 +4,7 @@
 
 #include "FileListModel.h"
 #include "RunProgress.h"
+#include "engine/ProtectedList.h"
 #include "engine/Runs.h"
 #include "engine/TextTools.h"
 #include "platform/FileSystemPlaces.h"
@@ -66,6 +67,26 @@ bool frmMain::selectionCheck(const QString &title)
     return false;
 }
 
+bool frmMain::protectedListCheck(const QString &title)
+{
+    // Looked at again now: a list unreadable at start-up may have been
+    // mended since, and a readable one may have become unreadable. Without
+    // the user's own list no file is touched.
+    const vexalo::ProtectedList list = vexalo::loadProtectedList(m_services.places->programFolder());
+    if (!list.ok()) {
+        ExceptionListError = list.error;
+        showMessage(tr("Replace did not start, so no file was changed: %1.").arg(list.error), title,
+                    MessageRequest::Icon::Critical);
+        return false;
+    }
+    // A list that was read at start-up stays in force for the whole session.
+    if (!ExceptionListError.isEmpty()) {
+        ExceptionList = list.extensions;
+        ExceptionListError.clear();
+    }
+    return true;
+}
+
 void frmMain::startRun()
 {
     // The engine resolves names in the folder it is given; the working folder
@@ -100,7 +121,7 @@ void frmMain::finishRun(const vexalo::RunSummary &summary)
 
 void frmMain::cmdReplaceClick()
 {
-    if (!selectionCheck(tr("Find & Replace")))
+    if (!selectionCheck(tr("Find & Replace")) || !protectedListCheck(tr("Find & Replace")))
         return;
     startRun();
     const bool caseSensitive = chkCaseSensitive->isChecked();
