@@ -100,18 +100,6 @@ private slots:
         QCOMPARE(list.file, used < 0 ? QString() : files[used]);
     }
 
-    // The program folder's own list comes first, and the other two are the
-    // user's and the system's configuration folders.
-    void lookUpPlaces()
-    {
-        const QStringList files = protectedListFiles("/opt/vexalo/bin");
-        QCOMPARE(files.size(), 3);
-        QCOMPARE(files[0], QString("/opt/vexalo/bin/exception.txt"));
-        QVERIFY2(files[1].endsWith("/Vexalo/exception.txt") && files[1].startsWith(QDir::homePath()),
-                 qPrintable(files[1]));
-        QCOMPARE(files[2], QString("/etc/xdg/Vexalo/exception.txt"));
-    }
-
     // A list that is there but cannot be read is the user's protection all
     // the same: it is reported, naming the file and the reason, never
     // replaced by the default or by a list further down the order. (As root,
