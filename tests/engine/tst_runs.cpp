@@ -437,7 +437,8 @@ private slots:
             shared->run = runReplace(j, control);
             shared->returned = true;
         }).detach();
-        QTRY_VERIFY_WITH_TIMEOUT(shared->returned, 60000);
+        QVERIFY2(QTest::qWaitFor([&] { return shared->returned.load(); }, 60000),
+                 "the stopped run did not return within a minute");
 
         const RunSummary &run = shared->run;
         QVERIFY(run.stopped);
