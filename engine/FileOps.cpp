@@ -488,11 +488,13 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     } else {
         mode = 0666 & ~processUmask();
     }
-    if (::fchmod(temp.fd, mode) != 0)
-        return fail(errno);
 
     if (const int err = writePieces(temp.fd, pieces))
         return fail(err);
+    // Set after the content: a write by anyone but root clears the set-user-
+    // and set-group-ID bits, so set before it they would be lost.
+    if (::fchmod(temp.fd, mode) != 0)
+        return fail(errno);
     if (options.syncData && ::fdatasync(temp.fd) != 0)
         return fail(errno);
 

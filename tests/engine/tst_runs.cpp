@@ -12,6 +12,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +44,31 @@ ReplaceJob job(const QString &folder, const QStringList &names, const QString &f
     j.replaceText = with;
     j.protectedExtensions = defaultProtectedExtensions();
     return j;
+}
+
+// Letters a-p with "NEEDLE" now and then, different for every seed.
+QByteArray largeSample(quint32 seed, qsizetype size)
+{
+    QRandomGenerator rng(seed);
+    std::vector<quint32> words(size_t(size + 3) / 4);
+    rng.fillRange(words.data(), qsizetype(words.size()));
+    QByteArray bytes(reinterpret_cast<const char *>(words.data()), size);
+    for (char &c : bytes)
+        c = char('a' + (uchar(c) & 15));
+    for (qsizetype at = rng.bounded(4000); at + 6 <= size; at += 1 + rng.bounded(8000))
+        std::memcpy(bytes.data() + at, "NEEDLE", 6);
+    return bytes;
+}
+
+// The first byte where two contents part, for a message that does not print
+// megabytes.
+QByteArray firstDifference(const QByteArray &got, const QByteArray &want)
+{
+    qsizetype i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        ++i;
+    return "sizes " + QByteArray::number(got.size()) + " and " + QByteArray::number(want.size())
+        + ", first difference at byte " + QByteArray::number(i);
 }
 
 } // namespace
@@ -134,6 +166,20 @@ private slots:
         QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("bar bar"));
         QCOMPARE(readFile(dir.filePath("utf8.txt")), QByteArray("bar bar"));
 
+        // The lowest character of each UTF-8 length keeps a file UTF-8, also
+        // after a long ASCII stretch: é goes in as UTF-8, never as Latin-1.
+        for (const QByteArray lowest : {"\xC2\x80", "\xE0\xA0\x80", "\xF0\x90\x80\x80"}) {
+            for (const int ascii : {0, 9, 100}) {
+                const QByteArray stretch(ascii, '.');
+                writeFile(dir.filePath("utf8.txt"), stretch + lowest + " x");
+                j.names = {"utf8.txt"};
+                j.findText = "x";
+                j.replaceText = u"é"_qs;
+                QCOMPARE(buildLog(runReplace(j).results), "utf8.txt:  replaced");
+                QCOMPARE(readFile(dir.filePath("utf8.txt")).toHex(), (stretch + lowest + " \xC3\xA9").toHex());
+            }
+        }
+
         // A text the file's encoding cannot carry: the find text does not
         // occur; a replacement that cannot be written leaves the file alone.
         writeFile(dir.filePath("latin1.txt"), "price: EUR \xE9");
@@ -230,10 +276,13 @@ private slots:
         writeFile(dir.filePath("locked.txt"), "alpha");
         ::chmod(QFile::encodeName(dir.filePath("locked.txt")).constData(), 0444);
         writeFile(dir.filePath("after.txt"), "alpha");
-        ReplaceJob j = job(dir.path(), {"shared.txt", "locked.txt", "after.txt"}, "alpha", "beta");
+        // Set-group-ID, as on a file that a shared folder's group must keep.
+        writeFile(dir.filePath("setgid.txt"), "alpha");
+        ::chmod(QFile::encodeName(dir.filePath("setgid.txt")).constData(), 02775);
+        ReplaceJob j = job(dir.path(), {"shared.txt", "locked.txt", "after.txt", "setgid.txt"}, "alpha", "beta");
         j.makeBackups = true;
         const RunSummary run = runReplace(j);
-        QCOMPARE(run.results.size(), 3);
+        QCOMPARE(run.results.size(), 4);
         QCOMPARE(logLine(run.results[0]), "shared.txt:  replaced");
         QCOMPARE(statOf(dir.filePath("shared.txt")).st_mode & 07777, 0640u);
         QCOMPARE(statOf(dir.filePath("shared.txt.old")).st_mode & 07777, 0640u);
@@ -243,6 +292,9 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("locked.txt.old")));
         QCOMPARE(logLine(run.results[2]), "after.txt:  replaced");
         QCOMPARE(readFile(dir.filePath("after.txt")), QByteArray("beta"));
+        QCOMPARE(logLine(run.results[3]), "setgid.txt:  replaced");
+        QCOMPARE(statOf(dir.filePath("setgid.txt")).st_mode & 07777, 02775u);
+        QCOMPARE(statOf(dir.filePath("setgid.txt.old")).st_mode & 07777, 02775u);
     }
 
     // A replacement that changes nothing writes nothing, so a file that is
@@ -288,17 +340,46 @@ private slots:
             QCOMPARE(readFile(locked + ".old"), QByteArray("alpha and alpha"));
     }
 
+    void ownerAndGroupKept_data()
+    {
+        QTest::addColumn<bool>("otherOwner");
+        QTest::addColumn<bool>("otherGroup");
+        QTest::newRow("another owner and group") << true << true;
+        QTest::newRow("own file in another group") << false << true;
+        QTest::newRow("another owner, own group") << true << false;
+    }
     void ownerAndGroupKept()
     {
-        if (::geteuid() != 0)
+        QFETCH(bool, otherOwner);
+        QFETCH(bool, otherGroup);
+        const bool root = ::geteuid() == 0;
+        if (otherOwner && !root)
             QSKIP("giving a file to another user needs root");
+        gid_t group = ::getegid();
+        if (otherGroup) {
+            group = 8765;
+            if (!root) {
+                // An ordinary user may give a file only to a group of their own.
+                gid_t groups[64];
+                const int count = ::getgroups(64, groups);
+                group = ::getegid();
+                for (int i = 0; i < count; ++i) {
+                    if (groups[i] != ::getegid())
+                        group = groups[i];
+                }
+                if (group == ::getegid())
+                    QSKIP("this user belongs to no second group");
+            }
+        }
+        const uid_t owner = otherOwner ? uid_t(4321) : ::geteuid();
         QTemporaryDir dir;
         writeFile(dir.filePath("theirs.txt"), "mine");
-        QCOMPARE(::chown(QFile::encodeName(dir.filePath("theirs.txt")).constData(), 4321, 8765), 0);
+        QCOMPARE(::chown(QFile::encodeName(dir.filePath("theirs.txt")).constData(), owner, group), 0);
         const RunSummary run = runReplace(job(dir.path(), {"theirs.txt"}, "mine", "yours"));
         QCOMPARE(logLine(run.results[0]), "theirs.txt:  replaced");
-        QCOMPARE(statOf(dir.filePath("theirs.txt")).st_uid, uid_t(4321));
-        QCOMPARE(statOf(dir.filePath("theirs.txt")).st_gid, gid_t(8765));
+        QCOMPARE(readFile(dir.filePath("theirs.txt")), QByteArray("yours"));
+        QCOMPARE(statOf(dir.filePath("theirs.txt")).st_uid, owner);
+        QCOMPARE(statOf(dir.filePath("theirs.txt")).st_gid, group);
     }
 
     void linksStayLinks()
@@ -366,6 +447,81 @@ private slots:
         QVERIFY(run.stopped);
         QCOMPARE(seen, QStringList({"01.txt", "12.txt"}));
         QCOMPARE(readFile(dir.filePath("3.txt")), QByteArray("x"));
+    }
+
+    // Stop in a run with several files in work returns once those are done;
+    // a run that never returned would leave the window waiting for ever, so
+    // the run goes on a thread of its own and is given a minute.
+    void parallelRunStops()
+    {
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 0; i < 200; ++i) {
+            names << QString::asprintf("f%03d.txt", i);
+            writeFile(dir.filePath(names.last()), "x");
+        }
+        // Second, a file over the memory budget of the files in work, which
+        // holds the others back while it is read: the stop after the first
+        // result then meets most names still untaken.
+        writeFile(dir.filePath(names[1]), QByteArray(40 * 1024 * 1024, '.') + "x");
+        struct Shared {
+            RunSummary run;
+            QList<int> reported;
+            std::atomic<bool> returned{false};
+        };
+        const auto shared = std::make_shared<Shared>();
+        RunControl control;
+        control.parallelFiles = 4;
+        control.fileDone = [shared](const FileResult &, int index) { shared->reported << index; };
+        control.stopRequested = [shared] { return !shared->reported.isEmpty(); };
+        // Everything the thread uses is its own or shared, so a run that hangs
+        // touches nothing of this test once it has failed.
+        std::thread([shared, j = job(dir.path(), names, "x", "y"), control] {
+            shared->run = runReplace(j, control);
+            shared->returned = true;
+        }).detach();
+        QVERIFY2(QTest::qWaitFor([&] { return shared->returned.load(); }, 60000),
+                 "the stopped run did not return within a minute");
+
+        const RunSummary &run = shared->run;
+        QVERIFY(run.stopped);
+        QVERIFY(run.results.size() >= 1 && run.results.size() < names.size());
+        QCOMPARE(shared->reported.size(), run.results.size());
+        for (int i = 0; i < names.size(); ++i) {
+            const bool done = i < run.results.size();
+            if (done) {
+                QCOMPARE(shared->reported[i], i);
+                QCOMPARE(logLine(run.results[i]), names[i] + ":  replaced");
+            }
+            const QByteArray content = readFile(dir.filePath(names[i]));
+            QCOMPARE(content.right(1), QByteArray(done ? "y" : "x"));
+        }
+    }
+
+    // Large files in work at the same time, each read into memory of its
+    // own: every byte written must come from that file.
+    void parallelLargeFiles()
+    {
+        QTemporaryDir dir;
+        const qsizetype mib = 1024 * 1024;
+        const QList<qsizetype> sizes = {8 * mib, 10 * mib + 3, 12 * mib + 1, 9 * mib + 2, 16 * mib, 32 * mib};
+        QStringList names;
+        for (int i = 0; i < sizes.size(); ++i) {
+            names << QString::asprintf("large%d.txt", i);
+            writeFile(dir.filePath(names.last()), largeSample(quint32(100 + i), sizes[i]));
+        }
+        ReplaceJob j = job(dir.path(), names, "NEEDLE", "thread");
+        j.caseSensitive = true;
+        RunControl control;
+        control.parallelFiles = 4;
+        const RunSummary run = runReplace(j, control);
+        QCOMPARE(run.results.size(), names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            QCOMPARE(logLine(run.results[i]), names[i] + ":  replaced");
+            const QByteArray want = largeSample(quint32(100 + i), sizes[i]).replace("NEEDLE", "thread");
+            const QByteArray got = readFile(dir.filePath(names[i]));
+            QVERIFY2(got == want, qPrintable(names[i] + ": " + firstDifference(got, want)));
+        }
     }
 
     void failedLineNamesTheReason()

@@ -14,13 +14,14 @@ namespace {
 QByteArray referenceBytes(const QByteArray &hay, const QByteArray &find, const QByteArray &with, bool caseSensitive,
                           bool latin1)
 {
-    auto fold = [&](unsigned char c) -> unsigned char {
+    auto fold = [&](unsigned char c) -> char32_t {
         if (caseSensitive)
             return c;
         if (c >= 'A' && c <= 'Z')
             return c + 32;
-        if (latin1 && c >= 0xC0 && c <= 0xDE && c != 0xD7)
-            return c + 32;
+        // Qt's own case data, not a copy of the engine's range of letters.
+        if (latin1 && c >= 0x80)
+            return char32_t(QChar::toCaseFolded(char32_t(c)));
         return c;
     };
     if (find.isEmpty())
@@ -62,6 +63,12 @@ QString referenceUnicode(const QString &hay, const QString &find, const QString 
         }
     }
     return QString::fromUcs4(reinterpret_cast<const char32_t *>(out.constData()), out.size());
+}
+
+// A row's UTF-8 text, written as it reads.
+QByteArray u8b(const char8_t *text)
+{
+    return QByteArray(reinterpret_cast<const char *>(text));
 }
 
 QByteArray randomBytes(QRandomGenerator &rng, const QByteArray &alphabet, int maxLength)
@@ -110,6 +117,22 @@ private slots:
                                                     << false << QByteArray("ab");
         QTest::newRow("NUL bytes are ordinary") << QByteArray("a\0b\0", 4) << QByteArray("\0", 1) << QByteArray("0")
                                                 << true << QByteArray("a0b0");
+        // Letters of two bytes with lead bytes D0-D1 and CE-CF, among letters
+        // without case (Hebrew, lead D7; CJK and Hangul, leads E8-ED).
+        QTest::newRow("Cyrillic, other case") << u8b(u8"Привет, ПРИВЕТ! 草 שלום привет") << u8b(u8"привет")
+                                              << QByteArray("#") << false << u8b(u8"#, #! 草 שלום #");
+        QTest::newRow("Cyrillic capital is no blank") << u8b(u8"a b	Рр 한국어") << u8b(u8"р") << QByteArray("#")
+                                                      << false << u8b(u8"a b	## 한국어");
+        QTest::newRow("Cyrillic, exact") << u8b(u8"Привет привет") << u8b(u8"привет") << QByteArray("#") << true
+                                         << u8b(u8"Привет #");
+        QTest::newRow("Greek with final sigma") << u8b(u8"ΟΔΟΣ 語 οδος οδοσ") << u8b(u8"Οδοσ") << QByteArray("#")
+                                                << false << u8b(u8"# 語 # #");
+        QTest::newRow("Greek accented capital") << u8b(u8"ΆΛΦΑ άλφα") << u8b(u8"άλφα") << u8b(u8"ω") << false
+                                                << u8b(u8"ω ω");
+        QTest::newRow("full-width Latin, lead EF") << u8b(u8"ＡＢＣ ａｂｃ 漢字") << u8b(u8"ａｂｃ") << QByteArray("#")
+                                                   << false << u8b(u8"# # 漢字");
+        QTest::newRow("Hebrew and CJK have no case") << u8b(u8"שלום 草語 שָׁלוֹם 草語") << u8b(u8"草語")
+                                                     << u8b(u8"ש") << false << u8b(u8"שלום ש שָׁלוֹם ש");
         // A long content exercises the sixteen-at-a-time scan and its tail.
         QTest::newRow("long content, match in the tail")
             << (QByteArray(100, 'x') + "NeedLE") << QByteArray("needle") << QByteArray("!") << false
@@ -156,19 +179,28 @@ private slots:
         }
     }
 
-    void randomUnicodeAgainstReference()
+    void randomUnicodeAgainstReference_data()
     {
-        QRandomGenerator rng(4127);
+        QTest::addColumn<QString>("letters");
         // Letters whose folding is not one byte to one byte: sharp s has no
         // simple fold, final sigma folds to sigma, the Kelvin sign and long s
         // fold onto ASCII letters, and so does the Angstrom sign onto a-ring.
-        const QList<char32_t> alphabet = {U'a', U'A', U's', U'S', U'k', U'K', U'\u017F', U'\u212A', U'\u00DF',
-                                          U'\u03A3', U'\u03C3', U'\u03C2', U'\u00E5', U'\u212B', U'\u00C5', U'x'};
+        QTest::newRow("folding oddities") << u"aAsSkK\u017F\u212A\u00DF\u03A3\u03C3\u03C2\u00E5\u212B\u00C5x"_qs;
+        // Every length of UTF-8 and lead bytes across their range: Cyrillic
+        // (D0, D1), Greek (CE, CF), Hebrew (D7), CJK and Hangul (E4-ED),
+        // full-width letters (EF), and ASCII a wrong decoding could land on.
+        QTest::newRow("scripts") << u"пПрР? σΣςשל草語한ａＡ\U0001F600x"_qs;
+    }
+    void randomUnicodeAgainstReference()
+    {
+        QFETCH(QString, letters);
+        QRandomGenerator rng(4127);
+        const QList<uint> alphabet = letters.toUcs4();
         auto randomText = [&](int maxLength) {
             QString s;
             const int length = rng.bounded(maxLength + 1);
             for (int i = 0; i < length; ++i) {
-                const char32_t c = alphabet[rng.bounded(int(alphabet.size()))];
+                const char32_t c = char32_t(alphabet[rng.bounded(int(alphabet.size()))]);
                 s += QString::fromUcs4(&c, 1);
             }
             return s;
@@ -209,6 +241,34 @@ private slots:
         QVERIFY(!word.occursIn("wor d"));
     }
 
+    // Every byte against every byte in a Latin-1 file: the same letter
+    // exactly when Qt's case folding says so.
+    void latin1CaseOfEveryByte()
+    {
+        for (int a = 0; a < 256; ++a) {
+            const Needle needle(QByteArray(1, char(a)), false, FileEncoding::Latin1);
+            for (int b = 0; b < 256; ++b) {
+                const bool same = QChar::toCaseFolded(char32_t(a)) == QChar::toCaseFolded(char32_t(b));
+                if (needle.occursIn(QByteArray(1, char(b))) != same)
+                    QFAIL(qPrintable(QString::asprintf("needle %02X in content %02X: expected %s", a, b,
+                                                       same ? "a match" : "none")));
+            }
+        }
+        // All the small accented letters as one word find their capitals, far
+        // enough in for the block scan.
+        QByteArray smalls, capitals;
+        for (char32_t c = 0xC0; c <= 0xFF; ++c) {
+            const char32_t upper = QChar::toUpper(c);
+            if (upper != c && upper <= 0xFF) {
+                smalls += char(c);
+                capitals += char(upper);
+            }
+        }
+        const QByteArray pad(40, 'x');
+        QCOMPARE(substituteAll(pad + capitals + pad + smalls, smalls, "#", false, FileEncoding::Latin1).toHex(),
+                 QByteArray(pad + "#" + pad + "#").toHex());
+    }
+
     void encodingDetection_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -221,6 +281,38 @@ private slots:
         QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
         QTest::newRow("four-byte emoji") << QByteArray("\xF0\x9F\x98\x80") << true;
         QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
+        // The first and last code point of each length, and the overlong
+        // form just below each first one.
+        QTest::newRow("U+0080") << QByteArray("\xC2\x80") << true;
+        QTest::newRow("U+07FF") << QByteArray("\xDF\xBF") << true;
+        QTest::newRow("U+0800") << QByteArray("\xE0\xA0\x80") << true;
+        QTest::newRow("U+07FF in three bytes") << QByteArray("\xE0\x9F\xBF") << false;
+        QTest::newRow("U+D7FF") << QByteArray("\xED\x9F\xBF") << true;
+        QTest::newRow("U+E000") << QByteArray("\xEE\x80\x80") << true;
+        QTest::newRow("U+FFFF") << QByteArray("\xEF\xBF\xBF") << true;
+        QTest::newRow("U+10000") << QByteArray("\xF0\x90\x80\x80") << true;
+        QTest::newRow("U+FFFF in four bytes") << QByteArray("\xF0\x8F\xBF\xBF") << false;
+        QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << true;
+        QTest::newRow("lone continuation byte") << QByteArray("\x80") << false;
+        // The same after ASCII stretches that the eight- and sixty-four-byte
+        // skips take, ending at every part of a block.
+        const struct {
+            const char *name;
+            QByteArray bytes;
+            bool utf8;
+        } samples[] = {{"U+0080", "\xC2\x80", true},
+                       {"U+0800", "\xE0\xA0\x80", true},
+                       {"U+10000", "\xF0\x90\x80\x80", true},
+                       {"Latin-1 e acute", "\xE9", false},
+                       {"truncated three bytes", "\xE2\x82", false}};
+        for (const auto &sample : samples) {
+            for (int ascii : {7, 8, 15, 23, 31, 47, 63, 64, 71, 127}) {
+                QTest::addRow("%s after %d ASCII bytes", sample.name, ascii)
+                    << (QByteArray(ascii, 'a') + sample.bytes + QByteArray(70, 'z')) << sample.utf8;
+            }
+            QTest::addRow("%s at the end of 100 ASCII bytes", sample.name)
+                << (QByteArray(100, 'a') + sample.bytes) << sample.utf8;
+        }
     }
     void encodingDetection()
     {

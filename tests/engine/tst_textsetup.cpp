@@ -150,6 +150,9 @@ private slots:
         QTest::newRow("exe no longer protected by own list") << "a.exe" << ".txt .htm" << false;
         QTest::newRow("across the blank between entries") << "zip.t .h" << ".txt .htm" << true;
         QTest::newRow("empty list protects nothing") << "a.exe" << "" << false;
+        // The last four characters, dot included, are what is looked for.
+        QTest::newRow("logo_jpg without a dot") << "logo_jpg" << def << false;
+        QTest::newRow("entries without dots protect no a.txt") << "a.txt" << "txt htm" << false;
     }
     void protectedTest()
     {

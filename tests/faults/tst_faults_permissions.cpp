@@ -16,6 +16,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace faults;
@@ -147,6 +148,33 @@ private slots:
         QCOMPARE(run.lines, QStringList({"locked.txt:  failed: the file is read-only", "next.txt:  replaced"}));
         QCOMPARE(readFile(dir.filePath("locked.txt")), QByteArray("alpha"));
         QCOMPARE(readFile(dir.filePath("locked.txt.old")), QByteArray("an older backup"));
+    }
+
+    // For an ordinary user the kernel clears the set-ID bits of a file
+    // written to; a rewrite and its backup must still keep them.
+    void setIdBitsKeptForAnOrdinaryUser()
+    {
+        if (::geteuid() != 0)
+            QSKIP("dropping privileges to another user needs root");
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv (util-linux) is not installed");
+        QTemporaryDir dir;
+        chmodPath(dir.path(), 0755);
+        const QString ours = dir.filePath("ours");
+        QVERIFY(QDir().mkdir(ours));
+        chownPath(ours, nobody);
+        writeFile(ours + "/shared.txt", "alpha");
+        chownPath(ours + "/shared.txt", nobody);
+        QCOMPARE(chmodPath(ours + "/shared.txt", 06775), 0);
+        const DriverRun run = runDriver({"replace", ours, "alpha", "omega", "be", "shared.txt"}, {}, asNobody());
+        QVERIFY2(run.started && !run.killed, qPrintable(run.errors));
+        QCOMPARE(run.lines, QStringList{"shared.txt:  replaced"});
+        QCOMPARE(readFile(ours + "/shared.txt"), QByteArray("omega"));
+        for (const QString &name : {"shared.txt", "shared.txt.old"}) {
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(ours + '/' + name).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 07777, 06775u);
+        }
     }
 
     // Run as an ordinary user (nobody) against a folder and files that deny

@@ -75,6 +75,14 @@ int expectedError(const QString &call)
     return call.startsWith("write ") ? ENOSPC : EIO;
 }
 
+// A run that syncs every file promises it is on the disk when its line shows:
+// no sync that failed may pass for success, whatever file or folder it was for.
+bool mustBeReported(const QString &flags, const QString &call)
+{
+    return flags.contains('e')
+        && (call.startsWith("fdatasync ") || call.startsWith("fsync ") || call.startsWith("syncfs "));
+}
+
 } // namespace
 
 class tst_FaultsSyscalls : public QObject {
@@ -109,6 +117,8 @@ private slots:
         const QByteArray content = readFile(dir.filePath("first.txt"));
         const QByteArray backup = readFile(dir.filePath("first.txt.old"));
         const bool backups = flags.contains('b');
+        if (mustBeReported(flags, call))
+            QVERIFY2(run.lines[0].startsWith("first.txt:  failed: "), qPrintable(run.lines[0]));
         if (run.lines[0] == "first.txt:  replaced") {
             QCOMPARE(content, after);
             QCOMPARE(backup, backups ? before : olderBackup);
@@ -138,21 +148,97 @@ private slots:
     }
 
     // The run's one sync at its end fails: every file already holds its new
-    // content, and the user is told the disk was not synced.
+    // content, and the user is told the disk was not synced. The sync is owed
+    // to every file written, also when the last one had nothing to change.
+    void endOfRunSyncFails_data()
+    {
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("last file written") << "-" << "second.txt";
+        QTest::newRow("last file without the text") << "-" << "third.txt";
+        QTest::newRow("parallel, last file written") << "p" << "second.txt";
+        QTest::newRow("parallel, last file without the text") << "p" << "third.txt";
+    }
     void endOfRunSyncFails()
     {
+        QFETCH(QString, flags);
+        QFETCH(QString, last);
         QTemporaryDir dir;
         seedReplace(dir.path());
+        writeFile(dir.filePath("third.txt"), "nothing to change");
         Fault fault;
         fault.dir = dir.path();
         fault.call = "syncfs";
-        const DriverRun run = runDriver(replaceArgs(dir.path(), "-", {"first.txt", "second.txt"}), fault);
+        const DriverRun run = runDriver(replaceArgs(dir.path(), flags, {"first.txt", last}), fault);
         QCOMPARE(run.lines.size(), 2);
         QCOMPARE(run.lines[0], QString("first.txt:  replaced"));
-        QCOMPARE(run.lines[1], "second.txt:  failed: written, but the disk could not be synced: " + reasonOf(EIO));
+        if (last == "second.txt") {
+            QCOMPARE(run.lines[1], "second.txt:  failed: written, but the disk could not be synced: " + reasonOf(EIO));
+        } else {
+            QVERIFY2(run.lines[1].startsWith(last + ":  failed: ") && run.lines[1].contains("could not be synced")
+                         && run.lines[1].endsWith(reasonOf(EIO)),
+                     qPrintable(run.lines[1]));
+        }
         QCOMPARE(readFile(dir.filePath("first.txt")), after);
-        QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("omega"));
-        QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "first.txt.old", "second.txt"}));
+        QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray(last == "second.txt" ? "omega" : "alpha"));
+        QCOMPARE(readFile(dir.filePath("third.txt")), QByteArray("nothing to change"));
+        QCOMPARE(allEntries(dir.path()), QStringList({"first.txt", "first.txt.old", "second.txt", "third.txt"}));
+    }
+
+    // With a sync per file, each new content is synced before it takes the
+    // old one's place, and the folder after that: a run that skipped either
+    // would still show every file as safely on the disk.
+    void eachFileIsSynced_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("noTmpfile");
+        QTest::newRow("replace, unnamed temporaries") << "replace" << false;
+        QTest::newRow("replace, named temporaries") << "replace" << true;
+        QTest::newRow("restore, unnamed temporaries") << "restore" << false;
+        QTest::newRow("restore, named temporaries") << "restore" << true;
+    }
+    void eachFileIsSynced()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, noTmpfile);
+        QTemporaryDir dir;
+        const QStringList names{"first.txt", "second.txt"};
+        QStringList args;
+        if (command == "replace") {
+            seedReplace(dir.path());
+            args = replaceArgs(dir.path(), "be", names);
+        } else {
+            seedRestore(dir.path());
+            args = QStringList{"restore", dir.path(), "e"} + names;
+        }
+        const QStringList calls = traceCalls(args, dir.path(), noTmpfile);
+        // How a backup comes to be is the writer's business; the files
+        // themselves must each be synced after their last write.
+        QStringList renamedOnto;
+        bool dataSynced = false;
+        bool folderOwed = false;
+        for (const QString &call : calls) {
+            const QString kind = call.section(' ', 0, 0);
+            const QString path = call.section(' ', 1);
+            const bool sync = kind == "fdatasync" || kind == "fsync";
+            if (kind == "write") {
+                dataSynced = false;
+            } else if (sync && path == dir.path()) {
+                folderOwed = false;
+            } else if (sync) {
+                dataSynced = true;
+            } else if ((kind == "rename" || kind == "renameat2") && names.contains(QFileInfo(path).fileName())) {
+                QVERIFY2(!folderOwed, qPrintable("the folder was not synced before " + call));
+                QVERIFY2(dataSynced, qPrintable("no data sync before " + call));
+                renamedOnto << QFileInfo(path).fileName();
+                folderOwed = true;
+            }
+        }
+        QVERIFY2(!folderOwed, "the folder was not synced after the last rename");
+        for (const QString &name : names)
+            QVERIFY2(renamedOnto.contains(name), qPrintable(renamedOnto.join(' ')));
+        // And the run did what it was asked.
+        QCOMPARE(readFile(dir.filePath("first.txt")), command == "replace" ? after : before);
     }
 
     // A link to a file on another file system: the sync of the run's folder
@@ -231,6 +317,8 @@ private slots:
         QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("alpha"));
 
         const QByteArray content = readFile(dir.filePath("first.txt"));
+        if (mustBeReported(flags, call))
+            QVERIFY2(run.lines[0].startsWith("first.txt:  failed: "), qPrintable(run.lines[0]));
         if (run.lines[0] == "first.txt:  restored") {
             QCOMPARE(content, before);
             QVERIFY(!QFile::exists(dir.filePath("first.txt.old")));
