@@ -5,9 +5,9 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 # Debian/Ubuntu packages the build and the window need.
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
-# Tools some tests use (chattr, setpriv, the fuzz target's clang); a release
-# that lacks one still builds and tests, and those tests say what they miss.
-TEST_PACKAGES := e2fsprogs util-linux strace clang libclang-rt-14-dev
+# Tools some tests use (chattr, setpriv, setfacl, the fuzz target's clang); a
+# release that lacks one still builds and tests, and those tests say what they miss.
+TEST_PACKAGES := e2fsprogs util-linux acl strace clang libclang-rt-14-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FileOps.h"
 
+#include "FileMetadata.h"
 #include "TextTools.h"
 
 #include <QCoreApplication>
@@ -444,6 +445,15 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     if (exists && S_ISDIR(current.st_mode))
         return IoStatus::fromErrno(EISDIR);
 
+    // Owner, group, permission bits, ACL and extended attributes of the file
+    // being replaced (or those asked for), so the rewrite changes nothing
+    // but the content.
+    FileMetadata metadata;
+    if (const IoStatus kept = metadata.read(target, exists ? &current : nullptr, options); !kept.ok())
+        return kept;
+    if (!metadata.known())
+        metadata.setMode(0666 & ~processUmask());
+
     const QByteArray folder = folderOf(target);
 
     // The new content goes to an unnamed file first where the file system
@@ -472,29 +482,18 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
         return IoStatus::fromErrno(err);
     };
 
-    // Permission bits and owner of the file being replaced (or those asked for
-    // a new file), so the rewrite changes nothing but the content.
-    const struct stat *like = exists ? &current : options.modeFrom;
-    mode_t mode = 0;
-    if (like) {
-        mode = like->st_mode & 07777;
-        static const uid_t euid = ::geteuid();
-        static const gid_t egid = ::getegid();
-        if (like->st_uid != euid || like->st_gid != egid) {
-            // Only root may give a file away; elsewhere the owner stays ours.
-            if (::fchown(temp.fd, like->st_uid, like->st_gid) != 0 && errno != EPERM)
-                return fail(errno);
-        }
-    } else {
-        mode = 0666 & ~processUmask();
-    }
+    auto failWith = [&](const IoStatus &status) {
+        if (!tempName.isEmpty())
+            ::unlink(tempName.constData());
+        return status;
+    };
+    if (const IoStatus owned = metadata.applyOwner(temp.fd); !owned.ok())
+        return failWith(owned);
 
     if (const int err = writePieces(temp.fd, pieces))
         return fail(err);
-    // Set after the content: a write by anyone but root clears the set-user-
-    // and set-group-ID bits, so set before it they would be lost.
-    if (::fchmod(temp.fd, mode) != 0)
-        return fail(errno);
+    if (const IoStatus kept = metadata.applyAccess(temp.fd); !kept.ok())
+        return failWith(kept);
     if (options.syncData && ::fdatasync(temp.fd) != 0)
         return fail(errno);
 

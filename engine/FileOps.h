@@ -62,13 +62,21 @@ struct WriteOptions {
     const struct stat *expected = nullptr;
     // Permission bits and owner for a file that does not exist yet.
     const struct stat *modeFrom = nullptr;
+    // The file modeFrom was taken from (links followed): its ACL and extended
+    // attributes go with its owner and permission bits.
+    QString metadataFrom;
+    // Take modeFrom's metadata even where a file exists under the name: a
+    // backup is a copy of the original and must grant what the original
+    // grants, whatever the older backup it replaces granted.
+    bool alwaysModeFrom = false;
 };
 
 // Replaces the file at path with exactly these bytes (the pieces in order),
 // through a temporary file in the same folder that is renamed over it. A link
-// stays a link: its target is rewritten. Keeps permission bits and, where
-// allowed, owner and group. On any failure the old file is left as it was and
-// no temporary file remains.
+// stays a link: its target is rewritten. Keeps owner, group, permission
+// bits, ACL and extended attributes, and fails where they cannot be kept (see
+// FileMetadata). On any failure the old file is left as it was and no
+// temporary file remains.
 IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
                              const WriteOptions &options = {});
 IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options = {});

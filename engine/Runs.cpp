@@ -158,6 +158,8 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         WriteOptions backupOptions;
         backupOptions.syncData = syncEach;
         backupOptions.modeFrom = &read.info;
+        backupOptions.metadataFrom = path;
+        backupOptions.alwaysModeFrom = true;
         const IoStatus backup = writeFileAtomically(path + QStringLiteral(".old"), read.data, backupOptions);
         if (!backup.ok())
             return failed(name, tr("the backup could not be made, so the file was left unchanged: %1")
@@ -223,7 +225,10 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
 
     WriteOptions options;
     options.syncData = syncEach;
-    options.modeFrom = &backup.info; // for a file that no longer exists
+    // A file that exists keeps what it grants, as a rewrite does; one that
+    // no longer exists comes back as its backup was.
+    options.modeFrom = &backup.info;
+    options.metadataFrom = backupPath;
     // Another program that writes the file while the backup is being copied
     // back keeps its content (and the backup stays).
     if (current.status.ok())

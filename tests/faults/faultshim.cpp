@@ -10,7 +10,8 @@
 //   VXF_CALL    the call to hit: open-read, open-write, open-create,
 //               open-tmpfile, open-dir, read, write, fchmod, fchown,
 //               fdatasync, fsync, syncfs, close, linkat, link, rename,
-//               renameat2, unlink; or * for any of them
+//               renameat2, unlink, listxattr, llistxattr, getxattr,
+//               lgetxattr, fsetxattr, fremovexattr; or * for any of them
 //   VXF_NTH     the 1-based number of the matching call to hit; 0 hits every one
 //   VXF_ACTION  fail (default), kill-before, kill-after, change (append
 //               VXF_CHANGE_DATA to VXF_CHANGE_PATH, then make the call),
@@ -33,6 +34,7 @@
 #include <stdio.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -380,6 +382,71 @@ int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpa
     }
     return finish(h, real<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2")(
                          olddirfd, oldpath, newdirfd, newpath, flags));
+}
+
+// The attribute calls the writer makes to carry a file's ACL and extended
+// attributes over to its new file.
+ssize_t listxattr(const char *path, char *list, size_t size)
+{
+    const Hit h = consider("listxattr", path);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<ssize_t (*)(const char *, char *, size_t)>("listxattr")(path, list, size));
+}
+
+ssize_t llistxattr(const char *path, char *list, size_t size)
+{
+    const Hit h = consider("llistxattr", path);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<ssize_t (*)(const char *, char *, size_t)>("llistxattr")(path, list, size));
+}
+
+ssize_t getxattr(const char *path, const char *name, void *value, size_t size)
+{
+    const Hit h = consider("getxattr", path);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    using Fn = ssize_t (*)(const char *, const char *, void *, size_t);
+    return finish(h, real<Fn>("getxattr")(path, name, value, size));
+}
+
+ssize_t lgetxattr(const char *path, const char *name, void *value, size_t size)
+{
+    const Hit h = consider("lgetxattr", path);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    using Fn = ssize_t (*)(const char *, const char *, void *, size_t);
+    return finish(h, real<Fn>("lgetxattr")(path, name, value, size));
+}
+
+int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
+{
+    const Hit h = considerFd("fsetxattr", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    using Fn = int (*)(int, const char *, const void *, size_t, int);
+    return finish(h, real<Fn>("fsetxattr")(fd, name, value, size, flags));
+}
+
+int fremovexattr(int fd, const char *name)
+{
+    const Hit h = considerFd("fremovexattr", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, const char *)>("fremovexattr")(fd, name));
 }
 
 int unlink(const char *path)
