@@ -7,7 +7,7 @@ class QWidget;
 
 namespace colours {
 
-// Gives a control the fixed background of the window's design together with
+// Gives a control its own fixed background together with
 // a text colour and a selection that read on it. The desktop's own colours
 // are made for its own backgrounds: a dark scheme's near-white text would
 // vanish on these pale ones.
