@@ -469,6 +469,11 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
         for (int attempt = 0; attempt < 100 && temp.fd < 0; ++attempt) {
             tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
             temp.fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (const int err = errno; temp.fd < 0 && (err == EACCES || err == EPERM || err == EROFS)) {
+                // The file itself may well be writable: it is the folder that refuses.
+                return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                                    .arg(QFile::decodeName(folder)));
+            }
             if (temp.fd < 0 && errno != EEXIST)
                 return IoStatus::fromErrno(errno);
         }

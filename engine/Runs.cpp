@@ -204,8 +204,16 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         return failed(name, leftoverReason());
     const QString path = joinPath(job.folder, name);
     const QString backupPath = path + QStringLiteral(".old");
-    if (!isRegularFile(backupPath))
+    if (!isRegularFile(backupPath)) {
+        // A folder moved away or barred since it was listed is a failure with
+        // its reason, not a file that merely has no backup.
+        struct stat folder {};
+        if (::stat(QFile::encodeName(job.folder).constData(), &folder) != 0)
+            return failed(name, IoStatus::fromErrno(errno).error);
+        if (!S_ISDIR(folder.st_mode))
+            return failed(name, IoStatus::fromErrno(ENOTDIR).error);
         return {name, Outcome::NotRestored, {}};
+    }
 
     // The file itself is read too, about as large as its backup.
     const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { return gate(2 * size); })

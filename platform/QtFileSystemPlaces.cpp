@@ -66,6 +66,11 @@ QString QtFileSystemPlaces::driveOf(const QString &path)
 
 bool QtFileSystemPlaces::isAvailable(const QString &rootPath)
 {
+    // A volume unmounted since the drive list was filled leaves its mount
+    // point behind as an empty folder of the volume around it: that is not
+    // the drive the user chose.
+    if (QStorageInfo(rootPath).rootPath() != QDir::cleanPath(rootPath))
+        return false;
     // "Available" means the root can be listed, exactly what the folder list needs next.
     DIR *dir = ::opendir(QFile::encodeName(rootPath).constData());
     if (!dir)

@@ -257,6 +257,10 @@ private slots:
         QCOMPARE(readFile(dir.filePath("p.exe")), QByteArray("old binary"));
         QCOMPARE(readFile(dir.filePath("d.htm")), QByteArray("d"));
         QCOMPARE(buildLog(runRestore({dir.path(), {"a.htm"}}).results), "a.htm:  not restored");
+        // A folder moved away while shown is a failure with its reason, not a missing backup.
+        QCOMPARE(buildLog(runRestore({dir.filePath("moved"), {"a.htm"}}).results),
+                 "a.htm:  failed: No such file or directory");
+        QCOMPARE(buildLog(runRestore({dir.filePath("b.htm"), {"a.htm"}}).results), "a.htm:  failed: Not a directory");
 
         // A backup selected itself is restored only from its own backup.
         writeFile(dir.filePath("i.htm.old"), "backup");

@@ -184,10 +184,13 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("folder denies writing") << "replace" << "-" << "inside.txt:  failed: " + reasonOf(EACCES);
+        // The file is writable; the message names the folder that is not ({folder}).
+        QTest::newRow("folder denies writing")
+            << "replace" << "-" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         QTest::newRow("folder denies writing, with backup")
             << "replace" << "b"
             << "inside.txt:  failed: the backup could not be made, so the file was left unchanged: "
+                   "the folder \"{folder}\" cannot be written: "
                 + reasonOf(EACCES);
         QTest::newRow("file denies writing") << "replace" << "b" << "theirs.txt:  failed: " + reasonOf(EACCES);
         QTest::newRow("file denies reading") << "replace" << "b" << "hidden.txt:  failed: " + reasonOf(EACCES);
@@ -246,7 +249,7 @@ private slots:
 
         const DriverRun run = runDriver(args, {}, asNobody());
         QVERIFY2(run.started && !run.killed, qPrintable(run.errors));
-        QCOMPARE(run.lines.value(0), expected);
+        QCOMPARE(run.lines.value(0), QString(expected).replace("{folder}", folder));
         chmodPath(folder + '/' + name, 0644); // so the test can look
         QCOMPARE(readFile(folder + '/' + name), QByteArray("alpha"));
         QCOMPARE(readFile(folder + '/' + name + ".old"), QByteArray("the backup"));

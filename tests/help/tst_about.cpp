@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QTest>
 
 class tst_About : public QObject {
@@ -20,6 +21,7 @@ private slots:
     void secondOpenOnlyRaisesTheOneWindow();
     void reopenedWindowIsCentredAnew();
     void picturesAreBuiltIn();
+    void readsUnderADarkSchemeAndEscapeCloses();
 
 private:
     static int aboutWindowCount();
@@ -223,6 +225,33 @@ void tst_About::picturesAreBuiltIn()
     const QImage mainIcon = WindowIcons::mainWindow().pixmap(32, 32).toImage();
     QVERIFY(mainIcon != WindowIcons::viewer().pixmap(32, 32).toImage());
     QVERIFY(mainIcon != WindowIcons::about().pixmap(32, 32).toImage());
+}
+
+// A dark scheme's light grey text once vanished on the white status line.
+void tst_About::readsUnderADarkSchemeAndEscapeCloses()
+{
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(36, 36, 36));
+    dark.setColor(QPalette::WindowText, QColor(238, 238, 236));
+    dark.setColor(QPalette::Text, QColor(238, 238, 236));
+    QApplication::setPalette(dark);
+
+    AboutWindowOpener opener;
+    QPointer<frmAbout> about = opener.open(nullptr);
+    QVERIFY(QTest::qWaitForWindowActive(about));
+    QApplication::setPalette(light);
+    const QImage line = about->lblStatus->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < line.height(); ++y) {
+        for (int x = 0; x < line.width(); ++x)
+            darkest = std::min(darkest, qGray(line.pixel(x, y)));
+    }
+    QVERIFY2(darkest < 80, qPrintable(QString::number(darkest)));
+    QCOMPARE(QColor(line.pixel(0, 0)), QColor(Qt::white));
+
+    QTest::keyClick(about, Qt::Key_Escape);
+    QTRY_VERIFY(about.isNull());
 }
 
 QTEST_MAIN(tst_About)

@@ -27,6 +27,9 @@ void TestPlatform::drivesStartWithTheRoot()
     QCOMPARE(drives.first().rootPath, QStringLiteral("/"));
     QVERIFY(places.isAvailable(QStringLiteral("/")));
     QVERIFY(!places.isAvailable(QStringLiteral("/no/such/volume")));
+    // The empty folder an unmounted volume leaves behind is no drive, though it can be listed.
+    QTemporaryDir mountPoint;
+    QVERIFY(!places.isAvailable(mountPoint.path()));
     for (const DriveInfo &drive : drives)
         QCOMPARE(places.driveOf(drive.rootPath), drive.rootPath);
 }

@@ -14,6 +14,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QToolTip>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -59,6 +61,11 @@ private slots:
     void swapMirrorsAndSelectOnFocus();
     void viewerOpensBesideAndFollowsClicks();
     void unavailableDrive();
+    void typedPatternIsApplied();
+    void refusedFolderLeavesBothListsOnTheOpenOne();
+    void currentFolderInViewAndCutOffNamesInTooltips();
+    void viewerOpensOnTheScreen();
+    void driveListFollowsMounts();
 
 private:
     void browseTo(const QString &folder);
@@ -205,11 +212,31 @@ void TestFrmMain::rightButtonOpensThePopUpAndKeepsTheSelection()
     const QPoint onC = m_window->lstFiles->visualRect(m_window->fileList()->index(2)).center();
     QTest::mouseClick(viewport, Qt::MiddleButton, {}, onC);
     QVERIFY(!m_window->mnuPopUpCase->isVisible());
-    QTest::mouseClick(viewport, Qt::RightButton, {}, onC);
+    // It opens when the button comes up. Opened by the press, where X11 sends
+    // its context-menu event, it once stood at the current file and took the
+    // release itself, so the pointer's place was never used.
+    // Sent to the window, as the window system does, so that Qt makes its
+    // context-menu event of the press too.
+    QWindow *window = m_window->windowHandle();
+    const QPoint inWindow = viewport->mapTo(m_window, onC);
+    QTest::mousePress(window, Qt::RightButton, {}, inWindow);
+    QVERIFY(!m_window->mnuPopUpCase->isVisible());
+    QTest::mouseRelease(window, Qt::RightButton, {}, inWindow);
     QTRY_VERIFY(m_window->mnuPopUpCase->isVisible());
     QCOMPARE(m_window->mnuPopUpCase->actions().size(), 4);
+    // Under the pointer, not at the current file (b.htm) nor the list's corner.
+    QCOMPARE(m_window->mnuPopUpCase->pos(), viewport->mapToGlobal(onC));
     // The pop-up acts on the selection, so the right button must not replace it.
     QCOMPARE(m_window->selectedFileNames(), (QStringList{"a.htm", "b.htm"}));
+    m_window->mnuPopUpCase->close();
+    QTRY_VERIFY(!m_window->mnuPopUpCase->isVisible());
+
+    // From the keyboard (the menu key, Shift+F10) it opens at the current file.
+    const QPoint onB = m_window->lstFiles->visualRect(m_window->fileList()->index(1)).center();
+    m_window->lstFiles->setFocus();
+    QTest::keyClick(m_window->lstFiles, Qt::Key_F10, Qt::ShiftModifier);
+    QTRY_VERIFY(m_window->mnuPopUpCase->isVisible());
+    QCOMPARE(m_window->mnuPopUpCase->pos(), viewport->mapToGlobal(onB));
     m_window->mnuPopUpCase->close();
 }
 
@@ -455,6 +482,9 @@ void TestFrmMain::viewerOpensBesideAndFollowsClicks()
     writeFile(m_dir->filePath("a.htm"), "first file\r\n");
     writeFile(m_dir->filePath("b.htm"), "caf\xe9"); // Latin-1
     browseTo(m_dir->path());
+    // Far enough left on the small offscreen screen for the viewer to fit mostly beside it.
+    m_window->move(0, 100);
+    QTRY_COMPARE(m_window->pos(), QPoint(0, 100));
 
     clickFile(QStringLiteral("a.htm"));
     QVERIFY(!m_window->viewer()); // a single click never opens the viewer
@@ -518,6 +548,141 @@ void TestFrmMain::unavailableDrive()
     QCOMPARE(m_window->drive1Drive(), QStringLiteral("/media/gone"));
     QCOMPARE(m_window->dir1Path(), m_dir->path());
     QCOMPARE(m_fakes->places.working, QStringLiteral("/"));
+}
+
+void TestFrmMain::typedPatternIsApplied()
+{
+    for (const char *name : {"a.htm", "b.txt", "c.jpg", "d.old"})
+        writeFile(m_dir->filePath(QLatin1String(name)), "x");
+    browseTo(m_dir->path());
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QLineEdit *box = m_window->cmbPattern->lineEdit();
+
+    // Enter applies what is typed, an item of the list or not.
+    auto typeAndEnter = [&](const QString &pattern) {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, pattern);
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(m_window->fileList()->pattern(), pattern);
+        QCOMPARE(m_window->cmbPattern->currentText(), pattern);
+    };
+    typeAndEnter(QStringLiteral("*.txt;*.jpg"));
+    QCOMPARE(listed(), (QStringList{"b.txt", "c.jpg"}));
+    typeAndEnter(QStringLiteral("*.*"));
+    QCOMPARE(listed().size(), 4);
+    typeAndEnter(QStringLiteral("?.old"));
+    QCOMPARE(listed(), QStringList{"d.old"});
+
+    // Typing alone changes nothing, and a pattern left without Enter gives way
+    // to the one applied, so the selection a run acts on is never taken from
+    // a list the box belies.
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("*.htm;*.txt"));
+    QCOMPARE(listed(), QStringList{"d.old"});
+    m_window->cmdSelectAll->setFocus();
+    QCOMPARE(listed(), QStringList{"d.old"});
+    QCOMPARE(m_window->cmbPattern->currentText(), QStringLiteral("?.old"));
+}
+
+void TestFrmMain::refusedFolderLeavesBothListsOnTheOpenOne()
+{
+    QDir(m_dir->path()).mkdir(QStringLiteral("gone"));
+    writeFile(m_dir->filePath("here.htm"), "x");
+    browseTo(m_dir->path());
+    QVERIFY(QDir(m_dir->filePath("gone")).removeRecursively());
+
+    QListWidget *list = m_window->Dir1;
+    QListWidgetItem *gone = list->item(list->count() - 1);
+    QCOMPARE(gone->text(), QStringLiteral("gone"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(gone).center());
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    QVERIFY(m_fakes->messages.shown.first().text.contains(m_dir->filePath("gone")));
+    QCOMPARE(m_window->dir1Path(), m_dir->path());
+    QCOMPARE(list->currentItem()->data(Qt::UserRole).toString(), m_dir->path());
+    QCOMPARE(listed(), QStringList{"here.htm"});
+    // The list shows the folders as they are now.
+    for (int row = 0; row < list->count(); ++row)
+        QVERIFY(list->item(row)->text() != QLatin1String("gone"));
+}
+
+void TestFrmMain::currentFolderInViewAndCutOffNamesInTooltips()
+{
+    QString deep = m_dir->path();
+    for (int level = 0; level < 20; ++level)
+        deep += QStringLiteral("/level%1").arg(level);
+    const QString longFolder = QStringLiteral("a folder whose name is far too long for the list");
+    QVERIFY(QDir().mkpath(deep + QLatin1Char('/') + longFolder));
+    const QString longFile = QStringLiteral("a file whose name is far too long for the list.htm");
+    writeFile(deep + QStringLiteral("/a.htm"), "x");
+    writeFile(deep + QLatin1Char('/') + longFile, "x");
+
+    QVERIFY(m_window->setDir1Path(deep, nullptr));
+    QListWidget *dir = m_window->Dir1;
+    const QRect current = dir->visualItemRect(dir->currentItem());
+    QVERIFY(current.top() >= 0 && current.bottom() < dir->viewport()->height());
+
+    // A tooltip for a name that is cut off, with the whole name (the whole
+    // path for a folder), and none for one that is shown whole.
+    auto toolTipAt = [](QAbstractItemView *view, const QRect &item) {
+        QToolTip::hideText();
+        (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); });
+        const QPoint at = item.intersected(view->viewport()->rect()).center();
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QListWidgetItem *longItem = dir->findItems(longFolder, Qt::MatchExactly).value(0);
+    QVERIFY(longItem);
+    dir->scrollToItem(longItem);
+    QCOMPARE(toolTipAt(dir, dir->visualItemRect(longItem)), deep + QLatin1Char('/') + longFolder);
+    dir->scrollToItem(dir->item(0));
+    QCOMPARE(toolTipAt(dir, dir->visualItemRect(dir->item(0))), QString());
+
+    QListView *files = m_window->lstFiles;
+    const int longRow = int(listed().indexOf(longFile));
+    QCOMPARE(toolTipAt(files, files->visualRect(m_window->fileList()->index(longRow))), longFile);
+    QCOMPARE(toolTipAt(files, files->visualRect(m_window->fileList()->index(int(listed().indexOf("a.htm"))))),
+             QString());
+}
+
+void TestFrmMain::viewerOpensOnTheScreen()
+{
+    writeFile(m_dir->filePath("a.htm"), "x");
+    browseTo(m_dir->path());
+    const QRect screen = m_window->screen()->availableGeometry();
+    // Beside a main window near the screen's right edge the viewer would be
+    // almost wholly off the screen.
+    m_window->move(screen.right() - m_window->frameGeometry().width() - 20, screen.top() + 30);
+    QTRY_VERIFY(m_window->frameGeometry().right() > screen.right() - 40);
+    clickFile(QStringLiteral("a.htm"));
+    m_window->lstFiles->setFocus();
+    QTest::keyClick(m_window->lstFiles, Qt::Key_Return); // as a double click
+    frmViewer *viewer = m_window->viewer();
+    QVERIFY(viewer);
+    QTRY_VERIFY(screen.contains(viewer->frameGeometry()));
+    QCOMPARE(viewer->frameGeometry().right(), screen.right());
+    QCOMPARE(viewer->frameGeometry().top(), m_window->frameGeometry().top());
+}
+
+void TestFrmMain::driveListFollowsMounts()
+{
+    const QString stick = QStringLiteral("/media/stick");
+    m_fakes->places.driveList << DriveInfo{stick, QStringLiteral("/media/stick [STICK]")};
+    QCOMPARE(m_window->Drive1->findData(stick), -1);
+    m_window->Drive1->showPopup();
+    QVERIFY(m_window->Drive1->findData(stick) >= 0);
+    QCOMPARE(m_window->Drive1->itemText(m_window->Drive1->findData(stick)), QStringLiteral("/media/stick [STICK]"));
+    QCOMPARE(m_window->drive1Drive(), QStringLiteral("/"));
+    m_window->Drive1->hidePopup();
+
+    // Unmounted again: gone from the list the next time it opens.
+    m_fakes->places.driveList.removeLast();
+    m_window->Drive1->showPopup();
+    QCOMPARE(m_window->Drive1->findData(stick), -1);
+    m_window->Drive1->hidePopup();
+    QVERIFY(m_fakes->messages.shown.isEmpty());
 }
 
 QTEST_MAIN(TestFrmMain)

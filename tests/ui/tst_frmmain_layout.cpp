@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServices.h"
+#include "ui/common/ReadableColours.h"
 #include "ui/common/Twips.h"
 #include "ui/frmMain/FileListModel.h"
 #include "ui/frmMain/frmMain.h"
@@ -7,6 +8,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -14,20 +16,54 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QtTest>
+
+namespace {
+
+// Near-white text on a near-black window, as dark desktop schemes give.
+QPalette darkScheme()
+{
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(36, 36, 36));
+    dark.setColor(QPalette::WindowText, QColor(238, 238, 236));
+    dark.setColor(QPalette::Base, QColor(45, 45, 45));
+    dark.setColor(QPalette::Text, QColor(238, 238, 236));
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::ButtonText, QColor(238, 238, 236));
+    dark.setColor(QPalette::Highlight, QColor(21, 83, 158));
+    dark.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+    dark.setColor(QPalette::Inactive, QPalette::Highlight, QColor(60, 60, 60));
+    dark.setColor(QPalette::Inactive, QPalette::HighlightedText, QColor(200, 200, 200));
+    return dark;
+}
+
+} // namespace
 
 // The window's layout as the program defines it: name, kind, caption or
 // contents, place and size in twips, background. One row per control.
 class TestFrmMainLayout : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase();
     void controls_data();
     void controls();
     void tabOrderFollowsTheTable();
+    void accessKeys_data();
+    void accessKeys();
+    void keysForMenusAndButtons();
+    void checkBoxesShareOneFont();
     void menusAndCaption();
     void patternListAndFileListAgree();
 };
+
+// The whole suite runs under a dark colour scheme: the layout must read the
+// same under it as under a light one.
+void TestFrmMainLayout::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication::setPalette(darkScheme());
+}
 
 void TestFrmMainLayout::controls_data()
 {
@@ -91,7 +127,7 @@ void TestFrmMainLayout::controls()
 
     QString shown;
     if (auto *button = qobject_cast<QAbstractButton *>(control))
-        shown = button->text();
+        shown = QString(button->text()).remove(QLatin1Char('&')); // the access key's mark is not shown
     else if (auto *label = qobject_cast<QLabel *>(control))
         shown = label->text();
     else if (auto *combo = qobject_cast<QComboBox *>(control); combo && combo->isEditable())
@@ -100,12 +136,24 @@ void TestFrmMainLayout::controls()
         shown = edit->toPlainText();
     QCOMPARE(shown, caption);
 
-    if (background.isValid())
+    if (background.isValid()) {
         QCOMPARE(control->palette().color(QPalette::Base), background);
+        // Text, in a box or on a drop-down button, and selected entries read
+        // on the fixed background whatever the scheme's own colours.
+        const QPalette colours = control->palette();
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            QVERIFY(colours::contrast(colours.color(group, QPalette::Text), background) >= 4.5);
+            QVERIFY(colours::contrast(colours.color(group, QPalette::ButtonText), background) >= 4.5);
+            QVERIFY(colours::contrast(colours.color(group, QPalette::HighlightedText),
+                                      colours.color(group, QPalette::Highlight)) >= 4.5);
+            QVERIFY(colours::contrast(colours.color(group, QPalette::Highlight), background) >= 3);
+        }
+    }
 
     // Captions must fit their boxes, whatever font the system substitutes.
+    // Measured unrounded: at a scale of 1.5 a whole logical pixel is too coarse.
     if (auto *label = qobject_cast<QLabel *>(control))
-        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+        QVERIFY(QFontMetricsF(label->font()).horizontalAdvance(label->text()) <= label->width() + 0.5);
 }
 
 void TestFrmMainLayout::tabOrderFollowsTheTable()
@@ -134,6 +182,87 @@ void TestFrmMainLayout::tabOrderFollowsTheTable()
     QCOMPARE(visited, expected);
 }
 
+void TestFrmMainLayout::accessKeys_data()
+{
+    QTest::addColumn<Qt::Key>("key");
+    QTest::newRow("cmdSelectAll") << Qt::Key_S;
+    QTest::newRow("cmdClear") << Qt::Key_E;
+    QTest::newRow("cmdLower") << Qt::Key_L;
+    QTest::newRow("cmdUpper") << Qt::Key_U;
+    QTest::newRow("cmdReplace") << Qt::Key_R;
+    QTest::newRow("cmdRestore") << Qt::Key_O;
+    QTest::newRow("cmdExit") << Qt::Key_X;
+    QTest::newRow("chkBackup") << Qt::Key_B;
+    QTest::newRow("chkCaseSensitive") << Qt::Key_C;
+    QTest::newRow("chkTrim") << Qt::Key_T;
+}
+
+// Alt and the key press that control and no other, wherever the focus is.
+void TestFrmMainLayout::accessKeys()
+{
+    QFETCH(Qt::Key, key);
+    FakeServices fakes;
+    frmMain window(fakes.services());
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.txtFindString->setFocus();
+
+    QHash<QString, int> clicks;
+    for (QAbstractButton *button : window.findChildren<QAbstractButton *>()) {
+        connect(button, &QAbstractButton::clicked, this, [&clicks, button] { ++clicks[button->objectName()]; });
+    }
+    QTest::keyClick(window.txtFindString, key, Qt::AltModifier);
+    // A key that two controls shared would only move the focus between them.
+    QTRY_COMPARE(clicks, (QHash<QString, int>{{QString::fromLatin1(QTest::currentDataTag()), 1}}));
+    QVERIFY(window.txtFindString->toPlainText().isEmpty());
+}
+
+void TestFrmMainLayout::keysForMenusAndButtons()
+{
+    FakeServices fakes;
+    frmMain window(fakes.services());
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    window.txtFindString->setFocus();
+    QTest::keyClick(window.txtFindString, Qt::Key_H, Qt::AltModifier);
+    QTRY_VERIFY(window.mnuHelp->isVisible());
+    QTest::keyClick(window.mnuHelp, Qt::Key_Escape);
+    QTest::keyClick(window.mnuHelp, Qt::Key_Escape);
+    QTRY_VERIFY(!window.mnuHelp->isVisible());
+    window.txtFindString->setFocus();
+    QTest::keyClick(window.txtFindString, Qt::Key_F10);
+    QTRY_VERIFY(window.mnuHelp->isVisible());
+    QTest::keyClick(window.mnuHelp, Qt::Key_Escape);
+    QTest::keyClick(window.mnuHelp, Qt::Key_Escape);
+    QTRY_VERIFY(!window.mnuHelp->isVisible());
+
+    // Enter presses the button that has the focus: Clear empties the selection.
+    QSignalSpy cleared(window.cmdClear, &QPushButton::clicked);
+    window.cmdClear->setFocus();
+    QTest::keyClick(window.cmdClear, Qt::Key_Return);
+    QTest::keyClick(window.cmdClear, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(cleared.count(), 2);
+
+    // Ctrl+Q closes the window as Exit does.
+    window.txtReplaceString->setFocus();
+    QTest::keyClick(window.txtReplaceString, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_VERIFY(!window.isVisible());
+}
+
+// Each caption is shrunk only where its box is too narrow for it. At a scale
+// of 1.5 or 2 (this test runs again under both) rounding once made "Case
+// Sensitive" smaller than the two check boxes beside it.
+void TestFrmMainLayout::checkBoxesShareOneFont()
+{
+    FakeServices fakes;
+    frmMain window(fakes.services());
+    QCOMPARE(window.chkCaseSensitive->font().pointSizeF(), window.chkBackup->font().pointSizeF());
+    QCOMPARE(window.chkTrim->font().pointSizeF(), window.chkBackup->font().pointSizeF());
+}
+
 void TestFrmMainLayout::menusAndCaption()
 {
     FakeServices fakes;
@@ -143,7 +272,7 @@ void TestFrmMainLayout::menusAndCaption()
     const QList<QAction *> bar = window.menuBar()->actions();
     QCOMPARE(bar.size(), 1); // the pop-up menu never shows on the menu bar
     QCOMPARE(bar.first()->menu()->objectName(), QStringLiteral("mnuHelp"));
-    QCOMPARE(bar.first()->text(), QStringLiteral("Help"));
+    QCOMPARE(bar.first()->text(), QStringLiteral("&Help"));
 
     QStringList help;
     for (QAction *action : window.mnuHelp->actions())

@@ -74,7 +74,11 @@ private slots:
             auto *stop = dialog->findChild<QPushButton *>();
             QVERIFY(stop);
             QCOMPARE(stop->text(), "Stop");
+            // The text changes to say the run is stopping; the dialog stays put.
+            const QRect before = dialog->geometry();
             QTest::mouseClick(stop, Qt::LeftButton);
+            QCOMPARE(dialog->labelText(), "Stopping after the files in work...");
+            QCOMPARE(dialog->geometry(), before);
         });
         const vexalo::RunSummary summary = RunProgress::run(nullptr, "Replace", 10, 0, [](const vexalo::RunControl &c) {
             vexalo::RunSummary s;

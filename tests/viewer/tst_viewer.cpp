@@ -72,6 +72,7 @@ private slots:
     void characterOutsideTheEncodingIsRefused();
     void reloadShowsTheNewContent();
     void closesWithoutAQuestion();
+    void savesFromTheKeyboard();
     void resizeRule_data();
     void resizeRule();
     void textBoxFollowsTheWindow();
@@ -336,6 +337,29 @@ void tst_Viewer::closesWithoutAQuestion()
     QTRY_VERIFY(m_viewer.isNull());
     QVERIFY(m_messages.shown.isEmpty());
     QCOMPARE(readBytes(path), QByteArray("text\n"));
+}
+
+void tst_Viewer::savesFromTheKeyboard()
+{
+    const QString path = m_dir->filePath(QStringLiteral("a.htm"));
+    QVERIFY(writeBytes(path, "text\n"));
+    frmViewer *viewer = openViewer();
+    viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(viewer));
+    QVERIFY(viewer->loadFile(path, nullptr));
+    viewer->txtViewer->setFocus();
+    viewer->txtViewer->moveCursor(QTextCursor::Start);
+    QTest::keyClicks(viewer->txtViewer, QStringLiteral("1 "));
+    QTest::keyClick(viewer->txtViewer, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(readBytes(path), QByteArray("1 text\n"));
+
+    // Enter on the focused Save button, as Space does.
+    QTest::keyClicks(viewer->txtViewer, QStringLiteral("2 "));
+    viewer->cmdSave->setFocus();
+    QTest::keyClick(viewer->cmdSave, Qt::Key_Return);
+    QCOMPARE(readBytes(path), QByteArray("1 2 text\n"));
+    QCOMPARE(QString(viewer->cmdSave->text()).remove(QLatin1Char('&')), QStringLiteral("Save"));
+    QVERIFY(m_messages.shown.isEmpty());
 }
 
 void tst_Viewer::resizeRule_data()

@@ -41,7 +41,13 @@ vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int t
 
     if (!finished) {
         // Application-modal: the Stop button is the only thing the user can press.
-        QProgressDialog progress(tr("Working through %1 files...").arg(total), tr("Stop"), 0, total, parent);
+        // Sized for the longer of its two texts before it shows, so that Stop
+        // changing the text neither moves the dialog nor resizes it.
+        const QString stopping = tr("Stopping after the files in work...");
+        QProgressDialog progress(stopping, tr("Stop"), 0, total, parent);
+        const QSize roomy = progress.sizeHint();
+        progress.setLabelText(tr("Working through %1 files...").arg(total));
+        progress.resize(roomy.expandedTo(progress.sizeHint()));
         progress.setWindowTitle(title);
         progress.setWindowModality(Qt::ApplicationModal);
         progress.setMinimumDuration(0);
@@ -50,7 +56,7 @@ vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int t
         progress.setObjectName(QStringLiteral("runProgress"));
         QObject::connect(&progress, &QProgressDialog::canceled, [&] {
             stop = true;
-            progress.setLabelText(tr("Stopping after the files in work..."));
+            progress.setLabelText(stopping);
         });
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, [&] { progress.setValue(done.load(std::memory_order_relaxed)); });

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "frmMain.h"
 
+#include "DriveComboBox.h"
 #include "FileListModel.h"
 #include "engine/ProtectedList.h"
 #include "platform/FileSystemPlaces.h"
@@ -8,6 +9,9 @@
 #include "settings/OnlineUpdate.h"
 #include "settings/ScreenFit.h"
 #include "settings/StartFolders.h"
+#include "ui/common/CutOffToolTipDelegate.h"
+#include "ui/common/KeyboardAccess.h"
+#include "ui/common/ReadableColours.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/frmViewer.h"
 #include "ui/help/HelpLinks.h"
@@ -32,31 +36,17 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyledItemDelegate>
+#include <QShortcut>
+#include <QStyleOptionButton>
 
 namespace {
 
+constexpr int folderPathRole = Qt::UserRole;
 constexpr int folderDepthRole = Qt::UserRole + 1;
-
-// Dir1 shows the folder's ancestors and then its sub-folders, each indented
-// one step deeper, so the hierarchy reads at a glance.
-class FolderIndentDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QStyleOptionViewItem indented = option;
-        indented.rect.adjust(8 * index.data(folderDepthRole).toInt(), 0, 0, 0);
-        QStyledItemDelegate::paint(painter, indented, index);
-    }
-};
 
 void setBackground(QWidget *widget, const QColor &colour)
 {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Base, colour);
-    palette.setColor(QPalette::Button, colour);
-    widget->setPalette(palette);
+    colours::setFixedBackground(widget, colour);
 }
 
 template <typename Widget>
@@ -72,15 +62,23 @@ Widget *place(Widget *widget, const char *name, float left, float top, float wid
 void shrinkToFit(QWidget *widget)
 {
     QString caption;
-    int room = widget->width();
+    qreal room = widget->width();
     if (auto *label = qobject_cast<QLabel *>(widget)) {
         caption = label->text();
     } else if (auto *check = qobject_cast<QCheckBox *>(widget)) {
         caption = check->text();
-        room -= check->sizeHint().width() - check->fontMetrics().horizontalAdvance(caption);
+        // The room the style leaves the caption beside the box, not what its
+        // size hint asks for: the hint adds margins the caption never uses,
+        // which once shrank "Case Sensitive" alone below its neighbours.
+        QStyleOptionButton option;
+        option.initFrom(check);
+        option.text = caption;
+        room = check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check).width();
     }
+    // Measured unrounded, with half a pixel to spare: at a scale of 1.5 or 2
+    // a rounded width can come out a pixel wider than the caption needs.
     QFont font = widget->font();
-    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(caption) > room)
+    while (font.pointSizeF() > 6 && QFontMetricsF(font).horizontalAdvance(caption) > room + 0.5)
         font.setPointSizeF(font.pointSizeF() - 0.5);
     widget->setFont(font);
 }
@@ -137,11 +135,12 @@ void frmMain::createControls()
 
     const QColor peach(255, 224, 192);
 
-    Drive1 = place(new QComboBox(client), "Drive1", 120, 120, 1815, 315);
+    Drive1 = place(new DriveComboBox(client), "Drive1", 120, 120, 1815, 315);
     setBackground(Drive1, peach);
 
     Dir1 = place(new QListWidget(client), "Dir1", 120, 480, 1815, 2565);
-    Dir1->setItemDelegate(new FolderIndentDelegate(Dir1));
+    // Ancestors, then sub-folders, each one step deeper, so the hierarchy reads at a glance.
+    Dir1->setItemDelegate(new CutOffToolTipDelegate(folderPathRole, folderDepthRole, Dir1));
     Dir1->setUniformItemSizes(true);
     setBackground(Dir1, peach);
 
@@ -152,6 +151,7 @@ void frmMain::createControls()
     lstFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstFiles->setUniformItemSizes(true);
     lstFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstFiles->setItemDelegate(new CutOffToolTipDelegate(Qt::DisplayRole, -1, lstFiles));
     setBackground(lstFiles, peach);
 
     cmdSelectAll = place(new QPushButton(tr("Select"), client), "cmdSelectAll", 240, 5880, 615, 255);
@@ -211,6 +211,17 @@ void frmMain::createControls()
                                        chkCaseSensitive, chkTrim, cmdReplace, cmdRestore, cmdExit, txtLastFolder};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    // Access keys leave the captions' text as it is; the style underlines the
+    // letter. "h" is kept for the Help menu.
+    QString taken = QStringLiteral("h");
+    const std::pair<QAbstractButton *, char> accessKeys[] = {
+        {cmdSelectAll, 's'}, {cmdClear, 'e'}, {cmdLower, 'l'}, {cmdUpper, 'u'}, {cmdReplace, 'r'}, {cmdRestore, 'o'},
+        {cmdExit, 'x'}, {chkBackup, 'b'}, {chkCaseSensitive, 'c'}, {chkTrim, 't'}};
+    for (const auto &[button, key] : accessKeys)
+        keyboard::addAccessKey(button, QLatin1Char(key), taken);
+    for (QPushButton *button : {cmdSelectAll, cmdClear, cmdLower, cmdUpper, cmdReplace, cmdRestore, cmdExit})
+        keyboard::pressOnEnter(button);
 }
 
 void frmMain::createMenus()
@@ -225,6 +236,13 @@ void frmMain::createMenus()
     mnuSel = mnuHelp->addSeparator();
     mnuSel->setObjectName(QStringLiteral("mnuSel"));
     mnuAbout = namedAction(mnuHelp, "mnuAbout", tr("About"));
+    QString menuKeys;
+    mnuHelp->setTitle(keyboard::withAccessKey(mnuHelp->title(), QLatin1Char('h'), menuKeys));
+    // Alt+H opens the menu through its access key; F10 as GNOME programs do.
+    auto *helpKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(helpKey, &QShortcut::activated, this, [this] { menuBar()->setActiveAction(mnuHelp->menuAction()); });
+    auto *quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quitKey, &QShortcut::activated, this, &frmMain::cmdExitClick);
 
     // Never on the menu bar: it opens over the file list only.
     mnuPopUpCase = new QMenu(tr("Popup"), this);
@@ -240,6 +258,10 @@ void frmMain::connectHandlers()
     connect(Drive1, &QComboBox::activated, this, &frmMain::drive1Change);
     connect(Dir1, &QListWidget::itemClicked, this, &frmMain::dir1Click);
     connect(cmbPattern, &QComboBox::activated, this, &frmMain::cmbPatternClick);
+    // Qt reports Enter as a choice only when the text equals an item; a
+    // pattern typed and confirmed must not be left on show unapplied.
+    connect(cmbPattern->lineEdit(), &QLineEdit::returnPressed, this, &frmMain::cmbPatternTyped);
+    static_cast<DriveComboBox *>(Drive1)->beforePopup = [this] { refreshDrives(); };
 
     connect(cmdSelectAll, &QPushButton::clicked, this, &frmMain::cmdSelectAllClick);
     connect(cmdClear, &QPushButton::clicked, this, &frmMain::cmdClearClick);
@@ -268,7 +290,8 @@ void frmMain::connectHandlers()
     // Events that Qt offers as signals on other widgets only (label clicks,
     // focus, a double click on a line edit, the right button on the list).
     for (QObject *watched : std::initializer_list<QObject *>{Label1, Label2, lblFolders, txtLastFolder, txtFindString,
-                                                            txtReplaceString, lstFiles, lstFiles->viewport(), Dir1})
+                                                            txtReplaceString, lstFiles, lstFiles->viewport(), Dir1,
+                                                            cmbPattern, cmbPattern->lineEdit()})
         watched->installEventFilter(this);
 }
 
@@ -285,6 +308,13 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     }
     if (type == QEvent::FocusIn && (watched == txtFindString || watched == txtReplaceString))
         static_cast<QPlainTextEdit *>(watched)->selectAll();
+    // Typing alone applies nothing, so a pattern left in the box without Enter
+    // gives way to the one the file list shows; its own drop-down list taking
+    // the focus is not leaving it.
+    if (type == QEvent::FocusOut && (watched == cmbPattern || watched == cmbPattern->lineEdit())
+        && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason
+        && cmbPattern->currentText() != m_files->pattern())
+        cmbPattern->setEditText(m_files->pattern());
     if (type == QEvent::MouseButtonDblClick && watched == txtLastFolder) {
         txtLastFolderDblClick();
         return true;
@@ -310,10 +340,18 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
             lstFilesDblClick();
             return true;
         }
+        if (watched == lstFiles && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+            return eventFilter(lstFiles, &menuKey);
+        }
     }
     if (type == QEvent::ContextMenu && watched == lstFiles) {
-        const QRect current = lstFiles->visualRect(lstFiles->currentIndex());
-        mnuPopUpCase->popup(lstFiles->viewport()->mapToGlobal(current.isValid() ? current.center() : QPoint()));
+        // The mouse's pop-up opens where the right button is released (the
+        // MouseUp above); the menu key's opens at the current file.
+        if (static_cast<QContextMenuEvent *>(event)->reason() != QContextMenuEvent::Mouse) {
+            const QRect current = lstFiles->visualRect(lstFiles->currentIndex());
+            mnuPopUpCase->popup(lstFiles->viewport()->mapToGlobal(current.isValid() ? current.center() : QPoint()));
+        }
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

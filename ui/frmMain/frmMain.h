@@ -141,6 +141,8 @@ private:
     void dir1Change();
     void dir1Click(QListWidgetItem *item);
     void cmbPatternClick();
+    void cmbPatternTyped();
+    void refreshDrives();
     void txtLastFolderDblClick();
     void lblFoldersClick();
     void goToFolder(const QString &folder);

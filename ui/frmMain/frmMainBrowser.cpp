@@ -83,6 +83,9 @@ void frmMain::fillDir1(const QString &folder)
         item->setData(folderDepthRole, int(chain.size()));
     }
     Dir1->setCurrentItem(current);
+    // In a deep folder the current one would sit below the list's bottom
+    // edge; in the middle, its parents show above it and its sub-folders below.
+    Dir1->scrollToItem(current, QAbstractItemView::PositionAtCenter);
 }
 
 void frmMain::drive1Change()
@@ -117,15 +120,45 @@ void frmMain::dir1Click(QListWidgetItem *item)
         return;
     const QString folder = item->data(folderPathRole).toString();
     QString error;
-    // A folder removed since the list was filled: say so and keep the lists.
-    if (!setDir1Path(folder, &error))
+    // A folder removed or barred since the list was filled: say so, and show
+    // the folder list as it is now, with the folder that is still open as its
+    // current entry, in agreement with the file list.
+    if (!setDir1Path(folder, &error)) {
+        fillDir1(m_dir1Path);
         showMessage(tr("The folder \"%1\" cannot be opened: %2").arg(QDir::toNativeSeparators(folder), error),
                     tr("Change Folder"), MessageRequest::Icon::Exclamation);
+    }
 }
 
 void frmMain::cmbPatternClick()
 {
     m_files->setPattern(cmbPattern->currentText());
+}
+
+void frmMain::cmbPatternTyped()
+{
+    // An item confirmed with Enter was applied as a choice a moment ago.
+    if (cmbPattern->currentText() != m_files->pattern())
+        cmbPatternClick();
+}
+
+void frmMain::refreshDrives()
+{
+    const QList<DriveInfo> drives = m_services.places->drives();
+    bool same = drives.size() == Drive1->count();
+    for (qsizetype i = 0; same && i < drives.size(); ++i)
+        same = Drive1->itemData(int(i)).toString() == drives[i].rootPath && Drive1->itemText(int(i)) == drives[i].label;
+    if (same)
+        return;
+    // A drive that went away gives way to the one that holds the folder shown.
+    const QString chosen = drive1Drive();
+    Drive1->clear();
+    for (const DriveInfo &drive : drives)
+        Drive1->addItem(drive.label, drive.rootPath);
+    int index = Drive1->findData(chosen);
+    if (index < 0)
+        index = Drive1->findData(m_services.places->driveOf(m_dir1Path));
+    Drive1->setCurrentIndex(std::max(0, index));
 }
 
 void frmMain::goToFolder(const QString &folder)

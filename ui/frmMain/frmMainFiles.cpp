@@ -7,6 +7,7 @@
 #include "engine/FileOps.h"
 #include "engine/TextTools.h"
 #include "platform/FileSystemPlaces.h"
+#include "ui/common/ScreenPlacement.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/frmViewer.h"
 
@@ -74,7 +75,21 @@ void frmMain::lstFilesDblClick()
         m_viewer = new frmViewer(m_services);
     m_viewer->show();
     const twips::WindowGeometry main = twips::outerGeometry(this);
-    twips::setOuterPosition(m_viewer, main.left + main.width + 200, main.top);
+    float left = main.left + main.width + 200;
+    float top = main.top;
+    // Beside a wide main window, or one near the right edge, the viewer would
+    // open mostly off the screen; it is moved onto it instead. Until the
+    // window manager has framed it, it will wear the main window's frame.
+    QSize outerSize = m_viewer->frameGeometry().size();
+    if (outerSize == m_viewer->size())
+        outerSize += frameGeometry().size() - size();
+    const QRect beside(twips::toPixels(left), twips::toPixels(top), outerSize.width(), outerSize.height());
+    const QRect placed = placement::ontoScreen(beside, placement::workAreas());
+    if (placed != beside) {
+        left = twips::fromPixels(placed.left());
+        top = twips::fromPixels(placed.top());
+    }
+    twips::setOuterPosition(m_viewer, left, top);
     loadCurrentFileIntoViewer();
 }
 

@@ -2,6 +2,7 @@
 #include "frmViewer.h"
 
 #include "engine/FileOps.h"
+#include "ui/common/KeyboardAccess.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/ViewerLayout.h"
 #include "ui/help/WindowIcons.h"
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextDocument>
 
 #include <utility>
@@ -48,6 +50,13 @@ frmViewer::frmViewer(const Services &services, QWidget *parent)
     setTabOrder(cmdSave, txtSave);
 
     connect(cmdSave, &QPushButton::clicked, this, &frmViewer::cmdSaveClick);
+
+    QString taken;
+    keyboard::addAccessKey(cmdSave, QLatin1Char('s'), taken);
+    keyboard::pressOnEnter(cmdSave);
+    // Ctrl+S saves wherever the focus is, as in every editor.
+    auto *saveKey = new QShortcut(QKeySequence::Save, this);
+    connect(saveKey, &QShortcut::activated, this, &frmViewer::cmdSaveClick);
 }
 
 bool frmViewer::loadFile(const QString &path, QString *error)

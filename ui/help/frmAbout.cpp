@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QShortcut>
 
 namespace {
 
@@ -28,8 +29,12 @@ frmAbout::frmAbout(QWidget *parent)
     setWindowIcon(WindowIcons::about());
     setFixedSize(clientWidth, clientHeight);
 
+    // Black text on the white background under any colour scheme: a dark
+    // scheme's light text would not read on it.
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
+    white.setColor(QPalette::Text, Qt::black);
     setPalette(white);
     setAutoFillBackground(true);
 
@@ -38,6 +43,9 @@ frmAbout::frmAbout(QWidget *parent)
     lblStatus->setAutoFillBackground(true);
     lblStatus->setAlignment(Qt::AlignCenter);
     lblStatus->setText(statusText());
+
+    auto *closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(closeKey, &QShortcut::activated, this, &QWidget::close);
 }
 
 QString frmAbout::statusText()

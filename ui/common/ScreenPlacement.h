@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QList>
+#include <QRect>
+
+namespace placement {
+
+// Where a window that would open at outer (frame included) should open
+// instead: as asked when at least half of it lies on one screen, otherwise
+// moved by the least amount that puts it on the screen it overlaps most (or,
+// overlapping none, the first), as far as its size allows.
+QRect ontoScreen(const QRect &outer, const QList<QRect> &screens);
+
+// The screens' work areas (without panels and docks).
+QList<QRect> workAreas();
+
+} // namespace placement
