@@ -25,9 +25,11 @@ namespace vexalo {
 
 namespace {
 
+// lupdate files a free tr() under the namespace it sits in, so the window's
+// translations hold these strings under "vexalo"; they are looked up there.
 QString tr(const char *text)
 {
-    return QCoreApplication::translate("Runs", text);
+    return QCoreApplication::translate("vexalo", text);
 }
 
 // The find and replace texts in one file encoding, prepared once per run.

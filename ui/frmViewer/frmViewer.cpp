@@ -48,6 +48,14 @@ frmViewer::frmViewer(const Services &services, QWidget *parent)
     setTabOrder(cmdSave, txtSave);
 
     connect(cmdSave, &QPushButton::clicked, this, &frmViewer::cmdSaveClick);
+    describeForAssistiveTools();
+}
+
+void frmViewer::describeForAssistiveTools()
+{
+    txtViewer->setAccessibleName(tr("File text"));
+    cmdSave->setAccessibleDescription(tr("Writes the text back to the file, in its own encoding and line breaks."));
+    txtSave->setAccessibleName(tr("File name"));
 }
 
 bool frmViewer::loadFile(const QString &path, QString *error)

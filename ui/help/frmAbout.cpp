@@ -38,6 +38,8 @@ frmAbout::frmAbout(QWidget *parent)
     lblStatus->setAutoFillBackground(true);
     lblStatus->setAlignment(Qt::AlignCenter);
     lblStatus->setText(statusText());
+    // The banner is a picture; a screen reader reads its words from here.
+    setAccessibleDescription(tr("Vexalo. Find it once, replace it everywhere."));
 }
 
 QString frmAbout::statusText()
