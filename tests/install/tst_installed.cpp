@@ -295,6 +295,7 @@ void tst_installed::installTree()
         QStringLiteral("usr/share/fish/vendor_completions.d/vexalo4-cli.fish"),
         QStringLiteral("usr/share/doc/vexalo4/LICENSE"),
         QStringLiteral("usr/share/doc/vexalo4/README.md"),
+        QStringLiteral("usr/share/vexalo4/translations/vexalo_de.qm"),
     };
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
         expected << QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(appId);
@@ -319,6 +320,18 @@ void tst_installed::installTree()
     const Ran version = run(bin + QStringLiteral("vexalo4"), {QStringLiteral("--version")});
     QCOMPARE(version.status, 0);
     QVERIFY2(version.out.startsWith(QStringLiteral("vexalo4 ")), qPrintable(version.out));
+    // ... and find their translations there: a German desktop gets German.
+    QProcessEnvironment german = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+        german.remove(QString::fromLatin1(name));
+    german.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
+    const Ran english = run(bin + QStringLiteral("vexalo4"), {QStringLiteral("--help")});
+    const Ran translated = run(bin + QStringLiteral("vexalo4"), {QStringLiteral("--help")}, german);
+    QCOMPARE(translated.status, 0);
+    const QString firstEnglishLine = english.out.section(QLatin1Char('\n'), 1, 1);
+    QVERIFY(!firstEnglishLine.isEmpty());
+    QVERIFY2(!translated.out.contains(firstEnglishLine), qPrintable(translated.out));
+
     QTemporaryDir work;
     QFile sample(work.filePath(QStringLiteral("a.txt")));
     QVERIFY(sample.open(QIODevice::WriteOnly));
