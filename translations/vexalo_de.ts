@@ -176,7 +176,7 @@
     </message>
     <message>
         <source>Select</source>
-        <translation>Auswählen</translation>
+        <translation>Alle</translation>
     </message>
     <message>
         <source>Clear</source>
@@ -208,11 +208,11 @@
     </message>
     <message>
         <source>Restore</source>
-        <translation>Zurückholen</translation>
+        <translation>Zurück</translation>
     </message>
     <message>
         <source>Exit</source>
-        <translation>Beenden</translation>
+        <translation>Ende</translation>
     </message>
     <message>
         <source>Pattern:</source>

@@ -191,6 +191,17 @@ void tst_Translations::windowsShowGermanUnderAGermanLocale()
         }
     }
 
+    // German runs longer than English, and the window's buttons have the
+    // sizes they always had: a caption must fit inside its button.
+    for (QPushButton *button : window.findChildren<QPushButton *>()) {
+        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        QVERIFY2(needed + 4 <= button->contentsRect().width(),
+                 qPrintable(QStringLiteral("\"%1\" does not fit %2 (%3 of %4 pixels)")
+                                .arg(button->text(), button->objectName())
+                                .arg(needed)
+                                .arg(button->contentsRect().width())));
+    }
+
     frmViewer viewer(fakes.services());
     QCOMPARE(viewer.windowTitle(), germanFor(QStringLiteral("frmViewer"), QStringLiteral("Viewer")));
     frmAbout about;
