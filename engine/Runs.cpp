@@ -470,23 +470,25 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control)
     });
 }
 
+// The window shows these in the user's language; the command line, which
+// loads no translation, prints them as scripts expect.
 QString logLine(const FileResult &result)
 {
     switch (result.outcome) {
     case Outcome::Replaced:
-        return result.name + QStringLiteral(":  replaced");
+        return result.name + tr(":  replaced");
     case Outcome::NotFound:
-        return result.name + QStringLiteral(":  not found");
+        return result.name + tr(":  not found");
     case Outcome::Protected:
-        return result.name + QStringLiteral(":  protected file");
+        return result.name + tr(":  protected file");
     case Outcome::Restored:
-        return result.name + QStringLiteral(":  restored");
+        return result.name + tr(":  restored");
     case Outcome::NotRestored:
-        return result.name + QStringLiteral(":  not restored");
+        return result.name + tr(":  not restored");
     case Outcome::Failed:
         break;
     }
-    return result.name + QStringLiteral(":  failed: ") + result.reason;
+    return result.name + tr(":  failed: ") + result.reason;
 }
 
 QString buildLog(const QList<FileResult> &results)

@@ -492,5 +492,29 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
         <source>the file was restored, but its backup could not be deleted: %1</source>
         <translation>die Datei wurde zurückgeholt, aber ihre Sicherung konnte nicht gelöscht werden: %1</translation>
     </message>
+    <message>
+        <source>:  replaced</source>
+        <translation>:  ersetzt</translation>
+    </message>
+    <message>
+        <source>:  not found</source>
+        <translation>:  nicht gefunden</translation>
+    </message>
+    <message>
+        <source>:  protected file</source>
+        <translation>:  geschützte Datei</translation>
+    </message>
+    <message>
+        <source>:  restored</source>
+        <translation>:  zurückgeholt</translation>
+    </message>
+    <message>
+        <source>:  not restored</source>
+        <translation>:  nicht zurückgeholt</translation>
+    </message>
+    <message>
+        <source>:  failed: </source>
+        <translation>:  fehlgeschlagen: </translation>
+    </message>
 </context>
 </TS>
