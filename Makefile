@@ -53,15 +53,19 @@ run: build
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# CMake's install manifest is rewritten by every install from this build
+# tree (the tests stage installs of their own), so make install keeps its own copy.
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+	sed "s|^|$(DESTDIR)|" $(BUILD_DIR)/install_manifest.txt > $(BUILD_DIR)/installed-files.txt
 
-# Removes what the last `make install` put in place (CMake keeps the list).
+# Removes what the last `make install` put in place.
 uninstall:
-	@test -f $(BUILD_DIR)/install_manifest.txt || { echo "Nothing was installed from $(BUILD_DIR)."; exit 1; }
-	@while IFS= read -r f; do \
+	@test -f $(BUILD_DIR)/installed-files.txt || { echo "Nothing was installed from $(BUILD_DIR)."; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do \
 	    if [ -e "$$f" ] || [ -L "$$f" ]; then rm -f -- "$$f" && echo "Removed $$f"; fi; \
-	done < $(BUILD_DIR)/install_manifest.txt
+	done < $(BUILD_DIR)/installed-files.txt
+	@rm -f $(BUILD_DIR)/installed-files.txt
 
 # A Debian package in $(BUILD_DIR)/, installable with apt-get install ./vexalo4_*.deb
 package: build
