@@ -4,14 +4,19 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 # Debian/Ubuntu packages the build and the window need.
-PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
+PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra \
+	qt6-tools-dev qt6-l10n-tools qt6-translations-l10n dpkg-dev
 # Tools some tests use (chattr, setpriv, setfacl, the fuzz target's clang); a
 # release that lacks one still builds and tests, and those tests say what they miss.
-TEST_PACKAGES := e2fsprogs util-linux acl strace clang libclang-rt-14-dev
+# The validators of the desktop entry and the metainfo, and the shells whose
+# completions are syntax-checked, likewise.
+TEST_PACKAGES := e2fsprogs util-linux acl strace clang libclang-rt-14-dev desktop-file-utils appstream groff-base zsh fish
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc 2>/dev/null || echo 2)
+# make install [PREFIX=/usr] [DESTDIR=/tmp/stage]
+PREFIX ?= /usr/local
 
-.PHONY: all run test build deps bench clean
+.PHONY: all run test build deps bench clean install uninstall package translations
 
 all: build
 
@@ -47,6 +52,29 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# CMake's install manifest is rewritten by every install from this build
+# tree (the tests stage installs of their own), so make install keeps its own copy.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+	sed "s|^|$(DESTDIR)|" $(BUILD_DIR)/install_manifest.txt > $(BUILD_DIR)/installed-files.txt
+
+# Removes what the last `make install` put in place.
+uninstall:
+	@test -f $(BUILD_DIR)/installed-files.txt || { echo "Nothing was installed from $(BUILD_DIR)."; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do \
+	    if [ -e "$$f" ] || [ -L "$$f" ]; then rm -f -- "$$f" && echo "Removed $$f"; fi; \
+	done < $(BUILD_DIR)/installed-files.txt
+	@rm -f $(BUILD_DIR)/installed-files.txt
+
+# A Debian package in $(BUILD_DIR)/, installable with apt-get install ./vexalo4_*.deb
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# Brings translations/*.ts up to date with the strings in the sources; new
+# strings then wait there, untranslated, for a translator (Qt Linguist).
+translations: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) --target update_translations
 
 bench: build
 	bash bench/run.sh

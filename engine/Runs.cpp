@@ -25,9 +25,11 @@ namespace vexalo {
 
 namespace {
 
+// lupdate files a free tr() under the namespace it sits in, so the window's
+// translations hold these strings under "vexalo"; they are looked up there.
 QString tr(const char *text)
 {
-    return QCoreApplication::translate("Runs", text);
+    return QCoreApplication::translate("vexalo", text);
 }
 
 // The find and replace texts in one file encoding, prepared once per run.
@@ -485,23 +487,25 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control)
     });
 }
 
+// The window shows these in the user's language; the command line, which
+// loads no translation, prints them as scripts expect.
 QString logLine(const FileResult &result)
 {
     switch (result.outcome) {
     case Outcome::Replaced:
-        return result.name + QStringLiteral(":  replaced");
+        return result.name + tr(":  replaced");
     case Outcome::NotFound:
-        return result.name + QStringLiteral(":  not found");
+        return result.name + tr(":  not found");
     case Outcome::Protected:
-        return result.name + QStringLiteral(":  protected file");
+        return result.name + tr(":  protected file");
     case Outcome::Restored:
-        return result.name + QStringLiteral(":  restored");
+        return result.name + tr(":  restored");
     case Outcome::NotRestored:
-        return result.name + QStringLiteral(":  not restored");
+        return result.name + tr(":  not restored");
     case Outcome::Failed:
         break;
     }
-    return result.name + QStringLiteral(":  failed: ") + result.reason;
+    return result.name + tr(":  failed: ") + result.reason;
 }
 
 QString buildLog(const QList<FileResult> &results)

@@ -106,6 +106,7 @@ frmMain::frmMain(const Services &services, QWidget *parent)
     createControls();
     createMenus();
     connectHandlers();
+    describeForAssistiveTools();
     resize(twips::toPixels(7785), twips::toPixels(7005) + menuBar()->sizeHint().height());
 
     // Before start-up the lists show the folder the program was started in.
@@ -251,6 +252,39 @@ void frmMain::createMenus()
     mnuLowerCase = namedAction(mnuPopUpCase, "mnuLowerCase", tr("Lower Case"));
     mnuSelectAll = namedAction(mnuPopUpCase, "mnuSelectAll", tr("Select All"));
     mnuUnSelectAll = namedAction(mnuPopUpCase, "mnuUnSelectAll", tr("UnSelect All"));
+}
+
+// A screen reader names a control by its caption, and most here have none:
+// the boxes are named after the label above them. The labels and the box that
+// act on a click do what no label says, so they say it here.
+void frmMain::describeForAssistiveTools()
+{
+    Drive1->setAccessibleName(tr("Drive"));
+    Dir1->setAccessibleName(tr("Folders"));
+    Dir1->setAccessibleDescription(tr("A click opens a folder."));
+    lstFiles->setAccessibleName(tr("Files"));
+    lstFiles->setAccessibleDescription(
+        tr("Double-click or Enter shows a file in the viewer; the context menu changes case and selection."));
+    cmdSelectAll->setAccessibleDescription(tr("Selects every file in the list."));
+    cmdClear->setAccessibleDescription(tr("Unselects every file in the list."));
+    cmdLower->setAccessibleDescription(tr("Renames the selected files to lower case."));
+    cmdUpper->setAccessibleDescription(tr("Renames the selected files to upper case."));
+    cmbPattern->setAccessibleName(tr("Pattern"));
+    cmbPattern->lineEdit()->setAccessibleName(tr("Pattern"));
+    cmbPattern->setAccessibleDescription(tr("The files listed: wildcards * and ?, several separated by ;"));
+    txtFindString->setAccessibleName(tr("Replace This"));
+    txtReplaceString->setAccessibleName(tr("With This"));
+    txtResults->setAccessibleName(tr("Results"));
+    txtResults->setAccessibleDescription(tr("One line per file of the last run."));
+    Label1->setAccessibleDescription(tr("A click swaps the text to find and its replacement."));
+    Label2->setAccessibleDescription(tr("A click swaps the text to find and its replacement."));
+    lblFolders->setAccessibleDescription(tr("A click steps through the last five run folders."));
+    txtLastFolder->setAccessibleName(tr("Last Folder"));
+    txtLastFolder->setAccessibleDescription(tr("A double-click goes back to this folder."));
+    chkTrim->setAccessibleDescription(tr("Removes line breaks from the ends of both texts before a run."));
+    cmdRestore->setAccessibleDescription(tr("Puts back the .old backups of the selected files."));
+    menuBar()->setAccessibleName(tr("Menu bar"));
+    mnuPopUpCase->setAccessibleName(tr("File commands"));
 }
 
 void frmMain::connectHandlers()

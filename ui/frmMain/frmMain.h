@@ -135,6 +135,7 @@ private:
     void createControls();
     void createMenus();
     void connectHandlers();
+    void describeForAssistiveTools();
 
     // Folder browser (frmMainBrowser.cpp).
     void drive1Change();

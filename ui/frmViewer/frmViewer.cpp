@@ -57,6 +57,14 @@ frmViewer::frmViewer(const Services &services, QWidget *parent)
     // Ctrl+S saves wherever the focus is, as in every editor.
     auto *saveKey = new QShortcut(QKeySequence::Save, this);
     connect(saveKey, &QShortcut::activated, this, &frmViewer::cmdSaveClick);
+    describeForAssistiveTools();
+}
+
+void frmViewer::describeForAssistiveTools()
+{
+    txtViewer->setAccessibleName(tr("File text"));
+    cmdSave->setAccessibleDescription(tr("Writes the text back to the file, in its own encoding and line breaks."));
+    txtSave->setAccessibleName(tr("File name"));
 }
 
 bool frmViewer::loadFile(const QString &path, QString *error)

@@ -38,6 +38,7 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
+    void describeForAssistiveTools();
     // The text box follows the window's outer size.
     void applyLayout();
     // Writes the shown text to the file named in txtSave; a failure leaves

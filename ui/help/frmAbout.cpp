@@ -46,6 +46,8 @@ frmAbout::frmAbout(QWidget *parent)
 
     auto *closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(closeKey, &QShortcut::activated, this, &QWidget::close);
+    // The banner is a picture; a screen reader reads its words from here.
+    setAccessibleDescription(tr("Vexalo. Find it once, replace it everywhere."));
 }
 
 QString frmAbout::statusText()

@@ -1,8 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Draws the About banner and the three window icons. The PNGs are committed,
+# Draws the About banner and renders the window icons. The PNGs are committed,
 # so the build needs no image tools; run this again only to change the art.
-# Needs ImageMagick 6 and the DejaVu fonts.
+# Needs ImageMagick 6, the DejaVu fonts and rsvg-convert (librsvg2-bin).
 set -eu
 cd "$(dirname "$0")"
 IM=${IM:-/usr/bin/convert}
@@ -19,24 +19,18 @@ $IM -size 110x431 gradient:'#0b3d63'-'#1f8a8a' -rotate -90 \
     -font "$BOOK" -pointsize 14 -fill '#d8f1f1' -annotate +124+88 'Find it once, replace it everywhere' \
     -alpha off -depth 8 -type TrueColor -define png:color-type=2 banner.png
 
-# Main window: a magnifier over a page.
-$IM -size 48x48 xc:none \
-    -fill '#ffffff' -stroke '#0b3d63' -strokewidth 2 -draw 'roundrectangle 6,3 34,43 3,3' \
-    -stroke '#1f8a8a' -strokewidth 2 -draw 'line 11,12 29,12' -draw 'line 11,18 27,18' -draw 'line 11,24 24,24' \
-    -fill '#ffd36bc0' -stroke '#0b3d63' -strokewidth 3 -draw 'circle 28,28 28,16' \
-    -stroke '#0b3d63' -strokewidth 5 -draw 'line 37,37 45,45' \
-    -depth 8 icon-main.png
-
-# Viewer: a page with lines of text and a folded corner.
-$IM -size 48x48 xc:none \
-    -fill '#ffffff' -stroke '#0b3d63' -strokewidth 2 -draw 'polygon 8,3 31,3 40,12 40,45 8,45' \
-    -fill '#d8f1f1' -draw 'polygon 31,3 31,12 40,12' \
-    -stroke '#1f8a8a' -strokewidth 2 -draw 'line 13,18 35,18' -draw 'line 13,24 35,24' \
-    -draw 'line 13,30 35,30' -draw 'line 13,36 28,36' \
-    -depth 8 icon-viewer.png
-
-# About: an "i" in a round badge.
-$IM -size 48x48 xc:none \
-    -fill '#1f8a8a' -stroke '#0b3d63' -strokewidth 2 -draw 'circle 24,24 24,3' \
-    -stroke none -fill '#ffffff' -draw 'circle 24,13 24,9' -draw 'roundrectangle 20,19 28,39 2,2' \
-    -depth 8 icon-about.png
+# The icons are drawn as SVG and rendered here, so that the title bars and
+# the icons installed for the desktop come from one drawing each. The
+# program's own icon lives with the installed data; its PNGs serve both.
+RSVG=${RSVG:-rsvg-convert}
+APP=../../../data/icons/hicolor
+for size in 16 22 24 32 48 64 128 256; do
+    mkdir -p "$APP/${size}x${size}/apps"
+    $RSVG -w $size -h $size "$APP/scalable/apps/example.vexalo.Vexalo4.svg" \
+        -o "$APP/${size}x${size}/apps/example.vexalo.Vexalo4.png"
+done
+for name in viewer about; do
+    for size in 16 32 48; do
+        $RSVG -w $size -h $size icon-$name.svg -o icon-$name-$size.png
+    done
+done

@@ -1,0 +1,520 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>FileOps</name>
+    <message>
+        <source>the file is marked immutable</source>
+        <translation>die Datei ist als unveränderlich markiert</translation>
+    </message>
+    <message>
+        <source>the file is marked append-only</source>
+        <translation>die Datei ist als nur erweiterbar markiert</translation>
+    </message>
+    <message>
+        <source>its folder is marked immutable</source>
+        <translation>ihr Ordner ist als unveränderlich markiert</translation>
+    </message>
+    <message>
+        <source>its folder is marked append-only</source>
+        <translation>ihr Ordner ist als nur erweiterbar markiert</translation>
+    </message>
+    <message>
+        <source>it is too large to hold in memory (%1 bytes)</source>
+        <translation>sie ist zu groß für den Arbeitsspeicher (%1 Bytes)</translation>
+    </message>
+    <message>
+        <source>it is a link to a file that does not exist</source>
+        <translation>sie ist eine Verknüpfung auf eine Datei, die es nicht gibt</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>sie ist keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>the file is read-only</source>
+        <translation>die Datei ist schreibgeschützt</translation>
+    </message>
+    <message>
+        <source>it was changed by another program while it was being processed; its new content was left as it is</source>
+        <translation>ein anderes Programm hat sie während der Bearbeitung geändert; ihr neuer Inhalt blieb, wie er ist</translation>
+    </message>
+    <message>
+        <source>written, but not synced</source>
+        <translation>geschrieben, aber nicht auf den Datenträger übertragen</translation>
+    </message>
+    <message>
+        <source>another file named %1 already exists</source>
+        <translation>es gibt schon eine andere Datei namens %1</translation>
+    </message>
+</context>
+<context>
+    <name>HandOff</name>
+    <message>
+        <source>%1 could not be written: %2</source>
+        <translation>%1 konnte nicht geschrieben werden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>HelpLinks</name>
+    <message>
+        <source>Error sending email!</source>
+        <translation>Fehler beim Senden der E-Mail!</translation>
+    </message>
+    <message>
+        <source>Send Email to Author</source>
+        <translation>E-Mail an den Autor senden</translation>
+    </message>
+    <message>
+        <source>Could not locate web site!  Error %1</source>
+        <translation>Die Website wurde nicht gefunden!  Fehler %1</translation>
+    </message>
+    <message>
+        <source>Could not locate forum site!  Error %1</source>
+        <translation>Das Forum wurde nicht gefunden!  Fehler %1</translation>
+    </message>
+    <message>
+        <source>Something went wrong, but I don&apos;t know what!  Error %1</source>
+        <translation>Etwas ist schiefgegangen, aber ich weiß nicht, was!  Fehler %1</translation>
+    </message>
+</context>
+<context>
+    <name>OnlineUpdate</name>
+    <message>
+        <source>%1 could not be renamed to %2: %3</source>
+        <translation>%1 konnte nicht in %2 umbenannt werden: %3</translation>
+    </message>
+    <message>
+        <source>Vexalo will close to check for online updates!</source>
+        <translation>Vexalo wird geschlossen, um online nach Aktualisierungen zu suchen!</translation>
+    </message>
+    <message>
+        <source>Online Update</source>
+        <translation>Online-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>%1 could not be started: %2</source>
+        <translation>%1 konnte nicht gestartet werden: %2</translation>
+    </message>
+    <message>
+        <source>Error updating Vexalo.  Close all programs and try again!</source>
+        <translation>Fehler beim Aktualisieren von Vexalo.  Schließen Sie alle Programme und versuchen Sie es erneut!</translation>
+    </message>
+    <message>
+        <source>Fennick</source>
+        <translation>Fennick</translation>
+    </message>
+</context>
+<context>
+    <name>QtProcessLauncher</name>
+    <message>
+        <source>The program &quot;%1&quot; was not found.</source>
+        <translation>Das Programm „%1“ wurde nicht gefunden.</translation>
+    </message>
+</context>
+<context>
+    <name>RunProgress</name>
+    <message>
+        <source>Working through %1 files...</source>
+        <translation>%1 Dateien werden bearbeitet …</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Anhalten</translation>
+    </message>
+    <message>
+        <source>Stopping after the files in work...</source>
+        <translation>Anhalten nach den Dateien in Arbeit …</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsStore</name>
+    <message>
+        <source>The settings store %1 is not in a form the program can read.</source>
+        <translation>Der Einstellungsspeicher %1 hat keine Form, die das Programm lesen kann.</translation>
+    </message>
+    <message>
+        <source>The settings store %1 cannot be read or written.</source>
+        <translation>Der Einstellungsspeicher %1 kann nicht gelesen oder geschrieben werden.</translation>
+    </message>
+</context>
+<context>
+    <name>ViewerSave</name>
+    <message>
+        <source>There is no file to save to: open a file from the file list first.</source>
+        <translation>Es gibt keine Datei zum Speichern: Öffnen Sie zuerst eine Datei aus der Dateiliste.</translation>
+    </message>
+    <message>
+        <source>%1 was not saved: the text holds characters that the file&apos;s encoding, %2, cannot represent.</source>
+        <translation>%1 wurde nicht gespeichert: Der Text enthält Zeichen, die die Kodierung der Datei, %2, nicht darstellen kann.</translation>
+    </message>
+    <message>
+        <source>Could not save %1: %2.</source>
+        <translation>%1 konnte nicht gespeichert werden: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>frmAbout</name>
+    <message>
+        <source>About Vexalo</source>
+        <translation>Über Vexalo</translation>
+    </message>
+    <message>
+        <source>Vexalo. Find it once, replace it everywhere.</source>
+        <translation>Vexalo. Einmal finden, überall ersetzen.</translation>
+    </message>
+    <message>
+        <source>Copyright © 2026 The Vexalo developers</source>
+        <translation>Copyright © 2026 Die Vexalo-Entwickler</translation>
+    </message>
+</context>
+<context>
+    <name>frmMain</name>
+    <message>
+        <source>Vexalo</source>
+        <translation>Vexalo</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Alle</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Leeren</translation>
+    </message>
+    <message>
+        <source>Lower</source>
+        <translation>Klein</translation>
+    </message>
+    <message>
+        <source>Upper</source>
+        <translation>Groß</translation>
+    </message>
+    <message>
+        <source>Create Backups</source>
+        <translation>Sicherungen anlegen</translation>
+    </message>
+    <message>
+        <source>Case Sensitive</source>
+        <translation>Groß/klein beachten</translation>
+    </message>
+    <message>
+        <source>Trim Blank Lines</source>
+        <translation>Leerzeilen kürzen</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>Ersetzen</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Ende</translation>
+    </message>
+    <message>
+        <source>Pattern:</source>
+        <translation>Muster:</translation>
+    </message>
+    <message>
+        <source>Replace This:</source>
+        <translation>Dies ersetzen:</translation>
+    </message>
+    <message>
+        <source>With This:</source>
+        <translation>Hierdurch:</translation>
+    </message>
+    <message>
+        <source>Results:</source>
+        <translation>Ergebnisse:</translation>
+    </message>
+    <message>
+        <source>Last Folder:</source>
+        <translation>Letzter Ordner:</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Email Author</source>
+        <translation>E-Mail an den Autor</translation>
+    </message>
+    <message>
+        <source>Web Site</source>
+        <translation>Website</translation>
+    </message>
+    <message>
+        <source>Discussion Forums</source>
+        <translation>Diskussionsforen</translation>
+    </message>
+    <message>
+        <source>Online Help</source>
+        <translation>Online-Hilfe</translation>
+    </message>
+    <message>
+        <source>Online Update</source>
+        <translation>Online-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+    <message>
+        <source>Popup</source>
+        <translation>Kontextmenü</translation>
+    </message>
+    <message>
+        <source>Upper Case</source>
+        <translation>Großbuchstaben</translation>
+    </message>
+    <message>
+        <source>Lower Case</source>
+        <translation>Kleinbuchstaben</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>Alle auswählen</translation>
+    </message>
+    <message>
+        <source>UnSelect All</source>
+        <translation>Auswahl aufheben</translation>
+    </message>
+    <message>
+        <source>Drive</source>
+        <translation>Laufwerk</translation>
+    </message>
+    <message>
+        <source>Folders</source>
+        <translation>Ordner</translation>
+    </message>
+    <message>
+        <source>A click opens a folder.</source>
+        <translation>Ein Klick öffnet einen Ordner.</translation>
+    </message>
+    <message>
+        <source>Files</source>
+        <translation>Dateien</translation>
+    </message>
+    <message>
+        <source>Double-click or Enter shows a file in the viewer; the context menu changes case and selection.</source>
+        <translation>Doppelklick oder Eingabetaste zeigt eine Datei im Betrachter; das Kontextmenü ändert Schreibweise und Auswahl.</translation>
+    </message>
+    <message>
+        <source>Selects every file in the list.</source>
+        <translation>Wählt jede Datei der Liste aus.</translation>
+    </message>
+    <message>
+        <source>Unselects every file in the list.</source>
+        <translation>Hebt die Auswahl jeder Datei der Liste auf.</translation>
+    </message>
+    <message>
+        <source>Renames the selected files to lower case.</source>
+        <translation>Benennt die ausgewählten Dateien in Kleinbuchstaben um.</translation>
+    </message>
+    <message>
+        <source>Renames the selected files to upper case.</source>
+        <translation>Benennt die ausgewählten Dateien in Großbuchstaben um.</translation>
+    </message>
+    <message>
+        <source>Pattern</source>
+        <translation>Muster</translation>
+    </message>
+    <message>
+        <source>The files listed: wildcards * and ?, several separated by ;</source>
+        <translation>Die gezeigten Dateien: Platzhalter * und ?, mehrere durch ; getrennt</translation>
+    </message>
+    <message>
+        <source>Replace This</source>
+        <translation>Dies ersetzen</translation>
+    </message>
+    <message>
+        <source>With This</source>
+        <translation>Hierdurch</translation>
+    </message>
+    <message>
+        <source>Results</source>
+        <translation>Ergebnisse</translation>
+    </message>
+    <message>
+        <source>One line per file of the last run.</source>
+        <translation>Eine Zeile je Datei des letzten Durchgangs.</translation>
+    </message>
+    <message>
+        <source>A click swaps the text to find and its replacement.</source>
+        <translation>Ein Klick vertauscht den Suchtext und seinen Ersatz.</translation>
+    </message>
+    <message>
+        <source>A click steps through the last five run folders.</source>
+        <translation>Ein Klick geht durch die letzten fünf Ordner der Durchgänge.</translation>
+    </message>
+    <message>
+        <source>Last Folder</source>
+        <translation>Letzter Ordner</translation>
+    </message>
+    <message>
+        <source>A double-click goes back to this folder.</source>
+        <translation>Ein Doppelklick kehrt zu diesem Ordner zurück.</translation>
+    </message>
+    <message>
+        <source>Removes line breaks from the ends of both texts before a run.</source>
+        <translation>Entfernt vor einem Durchgang Zeilenumbrüche am Ende beider Texte.</translation>
+    </message>
+    <message>
+        <source>Puts back the .old backups of the selected files.</source>
+        <translation>Holt die .old-Sicherungen der ausgewählten Dateien zurück.</translation>
+    </message>
+    <message>
+        <source>File commands</source>
+        <translation>Dateibefehle</translation>
+    </message>
+    <message>
+        <source>The settings could not be saved.
+%1</source>
+        <translation>Die Einstellungen konnten nicht gespeichert werden.
+%1</translation>
+    </message>
+    <message>
+        <source>Selected drive not available!</source>
+        <translation>Das gewählte Laufwerk ist nicht verfügbar!</translation>
+    </message>
+    <message>
+        <source>Change Drive</source>
+        <translation>Laufwerk wechseln</translation>
+    </message>
+    <message>
+        <source>Cannot make &quot;%1&quot; the working folder: %2</source>
+        <translation>„%1“ kann nicht zum Arbeitsordner werden: %2</translation>
+    </message>
+    <message>
+        <source>Change Folder</source>
+        <translation>Ordner wechseln</translation>
+    </message>
+    <message>
+        <source>The folder &quot;%1&quot; cannot be opened: %2</source>
+        <translation>Der Ordner „%1“ kann nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <source>No files selected!</source>
+        <translation>Keine Dateien ausgewählt!</translation>
+    </message>
+    <message numerus="yes">
+        <source>Stopped: %n file(s) were not processed.</source>
+        <translation>
+            <numerusform>Angehalten: %n Datei wurde nicht bearbeitet.</numerusform>
+            <numerusform>Angehalten: %n Dateien wurden nicht bearbeitet.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Find &amp; Replace</source>
+        <translation>Suchen und Ersetzen</translation>
+    </message>
+    <message>
+        <source>Cannot read &quot;%1&quot;: %2</source>
+        <translation>„%1“ kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>Viewer</source>
+        <translation>Betrachter</translation>
+    </message>
+    <message>
+        <source>%1 → %2: %3</source>
+        <translation>%1 → %2: %3</translation>
+    </message>
+    <message>
+        <source>These files were not renamed:
+%1</source>
+        <translation>Diese Dateien wurden nicht umbenannt:
+%1</translation>
+    </message>
+    <message>
+        <source>Menu bar</source>
+        <translation>Menüleiste</translation>
+    </message>
+</context>
+<context>
+    <name>frmViewer</name>
+    <message>
+        <source>Viewer</source>
+        <translation>Betrachter</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>File text</source>
+        <translation>Text der Datei</translation>
+    </message>
+    <message>
+        <source>Writes the text back to the file, in its own encoding and line breaks.</source>
+        <translation>Schreibt den Text in die Datei zurück, in ihrer eigenen Kodierung und mit ihren Zeilenumbrüchen.</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>Dateiname</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Finds a text in a set of files and replaces it, in one batch, in a window.
+vexalo4-cli does the same on the command line.</source>
+        <translation>Sucht einen Text in mehreren Dateien und ersetzt ihn in einem Durchgang, in einem Fenster.
+vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
+    </message>
+</context>
+<context>
+    <name>vexalo</name>
+    <message>
+        <source>a temporary file left by an interrupted run, not one of yours; it was not touched and may be deleted</source>
+        <translation>eine Zwischendatei eines abgebrochenen Durchgangs, keine Ihrer Dateien; sie wurde nicht angerührt und darf gelöscht werden</translation>
+    </message>
+    <message>
+        <source>the replacement text has characters that cannot be written in this file&apos;s encoding (%1); the file was left unchanged</source>
+        <translation>der Ersatztext enthält Zeichen, die sich in der Kodierung dieser Datei (%1) nicht schreiben lassen; die Datei blieb unverändert</translation>
+    </message>
+    <message>
+        <source>the backup could not be made, so the file was left unchanged: %1</source>
+        <translation>die Sicherung konnte nicht angelegt werden, deshalb blieb die Datei unverändert: %1</translation>
+    </message>
+    <message>
+        <source>written, but the disk could not be synced: %1</source>
+        <translation>geschrieben, aber der Datenträger konnte nicht synchronisiert werden: %1</translation>
+    </message>
+    <message>
+        <source>the backup could not be read: %1</source>
+        <translation>die Sicherung konnte nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>the file was restored, but its backup could not be deleted: %1</source>
+        <translation>die Datei wurde zurückgeholt, aber ihre Sicherung konnte nicht gelöscht werden: %1</translation>
+    </message>
+    <message>
+        <source>:  replaced</source>
+        <translation>:  ersetzt</translation>
+    </message>
+    <message>
+        <source>:  not found</source>
+        <translation>:  nicht gefunden</translation>
+    </message>
+    <message>
+        <source>:  protected file</source>
+        <translation>:  geschützte Datei</translation>
+    </message>
+    <message>
+        <source>:  restored</source>
+        <translation>:  zurückgeholt</translation>
+    </message>
+    <message>
+        <source>:  not restored</source>
+        <translation>:  nicht zurückgeholt</translation>
+    </message>
+    <message>
+        <source>:  failed: </source>
+        <translation>:  fehlgeschlagen: </translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+#include "ui/common/Translations.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace translations {
+
+QString folder()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath()
+                           + QStringLiteral("/../share/vexalo4/translations"));
+}
+
+bool install(QCoreApplication *app, const QLocale &locale)
+{
+    auto *qt = new QTranslator(app);
+    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        delete qt;
+
+    auto *own = new QTranslator(app);
+    if (own->load(locale, QStringLiteral("vexalo"), QStringLiteral("_"), folder())) {
+        QCoreApplication::installTranslator(own);
+        return true;
+    }
+    delete own;
+    return false;
+}
+
+} // namespace translations
