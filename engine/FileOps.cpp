@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FileOps.h"
 
+#include "FileNames.h"
 #include "TextTools.h"
 
 #include <QCoreApplication>
@@ -27,7 +28,7 @@ namespace {
 
 QByteArray native(const QString &path)
 {
-    return QFile::encodeName(path);
+    return encodeFileName(path);
 }
 
 QString systemReason(int err)

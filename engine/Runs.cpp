@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Runs.h"
 
+#include "FileNames.h"
 #include "FileOps.h"
 #include "ProtectedList.h"
 #include "Substitution.h"
@@ -40,7 +41,7 @@ struct EncodedTexts {
 dev_t deviceOf(const QString &folder)
 {
     struct stat info {};
-    return ::stat(QFile::encodeName(folder).constData(), &info) == 0 ? info.st_dev : dev_t(-1);
+    return ::stat(encodeFileName(folder).constData(), &info) == 0 ? info.st_dev : dev_t(-1);
 }
 
 class ReplaceContext {
@@ -239,7 +240,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         }
     }
     // Only now that the file holds the backup's bytes may the backup go.
-    if (::unlink(QFile::encodeName(backupPath).constData()) != 0)
+    if (::unlink(encodeFileName(backupPath).constData()) != 0)
         return failed(name, tr("the file was restored, but its backup could not be deleted: %1")
                                 .arg(IoStatus::fromErrno(errno).error));
     return {name, Outcome::Restored, {}};
@@ -470,21 +471,23 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control)
 
 QString logLine(const FileResult &result)
 {
+    // The name as people read it; the result keeps the bytes it came from.
+    const QString name = displayName(result.name);
     switch (result.outcome) {
     case Outcome::Replaced:
-        return result.name + QStringLiteral(":  replaced");
+        return name + QStringLiteral(":  replaced");
     case Outcome::NotFound:
-        return result.name + QStringLiteral(":  not found");
+        return name + QStringLiteral(":  not found");
     case Outcome::Protected:
-        return result.name + QStringLiteral(":  protected file");
+        return name + QStringLiteral(":  protected file");
     case Outcome::Restored:
-        return result.name + QStringLiteral(":  restored");
+        return name + QStringLiteral(":  restored");
     case Outcome::NotRestored:
-        return result.name + QStringLiteral(":  not restored");
+        return name + QStringLiteral(":  not restored");
     case Outcome::Failed:
         break;
     }
-    return result.name + QStringLiteral(":  failed: ") + result.reason;
+    return name + QStringLiteral(":  failed: ") + result.reason;
 }
 
 QString buildLog(const QList<FileResult> &results)
