@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CliRun.h"
 
+#include "FileNames.h"
 #include "FileOps.h"
 #include "ProtectedList.h"
 #include "TextTools.h"
@@ -324,12 +325,12 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
             struct stat info {};
             // Nothing can have been written in a folder that is not there (a
             // file named in a folder that does not exist only failed).
-            if (::stat(QFile::encodeName(folder).constData(), &info) != 0 || !synced.insert(info.st_dev).second)
+            if (::stat(encodeFileName(folder).constData(), &info) != 0 || !synced.insert(info.st_dev).second)
                 continue;
             const IoStatus status = syncFileSystemOf(folder);
             if (!status.ok())
                 syncErrors.append(tr("the changes in %1 may not be on the disk yet: the disk could not be synced: %2")
-                                      .arg(folder, status.error));
+                                      .arg(displayName(folder), status.error));
         }
     }
 
@@ -356,7 +357,8 @@ int runCommandLine(const QStringList &arguments, const QString &programFolder, C
     const ParseResult parsed = parseCommandLine(arguments, readText);
     if (!parsed.ok()) {
         streams.err->write(
-            (QStringLiteral("vexalo4-cli: ") + parsed.error + QLatin1Char('\n')
+            // The message may quote an argument; undecodable bytes in it are shown readably.
+            (QStringLiteral("vexalo4-cli: ") + displayName(parsed.error) + QLatin1Char('\n')
              + tr("Try 'vexalo4-cli --help' for more information.") + QLatin1Char('\n'))
                 .toUtf8());
         return ExitUsage;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 
+#include "FileNames.h"
 #include "FileOps.h"
 #include "TextCodec.h"
 
@@ -76,6 +77,15 @@ QString spelled(const OptionSpec &o)
 QString textFromBytes(const QByteArray &bytes)
 {
     return decodeText(bytes, detectEncoding(bytes));
+}
+
+// A text given on the command line follows the same rule, applied to the bytes
+// of the argument: main() holds arguments as names, with the bytes that are
+// not UTF-8 kept as escapes, and those bytes become Latin-1 characters here
+// rather than replacement characters.
+QString textFromArgument(const QString &argument)
+{
+    return textFromBytes(encodeFileName(argument));
 }
 
 } // namespace
@@ -273,13 +283,13 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
             if (!load(*findFile, "--find-file", &r.findText))
                 return result;
         } else {
-            r.findText = *find;
+            r.findText = textFromArgument(*find);
         }
         if (withFile) {
             if (!load(*withFile, "--with-file", &r.replaceText))
                 return result;
         } else {
-            r.replaceText = *with;
+            r.replaceText = textFromArgument(*with);
         }
     }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "CliRun.h"
+#include "FileNames.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -53,9 +54,12 @@ int main(int argc, char *argv[])
     streams.showProgress = ::isatty(STDERR_FILENO) && !isPipe(STDOUT_FILENO);
     streams.stopRequested = [] { return interrupted != 0; };
 
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
-    const int status = vexalo::cli::runCommandLine(arguments, QCoreApplication::applicationDirPath(), streams);
+    // From argv itself: QCoreApplication::arguments() turns bytes that are not
+    // valid UTF-8 into U+FFFD, and a file name would then name another file.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << vexalo::decodeFileName(argv[i]);
+    const int status = vexalo::cli::runCommandLine(arguments, vexalo::runningProgramFolder(), streams);
     out.flush();
     err.flush();
     return status;

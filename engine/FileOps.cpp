@@ -2,6 +2,7 @@
 #include "FileOps.h"
 
 #include "FileMetadata.h"
+#include "FileNames.h"
 #include "TextTools.h"
 
 #include <QCoreApplication>
@@ -28,7 +29,7 @@ namespace {
 
 QByteArray native(const QString &path)
 {
-    return QFile::encodeName(path);
+    return encodeFileName(path);
 }
 
 QString systemReason(int err)

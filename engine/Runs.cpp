@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Runs.h"
 
+#include "FileNames.h"
 #include "FileOps.h"
 #include "ProtectedList.h"
 #include "Substitution.h"
@@ -42,7 +43,7 @@ struct EncodedTexts {
 dev_t deviceOf(const QString &folder)
 {
     struct stat info {};
-    return ::stat(QFile::encodeName(folder).constData(), &info) == 0 ? info.st_dev : dev_t(-1);
+    return ::stat(encodeFileName(folder).constData(), &info) == 0 ? info.st_dev : dev_t(-1);
 }
 
 class ReplaceContext {
@@ -258,7 +259,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         }
     }
     // Only now that the file holds the backup's bytes may the backup go.
-    if (::unlink(QFile::encodeName(backupPath).constData()) != 0)
+    if (::unlink(encodeFileName(backupPath).constData()) != 0)
         return failed(name, tr("the file was restored, but its backup could not be deleted: %1")
                                 .arg(IoStatus::fromErrno(errno).error));
     return {name, Outcome::Restored, {}};
@@ -491,21 +492,23 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control)
 // loads no translation, prints them as scripts expect.
 QString logLine(const FileResult &result)
 {
+    // The name as people read it; the result keeps the bytes it came from.
+    const QString name = displayName(result.name);
     switch (result.outcome) {
     case Outcome::Replaced:
-        return result.name + tr(":  replaced");
+        return name + tr(":  replaced");
     case Outcome::NotFound:
-        return result.name + tr(":  not found");
+        return name + tr(":  not found");
     case Outcome::Protected:
-        return result.name + tr(":  protected file");
+        return name + tr(":  protected file");
     case Outcome::Restored:
-        return result.name + tr(":  restored");
+        return name + tr(":  restored");
     case Outcome::NotRestored:
-        return result.name + tr(":  not restored");
+        return name + tr(":  not restored");
     case Outcome::Failed:
         break;
     }
-    return result.name + tr(":  failed: ") + result.reason;
+    return name + tr(":  failed: ") + result.reason;
 }
 
 QString buildLog(const QList<FileResult> &results)

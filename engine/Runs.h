@@ -68,6 +68,7 @@ RunSummary runReplace(const ReplaceJob &job, const RunControl &control = {});
 RunSummary runRestore(const RestoreJob &job, const RunControl &control = {});
 
 // "name:  replaced" and so on; a failed file reads "name:  failed: reason".
+// The name is shown readably (displayName), so it is for people, not for opening.
 QString logLine(const FileResult &result);
 // The lines joined by CR LF, with none after the last.
 QString buildLog(const QList<FileResult> &results);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "QtFileSystemPlaces.h"
 
+#include "engine/FileNames.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,9 +11,11 @@
 #include <QStorageInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -72,7 +76,7 @@ bool QtFileSystemPlaces::isAvailable(const QString &rootPath)
     if (QStorageInfo(rootPath).rootPath() != QDir::cleanPath(rootPath))
         return false;
     // "Available" means the root can be listed, exactly what the folder list needs next.
-    DIR *dir = ::opendir(QFile::encodeName(rootPath).constData());
+    DIR *dir = ::opendir(vexalo::encodeFileName(rootPath).constData());
     if (!dir)
         return false;
     ::closedir(dir);
@@ -81,12 +85,19 @@ bool QtFileSystemPlaces::isAvailable(const QString &rootPath)
 
 QString QtFileSystemPlaces::workingFolder()
 {
-    return QDir::currentPath();
+    // getcwd rather than QDir::currentPath(), which loses bytes that are not UTF-8.
+    std::vector<char> buffer(PATH_MAX);
+    while (!::getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE)
+            return QDir::currentPath();
+        buffer.resize(buffer.size() * 2);
+    }
+    return vexalo::decodeFileName(buffer.data());
 }
 
 bool QtFileSystemPlaces::setWorkingFolder(const QString &folder, QString *error)
 {
-    if (::chdir(QFile::encodeName(folder).constData()) != 0) {
+    if (::chdir(vexalo::encodeFileName(folder).constData()) != 0) {
         if (error)
             *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
@@ -96,5 +107,5 @@ bool QtFileSystemPlaces::setWorkingFolder(const QString &folder, QString *error)
 
 QString QtFileSystemPlaces::programFolder()
 {
-    return QCoreApplication::applicationDirPath();
+    return vexalo::runningProgramFolder();
 }

@@ -2,6 +2,7 @@
 #include "SettingsStore.h"
 
 #include "NumberText.h"
+#include "engine/FileNames.h"
 #include "ProgramInfo.h"
 
 #include <QDir>
@@ -71,6 +72,23 @@ QSettings::Status storeFileStatus(const QString &file)
     QSettings check(copy.fileName(), QSettings::IniFormat);
     check.allKeys(); // every section is parsed only when asked for
     return check.status();
+}
+
+// A folder whose name is not valid UTF-8 goes in as its bytes, which the store
+// keeps exactly; as text, those bytes would come back as another name.
+QVariant folderValue(const QString &folder)
+{
+    const QByteArray bytes = encodeFileName(folder);
+    if (QString::fromUtf8(bytes) == folder)
+        return folder;
+    return bytes;
+}
+
+QString folderOf(const QVariant &value)
+{
+    if (value.metaType().id() == QMetaType::QByteArray)
+        return decodeFileName(value.toByteArray());
+    return textOf(value);
 }
 
 } // namespace
@@ -143,7 +161,7 @@ SettingsResult SettingsStore::load(MainWindowState &state) const
 
     state.folders.resize(folderCount);
     for (int i = 0; i < folderCount; ++i)
-        state.folders[i] = textOf(settings->value(folderKey(i), m_programFolder));
+        state.folders[i] = folderOf(settings->value(folderKey(i), m_programFolder));
 
     settings->endGroup();
     SettingsResult result{SettingsTask::Load, true, {}};
@@ -179,7 +197,7 @@ SettingsResult SettingsStore::save(const MainWindowState &state) const
     settings->setValue(QStringLiteral("FindText"), state.findString);
     settings->setValue(QStringLiteral("ReplaceText"), state.replaceString);
     for (int i = 0; i < folderCount; ++i)
-        settings->setValue(folderKey(i), state.folders.value(i));
+        settings->setValue(folderKey(i), folderValue(state.folders.value(i)));
 
     settings->endGroup();
     // Values only reach the store on sync; whether they did shows in status.

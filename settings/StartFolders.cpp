@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "StartFolders.h"
 
+#include "engine/FileNames.h"
+#include "engine/ProtectedList.h"
 #include "platform/FileSystemPlaces.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vexalo {
 
@@ -12,8 +17,11 @@ namespace {
 
 bool canOpen(const QString &folder)
 {
-    const QFileInfo info(folder);
-    return info.isDir() && info.isReadable() && info.isExecutable();
+    // On the name's own bytes: QFileInfo would look for another name when the
+    // folder's is not valid UTF-8.
+    const QByteArray name = encodeFileName(folder);
+    struct stat info {};
+    return ::stat(name.constData(), &info) == 0 && S_ISDIR(info.st_mode) && ::access(name.constData(), R_OK | X_OK) == 0;
 }
 
 } // namespace

@@ -16,7 +16,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char **environ;
 
 using namespace vexalo;
 using namespace testfiles;
@@ -93,6 +98,44 @@ QStringList pathsIn(const QString &folder, const QStringList &names)
     for (const QString &n : names)
         paths << folder + QLatin1Char('/') + n;
     return paths;
+}
+
+struct RawOutcome {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Starts the real executable with these argument bytes in the given folder.
+// QProcess takes QStrings, and would hand a name that is not UTF-8 over as
+// another name.
+RawOutcome runRaw(const QByteArrayList &args, const QByteArray &folder,
+                  const QByteArray &program = VEXALO_CLI_PATH)
+{
+    QTemporaryDir streams;
+    const QByteArray outPath = QFile::encodeName(streams.filePath("out"));
+    const QByteArray errPath = QFile::encodeName(streams.filePath("err"));
+    QByteArrayList words = QByteArrayList{program} + args;
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    RawOutcome o;
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int wstatus = 0;
+    if (spawned == 0 && ::waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
+        o.status = WEXITSTATUS(wstatus);
+    o.out = readRawFile(outPath);
+    o.err = readRawFile(errPath);
+    return o;
 }
 
 } // namespace
@@ -363,6 +406,55 @@ private slots:
         const QStringList fine = pathsIn(dir.path(), {"a.txt", "b.txt"});
         QCOMPARE(runCli(QStringList{"replace", "-f", "zzz", "-w", "y"} + fine, dir.path()).status, 0);
         QCOMPARE(runCli(QStringList{"restore"} + fine, dir.path()).status, 0);
+    }
+
+    // Arguments are bytes: a name that is not UTF-8 names exactly its own
+    // file, and a text that is not UTF-8 is Latin-1, as a --find-file text is.
+    // Read through U+FFFD, the three look-alike names were one file rewritten
+    // three times, and the texts matched nothing.
+    void argumentsAreBytes()
+    {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        const RawTreeRemover remover{folder};
+        writeLookalikes(folder);
+        RawOutcome o = runRaw(QByteArrayList{"replace", "-b", "-c", "-f", "alpha", "-w", "alpha2"} + lookalikeNames(),
+                              folder);
+        QCOMPARE(o.err, QByteArray());
+        QCOMPARE(o.out, QByteArray("caf\\xE9.txt:  replaced\ncaf\\xE8.txt:  replaced\ncaf\xef\xbf\xbd.txt:  replaced\n"));
+        QCOMPARE(o.status, 0);
+        for (const QByteArray &name : lookalikeNames()) {
+            QCOMPARE(readRawFile(folder + '/' + name), "alpha2" + lookalikeText(name).mid(5));
+            QCOMPARE(readRawFile(folder + '/' + name + ".old"), lookalikeText(name));
+        }
+        QCOMPARE(rawEntries(folder).size(), 6);
+
+        writeRawFile(folder + "/latin.txt", "un caf\xe9 noir, \xe0 emporter");
+        writeRawFile(folder + "/utf8.txt", "un caf\xc3\xa9 noir");
+        writeRawFile(folder + "/with\xe9.in", "cafe");
+        o = runRaw({"replace", "-c", "-f", "caf\xe9", "-W", "with\xe9.in", "latin.txt", "utf8.txt"}, folder);
+        QCOMPARE(o.out, QByteArray("latin.txt:  replaced\nutf8.txt:  replaced\n"));
+        QCOMPARE(readRawFile(folder + "/latin.txt"), QByteArray("un cafe noir, \xe0 emporter"));
+        QCOMPARE(readRawFile(folder + "/utf8.txt"), QByteArray("un cafe noir"));
+        o = runRaw({"replace", "-c", "-f", "noir", "-w", "n\xf6ir", "latin.txt", "utf8.txt"}, folder);
+        QCOMPARE(o.out, QByteArray("latin.txt:  replaced\nutf8.txt:  replaced\n"));
+        QCOMPARE(readRawFile(folder + "/latin.txt"), QByteArray("un cafe n\xf6ir, \xe0 emporter"));
+        QCOMPARE(readRawFile(folder + "/utf8.txt"), QByteArray("un cafe n\xc3\xb6ir"));
+
+        // The program folder is found by its bytes too: its exception.txt is
+        // read, not silently replaced by the default list.
+        const QByteArray bin = folder + "/bin\xe9";
+        QCOMPARE(::mkdir(bin.constData(), 0755), 0);
+        writeRawFile(bin + "/vexalo4-cli", readRawFile(VEXALO_CLI_PATH));
+        QCOMPARE(::chmod((bin + "/vexalo4-cli").constData(), 0755), 0);
+        writeRawFile(bin + "/exception.txt", ".txt");
+        o = runRaw({"replace", "-f", "cafe", "-w", "tea", "latin.txt"}, folder, bin + "/vexalo4-cli");
+        QCOMPARE(o.out, QByteArray("latin.txt:  protected file\n"));
+
+        // A message that quotes an argument shows its bytes readably.
+        o = runRaw({"replace", "-w", "y", "-F", "gone\xe9", "latin.txt"}, folder);
+        QCOMPARE(o.status, 2);
+        QVERIFY2(o.err.contains("cannot read --find-file gone\\xE9: No such file"), o.err.constData());
     }
 
     void protectedList()

@@ -9,6 +9,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <unistd.h>
+
 namespace testfiles {
 
 inline void writeFile(const QString &path, const QByteArray &bytes)
@@ -30,6 +36,80 @@ inline QStringList allEntries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                   QDir::Name);
+}
+
+// By the name's bytes, for names that are not valid UTF-8: QFile would turn
+// such a name into another one, and so would QDir when listing.
+inline void writeRawFile(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::write(fd, bytes.constData(), bytes.size()) != bytes.size() || ::close(fd) != 0)
+        qFatal("cannot write %s", path.toHex().constData());
+}
+
+inline QByteArray readRawFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray("<missing>");
+    QByteArray bytes;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, n);
+    ::close(fd);
+    return bytes;
+}
+
+// Every entry's name as its bytes, hidden ones included, sorted.
+inline QByteArrayList rawEntries(const QByteArray &folder)
+{
+    QByteArrayList names;
+    if (DIR *dir = ::opendir(folder.constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names << name;
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Removes a folder and all in it by their bytes when it goes out of scope;
+// QTemporaryDir cannot remove a name that is not UTF-8.
+struct RawTreeRemover {
+    QByteArray path;
+    ~RawTreeRemover()
+    {
+        // Depth first, so each folder is empty when its turn comes.
+        const auto removeOne = [](const char *name, const struct stat *, int, FTW *) {
+            ::remove(name);
+            return 0;
+        };
+        ::nftw(path.constData(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
+    }
+};
+
+// Three names that a conversion through U+FFFD would make one: two that are
+// not UTF-8 (Latin-1 e-acute and e-grave) and the replacement character
+// itself, spelled in UTF-8. Each holds a text that tells it from the others.
+inline const QByteArrayList &lookalikeNames()
+{
+    static const QByteArrayList names{"caf\xe9.txt", "caf\xe8.txt", "caf\xef\xbf\xbd.txt"};
+    return names;
+}
+
+inline QByteArray lookalikeText(const QByteArray &name)
+{
+    return "alpha in " + name.toHex();
+}
+
+inline void writeLookalikes(const QByteArray &folder)
+{
+    for (const QByteArray &name : lookalikeNames())
+        writeRawFile(folder + '/' + name, lookalikeText(name));
 }
 
 } // namespace testfiles

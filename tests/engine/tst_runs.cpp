@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "FileNames.h"
 #include "FileOps.h"
 #include "ProtectedList.h"
 #include "Runs.h"
@@ -270,6 +271,40 @@ private slots:
         QCOMPARE(buildLog(runRestore({dir.path(), {"i.htm"}}).results), "i.htm:  restored");
         QCOMPARE(readFile(dir.filePath("i.htm")), QByteArray("backup"));
         QCOMPARE(statOf(dir.filePath("i.htm")).st_mode & 0777, 0600u);
+    }
+
+    // Three names that differ only in bytes that are not UTF-8: each is
+    // rewritten once, under its own name, with its own backup, and the log
+    // tells them apart. Through U+FFFD the third would be rewritten three
+    // times (its original gone from the backup too) and the others not at all.
+    void namesThatAreNotUtf8()
+    {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        const RawTreeRemover remover{folder};
+        writeLookalikes(folder);
+        QStringList names;
+        for (const QByteArray &name : lookalikeNames())
+            names << decodeFileName(name);
+        ReplaceJob j = job(decodeFileName(folder), names, "alpha", "alpha2");
+        j.caseSensitive = true;
+        j.makeBackups = true;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(buildLog(run.results), QStringLiteral("caf\\xE9.txt:  replaced\r\ncaf\\xE8.txt:  replaced\r\n"
+                                                       "caf\ufffd.txt:  replaced"));
+        for (const QByteArray &name : lookalikeNames()) {
+            QCOMPARE(readRawFile(folder + '/' + name), "alpha2" + lookalikeText(name).mid(5));
+            QCOMPARE(readRawFile(folder + '/' + name + ".old"), lookalikeText(name));
+        }
+        QCOMPARE(rawEntries(folder).size(), 6);
+
+        const RunSummary restored = runRestore({decodeFileName(folder), names});
+        QCOMPARE(restored.results.size(), 3);
+        for (const FileResult &r : restored.results)
+            QCOMPARE(r.outcome, Outcome::Restored);
+        for (const QByteArray &name : lookalikeNames())
+            QCOMPARE(readRawFile(folder + '/' + name), lookalikeText(name));
+        QCOMPARE(rawEntries(folder).size(), 3);
     }
 
     void permissionsOwnerAndReadOnly()

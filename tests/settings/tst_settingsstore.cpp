@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "engine/FileNames.h"
 #include "settings/MainWindowState.h"
 #include "settings/NumberText.h"
 #include "settings/ScreenFit.h"
@@ -154,6 +155,23 @@ private slots:
         QVERIFY(store().load(loaded).ok);
         QCOMPARE(loaded.findString, text);
         QCOMPARE(loaded.folders[2], text);
+    }
+
+    // A folder name is bytes; one that is not UTF-8 must come back as the
+    // same folder, and ordinary ones stay readable text in the store.
+    void folderNamesThatAreNotUtf8Survive()
+    {
+        MainWindowState state = sample();
+        state.folders[0] = decodeFileName("/srv/dossier\xe9/caf\xef\xbf\xbd");
+        state.folders[1] = decodeFileName("/srv/dossier\xe8");
+        QVERIFY(store().save(state).ok);
+        MainWindowState loaded = laidOut();
+        QVERIFY(store().load(loaded).ok);
+        QCOMPARE(encodeFileName(loaded.folders[0]), QByteArray("/srv/dossier\xe9/caf\xef\xbf\xbd"));
+        QCOMPARE(encodeFileName(loaded.folders[1]), QByteArray("/srv/dossier\xe8"));
+        QCOMPARE(loaded.folders.mid(2), state.folders.mid(2));
+        QSettings raw(storeFile(), QSettings::IniFormat);
+        QCOMPARE(raw.value("Settings/Folder3").toString(), state.folders[2]);
     }
 
     void geometryIsStoredAsPlainDecimalText()

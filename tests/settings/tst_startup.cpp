@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServices.h"
 
+#include "engine/FileNames.h"
 #include "engine/ProtectedList.h"
 #include "settings/HandOff.h"
 #include "settings/SettingsStore.h"
@@ -11,6 +12,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vexalo;
 
@@ -136,6 +140,10 @@ private slots:
         QTest::newRow("dot-dot") << QStringLiteral("tree/a/..") << QStringLiteral("tree");
         QTest::newRow("empty") << QString() << QStringLiteral("program");
         QTest::newRow("relative") << QStringLiteral("relative:tree/a") << QStringLiteral("program");
+        // Looked for under another name, it would seem gone and its parent open.
+        QTest::newRow("name not UTF-8") << decodeFileName("tree/d\xe9j\xe0") << decodeFileName("tree/d\xe9j\xe0");
+        QTest::newRow("gone, in a folder whose name is not UTF-8")
+            << decodeFileName("tree/d\xe9j\xe0/gone") << decodeFileName("tree/d\xe9j\xe0");
     }
     void folderToOpen()
     {
@@ -143,6 +151,8 @@ private slots:
         QFETCH(QString, expected);
         QVERIFY(QDir().mkpath(path(QStringLiteral("tree/a"))));
         writeFile(path(QStringLiteral("tree/a/file.txt")), "x");
+        const QByteArray notUtf8 = QFile::encodeName(path(QStringLiteral("tree"))) + "/d\xe9j\xe0";
+        ::mkdir(notUtf8.constData(), 0755);
         const QString program = path(QStringLiteral("program"));
 
         QString stored = folder1;
@@ -150,7 +160,9 @@ private slots:
             stored = stored.mid(9);
         else if (!stored.isEmpty())
             stored = path(stored);
-        QCOMPARE(vexalo::folderToOpen(stored, program), path(expected));
+        const QString opened = vexalo::folderToOpen(stored, program);
+        ::rmdir(notUtf8.constData()); // QTemporaryDir cannot remove it
+        QCOMPARE(opened, path(expected));
     }
 
     // Start-up run from a folder that is not the program's own, in the order

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServices.h"
+#include "engine/FileNames.h"
+#include "tests/common/TestFiles.h"
 #include "ui/common/Twips.h"
 #include "ui/frmMain/FileListModel.h"
 #include "ui/frmMain/frmMain.h"
@@ -66,6 +68,7 @@ private slots:
     void currentFolderInViewAndCutOffNamesInTooltips();
     void viewerOpensOnTheScreen();
     void driveListFollowsMounts();
+    void namesThatAreNotUtf8();
 
 private:
     void browseTo(const QString &folder);
@@ -683,6 +686,77 @@ void TestFrmMain::driveListFollowsMounts()
     QCOMPARE(m_window->Drive1->findData(stick), -1);
     m_window->Drive1->hidePopup();
     QVERIFY(m_fakes->messages.shown.isEmpty());
+}
+
+// A folder and files whose names are not UTF-8, used as a user would: listed
+// readably, opened, replaced in, viewed and saved, renamed, and gone back to.
+// Each must reach the very file it shows; Qt's own conversions reach another
+// name, or none.
+void TestFrmMain::namesThatAreNotUtf8()
+{
+    using namespace testfiles;
+    const QByteArray folder = QFile::encodeName(m_dir->path()) + "/dossier\xe9";
+    QCOMPARE(::mkdir(folder.constData(), 0755), 0);
+    const RawTreeRemover remover{folder};
+    writeLookalikes(folder);
+
+    browseTo(m_dir->path());
+    QList<QListWidgetItem *> shown = m_window->Dir1->findItems(QStringLiteral("dossier\\xE9"), Qt::MatchExactly);
+    QCOMPARE(shown.size(), 1);
+    QListWidget *dirs = m_window->Dir1;
+    QTest::mouseClick(dirs->viewport(), Qt::LeftButton, {}, dirs->visualItemRect(shown.first()).center());
+    QCOMPARE(vexalo::encodeFileName(m_window->dir1Path()), folder);
+
+    choosePattern(QStringLiteral("*.txt"));
+    QStringList shownNames;
+    for (int row = 0; row < m_window->fileList()->rowCount(); ++row)
+        shownNames << m_window->fileList()->index(row).data().toString();
+    QCOMPARE(shownNames, (QStringList{"caf\\xE8.txt", "caf\\xE9.txt", "caf\ufffd.txt"}));
+
+    const QString e9 = vexalo::decodeFileName("caf\xe9.txt");
+    clickFile(vexalo::decodeFileName("caf\xe8.txt"));
+    clickFile(e9, Qt::ControlModifier);
+    clickFile(vexalo::decodeFileName("caf\xef\xbf\xbd.txt"), Qt::ControlModifier);
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("alpha"));
+    QTest::keyClicks(m_window->txtReplaceString, QStringLiteral("alpha2"));
+    QTest::mouseClick(m_window->chkCaseSensitive, Qt::LeftButton);
+    QTest::mouseClick(m_window->chkBackup, Qt::LeftButton);
+    QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+    QCOMPARE(m_window->txtResults->toPlainText(),
+             QStringLiteral("caf\\xE8.txt:  replaced\ncaf\\xE9.txt:  replaced\ncaf\ufffd.txt:  replaced"));
+    for (const QByteArray &name : lookalikeNames()) {
+        QCOMPARE(readRawFile(folder + '/' + name), "alpha2" + lookalikeText(name).mid(5));
+        QCOMPARE(readRawFile(folder + '/' + name + ".old"), lookalikeText(name));
+    }
+    QCOMPARE(m_window->txtLastFolder->text(), vexalo::displayName(m_window->dir1Path()));
+    QVERIFY(m_fakes->messages.shown.isEmpty());
+
+    // The viewer reads and saves the file itself, and shows its name readably.
+    clickFile(e9);
+    const QModelIndex index = m_window->fileList()->index(int(listed().indexOf(e9)));
+    QTest::mouseDClick(m_window->lstFiles->viewport(), Qt::LeftButton, {}, m_window->lstFiles->visualRect(index).center());
+    frmViewer *viewer = m_window->viewer();
+    QVERIFY(viewer);
+    QCOMPARE(viewer->txtViewer->toPlainText().toUtf8(), "alpha2" + lookalikeText("caf\xe9.txt").mid(5));
+    QCOMPARE(viewer->txtSave->text(), vexalo::displayName(m_window->dir1Path()) + QStringLiteral("/caf\\xE9.txt"));
+    viewer->txtViewer->setPlainText(QStringLiteral("saved"));
+    QTest::mouseClick(viewer->cmdSave, Qt::LeftButton);
+    QCOMPARE(readRawFile(folder + "/caf\xe9.txt"), QByteArray("saved"));
+    viewer->close();
+    QTRY_VERIFY(!m_window->viewer());
+
+    // Upper case changes the letters and keeps the bytes that are not UTF-8.
+    clickFile(e9);
+    QTest::mouseClick(m_window->cmdUpper, Qt::LeftButton);
+    QVERIFY(m_fakes->messages.shown.isEmpty());
+    QCOMPARE(readRawFile(folder + "/CAF\xe9.TXT"), QByteArray("saved"));
+    QCOMPARE(readRawFile(folder + "/caf\xe9.txt"), QByteArray("<missing>"));
+    QVERIFY(listed().contains(vexalo::decodeFileName("CAF\xe9.TXT")));
+
+    // The Last Folder box leads back into the folder it shows.
+    browseTo(m_dir->path());
+    QTest::mouseDClick(m_window->txtLastFolder, Qt::LeftButton);
+    QCOMPARE(vexalo::encodeFileName(m_window->dir1Path()), folder);
 }
 
 QTEST_MAIN(TestFrmMain)

@@ -2,8 +2,7 @@
 #include "FileListModel.h"
 
 #include "FilePattern.h"
-
-#include <QFile>
+#include "engine/FileNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,16 +17,29 @@ QString systemReason(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-bool isRegularEntry(const QByteArray &folder, const dirent *entry)
+bool isEntryOfType(const QByteArray &folder, const dirent *entry, unsigned char type, mode_t mode)
 {
-    if (entry->d_type == DT_REG)
+    if (entry->d_type == type)
         return true;
     if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
         return false;
-    // Links count when they lead to a regular file; stat() follows them.
+    // Links count when they lead to the kind wanted; stat() follows them.
     struct stat info {};
     const QByteArray full = folder + '/' + entry->d_name;
-    return ::stat(full.constData(), &info) == 0 && S_ISREG(info.st_mode);
+    return ::stat(full.constData(), &info) == 0 && (info.st_mode & S_IFMT) == mode;
+}
+
+bool isRegularEntry(const QByteArray &folder, const dirent *entry)
+{
+    return isEntryOfType(folder, entry, DT_REG, S_IFREG);
+}
+
+void sortNames(QStringList &names)
+{
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
 }
 
 } // namespace
@@ -39,7 +51,7 @@ FileListModel::FileListModel(QObject *parent)
 
 bool FileListModel::canList(const QString &folder, QString *error)
 {
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR *dir = ::opendir(vexalo::encodeFileName(folder).constData());
     if (!dir) {
         if (error)
             *error = systemReason(errno);
@@ -47,6 +59,26 @@ bool FileListModel::canList(const QString &folder, QString *error)
     }
     ::closedir(dir);
     return true;
+}
+
+QStringList FileListModel::subFolders(const QString &folder)
+{
+    // Read here rather than through QDir, which cannot name a folder whose
+    // name is not valid UTF-8, and so would leave it out.
+    const QByteArray encoded = vexalo::encodeFileName(folder);
+    QStringList names;
+    DIR *dir = ::opendir(encoded.constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        if (isEntryOfType(encoded, entry, DT_DIR, S_IFDIR))
+            names << vexalo::decodeFileName(QByteArrayView(entry->d_name, qsizetype(std::strlen(entry->d_name))));
+    }
+    ::closedir(dir);
+    sortNames(names);
+    return names;
 }
 
 bool FileListModel::setPath(const QString &folder, QString *error)
@@ -76,7 +108,7 @@ void FileListModel::refresh()
 
 bool FileListModel::load(const QString &folder, const QString &pattern, QString *error)
 {
-    const QByteArray encoded = QFile::encodeName(folder);
+    const QByteArray encoded = vexalo::encodeFileName(folder);
     DIR *dir = ::opendir(encoded.constData());
     if (!dir) {
         if (error)
@@ -92,15 +124,12 @@ bool FileListModel::load(const QString &folder, const QString &pattern, QString 
             continue;
         if (!isRegularEntry(encoded, entry))
             continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = vexalo::decodeFileName(QByteArrayView(entry->d_name, qsizetype(std::strlen(entry->d_name))));
         if (filter.matches(name))
             names << name;
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int folded = QString::compare(a, b, Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : a < b;
-    });
+    sortNames(names);
 
     beginResetModel();
     m_path = folder;
@@ -119,5 +148,7 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_names.size())
         return {};
-    return m_names.at(index.row());
+    // The list holds each name as its bytes decode; people read it with the
+    // undecodable bytes spelled out.
+    return vexalo::displayName(m_names.at(index.row()));
 }

@@ -20,6 +20,8 @@ public:
 
     QString path() const { return m_path; }
     QString pattern() const { return m_pattern; }
+    // Exactly as they name the files (see decodeFileName); the view shows
+    // them through displayName.
     const QStringList &names() const { return m_names; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -27,6 +29,9 @@ public:
 
     // Whether a folder can be listed; *error gets the system's reason when not.
     static bool canList(const QString &folder, QString *error);
+    // The folders in a folder (links to folders included), hidden ones left
+    // out, sorted as the file list is; empty when it cannot be read.
+    static QStringList subFolders(const QString &folder);
 
 private:
     bool load(const QString &folder, const QString &pattern, QString *error);

@@ -3,6 +3,7 @@
 
 #include "DriveComboBox.h"
 #include "FileListModel.h"
+#include "engine/FileNames.h"
 #include "engine/ProtectedList.h"
 #include "platform/FileSystemPlaces.h"
 #include "settings/HandOff.h"
@@ -414,7 +415,7 @@ void frmMain::startUp()
     // txtLastFolder shows Folder1 as stored, even when it is gone; Dir1 opens
     // the nearest folder that still exists.
     const QString programFolder = m_services.places->programFolder();
-    txtLastFolder->setText(Folders.value(0));
+    txtLastFolder->setText(vexalo::displayName(Folders.value(0)));
     if (!setDir1Path(vexalo::folderToOpen(Folders.value(0), programFolder), nullptr))
         setDir1Path(programFolder, nullptr);
 

@@ -4,6 +4,8 @@
 #include "frmMain.h"
 
 #include "FileListModel.h"
+#include "engine/FileNames.h"
+#include "engine/TextTools.h"
 #include "platform/FileSystemPlaces.h"
 
 #include <QApplication>
@@ -70,16 +72,16 @@ void frmMain::fillDir1(const QString &folder)
     QListWidgetItem *current = nullptr;
     for (qsizetype depth = 0; depth < chain.size(); ++depth) {
         const QString &path = chain[depth];
-        auto *item = new QListWidgetItem(openIcon, depth == 0 ? path : path.section(QLatin1Char('/'), -1), Dir1);
+        auto *item = new QListWidgetItem(openIcon, vexalo::displayName(depth == 0 ? path : path.section(QLatin1Char('/'), -1)),
+                                         Dir1);
         item->setData(folderPathRole, path);
         item->setData(folderDepthRole, int(depth));
         current = item;
     }
-    QDir dir(folder);
-    const QStringList subFolders = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const QStringList subFolders = FileListModel::subFolders(folder);
     for (const QString &name : subFolders) {
-        auto *item = new QListWidgetItem(closedIcon, name, Dir1);
-        item->setData(folderPathRole, dir.filePath(name));
+        auto *item = new QListWidgetItem(closedIcon, vexalo::displayName(name), Dir1);
+        item->setData(folderPathRole, vexalo::joinPath(folder, name));
         item->setData(folderDepthRole, int(chain.size()));
     }
     Dir1->setCurrentItem(current);
@@ -110,7 +112,7 @@ void frmMain::dir1Change()
     m_files->setPath(m_dir1Path, &error);
     m_lastFolderOnDrive.insert(m_services.places->driveOf(m_dir1Path), m_dir1Path);
     if (!m_services.places->setWorkingFolder(m_dir1Path, &error))
-        showMessage(tr("Cannot make \"%1\" the working folder: %2").arg(QDir::toNativeSeparators(m_dir1Path), error),
+        showMessage(tr("Cannot make \"%1\" the working folder: %2").arg(vexalo::displayName(m_dir1Path), error),
                     tr("Change Folder"), MessageRequest::Icon::Exclamation);
 }
 
@@ -125,7 +127,7 @@ void frmMain::dir1Click(QListWidgetItem *item)
     // current entry, in agreement with the file list.
     if (!setDir1Path(folder, &error)) {
         fillDir1(m_dir1Path);
-        showMessage(tr("The folder \"%1\" cannot be opened: %2").arg(QDir::toNativeSeparators(folder), error),
+        showMessage(tr("The folder \"%1\" cannot be opened: %2").arg(vexalo::displayName(folder), error),
                     tr("Change Folder"), MessageRequest::Icon::Exclamation);
     }
 }
@@ -168,7 +170,7 @@ void frmMain::goToFolder(const QString &folder)
     QString error;
     // Check first, so that a folder that is gone changes neither list.
     if (!FileListModel::canList(folder, &error)) {
-        showMessage(tr("The folder \"%1\" cannot be opened: %2").arg(QDir::toNativeSeparators(folder), error),
+        showMessage(tr("The folder \"%1\" cannot be opened: %2").arg(vexalo::displayName(folder), error),
                     tr("Last Folder"), MessageRequest::Icon::Exclamation);
         return;
     }
@@ -178,7 +180,8 @@ void frmMain::goToFolder(const QString &folder)
 
 void frmMain::txtLastFolderDblClick()
 {
-    goToFolder(txtLastFolder->text());
+    // The box shows the folder readably; Folders holds the name itself.
+    goToFolder(Folders.value(0));
 }
 
 void frmMain::lblFoldersClick()

@@ -5,6 +5,7 @@
 #include "FileListModel.h"
 #include "RunProgress.h"
 #include "engine/ProtectedList.h"
+#include "engine/FileNames.h"
 #include "engine/Runs.h"
 #include "engine/TextTools.h"
 #include "platform/FileSystemPlaces.h"
@@ -97,8 +98,8 @@ void frmMain::startRun()
 
 void frmMain::recordRunFolder()
 {
-    txtLastFolder->setText(m_dir1Path);
-    vexalo::recordFolder(Folders, txtLastFolder->text());
+    txtLastFolder->setText(vexalo::displayName(m_dir1Path));
+    vexalo::recordFolder(Folders, m_dir1Path);
 }
 
 void frmMain::finishRun(const vexalo::RunSummary &summary)
@@ -115,7 +116,7 @@ void frmMain::finishRun(const vexalo::RunSummary &summary)
     if (m_viewer && m_viewer->isVisible()) {
         QString error;
         if (!m_viewer->reload(&error))
-            reportViewerFailure(m_viewer->txtSave->text(), error);
+            reportViewerFailure(m_viewer->path(), error);
     }
 }
 

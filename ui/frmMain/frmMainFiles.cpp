@@ -4,6 +4,7 @@
 #include "frmMain.h"
 
 #include "FileListModel.h"
+#include "engine/FileNames.h"
 #include "engine/FileOps.h"
 #include "engine/TextTools.h"
 #include "platform/FileSystemPlaces.h"
@@ -106,7 +107,7 @@ void frmMain::loadCurrentFileIntoViewer()
 
 void frmMain::reportViewerFailure(const QString &path, const QString &reason)
 {
-    showMessage(tr("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(path), reason), tr("Viewer"),
+    showMessage(tr("Cannot read \"%1\": %2").arg(vexalo::displayName(path), reason), tr("Viewer"),
                 MessageRequest::Icon::Exclamation);
 }
 
@@ -144,12 +145,12 @@ void frmMain::convertCase(bool toUpper, const QString &title)
     // gone) is collected and the pass goes on, so one bad file spoils nothing.
     QStringList failures;
     for (const QString &name : names) {
-        const QString target = toUpper ? name.toUpper() : name.toLower();
+        const QString target = vexalo::changeCase(name, toUpper);
         if (target == name)
             continue;
         const vexalo::IoStatus status = vexalo::renameNoReplace(folder, name, target);
         if (!status.ok())
-            failures << tr("%1 → %2: %3").arg(name, target, status.error);
+            failures << tr("%1 → %2: %3").arg(vexalo::displayName(name), vexalo::displayName(target), status.error);
     }
     m_files->refresh();
     if (!failures.isEmpty())

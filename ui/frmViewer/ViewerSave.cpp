@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmViewer/ViewerSave.h"
 
+#include "engine/FileNames.h"
 #include "engine/FileOps.h"
 
 #include <QDir>
@@ -61,7 +62,7 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, const Loaded
         return failure(tr("There is no file to save to: open a file from the file list first."),
                        MessageRequest::Icon::Exclamation);
 
-    const QString shownPath = QDir::toNativeSeparators(path);
+    const QString shownPath = vexalo::displayName(path);
     const std::optional<QByteArray> bytes = bytesFor(loaded, rawText);
     if (!bytes) {
         // Writing a stand-in character would change the text behind the
@@ -74,7 +75,7 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, const Loaded
 
     // A file marked read-only stays so, even for root, who could replace it.
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
+    if (::stat(vexalo::encodeFileName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
         const vexalo::IoStatus writable = vexalo::checkWritable(path, info);
         if (!writable.ok())
             return failure(tr("Could not save %1: %2.").arg(shownPath, writable.error),

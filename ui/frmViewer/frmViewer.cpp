@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "frmViewer.h"
 
+#include "engine/FileNames.h"
 #include "engine/FileOps.h"
 #include "ui/common/KeyboardAccess.h"
 #include "ui/common/Twips.h"
@@ -82,20 +83,21 @@ bool frmViewer::loadFile(const QString &path, QString *error)
     loaded.shownRaw = txtViewer->document()->toRawText();
     loaded.bytes = read.data;
     m_loaded = std::move(loaded);
-    txtSave->setText(path);
+    m_path = path;
+    txtSave->setText(vexalo::displayName(path));
     return true;
 }
 
 bool frmViewer::reload(QString *error)
 {
-    return loadFile(txtSave->text(), error);
+    return loadFile(m_path, error);
 }
 
 void frmViewer::cmdSaveClick()
 {
     // The raw text, not toPlainText(), which turns no-break spaces into blanks.
     const QString raw = txtViewer->document()->toRawText();
-    const std::optional<MessageRequest> failure = ViewerSave::save(txtSave->text(), m_loaded, raw);
+    const std::optional<MessageRequest> failure = ViewerSave::save(m_path, m_loaded, raw);
     if (!failure)
         return;
     if (m_services.messages)

@@ -22,10 +22,12 @@ public:
     explicit frmViewer(const Services &services, QWidget *parent = nullptr);
 
     // Shows the file's text, decoded as UTF-8 when valid and Latin-1 otherwise,
-    // and its full path in txtSave. On failure the viewer is left as it was.
+    // and its full path, readably, in txtSave. On failure the viewer is left as it was.
     bool loadFile(const QString &path, QString *error);
-    // Reads the file named in txtSave again.
+    // Reads the file shown again.
     bool reload(QString *error);
+    // The file shown, as it names the file (txtSave shows it for reading only).
+    QString path() const { return m_path; }
     // The encoding the shown file was read with, so that saving keeps its bytes.
     vexalo::FileEncoding encoding() const { return m_loaded.encoding; }
 
@@ -41,10 +43,11 @@ private:
     void describeForAssistiveTools();
     // The text box follows the window's outer size.
     void applyLayout();
-    // Writes the shown text to the file named in txtSave; a failure leaves
+    // Writes the shown text to the file shown; a failure leaves
     // the file and both boxes as they were and says why.
     void cmdSaveClick();
 
     Services m_services;
     LoadedText m_loaded;
+    QString m_path;
 };
