@@ -237,7 +237,7 @@ mode_t processUmask()
 // of this program holds one only while it rewrites the file, a matter of
 // milliseconds. A file system without such locks is read unlocked, as the
 // other program's run then does too. 0 once held (or not to be had).
-int lockExclusive(int fd)
+int lockExclusive(int fd, bool *waited)
 {
     using namespace std::chrono;
     const auto giveUp = steady_clock::now() + minutes(1);
@@ -252,6 +252,7 @@ int lockExclusive(int fd)
             return 0;
         if (steady_clock::now() >= giveUp)
             return err;
+        *waited = true;
         std::this_thread::sleep_for(pause);
         pause = std::min<microseconds>(pause * 2, milliseconds(20));
     }
@@ -344,15 +345,16 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const 
         }
         if (!options.lock)
             break;
-        if (const int err = lockExclusive(file.fd)) {
+        bool waited = false;
+        if (const int err = lockExclusive(file.fd, &waited)) {
             result.status = IoStatus::fromErrno(
                 err, QCoreApplication::translate("FileOps", "another program kept it locked for too long"));
             return result;
         }
-        // Taken again now that the lock is held: what was there before the
-        // wait may have changed.
+        // Taken again after a wait for the lock: what was there before it
+        // may have changed.
         struct stat named {};
-        if (::fstat(file.fd, &result.info) != 0) {
+        if (waited && ::fstat(file.fd, &result.info) != 0) {
             result.status = IoStatus::fromErrno(errno);
             return result;
         }
@@ -484,9 +486,12 @@ IoStatus checkWritable(const QString &path, const struct stat &info)
     // The rewrite replaces the file a link leads to, in that file's folder:
     // that is where the new file must be created and renamed.
     QByteArray target = native(path);
-    if (char *resolved = ::realpath(target.constData(), nullptr)) {
-        target = resolved;
-        std::free(resolved);
+    struct stat named {};
+    if (::lstat(target.constData(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        if (char *resolved = ::realpath(target.constData(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
     }
     // Found out here, before a backup takes the place of an older one for a
     // rewrite that is bound to fail at the rename.
@@ -500,7 +505,7 @@ IoStatus checkWritable(const QString &path, const struct stat &info)
     // In a folder with the sticky bit (such as /tmp) only the file's or the
     // folder's owner may rename another file over it.
     struct stat folderInfo {};
-    const uid_t euid = ::geteuid();
+    static const uid_t euid = ::geteuid();
     if (euid != 0 && ::stat(folder.constData(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX)
         && info.st_uid != euid && folderInfo.st_uid != euid) {
         return IoStatus::fromErrno(

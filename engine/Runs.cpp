@@ -444,8 +444,11 @@ RunSummary runParallel(const Job &job, const RunControl &control, bool usesBacku
     const DependencyKeys dependencies(job.folder, usesBackups);
     QHash<QByteArray, QList<int>> holders;
     std::vector<std::vector<QByteArray>> keysOf(static_cast<size_t>(count));
-    int entered = 0; // the files before this one are in the queues
+    // Taking a name and entering its keys is one step, in list order; the
+    // stat calls it takes are few beside a file's rewrite.
+    std::mutex entering;
     std::condition_variable queuesChanged;
+    int waiting = 0; // workers asleep until a file before theirs is done
     auto mayStart = [&](int index) {
         for (const QByteArray &key : keysOf[size_t(index)]) {
             if (holders.value(key).constFirst() != index)
@@ -458,21 +461,26 @@ RunSummary runParallel(const Job &job, const RunControl &control, bool usesBacku
         for (;;) {
             int index;
             {
+                std::unique_lock order(entering);
+                {
+                    std::lock_guard lock(mutex);
+                    if (stop || next >= count)
+                        return;
+                    index = next++;
+                }
+                std::vector<QByteArray> keys = dependencies.keysFor(job.names.at(index));
                 std::lock_guard lock(mutex);
-                if (stop || next >= count)
-                    return;
-                index = next++;
-            }
-            std::vector<QByteArray> keys = dependencies.keysFor(job.names.at(index));
-            {
-                std::unique_lock lock(mutex);
-                queuesChanged.wait(lock, [&] { return entered == index; });
                 for (const QByteArray &key : keys)
                     holders[key].append(index);
                 keysOf[size_t(index)] = std::move(keys);
-                ++entered;
-                queuesChanged.notify_all();
-                queuesChanged.wait(lock, [&] { return mayStart(index); });
+            }
+            {
+                std::unique_lock lock(mutex);
+                if (!mayStart(index)) {
+                    ++waiting;
+                    queuesChanged.wait(lock, [&] { return mayStart(index); });
+                    --waiting;
+                }
             }
             qint64 held = 0;
             const ReadGate readGate = [&](qint64 size) -> ReadBuffer * {
@@ -486,6 +494,7 @@ RunSummary runParallel(const Job &job, const RunControl &control, bool usesBacku
             FileResult result = processOne(job.names.at(index), syncEach, &wrote, readGate);
             gate.release(held);
             bool wake;
+            bool wakeWaiting;
             {
                 std::lock_guard lock(mutex);
                 entries[size_t(index)].result = std::move(result);
@@ -499,8 +508,10 @@ RunSummary runParallel(const Job &job, const RunControl &control, bool usesBacku
                 // Only the result the reporting thread waits for wakes it:
                 // a wake-up per file was a system call per file.
                 wake = index == awaited;
+                wakeWaiting = waiting > 0;
             }
-            queuesChanged.notify_all();
+            if (wakeWaiting)
+                queuesChanged.notify_all();
             if (wake)
                 done.notify_one();
         }
