@@ -319,7 +319,8 @@ QString helpText(const QString &topic)
         "  -W, --with-file FILE   take the replacement from FILE, byte for byte\n"
         "  -c, --case-sensitive   match case exactly (the default ignores case)\n"
         "  -b, --backup           keep the old content of each file the text is found in\n"
-        "                         as NAME.old\n"
+        "                         as NAME.old (a NAME.old that is a link is replaced,\n"
+        "                         never followed)\n"
         "  -t, --trim             remove line breaks from the end of both texts first\n"
         "  -p, --protect TEXT     the protected-extension list to use instead of the\n"
         "                         first line of exception.txt (beside the program, else\n"
@@ -328,8 +329,9 @@ QString helpText(const QString &topic)
         "                         --protect '' protects nothing\n");
     const QString restoreHelp = tr(
         "vexalo4-cli restore FILE...\n"
-        "  Puts each FILE's backup (FILE.old) back and deletes the backup. Prints\n"
-        "  \"name:  restored\", \"name:  not restored\" (no backup) or \"name:  failed: reason\".\n");
+        "  Puts each FILE's backup (FILE.old) back and deletes the backup. Only a FILE.old\n"
+        "  that is a regular file counts, never a link. Prints \"name:  restored\",\n"
+        "  \"name:  not restored\" (no backup) or \"name:  failed: reason\".\n");
     const QString common = tr(
         "Options of both commands:\n"
         "  -q, --quiet            print only the lines of files that failed\n"
@@ -342,7 +344,10 @@ QString helpText(const QString &topic)
     const QString tail = tr(
         "Files may be in any folders; each is processed in its own folder, in the order\n"
         "given. Texts are matched in each file's encoding: UTF-8 when its bytes are valid\n"
-        "UTF-8, otherwise Latin-1.\n"
+        "UTF-8, otherwise Latin-1. A file is never left half-written: new content goes to a\n"
+        "temporary file that replaces it whole. Two runs on the same files wait for each\n"
+        "other file by file and lose no change; a file another program changes while it\n"
+        "is worked on is left as that program wrote it and reported as failed.\n"
         "\n"
         "Exit status: 0 when every file succeeded (not found and not restored count as\n"
         "success), 1 when any file failed or the output could not be written, 2 for a\n"

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "FileMetadata.h"
 
+#include "FileNames.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -100,7 +102,7 @@ IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current
     // The other file is named, so a link planted under its name in the
     // meantime could hand over the attributes of any file: they are read
     // only from the very file the owner and mode were taken from.
-    const QByteArray source = QFile::encodeName(options.metadataFrom);
+    const QByteArray source = encodeFileName(options.metadataFrom);
     PathFd file{::open(source.constData(), O_PATH | O_CLOEXEC)};
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
@@ -109,7 +111,7 @@ IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current
     }
     if (info.st_dev != like->st_dev || info.st_ino != like->st_ino)
         return IoStatus::failure(tr("%1 was replaced by another file while it was being processed")
-                                     .arg(QFileInfo(options.metadataFrom).fileName()));
+                                     .arg(displayName(QFileInfo(options.metadataFrom).fileName())));
     // An O_PATH descriptor carries no attribute calls of its own; its name
     // under /proc leads to the same file whatever happens to the other name.
     const QByteArray byDescriptor = "/proc/self/fd/" + QByteArray::number(file.fd);

@@ -16,9 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <thread>
+#include <utility>
+#include <sys/file.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
@@ -231,6 +235,31 @@ mode_t processUmask()
     return 022;
 }
 
+// Waits for an exclusive flock on the file, for a minute at most: another run
+// of this program holds one only while it rewrites the file, a matter of
+// milliseconds. A file system without such locks is read unlocked, as the
+// other program's run then does too. 0 once held (or not to be had).
+int lockExclusive(int fd, bool *waited)
+{
+    using namespace std::chrono;
+    const auto giveUp = steady_clock::now() + minutes(1);
+    microseconds pause(200);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        const int err = errno;
+        if (err == EINTR)
+            continue;
+        if (err != EWOULDBLOCK)
+            return 0;
+        if (steady_clock::now() >= giveUp)
+            return err;
+        *waited = true;
+        std::this_thread::sleep_for(pause);
+        pause = std::min<microseconds>(pause * 2, milliseconds(20));
+    }
+}
+
 } // namespace
 
 char *ReadBuffer::reserve(qsizetype size)
@@ -258,34 +287,98 @@ QString temporaryPrefix()
     return QStringLiteral(".vexalo4-");
 }
 
-ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead)
+FileLock::FileLock(FileLock &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+{
+}
+
+FileLock &FileLock::operator=(FileLock &&other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+FileLock::~FileLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd); // releases the lock
+}
+
+ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const ReadOptions &options)
 {
     ReadResult result;
     const QByteArray name = native(path);
-    // O_NONBLOCK: a FIFO given as a file must not hang the run; regular files
-    // read the same either way.
-    Fd file{::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
-    if (file.fd < 0) {
-        const int err = errno;
-        struct stat link {};
-        if (err == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            result.status = {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
-        } else {
-            result.status = IoStatus::fromErrno(err);
+    Fd file;
+    // A run that held the lock may have renamed a new file over the name
+    // while this one waited: then the locked file is no longer the one the
+    // name leads to, and the new one is opened and locked in turn.
+    for (int attempt = 0;; ++attempt) {
+        // O_NONBLOCK: a FIFO given as a file must not hang the run; regular
+        // files read the same either way.
+        file.fd = ::open(name.constData(),
+                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (options.noFollow ? O_NOFOLLOW : 0));
+        if (file.fd < 0) {
+            const int err = errno;
+            struct stat link {};
+            if (err == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+                result.status = {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
+            } else if (err == ELOOP && options.noFollow) {
+                result.status = {err, QCoreApplication::translate("FileOps", "it is a link")};
+            } else {
+                result.status = IoStatus::fromErrno(err);
+            }
+            return result;
         }
-        return result;
+        if (::fstat(file.fd, &result.info) != 0) {
+            result.status = IoStatus::fromErrno(errno);
+            return result;
+        }
+        if (S_ISDIR(result.info.st_mode)) {
+            result.status = IoStatus::fromErrno(EISDIR);
+            return result;
+        }
+        if (!S_ISREG(result.info.st_mode)) {
+            result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is not a regular file"));
+            return result;
+        }
+        if (!options.lock)
+            break;
+        bool waited = false;
+        if (const int err = lockExclusive(file.fd, &waited)) {
+            result.status = IoStatus::fromErrno(
+                err, QCoreApplication::translate("FileOps", "another program kept it locked for too long"));
+            return result;
+        }
+        // Taken again after a wait for the lock: what was there before it
+        // may have changed.
+        struct stat named {};
+        if (waited && ::fstat(file.fd, &result.info) != 0) {
+            result.status = IoStatus::fromErrno(errno);
+            return result;
+        }
+        const int namedOk = options.noFollow ? ::lstat(name.constData(), &named) : ::stat(name.constData(), &named);
+        if (namedOk == 0 && named.st_dev == result.info.st_dev && named.st_ino == result.info.st_ino)
+            break;
+        if (attempt == 100) {
+            result.status = IoStatus::failure(
+                QCoreApplication::translate("FileOps", "it was replaced again and again while waiting for its lock"));
+            return result;
+        }
+        ::close(file.release());
     }
-    if (::fstat(file.fd, &result.info) != 0) {
-        result.status = IoStatus::fromErrno(errno);
-        return result;
-    }
-    if (S_ISDIR(result.info.st_mode)) {
-        result.status = IoStatus::fromErrno(EISDIR);
-        return result;
-    }
-    if (!S_ISREG(result.info.st_mode)) {
-        result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is not a regular file"));
-        return result;
+    if (options.lock) {
+        // The lock belongs to the open file, so a second descriptor of it
+        // holds the lock after the one read from is closed.
+        const int held = ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0);
+        if (held < 0) {
+            result.status = IoStatus::fromErrno(errno);
+            return result;
+        }
+        result.lock = FileLock(held);
     }
     ReadBuffer *buffer = beforeRead ? beforeRead(qint64(result.info.st_size)) : nullptr;
     if (buffer && result.info.st_size > 0) {
@@ -392,12 +485,35 @@ IoStatus checkWritable(const QString &path, const struct stat &info)
     // read-only to this program.
     if (!(info.st_mode & S_IWUSR))
         return IoStatus::failure(QCoreApplication::translate("FileOps", "the file is read-only"));
+    // The rewrite replaces the file a link leads to, in that file's folder:
+    // that is where the new file must be created and renamed.
+    QByteArray target = native(path);
+    struct stat named {};
+    if (::lstat(target.constData(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        if (char *resolved = ::realpath(target.constData(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
     // Found out here, before a backup takes the place of an older one for a
     // rewrite that is bound to fail at the rename.
-    if (const QString forbidden = replaceForbiddenBy(native(path)); !forbidden.isEmpty())
+    if (const QString forbidden = replaceForbiddenBy(target); !forbidden.isEmpty())
         return IoStatus::fromErrno(EPERM, forbidden);
-    if (::access(native(path).constData(), W_OK) != 0)
+    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
         return IoStatus::fromErrno(errno);
+    const QByteArray folder = folderOf(target);
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                              .arg(displayName(decodeFileName(folder))));
+    // In a folder with the sticky bit (such as /tmp) only the file's or the
+    // folder's owner may rename another file over it.
+    struct stat folderInfo {};
+    static const uid_t euid = ::geteuid();
+    if (euid != 0 && ::stat(folder.constData(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX)
+        && info.st_uid != euid && folderInfo.st_uid != euid) {
+        return IoStatus::fromErrno(
+            EPERM, QCoreApplication::translate("FileOps", "its folder lets only the file's owner replace it"));
+    }
     return {};
 }
 
@@ -416,7 +532,15 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     struct stat linkInfo {};
     const bool linkExists = ::lstat(target.constData(), &linkInfo) == 0;
     const int lstatErr = linkExists ? 0 : errno;
-    const bool isLink = linkExists && S_ISLNK(linkInfo.st_mode);
+    const bool isLink = linkExists && S_ISLNK(linkInfo.st_mode) && !options.replaceName;
+    if (options.replaceName && linkExists && !S_ISLNK(linkInfo.st_mode) && !S_ISREG(linkInfo.st_mode)) {
+        // A backup takes the place of an older backup or of a link, never of
+        // a folder, a device, a pipe or a socket someone put there.
+        if (S_ISDIR(linkInfo.st_mode))
+            return {EISDIR, QCoreApplication::translate("FileOps", "a folder has its name")};
+        return {0, QCoreApplication::translate("FileOps", "something that is not a regular file (a device, a pipe "
+                                                          "or a socket) has its name")};
+    }
     if (isLink) {
         char *resolved = ::realpath(target.constData(), nullptr);
         if (!resolved) {
@@ -473,7 +597,7 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
             if (const int err = errno; temp.fd < 0 && (err == EACCES || err == EPERM || err == EROFS)) {
                 // The file itself may well be writable: it is the folder that refuses.
                 return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                                    .arg(QFile::decodeName(folder)));
+                                                    .arg(displayName(decodeFileName(folder))));
             }
             if (temp.fd < 0 && errno != EEXIST)
                 return IoStatus::fromErrno(errno);
@@ -503,17 +627,6 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     if (options.syncData && ::fdatasync(temp.fd) != 0)
         return fail(errno);
 
-    if (options.expected) {
-        struct stat now {};
-        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected)) {
-            if (!tempName.isEmpty())
-                ::unlink(tempName.constData());
-            return {0, QCoreApplication::translate(
-                           "FileOps", "it was changed by another program while it was being processed; "
-                                      "its new content was left as it is")};
-        }
-    }
-
     if (anonymous) {
         const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
         int err = EEXIST;
@@ -533,6 +646,18 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
 
     if (::close(temp.release()) != 0)
         return fail(errno);
+    // As late as it can be: only the rename itself comes after it. A change
+    // another program makes between this check and the rename is the one
+    // that can still be lost.
+    if (options.expected) {
+        struct stat now {};
+        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected)) {
+            ::unlink(tempName.constData());
+            return {0, QCoreApplication::translate(
+                           "FileOps", "it was changed by another program while it was being processed; "
+                                      "its new content was left as it is")};
+        }
+    }
     if (::rename(tempName.constData(), target.constData()) != 0)
         return fail(errno);
     tempName.clear();

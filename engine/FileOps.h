@@ -22,10 +22,41 @@ struct IoStatus {
     static IoStatus failure(const QString &message) { return {0, message}; }
 };
 
+// An exclusive advisory lock (flock) on a file read for rewriting, held until
+// this goes away. Another run of this program waits for it, so two runs never
+// rewrite one file from the same old content.
+class FileLock {
+public:
+    FileLock() = default;
+    explicit FileLock(int fd)
+        : m_fd(fd)
+    {
+    }
+    FileLock(FileLock &&other) noexcept;
+    FileLock &operator=(FileLock &&other) noexcept;
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+    ~FileLock();
+
+private:
+    int m_fd = -1;
+};
+
 struct ReadResult {
     IoStatus status;
     QByteArray data;
     struct stat info {}; // of the file read (after links)
+    FileLock lock;       // held only when asked for
+};
+
+struct ReadOptions {
+    // The name itself must be a regular file: a link there is not followed
+    // and reads as a failure with code ELOOP.
+    bool noFollow = false;
+    // Takes an exclusive advisory lock on the file before reading it, and
+    // makes sure the name still leads to the locked file (a run that held it
+    // may have replaced it meanwhile). The lock stays in the result.
+    bool lock = false;
 };
 
 // Memory that a run keeps for its large files, read one after another: pages
@@ -46,13 +77,14 @@ private:
 using ReadGate = std::function<ReadBuffer *(qint64 size)>;
 
 // Reads the whole file; a file too large for memory is a failure, not a crash.
-ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {});
+ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {}, const ReadOptions &options = {});
 
 // True for a regular file or a link to one; folders and special files do not count.
 bool isRegularFile(const QString &path);
 
 // Refuses files the owner may not write, even for root, and any the process
-// may not write.
+// may not replace: the file itself, and the folder the new file is created in
+// (for a link, its target's folder), with its attributes and sticky bit.
 IoStatus checkWritable(const QString &path, const struct stat &info);
 
 struct WriteOptions {
@@ -69,6 +101,10 @@ struct WriteOptions {
     // backup is a copy of the original and must grant what the original
     // grants, whatever the older backup it replaces granted.
     bool alwaysModeFrom = false;
+    // The name itself is replaced (a backup): a link there is replaced, never
+    // followed, and the new file takes modeFrom's permission bits and owner.
+    // A folder, device, pipe or socket of that name is left alone: a failure.
+    bool replaceName = false;
 };
 
 // Replaces the file at path with exactly these bytes (the pieces in order),

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ProtectedList.h"
 
+#include "FileNames.h"
+
 #include "FileOps.h"
 #include "TextCodec.h"
 #include "TextTools.h"
@@ -20,7 +22,7 @@ namespace {
 QString cannotRead(const QString &file, const QString &reason)
 {
     return QCoreApplication::translate("ProtectedList", "the protected-extension list %1 cannot be read: %2")
-        .arg(QDir::toNativeSeparators(file), reason);
+        .arg(displayName(file), reason);
 }
 
 } // namespace
@@ -47,7 +49,7 @@ ProtectedList loadProtectedListFrom(const QStringList &files)
 {
     for (const QString &file : files) {
         struct stat info {};
-        if (::stat(QFile::encodeName(file).constData(), &info) != 0) {
+        if (::stat(encodeFileName(file).constData(), &info) != 0) {
             const int err = errno;
             // Only a name that is certainly not there passes on to the next
             // place; one that cannot even be looked at (a folder this user

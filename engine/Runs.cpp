@@ -11,9 +11,13 @@
 #include <QCoreApplication>
 
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -115,7 +119,11 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         return failed(name, leftoverReason());
 
     const QString path = joinPath(job.folder, name);
-    const ReadResult read = readWholeFile(path, gate);
+    // Locked from here to the rename, so another run of this program that
+    // rewrites the same file starts from this one's result, not beside it.
+    ReadOptions readOptions;
+    readOptions.lock = true;
+    const ReadResult read = readWholeFile(path, gate, readOptions);
     if (!read.status.ok())
         return failed(name, read.status.error);
     if (read.data.isEmpty())
@@ -163,6 +171,7 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         backupOptions.modeFrom = &read.info;
         backupOptions.metadataFrom = path;
         backupOptions.alwaysModeFrom = true;
+        backupOptions.replaceName = true; // never written through a link someone put there
         const IoStatus backup = writeFileAtomically(path + QStringLiteral(".old"), read.data, backupOptions);
         if (!backup.ok())
             return failed(name, tr("the backup could not be made, so the file was left unchanged: %1")
@@ -207,24 +216,26 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         return failed(name, leftoverReason());
     const QString path = joinPath(job.folder, name);
     const QString backupPath = path + QStringLiteral(".old");
-    if (!isRegularFile(backupPath)) {
+    // Only a backup that is itself a regular file counts: a link of that
+    // name (planted by another user, say) is never read through.
+    struct stat backupName {};
+    if (::lstat(encodeFileName(backupPath).constData(), &backupName) != 0 || !S_ISREG(backupName.st_mode)) {
         // A folder moved away or barred since it was listed is a failure with
         // its reason, not a file that merely has no backup.
         struct stat folder {};
-        if (::stat(QFile::encodeName(job.folder).constData(), &folder) != 0)
+        if (::stat(encodeFileName(job.folder).constData(), &folder) != 0)
             return failed(name, IoStatus::fromErrno(errno).error);
         if (!S_ISDIR(folder.st_mode))
             return failed(name, IoStatus::fromErrno(ENOTDIR).error);
         return {name, Outcome::NotRestored, {}};
     }
 
-    // The file itself is read too, about as large as its backup.
-    const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { return gate(2 * size); })
-                                                             : ReadGate());
-    if (!backup.status.ok())
-        return failed(name, tr("the backup could not be read: %1").arg(backup.status.error));
-
-    const ReadResult current = readWholeFile(path);
+    // The file is read (and locked) first, before the backup takes its share
+    // of the memory: a file in work never waits for a lock while it holds
+    // memory that another file in work waits for.
+    ReadOptions currentOptions;
+    currentOptions.lock = true;
+    const ReadResult current = readWholeFile(path, {}, currentOptions);
     if (current.status.ok()) {
         if (const IoStatus writable = checkWritable(path, current.info); !writable.ok())
             return failed(name, writable.error);
@@ -233,6 +244,17 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         // replace blindly. The backup stays.
         return failed(name, current.status.error);
     }
+
+    // The file itself was read too, about as large as its backup.
+    ReadOptions backupOptions;
+    backupOptions.noFollow = true;
+    const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { return gate(2 * size); })
+                                                             : ReadGate(),
+                                            backupOptions);
+    if (backup.status.code == ELOOP)
+        return {name, Outcome::NotRestored, {}}; // it became a link after all
+    if (!backup.status.ok())
+        return failed(name, tr("the backup could not be read: %1").arg(backup.status.error));
 
     WriteOptions options;
     options.syncData = syncEach;
@@ -324,8 +346,100 @@ void syncAtEnd(const QString &folder, RunSummary &summary, PendingResult &pendin
     }
 }
 
+// Which files of a run may be in work at the same time. Two files that touch
+// a common file are worked on in list order; only files that share nothing
+// overlap, so a run over several files at once ends exactly as the run one
+// file after another would. What a file touches is described by keys, found
+// with a few stat calls per file, before it starts:
+//  - the file's name, and for a link the name of the file it leads to;
+//  - the (device, inode) of the file the name leads to, which every other
+//    name of that file (a hard link, a link, a name that differs only in
+//    case where the file system ignores case) shares;
+//  - when the run uses backups, the backup's name and its (device, inode).
+// Names are compared in their real folder and case-folded, so names equal
+// under a file system's case rules share a key even before such a file
+// exists (on a file system that tells case apart this only serialises a few
+// files that need not be). A file waits for every earlier file still in work
+// that shares a key with it.
+class DependencyKeys {
+public:
+    DependencyKeys(const QString &folder, bool usesBackups)
+        : m_folder(folder)
+        , m_usesBackups(usesBackups)
+    {
+        m_realFolder = realFolder(encodeFileName(folder));
+    }
+
+    std::vector<QByteArray> keysFor(const QString &name) const
+    {
+        std::vector<QByteArray> keys;
+        const QByteArray path = encodeFileName(joinPath(m_folder, name));
+        addFile(keys, path);
+        if (m_usesBackups)
+            addFile(keys, path + ".old");
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        return keys;
+    }
+
+private:
+    static QByteArray realFolder(const QByteArray &folder)
+    {
+        char *resolved = ::realpath(folder.isEmpty() ? "." : folder.constData(), nullptr);
+        if (!resolved)
+            return folder;
+        QByteArray real(resolved);
+        std::free(resolved);
+        return real;
+    }
+
+    QByteArray nameKey(const QByteArray &path) const
+    {
+        const qsizetype slash = path.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArray(".") : path.left(qMax<qsizetype>(slash, 1));
+        const QByteArray real = folder == encodeFileName(m_folder) ? m_realFolder : realFolder(folder);
+        return 'n' + QString::fromUtf8(real + '/' + path.mid(slash + 1)).toCaseFolded().toUtf8();
+    }
+
+    void addFile(std::vector<QByteArray> &keys, const QByteArray &path) const
+    {
+        keys.push_back(nameKey(path));
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0)
+            return;
+        if (S_ISLNK(info.st_mode)) {
+            // Where the link leads, even to a file that does not exist yet
+            // (another file of the run may create it).
+            QByteArray at = path;
+            for (int hops = 0; hops < 40; ++hops) {
+                char buffer[PATH_MAX];
+                const ssize_t n = ::readlink(at.constData(), buffer, sizeof buffer);
+                if (n < 0)
+                    break;
+                const QByteArray to(buffer, n);
+                const qsizetype slash = at.lastIndexOf('/');
+                at = to.startsWith('/') || slash < 0 ? to : at.left(slash + 1) + to;
+                struct stat next {};
+                if (::lstat(at.constData(), &next) != 0 || !S_ISLNK(next.st_mode))
+                    break;
+            }
+            keys.push_back(nameKey(at));
+            if (::stat(path.constData(), &info) != 0)
+                return;
+        }
+        QByteArray inode(1 + sizeof info.st_dev + sizeof info.st_ino, 'i');
+        std::memcpy(inode.data() + 1, &info.st_dev, sizeof info.st_dev);
+        std::memcpy(inode.data() + 1 + sizeof info.st_dev, &info.st_ino, sizeof info.st_ino);
+        keys.push_back(inode);
+    }
+
+    const QString m_folder;
+    const bool m_usesBackups;
+    QByteArray m_realFolder;
+};
+
 template<typename Job, typename Fn>
-RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
+RunSummary runParallel(const Job &job, const RunControl &control, bool usesBackups, Fn processOne)
 {
     RunSummary summary;
     const int count = int(job.names.size());
@@ -344,14 +458,49 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
     MemoryGate gate(parallelMemoryBudget);
     ReadBuffer largeFiles;
 
+    // For each key, the files in work (taken, not yet done) that have it, in
+    // list order: a file may start once it is first in each of its queues.
+    // Files enter the queues in list order, one after another.
+    const DependencyKeys dependencies(job.folder, usesBackups);
+    QHash<QByteArray, QList<int>> holders;
+    std::vector<std::vector<QByteArray>> keysOf(static_cast<size_t>(count));
+    // Taking a name and entering its keys is one step, in list order; the
+    // stat calls it takes are few beside a file's rewrite.
+    std::mutex entering;
+    std::condition_variable queuesChanged;
+    int waiting = 0; // workers asleep until a file before theirs is done
+    auto mayStart = [&](int index) {
+        for (const QByteArray &key : keysOf[size_t(index)]) {
+            if (holders.value(key).constFirst() != index)
+                return false;
+        }
+        return true;
+    };
+
     auto work = [&] {
         for (;;) {
             int index;
             {
+                std::unique_lock order(entering);
+                {
+                    std::lock_guard lock(mutex);
+                    if (stop || next >= count)
+                        return;
+                    index = next++;
+                }
+                std::vector<QByteArray> keys = dependencies.keysFor(job.names.at(index));
                 std::lock_guard lock(mutex);
-                if (stop || next >= count)
-                    return;
-                index = next++;
+                for (const QByteArray &key : keys)
+                    holders[key].append(index);
+                keysOf[size_t(index)] = std::move(keys);
+            }
+            {
+                std::unique_lock lock(mutex);
+                if (!mayStart(index)) {
+                    ++waiting;
+                    queuesChanged.wait(lock, [&] { return mayStart(index); });
+                    --waiting;
+                }
             }
             qint64 held = 0;
             const ReadGate readGate = [&](qint64 size) -> ReadBuffer * {
@@ -365,14 +514,24 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
             FileResult result = processOne(job.names.at(index), syncEach, &wrote, readGate);
             gate.release(held);
             bool wake;
+            bool wakeWaiting;
             {
                 std::lock_guard lock(mutex);
                 entries[size_t(index)].result = std::move(result);
                 entries[size_t(index)].wrote = wrote;
+                for (const QByteArray &key : keysOf[size_t(index)]) {
+                    const auto it = holders.find(key);
+                    it->removeFirst(); // this file, first since it started
+                    if (it->isEmpty())
+                        holders.erase(it);
+                }
                 // Only the result the reporting thread waits for wakes it:
                 // a wake-up per file was a system call per file.
                 wake = index == awaited;
+                wakeWaiting = waiting > 0;
             }
+            if (wakeWaiting)
+                queuesChanged.notify_all();
             if (wake)
                 done.notify_one();
         }
@@ -426,10 +585,10 @@ RunSummary runParallel(const Job &job, const RunControl &control, Fn processOne)
 // Runs fn for each name in order, with the stop check between two files and
 // the durability promise kept before the last result is reported.
 template<typename Job, typename Fn>
-RunSummary runEach(const Job &job, const RunControl &control, Fn processOne)
+RunSummary runEach(const Job &job, const RunControl &control, bool usesBackups, Fn processOne)
 {
     if (control.parallelFiles > 1 && job.names.size() > 1)
-        return runParallel(job, control, processOne);
+        return runParallel(job, control, usesBackups, processOne);
     RunSummary summary;
     const bool syncEach = control.durability == Durability::EachFile;
     bool wroteAny = false;
@@ -476,14 +635,16 @@ RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
     // Both encodings are prepared before any worker thread may ask for one.
     context.texts(FileEncoding::Utf8);
     context.texts(FileEncoding::Latin1);
-    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
+    return runEach(job, control, job.makeBackups,
+                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
         return replaceOne(job, context, name, syncEach, wrote, gate);
     });
 }
 
 RunSummary runRestore(const RestoreJob &job, const RunControl &control)
 {
-    return runEach(job, control, [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
+    // A restore reads and deletes the backup.
+    return runEach(job, control, true, [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
         return restoreOne(job, name, syncEach, wrote, gate);
     });
 }

@@ -39,7 +39,10 @@ struct RunControl {
     // files keeps every core and the disk busy; the callbacks are still made
     // on the calling thread, results in the order of the names. Files read at
     // the same time stay within a small memory budget, so a large file is
-    // worked on alone. A stop lets the files already begun finish (they are
+    // worked on alone. Files that touch a common file (a file and its backup,
+    // two names of one file) are still worked on in the order of the names,
+    // so the results and the files afterwards are those of a run one file
+    // after another. A stop lets the files already begun finish (they are
     // reported) and begins no others.
     int parallelFiles = 1;
 };

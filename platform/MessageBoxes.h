@@ -15,6 +15,8 @@ struct MessageRequest {
     QString title; // empty: the program title "Vexalo4"
     Buttons buttons = Buttons::Ok;
     Icon icon = Icon::None;
+    // For a question whose OK loses something: Enter then answers Cancel.
+    bool cancelIsDefault = false;
 };
 
 enum class MessageAnswer { Ok, Cancel };

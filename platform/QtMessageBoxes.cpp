@@ -23,6 +23,8 @@ MessageAnswer QtMessageBoxes::show(QWidget *parent, const MessageRequest &reques
         box.setStandardButtons(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Ok);
     }
-    box.setDefaultButton(QMessageBox::Ok);
+    box.setDefaultButton(request.cancelIsDefault && request.buttons == MessageRequest::Buttons::OkCancel
+                             ? QMessageBox::Cancel
+                             : QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }

@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QMap>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +23,8 @@
 
 #include <grp.h>
 #include <sys/mount.h>
+#include <sys/sysmacros.h>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +74,55 @@ QByteArray firstDifference(const QByteArray &got, const QByteArray &want)
         ++i;
     return "sizes " + QByteArray::number(got.size()) + " and " + QByteArray::number(want.size())
         + ", first difference at byte " + QByteArray::number(i);
+}
+
+// Seeds a folder from lines "name=content", "name->target" (a symbolic
+// link), "name==other" (a second name of other's file), "name/" (a folder)
+// "name|" (a FIFO) and "name%" (a character device like /dev/null, of the
+// test's own: a run that wrote through a link to it must not harm the real one).
+void seed(const QString &folder, const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        const QByteArray at = QFile::encodeName(folder + '/' + line.section(QRegularExpression("==|->|=|/$|\\|$|%$"), 0, 0));
+        if (line.contains("==")) {
+            ::link(QFile::encodeName(folder + '/' + line.section("==", 1)).constData(), at.constData());
+        } else if (line.contains("->")) {
+            QVERIFY(::symlink(QFile::encodeName(line.section("->", 1)).constData(), at.constData()) == 0);
+        } else if (line.contains('=')) {
+            writeFile(QFile::decodeName(at), line.section('=', 1).toUtf8());
+        } else if (line.endsWith('/')) {
+            QVERIFY(::mkdir(at.constData(), 0755) == 0);
+        } else if (line.endsWith('|')) {
+            QVERIFY(::mkfifo(at.constData(), 0644) == 0);
+        } else if (line.endsWith('%')) {
+            QVERIFY(::mknod(at.constData(), S_IFCHR | 0644, makedev(1, 3)) == 0);
+        }
+    }
+}
+
+// What a folder holds, described so that two folders compare equal exactly
+// when a user would find the same files in them: names, kinds, link targets,
+// contents, which names are one file, and permission bits.
+QStringList snapshot(const QString &folder)
+{
+    QStringList lines;
+    QMap<QPair<dev_t, ino_t>, QString> firstName;
+    for (const QString &name : allEntries(folder)) {
+        const QString path = folder + '/' + name;
+        const struct stat st = statOf(path);
+        QString line = name + QString::asprintf(" %o ", unsigned(st.st_mode & 07777));
+        if (S_ISLNK(st.st_mode)) {
+            line += "-> " + QFile::symLinkTarget(path).section('/', -1);
+        } else if (S_ISREG(st.st_mode)) {
+            const auto id = qMakePair(st.st_dev, st.st_ino);
+            line += firstName.contains(id) ? "same as " + firstName[id] : QString::fromUtf8(readFile(path));
+            firstName.insert(id, name);
+        } else {
+            line += "special";
+        }
+        lines << line;
+    }
+    return lines;
 }
 
 } // namespace
@@ -560,6 +613,181 @@ private slots:
             const QByteArray want = largeSample(quint32(100 + i), sizes[i]).replace("NEEDLE", "thread");
             const QByteArray got = readFile(dir.filePath(names[i]));
             QVERIFY2(got == want, qPrintable(names[i] + ": " + firstDifference(got, want)));
+        }
+    }
+
+    // Files that depend on each other (a file and its backup, a link and its
+    // target, two names of one file) are worked on in list order when the run
+    // works on several files at once: every result and every file afterwards
+    // is that of the run one file after another, every time.
+    void parallelRunEqualsOneAfterAnother_data()
+    {
+        QTest::addColumn<QString>("command"); // replace (with backups) or restore
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("rounds");
+        QTest::newRow("file and its backup") << "replace" << QStringList{"a.htm=x", "a.htm.old=x old"}
+                                              << QStringList{"a.htm", "a.htm.old"} << 200;
+        QTest::newRow("restore file and its backup")
+            << "restore" << QStringList{"a.htm=y", "a.htm.old=x", "a.htm.old.old=x old"}
+            << QStringList{"a.htm", "a.htm.old"} << 200;
+        QTest::newRow("link and its target") << "replace" << QStringList{"a.htm=x", "b.htm->a.htm"}
+                                              << QStringList{"a.htm", "b.htm"} << 200;
+        QTest::newRow("two names of one file") << "replace" << QStringList{"a.htm=x x", "b.htm==a.htm"}
+                                                << QStringList{"b.htm", "a.htm"} << 200;
+        QTest::newRow("link to a backup") << "replace" << QStringList{"a.htm=x", "a.htm.old=x0", "l.htm->a.htm.old"}
+                                           << QStringList{"a.htm", "l.htm"} << 200;
+        QStringList files;
+        QStringList names;
+        for (int i = 0; i < 12; ++i) {
+            const QString n = QString("f%1.htm").arg(i);
+            files << n + "=x" + QString::number(i) << n + ".old=x old" + QString::number(i);
+            names << n;
+            if (i % 3 == 0)
+                names << n + ".old";
+            if (i % 4 == 1) {
+                files << "l" + n + "->" + n;
+                names << "l" + n;
+            }
+        }
+        files << "g.htm=x" << "g.htm.old.old=x older" << "h.htm==g.htm";
+        names << "g.htm.old" << "g.htm" << "h.htm" << "g.htm.old";
+        QTest::newRow("mixed batch") << "replace" << files << names << 60;
+        QTest::newRow("mixed restore batch") << "restore" << files << names << 60;
+    }
+
+    void parallelRunEqualsOneAfterAnother()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, names);
+        QFETCH(int, rounds);
+        const auto runIn = [&](const QString &folder, int parallel) {
+            seed(folder, files);
+            RunControl control;
+            control.parallelFiles = parallel;
+            control.durability = Durability::None;
+            RunSummary run;
+            if (command == "replace") {
+                ReplaceJob j = job(folder, names, "x", "y");
+                j.makeBackups = true;
+                j.protectedExtensions.clear();
+                run = runReplace(j, control);
+            } else {
+                run = runRestore({folder, names}, control);
+            }
+            return buildLog(run.results).split("\r\n") + QStringList{"--"} + snapshot(folder);
+        };
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("one") && QDir(dir.path()).mkdir("many"));
+        const QStringList expected = runIn(dir.filePath("one"), 1);
+        for (int round = 0; round < rounds; ++round) {
+            const QString folder = dir.filePath(QString("many%1").arg(round));
+            QVERIFY(QDir().mkdir(folder));
+            const QStringList got = runIn(folder, 8);
+            if (got != expected)
+                QCOMPARE(got, expected); // shows the first difference
+            QDir(folder).removeRecursively();
+        }
+    }
+
+    // A backup never writes through a link, and a restore never reads through
+    // one: the link is replaced by the backup itself (its target untouched);
+    // anything else that is not a regular file makes the file fail, unchanged.
+    void backupsAndLinks_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("line");     // the log line after "a.txt:  "
+        QTest::addColumn<QStringList>("after"); // the folder afterwards, as snapshot() gives it
+        QTest::newRow("backup name links to a file")
+            << "replace" << QStringList{"a.txt=alpha", "thesis.txt=my thesis", "a.txt.old->thesis.txt"} << "replaced"
+            << QStringList{"a.txt 640 omega", "a.txt.old 640 alpha", "thesis.txt 644 my thesis"};
+        QTest::newRow("backup name links nowhere")
+            << "replace" << QStringList{"a.txt=alpha", "a.txt.old->gone.txt"} << "replaced"
+            << QStringList{"a.txt 640 omega", "a.txt.old 640 alpha"};
+        QTest::newRow("backup name links to a device")
+            << "replace" << QStringList{"a.txt=alpha", "null%", "a.txt.old->null"} << "replaced"
+            << QStringList{"a.txt 640 omega", "a.txt.old 640 alpha", "null 644 special"};
+        QTest::newRow("backup name is a folder")
+            << "replace" << QStringList{"a.txt=alpha", "a.txt.old/"}
+            << "failed: the backup could not be made, so the file was left unchanged: a folder has its name"
+            << QStringList{"a.txt 640 alpha", "a.txt.old 755 special"};
+        QTest::newRow("backup name is a pipe")
+            << "replace" << QStringList{"a.txt=alpha", "a.txt.old|"}
+            << "failed: the backup could not be made, so the file was left unchanged: something that is not "
+               "a regular file (a device, a pipe or a socket) has its name"
+            << QStringList{"a.txt 640 alpha", "a.txt.old 644 special"};
+        QTest::newRow("restore from a link")
+            << "restore" << QStringList{"a.txt=omega", "secret.txt=secret", "a.txt.old->secret.txt"} << "not restored"
+            << QStringList{"a.txt 640 omega", "a.txt.old 777 -> secret.txt", "secret.txt 644 secret"};
+        QTest::newRow("restore from a pipe")
+            << "restore" << QStringList{"a.txt=omega", "a.txt.old|"} << "not restored"
+            << QStringList{"a.txt 640 omega", "a.txt.old 644 special"};
+        QTest::newRow("restore from a regular backup")
+            << "restore" << QStringList{"a.txt=omega", "a.txt.old=alpha"} << "restored"
+            << QStringList{"a.txt 640 alpha"};
+    }
+
+    void backupsAndLinks()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, files);
+        QFETCH(QString, line);
+        QFETCH(QStringList, after);
+        if (files.contains("null%") && ::geteuid() != 0)
+            QSKIP("making a device node needs root");
+        QTemporaryDir dir;
+        seed(dir.path(), files);
+        for (const char *name : {"a.txt", "thesis.txt", "secret.txt", "a.txt.old"}) {
+            const QByteArray path = QFile::encodeName(dir.filePath(name));
+            struct stat st {};
+            if (::lstat(path.constData(), &st) == 0 && !S_ISLNK(st.st_mode))
+                ::chmod(path.constData(), name == QLatin1String("a.txt") ? 0640 : S_ISDIR(st.st_mode) ? 0755 : 0644);
+        }
+        RunSummary run;
+        if (command == "replace") {
+            ReplaceJob j = job(dir.path(), {"a.txt"}, "alpha", "omega");
+            j.makeBackups = true;
+            run = runReplace(j);
+        } else {
+            run = runRestore({dir.path(), {"a.txt"}});
+        }
+        QCOMPARE(buildLog(run.results), "a.txt:  " + line);
+        QCOMPARE(snapshot(dir.path()), after);
+    }
+
+    // Two runs over the same files at once, each replacing a different word:
+    // neither loses the other's change, and neither reports a file it did
+    // not change.
+    void twoRunsAtOnceLoseNoChange()
+    {
+        constexpr int fileCount = 2000;
+        for (int trial = 0; trial < 3; ++trial) {
+            QTemporaryDir dir;
+            QStringList names;
+            for (int i = 0; i < fileCount; ++i) {
+                names << QString("f%1.txt").arg(i);
+                writeFile(dir.filePath(names.last()), "alpha beta");
+            }
+            RunControl control;
+            control.parallelFiles = 4;
+            control.durability = Durability::None;
+            RunSummary first;
+            RunSummary second;
+            std::thread other([&] { second = runReplace(job(dir.path(), names, "beta", "BETA"), control); });
+            first = runReplace(job(dir.path(), names, "alpha", "ALPHA"), control);
+            other.join();
+            int lost = 0;
+            for (const QString &name : names)
+                lost += readFile(dir.filePath(name)) != "ALPHA BETA";
+            QCOMPARE(lost, 0);
+            for (const RunSummary *run : {&first, &second}) {
+                QCOMPARE(run->results.size(), fileCount);
+                for (const FileResult &r : run->results)
+                    QVERIFY2(r.outcome == Outcome::Replaced, qPrintable(logLine(r)));
+            }
+            QCOMPARE(allEntries(dir.path()).size(), fileCount);
         }
     }
 

@@ -44,6 +44,8 @@ private slots:
         QTest::newRow("appended while writing") << "-" << "write" << 1 << "change";
         QTest::newRow("appended while syncing") << "e" << "fdatasync" << 1 << "change";
         QTest::newRow("appended after the backup") << "be" << "write" << 2 << "change";
+        // Closing the new content, the last call before the rename.
+        QTest::newRow("appended while closing the new content") << "-" << "close" << 2 << "change";
         QTest::newRow("deleted while writing") << "-" << "write" << 1 << "remove";
         QTest::newRow("deleted after the backup") << "be" << "fdatasync" << 2 << "remove";
     }

@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -177,6 +179,59 @@ private slots:
         }
     }
 
+    // A link whose target lies in a folder the rewrite cannot create files in
+    // (root's folder for an ordinary user, or an immutable one for root): the
+    // file fails before its backup is made, so the older backup stays.
+    void linkIntoLockedFolder_data()
+    {
+        QTest::addColumn<bool>("ordinaryUser");
+        QTest::newRow("root's folder, ordinary user") << true;
+        QTest::newRow("immutable folder, root") << false;
+    }
+
+    void linkIntoLockedFolder()
+    {
+        QFETCH(bool, ordinaryUser);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to drop privileges or set file attributes");
+        if (ordinaryUser && QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv (util-linux) is not installed");
+        QTemporaryDir top;
+        chmodPath(top.path(), 0755);
+        const QString work = top.filePath("work");
+        const QString locked = top.filePath("locked");
+        QVERIFY(QDir().mkdir(work) && QDir().mkdir(locked));
+        chmodPath(locked, 0755);
+        writeFile(locked + "/target.txt", "alpha");
+        chmodPath(locked + "/target.txt", 0666);
+        QVERIFY(QFile::link("../locked/target.txt", work + "/link.txt"));
+        writeFile(work + "/link.txt.old", "an older backup");
+        writeFile(work + "/next.txt", "alpha");
+        for (const QString &path : {work, work + "/link.txt.old", work + "/next.txt"})
+            chownPath(path, ordinaryUser ? nobody : 0);
+        if (!ordinaryUser) {
+            if (const int err = setAttributes(locked, FS_IMMUTABLE_FL, true))
+                QSKIP(qPrintable("this file system or user cannot set file attributes: " + reasonOf(err)));
+        }
+        auto clear = qScopeGuard([&] { setAttributes(locked, FS_IMMUTABLE_FL, false); });
+
+        const DriverRun run = runDriver({"replace", work, "alpha", "omega", "b", "link.txt", "next.txt"}, {},
+                                        ordinaryUser ? asNobody() : QStringList());
+        QVERIFY2(run.started && !run.killed, qPrintable(run.errors));
+        QCOMPARE(run.lines.size(), 2);
+        QVERIFY2(run.lines[0].startsWith("link.txt:  failed: ")
+                     && run.lines[0].contains(reasonOf(ordinaryUser ? EACCES : EPERM))
+                     && !run.lines[0].contains("backup"),
+                 qPrintable(run.lines[0]));
+        QCOMPARE(readFile(work + "/link.txt.old"), QByteArray("an older backup"));
+        QCOMPARE(readFile(locked + "/target.txt"), QByteArray("alpha"));
+        QVERIFY(QFileInfo(work + "/link.txt").isSymLink());
+        QCOMPARE(run.lines[1], QString("next.txt:  replaced"));
+        QCOMPARE(readFile(work + "/next.txt"), QByteArray("omega"));
+        QCOMPARE(temporaries(work), QStringList());
+        QCOMPARE(temporaries(locked), QStringList());
+    }
+
     // Run as an ordinary user (nobody) against a folder and files that deny
     // it writing; the files it may write are still done.
     void privilegesDropped_data()
@@ -184,14 +239,12 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QString>("expected");
-        // The file is writable; the message names the folder that is not ({folder}).
+        // Found before the backup, so the older backup stays; the message names
+        // the folder that refuses ({folder}), since the file itself is writable.
         QTest::newRow("folder denies writing")
             << "replace" << "-" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         QTest::newRow("folder denies writing, with backup")
-            << "replace" << "b"
-            << "inside.txt:  failed: the backup could not be made, so the file was left unchanged: "
-                   "the folder \"{folder}\" cannot be written: "
-                + reasonOf(EACCES);
+            << "replace" << "b" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         QTest::newRow("file denies writing") << "replace" << "b" << "theirs.txt:  failed: " + reasonOf(EACCES);
         QTest::newRow("file denies reading") << "replace" << "b" << "hidden.txt:  failed: " + reasonOf(EACCES);
         QTest::newRow("owner took write permission")

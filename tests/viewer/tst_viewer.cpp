@@ -24,10 +24,11 @@ namespace {
 class FakeMessageBoxes : public MessageBoxes {
 public:
     QList<MessageRequest> shown;
+    QList<MessageAnswer> answers; // OK once it runs dry
     MessageAnswer show(QWidget *, const MessageRequest &request) override
     {
         shown.append(request);
-        return MessageAnswer::Ok;
+        return answers.isEmpty() ? MessageAnswer::Ok : answers.takeFirst();
     }
 };
 
@@ -70,6 +71,8 @@ private slots:
     void failingSaveKeepsFileAndTexts_data();
     void failingSaveKeepsFileAndTexts();
     void characterOutsideTheEncodingIsRefused();
+    void changedOnDiskAsksBeforeOverwriting_data();
+    void changedOnDiskAsksBeforeOverwriting();
     void reloadShowsTheNewContent();
     void closesWithoutAQuestion();
     void savesFromTheKeyboard();
@@ -96,6 +99,7 @@ void tst_Viewer::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_messages.shown.clear();
+    m_messages.answers.clear();
 }
 
 void tst_Viewer::cleanup()
@@ -301,6 +305,54 @@ void tst_Viewer::characterOutsideTheEncodingIsRefused()
              qPrintable(text));
     QCOMPARE(readBytes(path), bytes);
     QCOMPARE(viewer->txtViewer->toPlainText(), shownText);
+}
+
+void tst_Viewer::changedOnDiskAsksBeforeOverwriting_data()
+{
+    QTest::addColumn<bool>("changeOnDisk");
+    QTest::addColumn<int>("answerValue");
+    QTest::newRow("changed, kept") << true << int(MessageAnswer::Cancel);
+    QTest::newRow("changed, overwritten") << true << int(MessageAnswer::Ok);
+    QTest::newRow("unchanged, no question") << false << int(MessageAnswer::Cancel);
+}
+
+// Another program writes the file after the viewer loaded it: Save asks
+// (Cancel is the default) and overwrites only on OK; the viewer keeps its
+// text either way. A second Save after an overwrite asks no more.
+void tst_Viewer::changedOnDiskAsksBeforeOverwriting()
+{
+    QFETCH(bool, changeOnDisk);
+    QFETCH(int, answerValue);
+    const auto answer = MessageAnswer(answerValue);
+    const QString path = m_dir->filePath(QStringLiteral("notes.txt"));
+    QVERIFY(writeBytes(path, "first\n"));
+    frmViewer *viewer = openViewer();
+    QVERIFY(viewer->loadFile(path, nullptr));
+    viewer->txtViewer->setFocus();
+    QTest::keyClicks(viewer->txtViewer, QStringLiteral("mine "));
+    const QString shownText = viewer->txtViewer->toPlainText();
+    const QByteArray theirs("theirs, a longer text\n");
+    if (changeOnDisk)
+        QVERIFY(writeBytes(path, theirs));
+
+    m_messages.answers = {answer};
+    save();
+    QCOMPARE(viewer->txtViewer->toPlainText(), shownText);
+    if (!changeOnDisk) {
+        QVERIFY(m_messages.shown.isEmpty());
+        QCOMPARE(readBytes(path), QByteArray("mine first\n"));
+        return;
+    }
+    QCOMPARE(m_messages.shown.size(), 1);
+    const MessageRequest &question = m_messages.shown.first();
+    QVERIFY2(question.text.contains(QDir::toNativeSeparators(path)), qPrintable(question.text));
+    QCOMPARE(question.buttons, MessageRequest::Buttons::OkCancel);
+    QVERIFY(question.cancelIsDefault);
+    QCOMPARE(readBytes(path), answer == MessageAnswer::Ok ? QByteArray("mine first\n") : theirs);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("notes.txt")});
+
+    save(); // asks again only while the change on disk is still not overwritten
+    QCOMPARE(m_messages.shown.size(), answer == MessageAnswer::Ok ? 1 : 2);
 }
 
 // A Replace or Restore run reloads the viewer; a later Save must write what

@@ -14,6 +14,13 @@ namespace {
 // QTextDocument's separator between two lines in its raw text.
 constexpr QChar lineSeparator = QChar::ParagraphSeparator;
 
+// The same file with the same content as far as stat can tell.
+bool sameVersion(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
+        && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 } // namespace
 
 QString ViewerSave::dominantLineBreak(QByteArrayView bytes)
@@ -52,8 +59,21 @@ std::optional<QByteArray> ViewerSave::bytesFor(const LoadedText &loaded, const Q
     return vexalo::encodeText(text, loaded.encoding);
 }
 
-std::optional<MessageRequest> ViewerSave::save(const QString &path, const LoadedText &loaded,
-                                               const QString &rawText)
+MessageRequest ViewerSave::overwriteQuestion(const QString &path)
+{
+    MessageRequest question;
+    question.text = tr("%1 was changed on disk after it was opened here, perhaps by another program.\n\n"
+                       "OK overwrites that change with the text shown here; Cancel leaves the file as it is. "
+                       "The text shown here stays either way.")
+                        .arg(QDir::toNativeSeparators(path));
+    question.buttons = MessageRequest::Buttons::OkCancel;
+    question.icon = MessageRequest::Icon::Exclamation;
+    question.cancelIsDefault = true;
+    return question;
+}
+
+std::optional<MessageRequest> ViewerSave::save(const QString &path, LoadedText &loaded, const QString &rawText,
+                                               const ConfirmOverwrite &confirm)
 {
     const auto failure = [](const QString &text, MessageRequest::Icon icon) {
         return MessageRequest{text, QString(), MessageRequest::Buttons::Ok, icon};
@@ -73,6 +93,20 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, const Loaded
                        MessageRequest::Icon::Exclamation);
     }
 
+    // Changed on disk since it was loaded (a file that is gone loses nothing
+    // by being written again).
+    const auto changedOnDisk = [&] {
+        struct stat now {};
+        return loaded.onDisk && ::stat(QFile::encodeName(path).constData(), &now) == 0
+            && !sameVersion(now, *loaded.onDisk);
+    };
+    bool overwrite = false;
+    if (changedOnDisk()) {
+        if (!confirm || !confirm(overwriteQuestion(path)))
+            return std::nullopt;
+        overwrite = true;
+    }
+
     // A file marked read-only stays so, even for root, who could replace it.
     struct stat info {};
     if (::stat(vexalo::encodeFileName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
@@ -81,8 +115,22 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, const Loaded
             return failure(tr("Could not save %1: %2.").arg(shownPath, writable.error),
                            MessageRequest::Icon::Critical);
     }
-    const vexalo::IoStatus written = vexalo::writeFileAtomically(path, *bytes);
+    vexalo::WriteOptions options;
+    if (!overwrite && loaded.onDisk && ::stat(QFile::encodeName(path).constData(), &info) == 0)
+        options.expected = &*loaded.onDisk;
+    vexalo::IoStatus written = vexalo::writeFileAtomically(path, *bytes, options);
+    if (!written.ok() && options.expected && changedOnDisk()) {
+        // Changed while the text was being written out.
+        if (!confirm || !confirm(overwriteQuestion(path)))
+            return std::nullopt;
+        written = vexalo::writeFileAtomically(path, *bytes);
+    }
     if (!written.ok())
         return failure(tr("Could not save %1: %2.").arg(shownPath, written.error), MessageRequest::Icon::Critical);
+    struct stat saved {};
+    if (::stat(QFile::encodeName(path).constData(), &saved) == 0)
+        loaded.onDisk = saved;
+    else
+        loaded.onDisk.reset();
     return std::nullopt;
 }

@@ -8,7 +8,9 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <functional>
 #include <optional>
+#include <sys/stat.h>
 
 // What the viewer keeps of the file it shows, so that Save writes the text
 // back in the file's own encoding and with the file's own line breaks.
@@ -20,6 +22,9 @@ struct LoadedText {
     // CR LF, CR and LF alike and keeps them apart with U+2029, so when its
     // text is still this, the file's own bytes are what it shows.
     QString shownRaw;
+    // The file as it was when read (or last saved): a Save that finds it
+    // different asks before overwriting what another program wrote.
+    std::optional<struct stat> onDisk;
 };
 
 // The viewer's Save: the box's text, exactly, nothing appended.
@@ -37,8 +42,16 @@ public:
     // cannot carry a character of the text.
     static std::optional<QByteArray> bytesFor(const LoadedText &loaded, const QString &rawText);
 
+    // Asked when the file was changed on disk since it was loaded; true
+    // overwrites it. The default answer keeps the file.
+    using ConfirmOverwrite = std::function<bool(const MessageRequest &question)>;
+
     // Writes the file safely (a temporary that replaces it) and returns the
     // message to show when that was not done; the file is then as it was.
-    static std::optional<MessageRequest> save(const QString &path, const LoadedText &loaded,
-                                              const QString &rawText);
+    // A file changed by another program since it was loaded is overwritten
+    // only when confirm says so; the check is made again just before the
+    // file is replaced. After a save, loaded knows the file as written.
+    static std::optional<MessageRequest> save(const QString &path, LoadedText &loaded, const QString &rawText,
+                                              const ConfirmOverwrite &confirm);
+    static MessageRequest overwriteQuestion(const QString &path);
 };

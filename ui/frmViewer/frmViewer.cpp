@@ -82,6 +82,7 @@ bool frmViewer::loadFile(const QString &path, QString *error)
     txtViewer->setPlainText(vexalo::decodeText(read.data, loaded.encoding));
     loaded.shownRaw = txtViewer->document()->toRawText();
     loaded.bytes = read.data;
+    loaded.onDisk = read.info;
     m_loaded = std::move(loaded);
     m_path = path;
     txtSave->setText(vexalo::displayName(path));
@@ -97,7 +98,11 @@ void frmViewer::cmdSaveClick()
 {
     // The raw text, not toPlainText(), which turns no-break spaces into blanks.
     const QString raw = txtViewer->document()->toRawText();
-    const std::optional<MessageRequest> failure = ViewerSave::save(m_path, m_loaded, raw);
+    const auto confirm = [this](const MessageRequest &question) {
+        // With no way to ask, the file another program changed is kept.
+        return m_services.messages && m_services.messages->show(this, question) == MessageAnswer::Ok;
+    };
+    const std::optional<MessageRequest> failure = ViewerSave::save(m_path, m_loaded, raw, confirm);
     if (!failure)
         return;
     if (m_services.messages)
