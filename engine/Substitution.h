@@ -35,9 +35,10 @@ public:
     // The first match only: the found test.
     bool occursIn(QByteArrayView haystack) const;
     // The longest a match can be, in bytes, for any content: whether a match
-    // starts at position p depends only on the bytes [p, p + maxMatchBytes()),
-    // so a reader in blocks that carries maxMatchBytes() - 1 bytes across a
-    // block edge misses no match.
+    // starts at position p (in UTF-8 folding, the first byte of a character)
+    // depends only on the bytes [p, p + maxMatchBytes()), so a reader in
+    // blocks that carries maxMatchBytes() - 1 bytes across a block edge
+    // misses no match.
     qsizetype maxMatchBytes() const { return m_maxMatchBytes; }
 
 private:
