@@ -3,11 +3,13 @@
 # `make bench`: vexalo4-cli replace against sed -i, perl -pi and sd, with cp -r
 # as the floor, on a tmpfs and on the disk. Not a test: it prints a table.
 #
-#   bench/run.sh [--runs N] [--sets small,large] [--places tmpfs,disk]
-#                [--modes exact,icase] [--json FILE]
-# Defaults: 3 runs, both sets, both places, both modes on the tmpfs and exact
-# on the disk. The numbers in the README: --runs 5.
-# The same settings may come from the environment: RUNS, SETS, PLACES, MODES.
+#   bench/run.sh [--runs N] [--sets small,large,worst] [--places tmpfs,disk]
+#                [--modes exact,icase] [--cap SECONDS] [--json FILE]
+# Defaults: 3 runs, all three sets, both places, both modes on the tmpfs and
+# exact on the disk; the worst set (inputs built against the search, with sed
+# stopped after --cap seconds, default 60) runs on the tmpfs only.
+# The numbers in the README: --runs 5.
+# The same settings may come from the environment: RUNS, SETS, PLACES, MODES, CAP.
 # VEXALO_CLI names the executable (default: build/bin/vexalo4-cli);
 # BENCH_TMPFS and BENCH_DISK the folders used (default /dev/shm/vexalo-bench
 # and /var/tmp/vexalo-bench).
@@ -17,7 +19,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 
 runs=${RUNS:-3}
-sets=${SETS:-small,large}
+sets=${SETS:-small,large,worst}
+cap=${CAP:-60}
 places=${PLACES:-tmpfs,disk}
 modes=${MODES:-exact,icase}
 # On a disk a fresh copy of 20,000 files can take many seconds; unless modes
@@ -32,8 +35,9 @@ while [ $# -gt 0 ]; do
         --sets) sets=$2; shift 2 ;;
         --places) places=$2; shift 2 ;;
         --modes) modes=$2; disk_modes=$2; shift 2 ;;
+        --cap) cap=$2; shift 2 ;;
         --json) json=$2; shift 2 ;;
-        -h|--help) sed -n '3,13p' "$0"; exit 0 ;;
+        -h|--help) sed -n '3,15p' "$0"; exit 0 ;;
         *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -97,4 +101,4 @@ echo "vexalo4-cli: $cli ($("$cli" --version | tr -d '\n'), build type ${build_ty
 echo "Other tools: $(sed --version | head -1); perl $(perl -e 'print $^V'); $(sd --version)"
 extra=()
 [ -n "$json" ] && extra=(--json "$json")
-exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" --sets "$sets" --modes "$modes" --disk-modes "$disk_modes" --runs "$runs" "${extra[@]}"
+exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" --sets "$sets" --modes "$modes" --disk-modes "$disk_modes" --runs "$runs" --cap "$cap" "${extra[@]}"

@@ -3,8 +3,10 @@
 
 #include <QChar>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -40,6 +42,23 @@ constexpr FoldTable makeLatin1Fold()
 
 constexpr FoldTable asciiFold = makeAsciiFold();
 constexpr FoldTable latin1Fold = makeLatin1Fold();
+
+// For a folded byte, the other byte that folds onto it (itself if none):
+// looked up per needle byte, so choosing the probes stays linear in the
+// needle's length, which a find text read from a file can make large.
+constexpr FoldTable makeOtherCase()
+{
+    FoldTable t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 256; ++i) {
+        if (latin1Fold[i] != i)
+            t[latin1Fold[i]] = static_cast<unsigned char>(i);
+    }
+    return t;
+}
+
+constexpr FoldTable otherCase = makeOtherCase();
 
 // Decodes one character of valid UTF-8; returns its length in bytes.
 inline int decodeUtf8(const unsigned char *p, const unsigned char *end, char32_t *cp)
@@ -127,7 +146,21 @@ Needle::Needle(QByteArrayView needle, bool caseSensitive, FileEncoding encoding)
     : m_needle(needle.toByteArray())
 {
     fold(caseSensitive, encoding);
-    chooseProbes();
+    if (m_mode != Mode::FoldUnicode) {
+        chooseProbes();
+        prepareTwoWay();
+    }
+    if (m_mode == Mode::FoldUnicode || m_checkFoldToAscii)
+        m_borders = std::make_shared<Borders>();
+    if (m_mode == Mode::FoldUnicode)
+        borders();
+    // A character is at most four bytes, and the search by code points steps
+    // over at most four bytes per character even where the bytes are not
+    // valid UTF-8.
+    if (m_mode == Mode::FoldUnicode)
+        m_maxMatchBytes = 4 * qsizetype(m_folded.size());
+    else
+        m_maxMatchBytes = m_checkFoldToAscii ? 4 * m_needle.size() : m_needle.size();
 }
 
 void Needle::chooseProbes()
@@ -139,19 +172,16 @@ void Needle::chooseProbes()
     // Every byte that folds onto the needle's byte: itself, and its other case.
     auto variants = [&](unsigned char b, unsigned char out[2]) {
         out[0] = b;
-        out[1] = b;
-        if (folding) {
-            for (int c = 0; c < 256; ++c) {
-                if (c != b && latin1Fold[c] == b)
-                    out[1] = static_cast<unsigned char>(c);
-            }
-        }
+        out[1] = folding ? otherCase[b] : b;
     };
-    auto cost = [&](qsizetype j) {
+    // By byte value, once: a find text read from a file may be megabytes long.
+    std::array<int, 256> costOf{};
+    for (int b = 0; b < 256; ++b) {
         unsigned char v[2];
-        variants(static_cast<unsigned char>(m_needle[j]), v);
-        return int(byteFrequency[v[0]]) + (v[1] != v[0] ? int(byteFrequency[v[1]]) : 0);
-    };
+        variants(static_cast<unsigned char>(b), v);
+        costOf[size_t(b)] = int(byteFrequency[v[0]]) + (v[1] != v[0] ? int(byteFrequency[v[1]]) : 0);
+    }
+    auto cost = [&](qsizetype j) { return costOf[static_cast<unsigned char>(m_needle[j])]; };
     m_probe1 = 0;
     for (qsizetype j = 1; j < m; ++j) {
         if (cost(j) < cost(m_probe1))
@@ -183,9 +213,18 @@ void Needle::fold(bool caseSensitive, FileEncoding encoding)
     bool ascii = true;
     for (char c : m_needle)
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    // The folded code points are kept for every UTF-8 needle: an ASCII needle
-    // falls back on them when the content holds one of the two characters
-    // that fold onto ASCII letters.
+    if (ascii) {
+        // Its folded bytes are its folded code points too: the search by code
+        // points, for content holding one of the two characters that fold
+        // onto ASCII letters, reads them from there.
+        m_mode = Mode::FoldBytes;
+        for (char &c : m_needle) {
+            c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
+            m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
+        }
+        return;
+    }
+    m_mode = Mode::FoldUnicode;
     const auto *p = reinterpret_cast<const unsigned char *>(m_needle.constData());
     const auto *end = p + m_needle.size();
     while (p < end) {
@@ -193,18 +232,91 @@ void Needle::fold(bool caseSensitive, FileEncoding encoding)
         p += decodeUtf8(p, end, &cp);
         m_folded.push_back(foldCodePoint(cp));
     }
-    if (ascii) {
-        m_mode = Mode::FoldBytes;
-        for (char &c : m_needle) {
-            c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
-            m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
-        }
-    } else {
-        m_mode = Mode::FoldUnicode;
-    }
 }
 
-qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from) const
+// The critical factorization of Crochemore and Perrin's Two-Way search, on
+// the folded needle: two maximal suffixes, one per order of the bytes; the
+// later one starts the right half.
+void Needle::prepareTwoWay()
+{
+    const auto *nd = reinterpret_cast<const unsigned char *>(m_needle.constData());
+    const qsizetype m = m_needle.size();
+    auto maximalSuffix = [&](bool reversed, qsizetype *period) {
+        qsizetype suffix = -1, j = 0, k = 1, p = 1;
+        while (j + k < m) {
+            const unsigned char a = nd[j + k], b = nd[suffix + k];
+            if (reversed ? b < a : a < b) {
+                j += k;
+                k = 1;
+                p = j - suffix;
+            } else if (a == b) {
+                if (k != p) {
+                    ++k;
+                } else {
+                    j += p;
+                    k = 1;
+                }
+            } else {
+                suffix = j++;
+                k = p = 1;
+            }
+        }
+        *period = p;
+        return suffix;
+    };
+    qsizetype period = 1, periodReversed = 1;
+    const qsizetype suffix = maximalSuffix(false, &period);
+    const qsizetype suffixReversed = maximalSuffix(true, &periodReversed);
+    if (suffixReversed < suffix) {
+        m_critical = suffix + 1;
+        m_period = period;
+    } else {
+        m_critical = suffixReversed + 1;
+        m_period = periodReversed;
+    }
+    m_periodic = m_critical > 0 ? std::memcmp(nd, nd + m_period, size_t(m_critical)) == 0 : true;
+    if (!m_periodic)
+        m_period = std::max(m_critical, m - m_critical) + 1;
+    for (qsizetype &shift : m_lastAt)
+        shift = 0;
+    for (qsizetype i = 0; i < m; ++i)
+        m_lastAt[nd[i]] = i + 1;
+}
+
+const Needle::Borders &Needle::borders() const
+{
+    std::call_once(m_borders->made, [this] { prepareBorders(*m_borders); });
+    return *m_borders;
+}
+
+void Needle::prepareBorders(Borders &out) const
+{
+    const qsizetype count = m_mode == Mode::FoldUnicode ? qsizetype(m_folded.size()) : m_needle.size();
+    auto build = [&](auto &borders, auto symbol) {
+        using Border = typename std::decay_t<decltype(borders)>::value_type;
+        borders.assign(size_t(count), 0);
+        Border k = 0;
+        for (qsizetype q = 1; q < count; ++q) {
+            while (k > 0 && symbol(q) != symbol(k))
+                k = borders[size_t(k - 1)];
+            if (symbol(q) == symbol(k))
+                ++k;
+            borders[size_t(q)] = k;
+        }
+    };
+    auto withSymbols = [&](auto &borders) {
+        if (m_mode == Mode::FoldUnicode)
+            build(borders, [this](qsizetype k) { return m_folded[size_t(k)]; });
+        else
+            build(borders, [this](qsizetype k) { return char32_t(static_cast<unsigned char>(m_needle[k])); });
+    };
+    if (count <= qsizetype(UINT32_MAX))
+        withSymbols(out.shortBorders);
+    else
+        withSymbols(out.longBorders);
+}
+
+qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from, Scan &scan) const
 {
     const auto *h = reinterpret_cast<const unsigned char *>(haystack.data());
     const auto *nd = reinterpret_cast<const unsigned char *>(m_needle.constData());
@@ -215,23 +327,51 @@ qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from) const
     const qsizetype last = n - m; // the last start a match can have
 
     const bool fold = m_mode == Mode::FoldBytes;
-    // One table serves both encodings: an ASCII needle never meets a byte of
-    // 0x80 and above that folds into ASCII, so the Latin-1 pairs do no harm.
-    const FoldTable &table = latin1Fold;
-    auto verify = [&](qsizetype pos) {
-        if (!fold)
-            return std::memcmp(h + pos, nd, size_t(m)) == 0;
-        for (qsizetype j = 0; j < m; ++j) {
-            if (table[h[pos + j]] != nd[j])
-                return false;
-        }
-        return true;
-    };
-
     if (!fold && m == 1) {
         const void *hit = std::memchr(h + from, nd[0], size_t(n - from));
         return hit ? static_cast<const unsigned char *>(hit) - h : -1;
     }
+    if (scan.linear)
+        return fold ? findTwoWay<true>(haystack, from) : findTwoWay<false>(haystack, from);
+
+    // One table serves both encodings: an ASCII needle never meets a byte of
+    // 0x80 and above that folds into ASCII, so the Latin-1 pairs do no harm.
+    const FoldTable &table = latin1Fold;
+    // How many bytes agree before the first difference, counted so that
+    // content passing the probes again and again is noticed.
+    auto agreeing = [&](qsizetype pos) {
+        qsizetype j = 0;
+        if (!fold) {
+            for (; j + 8 <= m; j += 8) {
+                quint64 a, b;
+                std::memcpy(&a, h + pos + j, 8);
+                std::memcpy(&b, nd + j, 8);
+                if (a != b)
+                    return j + (__builtin_ctzll(a ^ b) >> 3); // little-endian; elsewhere only the count is off
+            }
+            while (j < m && h[pos + j] == nd[j])
+                ++j;
+        } else {
+            while (j < m && table[h[pos + j]] == nd[j])
+                ++j;
+        }
+        return j;
+    };
+    // On ordinary text a full compare is rare and short. Content made of the
+    // needle's own pieces ("aaa...ab" in "aaaa...") passes the probes at every
+    // byte and costs up to the needle's length there: past a few compared
+    // bytes per byte scanned, the rest of the content goes to Two-Way, which
+    // is linear whatever the content.
+    auto verify = [&](qsizetype pos) {
+        const qsizetype agree = agreeing(pos);
+        scan.compared += agree + 1;
+        return agree == m;
+    };
+    auto tooCostly = [&](qsizetype pos) { return scan.compared > 3 * pos + 4096; };
+    auto rest = [&](qsizetype pos) {
+        scan.linear = true;
+        return fold ? findTwoWay<true>(haystack, pos) : findTwoWay<false>(haystack, pos);
+    };
 
     const qsizetype p1 = m_probe1, p2 = m_probe2;
     const unsigned char a1 = m_probe1Bytes[0], b1 = m_probe1Bytes[1];
@@ -252,53 +392,169 @@ qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from) const
             const qsizetype pos = i + __builtin_ctz(mask);
             if (verify(pos))
                 return pos;
+            if (tooCostly(pos))
+                return rest(pos + 1);
             mask &= mask - 1;
         }
     }
 #endif
     for (; i <= last; ++i) {
         const unsigned char x = h[i + p1], y = h[i + p2];
-        if ((x == a1 || x == b1) && (y == a2 || y == b2) && verify(i))
-            return i;
+        if ((x == a1 || x == b1) && (y == a2 || y == b2)) {
+            if (verify(i))
+                return i;
+            if (tooCostly(i))
+                return rest(i + 1);
+        }
+    }
+    return -1;
+}
+
+// Two-Way: compares the right half of the needle left to right, then the
+// left half, and shifts by what the critical factorization allows; a
+// periodic needle remembers how much of its period already matched. At most
+// about two compares per byte of content, and no memory beyond the needle's.
+template <bool Fold>
+qsizetype Needle::findTwoWay(QByteArrayView haystack, qsizetype from) const
+{
+    const auto *h = reinterpret_cast<const unsigned char *>(haystack.data());
+    const auto *nd = reinterpret_cast<const unsigned char *>(m_needle.constData());
+    const qsizetype n = haystack.size();
+    const qsizetype m = m_needle.size();
+    auto at = [h](qsizetype k) { return Fold ? latin1Fold[h[k]] : h[k]; };
+    const qsizetype critical = m_critical, period = m_period;
+    qsizetype j = from;
+    if (m_periodic) {
+        qsizetype memory = 0;
+        while (n - j >= m) {
+            qsizetype shift = m - m_lastAt[at(j + m - 1)];
+            if (shift > 0) {
+                // Past a mismatch in the last byte, the period cannot match
+                // again before the bytes already known to match end.
+                if (memory && shift < period)
+                    shift = m - period;
+                memory = 0;
+                j += shift;
+                continue;
+            }
+            qsizetype i = std::max(critical, memory);
+            while (i < m - 1 && nd[i] == at(i + j))
+                ++i;
+            if (i >= m - 1) {
+                i = critical - 1;
+                while (memory < i + 1 && nd[i] == at(i + j))
+                    --i;
+                if (i + 1 < memory + 1)
+                    return j;
+                j += period;
+                memory = m - period;
+            } else {
+                j += i - critical + 1;
+                memory = 0;
+            }
+        }
+    } else {
+        while (n - j >= m) {
+            const qsizetype shift = m - m_lastAt[at(j + m - 1)];
+            if (shift > 0) {
+                j += shift;
+                continue;
+            }
+            qsizetype i = critical;
+            while (i < m - 1 && nd[i] == at(i + j))
+                ++i;
+            if (i >= m - 1) {
+                i = critical - 1;
+                while (i >= 0 && nd[i] == at(i + j))
+                    --i;
+                if (i < 0)
+                    return j;
+                j += period;
+            } else {
+                j += i - critical + 1;
+            }
+        }
     }
     return -1;
 }
 
 qsizetype Needle::findUnicode(QByteArrayView haystack, qsizetype from, qsizetype *length) const
 {
+    auto run = [&](const auto &borders) {
+        if (m_mode == Mode::FoldUnicode)
+            return findUnicodeWith(haystack, from, length, borders,
+                                   [this](qsizetype k) { return m_folded[size_t(k)]; });
+        return findUnicodeWith(haystack, from, length, borders,
+                               [this](qsizetype k) { return char32_t(static_cast<unsigned char>(m_needle[k])); });
+    };
+    const Borders &made = borders();
+    return made.longBorders.empty() ? run(made.shortBorders) : run(made.longBorders);
+}
+
+// Knuth, Morris and Pratt over folded code points: each character of the
+// content is decoded and folded once, and the start of the partial match
+// only moves forward, so the work is linear in the content whatever the
+// needle. A match's bytes may differ in number from the needle's.
+template <typename Border, typename Symbol>
+qsizetype Needle::findUnicodeWith(QByteArrayView haystack, qsizetype from, qsizetype *length,
+                                  const std::vector<Border> &borders, Symbol symbol) const
+{
     const auto *begin = reinterpret_cast<const unsigned char *>(haystack.data());
     const auto *end = begin + haystack.size();
     const auto *p = begin + from;
-    const char32_t first = m_folded.front();
+    const qsizetype count = qsizetype(borders.size());
+    const char32_t first = symbol(0);
+    const unsigned char *start = p; // where the partial match begins
+    qsizetype matched = 0;          // how many characters of the needle it holds
     while (p < end) {
+        if (matched == 0) {
+            // No ASCII character folds onto one outside ASCII: a needle that
+            // starts outside ASCII skips plain ASCII text at memory speed.
+            if (first >= 0x80) {
+#if defined(__SSE2__)
+                while (end - p >= 16) {
+                    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+                    if (high) {
+                        p += __builtin_ctz(unsigned(high));
+                        break;
+                    }
+                    p += 16;
+                }
+#endif
+                while (p < end && *p < 0x80)
+                    ++p;
+                if (p == end)
+                    break;
+            }
+            start = p;
+        }
         char32_t cp;
         const int len = decodeUtf8(p, end, &cp);
-        if (foldCodePoint(cp) == first) {
-            const unsigned char *q = p + len;
-            size_t k = 1;
-            for (; k < m_folded.size() && q < end; ++k) {
-                char32_t next;
-                const int l = decodeUtf8(q, end, &next);
-                if (foldCodePoint(next) != m_folded[k])
-                    break;
-                q += l;
+        cp = foldCodePoint(cp);
+        p += len;
+        while (matched > 0 && symbol(matched) != cp) {
+            // The partial match shrinks to its longest border: its start
+            // moves on by the characters dropped.
+            const qsizetype keep = qsizetype(borders[size_t(matched - 1)]);
+            for (qsizetype k = matched - keep; k > 0; --k) {
+                char32_t skipped;
+                start += decodeUtf8(start, end, &skipped);
             }
-            if (k == m_folded.size()) {
-                *length = q - p;
-                return p - begin;
+            matched = keep;
+        }
+        if (symbol(matched) == cp) {
+            if (++matched == count) {
+                *length = p - start;
+                return start - begin;
             }
         }
-        p += len;
     }
     return -1;
 }
 
-qsizetype Needle::findFrom(QByteArrayView haystack, qsizetype from, qsizetype *length) const
+bool Needle::searchesUnicode(bool foldsOntoAscii) const
 {
-    if (m_mode == Mode::FoldUnicode)
-        return findUnicode(haystack, from, length);
-    *length = m_needle.size();
-    return findBytes(haystack, from);
+    return m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && foldsOntoAscii);
 }
 
 std::vector<Match> Needle::findAll(QByteArrayView haystack) const
@@ -311,11 +567,12 @@ std::vector<Match> Needle::findAll(QByteArrayView haystack, bool foldsOntoAscii)
     std::vector<Match> matches;
     if (m_needle.isEmpty())
         return matches;
-    const bool unicode = m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && foldsOntoAscii);
+    const bool unicode = searchesUnicode(foldsOntoAscii);
+    Scan scan;
     qsizetype from = 0;
     for (;;) {
-        qsizetype length = 0;
-        const qsizetype pos = unicode ? findUnicode(haystack, from, &length) : findFrom(haystack, from, &length);
+        qsizetype length = m_needle.size();
+        const qsizetype pos = unicode ? findUnicode(haystack, from, &length) : findBytes(haystack, from, scan);
         if (pos < 0)
             break;
         matches.push_back({pos, length});
@@ -329,9 +586,10 @@ bool Needle::occursIn(QByteArrayView haystack) const
     if (m_needle.isEmpty())
         return !haystack.isEmpty();
     qsizetype length = 0;
-    if (m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && holdsFoldToAscii(haystack)))
+    if (searchesUnicode(m_checkFoldToAscii && holdsFoldToAscii(haystack)))
         return findUnicode(haystack, 0, &length) >= 0;
-    return findFrom(haystack, 0, &length) >= 0;
+    Scan scan;
+    return findBytes(haystack, 0, scan) >= 0;
 }
 
 QByteArray substitute(QByteArrayView content, const std::vector<Match> &matches, QByteArrayView replacement)

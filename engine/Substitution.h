@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace vexalo {
@@ -31,14 +34,34 @@ public:
     std::vector<Match> findAll(QByteArrayView haystack, bool foldsOntoAscii) const;
     // The first match only: the found test.
     bool occursIn(QByteArrayView haystack) const;
+    // The longest a match can be, in bytes, for any content: whether a match
+    // starts at position p (in UTF-8 folding, the first byte of a character)
+    // depends only on the bytes [p, p + maxMatchBytes()), so a reader in
+    // blocks that carries maxMatchBytes() - 1 bytes across a block edge
+    // misses no match.
+    qsizetype maxMatchBytes() const { return m_maxMatchBytes; }
 
 private:
     enum class Mode { Exact, FoldBytes, FoldUnicode };
-    qsizetype findFrom(QByteArrayView haystack, qsizetype from, qsizetype *length) const;
-    qsizetype findBytes(QByteArrayView haystack, qsizetype from) const;
+    struct Borders;
+    // What one search over one content has spent so far on comparing
+    // candidates in full, to notice content that defeats the probes.
+    struct Scan {
+        qsizetype compared = 0;
+        bool linear = false; // the probes gave up: Two-Way from here on
+    };
+    qsizetype findBytes(QByteArrayView haystack, qsizetype from, Scan &scan) const;
+    template <bool Fold>
+    qsizetype findTwoWay(QByteArrayView haystack, qsizetype from) const;
     qsizetype findUnicode(QByteArrayView haystack, qsizetype from, qsizetype *length) const;
+    template <typename Border, typename Symbol>
+    qsizetype findUnicodeWith(QByteArrayView haystack, qsizetype from, qsizetype *length,
+                              const std::vector<Border> &borders, Symbol symbol) const;
+    bool searchesUnicode(bool foldsOntoAscii) const;
     void fold(bool caseSensitive, FileEncoding encoding);
     void chooseProbes();
+    void prepareTwoWay();
+    void prepareBorders(Borders &borders) const;
 
     QByteArray m_needle;
     // The two needle positions a scan compares first, the rarest bytes of the
@@ -50,6 +73,26 @@ private:
     Mode m_mode = Mode::Exact;
     bool m_checkFoldToAscii = false; // an ASCII needle with s or k may meet U+017F or U+212A
     std::vector<char32_t> m_folded;  // FoldUnicode: the needle's folded code points
+    qsizetype m_maxMatchBytes = 0;
+    // Two-Way, for content where comparing at every candidate would cost
+    // more than a multiple of its length: the critical position, the period
+    // (or a safe shift when the needle is not periodic) and, for each byte,
+    // one past its last position in the needle.
+    qsizetype m_critical = 0;
+    qsizetype m_period = 1;
+    bool m_periodic = false;
+    qsizetype m_lastAt[256] = {};
+    // For the search by code points: the longest proper border of each
+    // prefix of the folded needle, 32 bits each unless the needle is longer.
+    // An ASCII needle needs them only for content holding U+017F or U+212A,
+    // so they are made on first use, once for all threads.
+    struct Borders {
+        std::once_flag made;
+        std::vector<std::uint32_t> shortBorders;
+        std::vector<qsizetype> longBorders;
+    };
+    std::shared_ptr<Borders> m_borders;
+    const Borders &borders() const;
 };
 
 // The content with every match replaced; the result is sized once.

@@ -2,6 +2,7 @@
 #include "Substitution.h"
 #include "TextCodec.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -78,6 +79,56 @@ QByteArray randomBytes(QRandomGenerator &rng, const QByteArray &alphabet, int ma
     for (int i = 0; i < length; ++i)
         s += alphabet[rng.bounded(int(alphabet.size()))];
     return s;
+}
+
+
+// Flips the case of some letters, the way the content of a real file mixes
+// them: ASCII letters, and in Latin-1 the accented ones too.
+QByteArray mixCase(QRandomGenerator &rng, QByteArray s, bool latin1)
+{
+    for (char &c : s) {
+        const unsigned char u = uchar(c);
+        const bool letter = (u | 0x20) >= 'a' && (u | 0x20) <= 'z';
+        const bool accented = latin1 && u >= 0xC0 && u != 0xD7 && u != 0xF7 && u != 0xDF && u != 0xFF;
+        if ((letter || accented) && rng.bounded(2))
+            c = char(u ^ 0x20);
+    }
+    return s;
+}
+
+// A find text with a long border and content made of its own pieces: the
+// kind of input on which comparing at every candidate goes quadratic. Most of
+// the content repeats the word the needle is made of, so nearly every
+// position starts a long partial match.
+struct Periodic {
+    QByteArray needle;
+    QByteArray content;
+};
+
+Periodic periodicCase(QRandomGenerator &rng, const QByteArray &alphabet, bool mixCases, bool latin1)
+{
+    QByteArray word;
+    while (word.isEmpty())
+        word = randomBytes(rng, alphabet, 3);
+    Periodic c;
+    c.needle = word.repeated(5 + rng.bounded(40)) + word.left(rng.bounded(int(word.size()) + 1));
+    if (rng.bounded(3))
+        c.needle += alphabet[rng.bounded(int(alphabet.size()))]; // breaks the period at the end
+    auto varied = [&](const QByteArray &s) { return mixCases ? mixCase(rng, s, latin1) : s; };
+    // A long run of the word first: the probes let through nearly every
+    // position there.
+    c.content = varied(word.repeated(1000 + rng.bounded(2000)));
+    const int pieces = 200 + rng.bounded(800);
+    for (int i = 0; i < pieces; ++i) {
+        const int r = rng.bounded(100);
+        if (r < 85)
+            c.content += varied(word);
+        else if (r < 92)
+            c.content += varied(c.needle);
+        else
+            c.content += alphabet[rng.bounded(int(alphabet.size()))];
+    }
+    return c;
 }
 
 } // namespace
@@ -217,6 +268,226 @@ private slots:
                 QCOMPARE(QString::fromUtf8(got), want);
             }
         }
+    }
+
+    // Content built from the find text's own pieces, long enough that the
+    // search leaves its probes for the linear search partway through.
+    void periodicAgainstReference()
+    {
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, latin1);
+        QRandomGenerator rng(77031);
+        const QByteArray alphabet = latin1 ? QByteArray("ab\xE9\xC9") : QByteArray("abAB");
+        const FileEncoding encoding = latin1 ? FileEncoding::Latin1 : FileEncoding::Utf8;
+        for (int round = 0; round < 120; ++round) {
+            const Periodic c = periodicCase(rng, alphabet, !caseSensitive, latin1);
+            const Needle needle(c.needle, caseSensitive, encoding);
+            const std::vector<Match> matches = needle.findAll(c.content);
+            for (const Match &m : matches)
+                QCOMPARE_LE(m.length, needle.maxMatchBytes());
+            QCOMPARE(needle.occursIn(c.content), !matches.empty());
+            const QByteArray got = substitute(c.content, matches, "<>");
+            const QByteArray want = referenceBytes(c.content, c.needle, "<>", caseSensitive, latin1);
+            if (got != want) {
+                qWarning() << "round" << round << "find" << c.needle.toHex() << "content" << c.content.size()
+                           << "bytes";
+                QCOMPARE(got.toHex(), want.toHex());
+            }
+        }
+    }
+    void periodicAgainstReference_data() { randomAgainstReference_data(); }
+
+    // The same by code points: letters with two or three case forms, of
+    // different lengths in UTF-8, so a match's bytes differ from the needle's.
+    void periodicUnicodeAgainstReference_data()
+    {
+        QTest::addColumn<QString>("letters");
+        QTest::addColumn<QString>("otherForms");
+        // An ASCII find text meets the Kelvin sign and long s in the content.
+        QTest::newRow("ASCII find text, Kelvin sign and long s")
+            << QStringLiteral(u"ksa") << QStringLiteral(u"KS\u212A\u017FA");
+        QTest::newRow("find text outside ASCII")
+            << QStringLiteral(u"k\u00E4\u03C3s") << QStringLiteral(u"K\u212A\u00C4\u03A3\u03C2\u017FS");
+    }
+    void periodicUnicodeAgainstReference()
+    {
+        QFETCH(QString, letters);
+        QFETCH(QString, otherForms);
+        QRandomGenerator rng(5519);
+        // Any form of a letter, chosen at random: its own or one folding onto it.
+        auto anyForm = [&](QChar c) {
+            QList<QChar> forms{c};
+            for (QChar o : otherForms) {
+                if (o.toCaseFolded() == c.toCaseFolded())
+                    forms += o;
+            }
+            return forms[rng.bounded(int(forms.size()))];
+        };
+        auto varied = [&](const QString &s) {
+            QString out;
+            for (QChar c : s)
+                out += anyForm(c);
+            return out;
+        };
+        for (int round = 0; round < 60; ++round) {
+            QString word;
+            const int wordLength = 1 + rng.bounded(3);
+            for (int i = 0; i < wordLength; ++i)
+                word += letters[rng.bounded(int(letters.size()))];
+            QString find = word.repeated(5 + rng.bounded(30)) + word.left(rng.bounded(wordLength + 1));
+            if (rng.bounded(3))
+                find += letters[rng.bounded(int(letters.size()))];
+            QString content = varied(word.repeated(500 + rng.bounded(1000)));
+            const int pieces = 100 + rng.bounded(400);
+            for (int i = 0; i < pieces; ++i) {
+                const int r = rng.bounded(100);
+                if (r < 85)
+                    content += varied(word);
+                else if (r < 92)
+                    content += varied(find);
+                else
+                    content += anyForm(letters[rng.bounded(int(letters.size()))]);
+            }
+            const Needle needle(find.toUtf8(), false, FileEncoding::Utf8);
+            const QByteArray bytes = content.toUtf8();
+            const std::vector<Match> matches = needle.findAll(bytes);
+            for (const Match &m : matches)
+                QCOMPARE_LE(m.length, needle.maxMatchBytes());
+            QCOMPARE(needle.occursIn(bytes), !matches.empty());
+            const QString got = QString::fromUtf8(substitute(bytes, matches, "<>"));
+            const QString want = referenceUnicode(content, find, QStringLiteral("<>"));
+            if (got != want) {
+                qWarning() << "round" << round << "find" << find << "content" << content.size() << "characters";
+                QCOMPARE(got, want);
+            }
+        }
+    }
+
+    // Whether a match starts at p depends only on the bytes [p, p +
+    // maxMatchBytes()): every content cut short finds the same matches up to
+    // where the cut could make a difference.
+    void matchDecidedWithinMaxMatchBytes_data()
+    {
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<bool>("latin1");
+        QTest::addColumn<QString>("alphabet");
+        QTest::newRow("exact") << true << false << QStringLiteral(u"abAB");
+        QTest::newRow("case-insensitive, ASCII") << false << false << QStringLiteral(u"akAK");
+        QTest::newRow("case-insensitive, Kelvin sign and long s")
+            << false << false << QStringLiteral(u"ksKS\u212A\u017F");
+        QTest::newRow("case-insensitive, outside ASCII")
+            << false << false << QStringLiteral(u"a\u00E4\u00C4\u1E9E\u00DF\u212B\u00E5\U00010400\U00010428");
+        QTest::newRow("case-insensitive, Latin-1") << false << true << QStringLiteral(u"a\u00E9\u00C9A");
+    }
+    void matchDecidedWithinMaxMatchBytes()
+    {
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, latin1);
+        QFETCH(QString, alphabet);
+        const QList<uint> letters = alphabet.toUcs4();
+        const FileEncoding encoding = latin1 ? FileEncoding::Latin1 : FileEncoding::Utf8;
+        auto encode = [&](const QString &s) { return latin1 ? s.toLatin1() : s.toUtf8(); };
+        QRandomGenerator rng(90211);
+        auto randomText = [&](int maxLength) {
+            QString s;
+            const int length = rng.bounded(maxLength + 1);
+            for (int i = 0; i < length; ++i) {
+                const char32_t c = letters[rng.bounded(int(letters.size()))];
+                s += QString::fromUcs4(&c, 1);
+            }
+            return s;
+        };
+        qsizetype longest = 0;
+        for (int round = 0; round < 300; ++round) {
+            const QByteArray find = encode(randomText(4));
+            const QByteArray content = encode(randomText(60));
+            const Needle needle(find, caseSensitive, encoding);
+            const qsizetype span = needle.maxMatchBytes();
+            if (caseSensitive || latin1)
+                QCOMPARE(span, find.size());
+            const std::vector<Match> all = needle.findAll(content);
+            for (const Match &m : all) {
+                QCOMPARE_LE(m.length, span);
+                longest = std::max(longest, m.length);
+            }
+            for (qsizetype cut = 0; cut <= content.size(); ++cut) {
+                auto decided = [&](const std::vector<Match> &matches) {
+                    QList<qsizetype> starts;
+                    for (const Match &m : matches) {
+                        if (m.start + span <= cut)
+                            starts << m.start << m.length;
+                    }
+                    return starts;
+                };
+                const QList<qsizetype> whole = decided(all);
+                const QList<qsizetype> shortened = decided(needle.findAll(content.left(cut)));
+                if (whole != shortened) {
+                    qWarning() << "find" << find.toHex() << "content" << content.toHex() << "cut at" << cut;
+                    QCOMPARE(shortened, whole);
+                }
+            }
+        }
+        QVERIFY(longest > 0); // the rounds did meet matches
+    }
+
+    // Inputs that once took time growing with the content's length times the
+    // find text's. The bound is far above what a linear search needs even on
+    // a slow, loaded machine, and far below what the old way took.
+    void linearOnAdversarialInput_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("find");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<bool>("latin1");
+        QTest::addColumn<qsizetype>("matchAt");
+
+        const QByteArray ae = QStringLiteral(u"\u00E4").toUtf8();
+        QTest::newRow("2,000 a-umlaut then x in 8 MB of a-umlaut")
+            << (ae.repeated(4'000'000) + "X") << (QStringLiteral(u"\u00C4").toUtf8().repeated(2000) + "x") << false
+            << false << qsizetype(2 * (4'000'000 - 2000));
+        const QByteArray kelvin = QStringLiteral(u"\u212A").toUtf8();
+        QTest::newRow("k then x against Kelvin signs")
+            << (kelvin.repeated(2'500'000) + "X") << (QByteArray("k").repeated(2000) + "x") << false << false
+            << qsizetype(3 * (2'500'000 - 2000));
+        QTest::newRow("exact, the probes pass at every other byte")
+            << (QByteArray("zq").repeated(4'000'000) + "e") << (QByteArray("zq").repeated(50'000) + "e") << true
+            << false << qsizetype(8'000'000 - 100'000);
+        QTest::newRow("case-insensitive, the probes pass at every other byte")
+            << (QByteArray("ZQ").repeated(4'000'000) + "E") << (QByteArray("zQ").repeated(5'000) + "e") << false
+            << false << qsizetype(8'000'000 - 10'000);
+        QTest::newRow("Latin-1 case-insensitive, the probes pass at every other byte")
+            << (QByteArray("\xC9q").repeated(4'000'000) + "E") << (QByteArray("\xE9Q").repeated(5'000) + "e") << false
+            << true << qsizetype(8'000'000 - 10'000);
+
+        // A find text of 10 MB: its set-up must be linear too.
+        QRandomGenerator rng(3);
+        QByteArray words;
+        while (words.size() < 10'000'000) {
+            const int length = 2 + rng.bounded(8);
+            for (int i = 0; i < length; ++i)
+                words += char('a' + rng.bounded(26));
+            words += ' ';
+        }
+        QTest::newRow("10 MB find text, case-insensitive")
+            << ("head " + words.toUpper()) << words << false << false << qsizetype(5);
+    }
+    void linearOnAdversarialInput()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, find);
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, latin1);
+        QFETCH(qsizetype, matchAt);
+        const FileEncoding encoding = latin1 ? FileEncoding::Latin1 : FileEncoding::Utf8;
+        QElapsedTimer timer;
+        timer.start();
+        const Needle needle(find, caseSensitive, encoding);
+        const std::vector<Match> matches = needle.findAll(content);
+        const qint64 elapsed = timer.elapsed();
+        QCOMPARE(matches.size(), size_t(1));
+        QCOMPARE(matches.front().start, matchAt);
+        QCOMPARE(matches.front().start + matches.front().length, content.size());
+        QVERIFY2(elapsed < 10'000, qPrintable(QStringLiteral("took %1 ms").arg(elapsed)));
     }
 
     void asciiNeedleMeetsCharactersFoldingOntoAscii()
