@@ -291,6 +291,13 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     bool stopped = false;
 
     for (const Stretch &stretch : stretches) {
+        // The engine asks between two files of one folder only: with a file
+        // or two per folder it would never ask, so the stop is also asked
+        // here, between folders.
+        if (&stretch != &stretches.first() && streams.stopRequested && streams.stopRequested()) {
+            stopped = true;
+            break;
+        }
         RunControl control;
         control.durability = syncAtEnd ? Durability::None : request.durability;
         control.stopRequested = streams.stopRequested;

@@ -449,6 +449,10 @@
         <translation>Text der Datei</translation>
     </message>
     <message>
+        <source>it is %1; the viewer shows files of up to %2</source>
+        <translation>sie ist %1 groß; der Betrachter zeigt Dateien bis %2</translation>
+    </message>
+    <message>
         <source>Writes the text back to the file, in its own encoding and line breaks.</source>
         <translation>Schreibt den Text in die Datei zurück, in ihrer eigenen Kodierung und mit ihren Zeilenumbrüchen.</translation>
     </message>

@@ -6,15 +6,18 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include "tests/common/TestFiles.h"
 
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -455,6 +458,86 @@ private slots:
         o = runRaw({"replace", "-w", "y", "-F", "gone\xe9", "latin.txt"}, folder);
         QCOMPARE(o.status, 2);
         QVERIFY2(o.err.contains("cannot read --find-file gone\\xE9: No such file"), o.err.constData());
+    }
+
+    // A stop is heeded between folders as well as between the files of one
+    // folder, however few files each folder holds: what was done is
+    // reported, then the stopped note, and the status is 130.
+    void stopBetweenFolders_data()
+    {
+        QTest::addColumn<int>("perFolder");
+        QTest::addColumn<int>("signal"); // 0: asked in this process
+        QTest::newRow("one file per folder") << 1 << 0;
+        QTest::newRow("two files per folder") << 2 << 0;
+        QTest::newRow("Ctrl-C, one file per folder") << 1 << int(SIGINT);
+        QTest::newRow("SIGTERM, one file per folder") << 1 << int(SIGTERM);
+    }
+
+    void stopBetweenFolders()
+    {
+        QFETCH(int, perFolder);
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        const int folders = signal ? 3000 : 40;
+        QStringList files;
+        for (int f = 0; f < folders; ++f) {
+            const QString folder = dir.filePath(QStringLiteral("d%1").arg(f, 4, 10, QLatin1Char('0')));
+            QDir().mkpath(folder);
+            for (int n = 0; n < perFolder; ++n) {
+                files << folder + QStringLiteral("/readme%1.txt").arg(n);
+                writeFile(files.last(), "hello");
+            }
+        }
+        const QStringList args = QStringList{"replace", "-f", "hello", "-w", "bye"} + files;
+        auto firstDone = [&] { return readFile(files.first()) == "bye"; };
+
+        CliOutcome o;
+        if (!signal) {
+            QBuffer out;
+            QBuffer err;
+            out.open(QIODevice::WriteOnly);
+            err.open(QIODevice::WriteOnly);
+            cli::CliStreams streams;
+            streams.out = &out;
+            streams.err = &err;
+            streams.stopRequested = firstDone;
+            o.status = cli::runCommandLine(args, dir.path(), streams);
+            o.out = QString::fromUtf8(out.data());
+            o.err = QString::fromUtf8(err.data());
+        } else {
+            QProcess p;
+            p.start(VEXALO_CLI_PATH, args);
+            QVERIFY(p.waitForStarted());
+            QElapsedTimer waited;
+            waited.start();
+            while (!firstDone() && waited.elapsed() < 30000)
+                QThread::usleep(100);
+            QVERIFY(::kill(pid_t(p.processId()), signal) == 0);
+            QElapsedTimer stopping;
+            stopping.start();
+            QVERIFY(p.waitForFinished(30000));
+            QVERIFY2(stopping.elapsed() < 5000, qPrintable(QString::number(stopping.elapsed())));
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            o.status = p.exitCode();
+            o.out = QString::fromUtf8(p.readAllStandardOutput());
+            o.err = QString::fromUtf8(p.readAllStandardError());
+        }
+        QCOMPARE(o.status, 130);
+        const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        QVERIFY2(lines.size() < files.size(), qPrintable(QString::number(lines.size())));
+        // Asked in this process, the stop is seen by the first folder's
+        // end at the latest.
+        if (!signal)
+            QVERIFY(lines.size() <= perFolder);
+        for (const QString &line : lines)
+            QVERIFY2(line.endsWith(":  replaced"), qPrintable(line));
+        QCOMPARE(o.err.trimmed(), QStringLiteral("vexalo4-cli: stopped: %1 of %2 files were not processed")
+                                      .arg(files.size() - lines.size())
+                                      .arg(files.size()));
+        // What was reported is exactly what was changed.
+        for (qsizetype i = 0; i < files.size(); ++i)
+            QCOMPARE(readFile(files.at(i)), QByteArray(i < lines.size() ? "bye" : "hello"));
     }
 
     void protectedList()

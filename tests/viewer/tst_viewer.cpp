@@ -6,6 +6,8 @@
 #include "ui/frmViewer/ViewerSave.h"
 #include "ui/frmViewer/frmViewer.h"
 
+#include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -15,6 +17,9 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTimer>
+#include <QLocale>
 #include <QTest>
 
 #include <memory>
@@ -74,6 +79,9 @@ private slots:
     void changedOnDiskAsksBeforeOverwriting_data();
     void changedOnDiskAsksBeforeOverwriting();
     void reloadShowsTheNewContent();
+    void largeFileIsRefused_data();
+    void largeFileIsRefused();
+    void windowGoesOnWhileLoading();
     void closesWithoutAQuestion();
     void savesFromTheKeyboard();
     void resizeRule_data();
@@ -375,6 +383,74 @@ void tst_Viewer::reloadShowsTheNewContent()
     save();
     QCOMPARE(readBytes(path), replaced);
     QVERIFY(m_messages.shown.isEmpty());
+}
+
+// Files past the limit are refused by their size, before any is read (the
+// files here are sparse: no disk and, if read, gigabytes of memory), and the
+// viewer keeps what it showed.
+void tst_Viewer::largeFileIsRefused_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("one byte over") << frmViewer::maxViewedSize + 1;
+    QTest::newRow("200 MB") << qint64(200) * 1000 * 1000;
+    QTest::newRow("3 GiB") << (qint64(3) << 30);
+}
+
+void tst_Viewer::largeFileIsRefused()
+{
+    QFETCH(qint64, size);
+    const QString small = m_dir->filePath(QStringLiteral("small.txt"));
+    QVERIFY(writeBytes(small, "shown\n"));
+    const QString big = m_dir->filePath(QStringLiteral("big.log"));
+    QFile file(big);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+    file.close();
+
+    frmViewer *viewer = openViewer();
+    QVERIFY(viewer->loadFile(small, nullptr));
+    QString error;
+    QVERIFY(!viewer->loadFile(big, &error));
+    const QLocale locale;
+    QVERIFY2(error.contains(locale.formattedDataSize(size))
+                 && error.contains(locale.formattedDataSize(frmViewer::maxViewedSize)),
+             qPrintable(error));
+    QCOMPARE(viewer->txtViewer->toPlainText(), QStringLiteral("shown\n"));
+    QCOMPARE(viewer->txtSave->text(), small);
+    QVERIFY(!QApplication::overrideCursor());
+}
+
+// The largest file the viewer takes is read and decoded while the program's
+// events go on, under a busy cursor.
+void tst_Viewer::windowGoesOnWhileLoading()
+{
+    const QString path = m_dir->filePath(QStringLiteral("limit.txt"));
+    QByteArray bytes;
+    bytes.reserve(frmViewer::maxViewedSize);
+    const QByteArray line("caf\xc3\xa9 line of text that fills the file up to the limit\n");
+    while (bytes.size() + line.size() <= frmViewer::maxViewedSize)
+        bytes += line;
+    bytes += QByteArray(frmViewer::maxViewedSize - bytes.size(), 'x');
+    QCOMPARE(bytes.size(), frmViewer::maxViewedSize);
+    QVERIFY(writeBytes(path, bytes));
+
+    frmViewer *viewer = openViewer();
+    int ticks = 0;
+    bool busy = false;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] {
+        ++ticks;
+        busy = busy || (QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    });
+    tick.start(0);
+    QString error;
+    QVERIFY2(viewer->loadFile(path, &error), qPrintable(error));
+    tick.stop();
+    QVERIFY(ticks > 0);
+    QVERIFY(busy);
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(viewer->encoding(), vexalo::FileEncoding::Utf8);
+    QCOMPARE(viewer->txtViewer->document()->characterCount() - 1, QString::fromUtf8(bytes).size());
+    QCOMPARE(viewer->txtSave->text(), path);
 }
 
 void tst_Viewer::closesWithoutAQuestion()

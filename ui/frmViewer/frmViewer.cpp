@@ -8,14 +8,22 @@
 #include "ui/frmViewer/ViewerLayout.h"
 #include "ui/help/WindowIcons.h"
 
+#include <QApplication>
 #include <QDebug>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLocale>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextDocument>
 
+#include <atomic>
+#include <thread>
 #include <utility>
+
+#include <sys/stat.h>
 
 frmViewer::frmViewer(QWidget *parent)
     : frmViewer(Services{}, parent)
@@ -70,22 +78,69 @@ void frmViewer::describeForAssistiveTools()
 
 bool frmViewer::loadFile(const QString &path, QString *error)
 {
-    const vexalo::ReadResult read = vexalo::readWholeFile(path);
-    if (!read.status.ok()) {
+    auto fail = [&](const QString &message) {
         if (error)
-            *error = read.status.error;
+            *error = message;
         return false;
+    };
+    auto tooLarge = [&](qint64 size) {
+        const QLocale locale;
+        return fail(tr("it is %1; the viewer shows files of up to %2")
+                        .arg(locale.formattedDataSize(size), locale.formattedDataSize(maxViewedSize)));
+    };
+    // Refused before a byte is read: a file of hundreds of megabytes would
+    // otherwise be held several times over in memory.
+    // By the name's own bytes: QFileInfo would miss a name that is not UTF-8.
+    struct stat info {};
+    if (::stat(vexalo::encodeFileName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
+        && info.st_size > maxViewedSize)
+        return tooLarge(qint64(info.st_size));
+
+    // Reading and decoding run on their own thread while the window's events
+    // go on (repaints, timers), under a busy cursor; user input waits, so no
+    // second command starts in the middle of this one.
+    struct Decoded {
+        vexalo::ReadResult read;
+        LoadedText loaded;
+        QString text;
+    };
+    Decoded decoded;
+    QEventLoop loop;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        decoded.read = vexalo::readWholeFile(path);
+        if (decoded.read.status.ok() && decoded.read.data.size() <= maxViewedSize) {
+            decoded.loaded.encoding = vexalo::detectEncoding(decoded.read.data);
+            decoded.loaded.lineBreak = ViewerSave::dominantLineBreak(decoded.read.data);
+            decoded.text = vexalo::decodeText(decoded.read.data, decoded.loaded.encoding);
+        }
+        finished = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!finished)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+
+    const vexalo::ReadResult &read = decoded.read;
+    if (!read.status.ok()) {
+        QApplication::restoreOverrideCursor();
+        return fail(read.status.error);
     }
-    LoadedText loaded;
-    loaded.encoding = vexalo::detectEncoding(read.data);
-    loaded.lineBreak = ViewerSave::dominantLineBreak(read.data);
-    txtViewer->setPlainText(vexalo::decodeText(read.data, loaded.encoding));
+    if (read.data.size() > maxViewedSize) {
+        // It grew between the look at its size and the read.
+        QApplication::restoreOverrideCursor();
+        return tooLarge(read.data.size());
+    }
+    LoadedText loaded = std::move(decoded.loaded);
+    txtViewer->setPlainText(decoded.text);
     loaded.shownRaw = txtViewer->document()->toRawText();
     loaded.bytes = read.data;
     loaded.onDisk = read.info;
     m_loaded = std::move(loaded);
     m_path = path;
     txtSave->setText(vexalo::displayName(path));
+    QApplication::restoreOverrideCursor();
     return true;
 }
 
