@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -105,6 +106,32 @@ QString leftoverReason()
     return tr("a temporary file left by an interrupted run, not one of yours; it was not touched and may be deleted");
 }
 
+// What a preview adds to the checks a Replace has made by the time it would
+// make the backup: the ones the writes themselves would fail on.
+FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
+                     QByteArrayView content, bool changes)
+{
+    const QString backupPath = path + QStringLiteral(".old");
+    if (changes || job.makeBackups) {
+        // Both the rewrite and the backup go through a new file in the folder
+        // of the name (a link's target is rewritten in its own folder).
+        const QString target = QFileInfo(path).canonicalFilePath();
+        const QString folder = QFileInfo(target.isEmpty() ? path : target).absolutePath();
+        if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+            return failed(name, tr("the folder cannot be written to: %1").arg(IoStatus::fromErrno(errno).error));
+    }
+    if (job.makeBackups) {
+        struct stat old {};
+        if (::stat(QFile::encodeName(backupPath).constData(), &old) == 0 && !S_ISREG(old.st_mode))
+            return failed(name, tr("the backup could not be made, so the file was left unchanged: %1")
+                                    .arg(tr("%1 is not a file").arg(QFileInfo(backupPath).fileName())));
+    }
+    FileResult result{name, Outcome::Matched, {}};
+    result.matches = matches;
+    result.binary = content.contains('\0');
+    return result;
+}
+
 FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QString &name, bool syncEach,
                       bool *wrote, const ReadGate &gate)
 {
@@ -155,6 +182,9 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         if (const IoStatus writable = checkWritable(path, read.info); !writable.ok())
             return failed(name, writable.error);
     }
+
+    if (job.preview)
+        return previewOf(job, name, path, matches.size(), read.data, changes);
 
     if (job.makeBackups) {
         WriteOptions backupOptions;
@@ -502,6 +532,15 @@ QString logLine(const FileResult &result)
         return result.name + tr(":  restored");
     case Outcome::NotRestored:
         return result.name + tr(":  not restored");
+    case Outcome::Matched: {
+        // Spelled out rather than left to a plural form: the command line
+        // loads no translation and must still say "1 match".
+        QString line = result.name
+                       + (result.matches == 1 ? tr(":  1 match") : tr(":  %1 matches").arg(result.matches));
+        if (result.binary)
+            line += tr(" (binary content)");
+        return line;
+    }
     case Outcome::Failed:
         break;
     }
@@ -515,6 +554,26 @@ QString buildLog(const QList<FileResult> &results)
     for (const FileResult &r : results)
         lines.append(logLine(r));
     return lines.join(QStringLiteral("\r\n"));
+}
+
+QString previewSummary(const QList<FileResult> &results)
+{
+    qsizetype matches = 0;
+    qsizetype changing = 0;
+    qsizetype failures = 0;
+    for (const FileResult &r : results) {
+        if (r.outcome == Outcome::Matched) {
+            matches += r.matches;
+            ++changing;
+        } else if (r.outcome == Outcome::Failed) {
+            ++failures;
+        }
+    }
+    return tr("Preview: %1 files, %2 with matches, %3 matches in all, %4 would fail; nothing was written")
+        .arg(results.size())
+        .arg(changing)
+        .arg(matches)
+        .arg(failures);
 }
 
 } // namespace vexalo
