@@ -112,13 +112,24 @@ FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &
                      QByteArrayView content, bool changes)
 {
     const QString backupPath = path + QStringLiteral(".old");
-    if (changes || job.makeBackups) {
-        // Both the rewrite and the backup go through a new file in the folder
-        // of the name (a link's target is rewritten in its own folder).
+    // The backup and the rewrite each go through a new file in a folder: the
+    // backup beside the name, the rewrite beside the file a link leads to.
+    // Said as the writes themselves would say it.
+    auto folderRefuses = [](const QString &folder) -> std::optional<QString> {
+        if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0)
+            return std::nullopt;
+        return IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                              .arg(folder))
+            .error;
+    };
+    if (job.makeBackups) {
+        if (const std::optional<QString> refused = folderRefuses(QFileInfo(backupPath).path()))
+            return failed(name, tr("the backup could not be made, so the file was left unchanged: %1").arg(*refused));
+    }
+    if (changes) {
         const QString target = QFileInfo(path).canonicalFilePath();
-        const QString folder = QFileInfo(target.isEmpty() ? path : target).absolutePath();
-        if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
-            return failed(name, tr("the folder cannot be written to: %1").arg(IoStatus::fromErrno(errno).error));
+        if (const std::optional<QString> refused = folderRefuses(QFileInfo(target.isEmpty() ? path : target).path()))
+            return failed(name, *refused);
     }
     if (job.makeBackups) {
         struct stat old {};

@@ -572,10 +572,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
         <translation>ihr erweitertes Attribut %1 konnte nicht erhalten werden</translation>
     </message>
     <message>
-        <source>the folder cannot be written to: %1</source>
-        <translation>in den Ordner kann nicht geschrieben werden: %1</translation>
-    </message>
-    <message>
         <source>%1 is not a file</source>
         <translation>%1 ist keine Datei</translation>
     </message>
