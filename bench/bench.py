@@ -2,6 +2,8 @@
 # SPDX-License-Identifier: MIT
 """Times vexalo4-cli replace against sed -i, perl -pi and sd, side by side.
 
+vexalo4-cli --dry-run, the preview of the same replace, is timed beside it.
+
 Every timed run works on a fresh copy of the corpus. The floor is `cp -r` of
 the same files, which reads and writes every byte. The tools take turns within
 each round, so a change in the machine's load hits them all alike. On the disk
@@ -30,6 +32,7 @@ import time
 
 NEEDLE = "Acme Widgets Ltd"
 REPLACEMENT = "Acme Gadgets plc"
+DRY_RUN = "vexalo4-cli --dry-run"
 
 
 def list_files(root):
@@ -60,7 +63,9 @@ def tools(cli, mode, place):
                 "--protect", ""]
     if not icase:
         cli_args.append("--case-sensitive")
-    t = [("vexalo4-cli", cli_args)]
+    # The preview over the same files: every check a replace makes, no write.
+    # It must take less than the replace it previews.
+    t = [("vexalo4-cli", cli_args), (DRY_RUN, cli_args + ["--dry-run"])]
     if place == "disk":
         t.append(("vexalo4-cli --sync each", cli_args + ["--sync", "each"]))
     t += [
@@ -302,10 +307,16 @@ def main():
                     "exact" if mode == "exact" else "case-insensitive", args.runs))
                 print("  %-26s %9s %9s %10s" % ("tool", "median s", "x floor", "peak MiB"))
                 reference = digests.get("vexalo4-cli")
+                unchanged = tree_digest(master)
                 for name in times:
                     med = statistics.median(times[name])
                     note = ""
-                    if name in digests and digests[name] != reference:
+                    if name == DRY_RUN:
+                        if digests.get(name) != unchanged:
+                            note = "  (a file was changed)"
+                        else:
+                            note = "  (%.2f x vexalo4-cli)" % (med / statistics.median(times["vexalo4-cli"]))
+                    elif name in digests and digests[name] != reference:
                         note = "  (output differs from vexalo4-cli)"
                     print("  %-26s %9.3f %9.2f %10.1f%s" % (name, med, med / floor, peaks[name] / 1024, note))
                     results.append({"place": place, "set": corpus_set, "mode": mode, "tool": name,

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# `make bench`: vexalo4-cli replace against sed -i, perl -pi and sd, with cp -r
-# as the floor, on a tmpfs and on the disk. Not a test: it prints a table.
+# `make bench`: vexalo4-cli replace (and its --dry-run preview) against sed -i,
+# perl -pi and sd, with cp -r as the floor, on a tmpfs and on the disk. Not a test: it prints a table.
 #
 #   bench/run.sh [--runs N] [--sets small,large,worst] [--places tmpfs,disk]
 #                [--modes exact,icase] [--cap SECONDS] [--json FILE]

@@ -118,7 +118,9 @@ public:
         if (!m_hasPending)
             return;
         m_hasPending = false;
-        if (m_request.quiet && m_pending.outcome != Outcome::Failed)
+        m_results.append(m_pending);
+        // A quiet preview still gives its summary, which holds the failures.
+        if (m_request.quiet && (m_pending.outcome != Outcome::Failed || m_request.dryRun))
             return;
         clearProgress();
         m_lines += logLine(m_pending).toUtf8();
@@ -152,6 +154,11 @@ public:
     void finish()
     {
         flushPending();
+        if (m_request.dryRun) {
+            clearProgress();
+            m_lines += previewSummary(m_results).toUtf8();
+            m_lines += '\n';
+        }
         writeLines();
         flushOut();
         if (m_progressShown) {
@@ -227,6 +234,7 @@ private:
     qsizetype m_failed = 0;
     FileResult m_pending;
     bool m_hasPending = false;
+    QList<FileResult> m_results; // for a preview's summary
     QByteArray m_lines;
     QElapsedTimer m_clock;
     qint64 m_lastProgress = 0;
@@ -268,6 +276,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         replaceTemplate.replaceText = request.trim ? trimTrailingBreaks(request.replaceText) : request.replaceText;
         replaceTemplate.caseSensitive = request.caseSensitive;
         replaceTemplate.makeBackups = request.makeBackups;
+        replaceTemplate.preview = request.dryRun;
         if (request.protectedExtensions) {
             replaceTemplate.protectedExtensions = *request.protectedExtensions;
         } else {
@@ -304,7 +313,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         control.parallelFiles = parallelFiles();
         bool wrote = false;
         control.fileDone = [&](const FileResult &result, int index) {
-            wrote = wrote || mayHaveWritten(result.outcome);
+            wrote = wrote || (!request.dryRun && mayHaveWritten(result.outcome));
             reporter.fileDone(result, stretch.argIndex.at(index));
         };
         RunSummary summary;

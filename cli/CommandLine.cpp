@@ -21,7 +21,7 @@ QString tr(const char *text)
 
 enum class Opt {
     Find, With, FindFile, WithFile, Protect, Sync, // take a value
-    CaseSensitive, Backup, Trim, Quiet, Paths, NoProgress, Help,
+    CaseSensitive, Backup, Trim, DryRun, Quiet, Paths, NoProgress, Help,
 };
 
 struct OptionSpec {
@@ -42,6 +42,7 @@ constexpr OptionSpec options[] = {
     {Opt::CaseSensitive, 'c', "case-sensitive", false, true},
     {Opt::Backup, 'b', "backup", false, true},
     {Opt::Trim, 't', "trim", false, true},
+    {Opt::DryRun, 'n', "dry-run", false, true},
     {Opt::Quiet, 'q', "quiet", false, false},
     {Opt::Paths, 0, "paths", false, false},
     {Opt::NoProgress, 0, "no-progress", false, false},
@@ -186,6 +187,7 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         case Opt::CaseSensitive: r.caseSensitive = true; break;
         case Opt::Backup: r.makeBackups = true; break;
         case Opt::Trim: r.trim = true; break;
+        case Opt::DryRun: r.dryRun = true; break;
         case Opt::Quiet: r.quiet = true; break;
         case Opt::Paths: r.fullPaths = true; break;
         case Opt::NoProgress: r.noProgress = true; break;
@@ -322,6 +324,9 @@ QString helpText(const QString &topic)
         "                         as NAME.old (a NAME.old that is a link is replaced,\n"
         "                         never followed)\n"
         "  -t, --trim             remove line breaks from the end of both texts first\n"
+        "  -n, --dry-run          write nothing: print per file how many matches it has\n"
+        "                         (\"name:  3 matches\"), or why a replace would fail\n"
+        "                         on it, then a summary; with -q only the summary\n"
         "  -p, --protect TEXT     the protected-extension list to use instead of the\n"
         "                         first line of exception.txt (beside the program, else\n"
         "                         in ~/.config/Vexalo, else in /etc/xdg/Vexalo) or the\n"

@@ -20,6 +20,7 @@ struct CliRequest {
     bool caseSensitive = false;
     bool makeBackups = false;
     bool trim = false;
+    bool dryRun = false; // only what a replace would do; nothing is written
     // Given with --protect; otherwise the program folder's list is used.
     std::optional<QString> protectedExtensions;
     QStringList files; // as given, in order

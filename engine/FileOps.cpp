@@ -260,6 +260,18 @@ int lockExclusive(int fd, bool *waited)
     }
 }
 
+// A backup takes the place of an older backup or of a link, never of a
+// folder, a device, a pipe or a socket someone put there.
+IoStatus nameRefusesBackup(const struct stat &named)
+{
+    if (S_ISLNK(named.st_mode) || S_ISREG(named.st_mode))
+        return {};
+    if (S_ISDIR(named.st_mode))
+        return {EISDIR, QCoreApplication::translate("FileOps", "a folder has its name")};
+    return {0, QCoreApplication::translate("FileOps", "something that is not a regular file (a device, a pipe "
+                                                      "or a socket) has its name")};
+}
+
 } // namespace
 
 char *ReadBuffer::reserve(qsizetype size)
@@ -517,6 +529,14 @@ IoStatus checkWritable(const QString &path, const struct stat &info)
     return {};
 }
 
+IoStatus checkBackupName(const QString &path)
+{
+    struct stat named {};
+    if (::lstat(native(path).constData(), &named) != 0)
+        return {};
+    return nameRefusesBackup(named);
+}
+
 IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options)
 {
     const QByteArrayView pieces[] = {bytes};
@@ -533,13 +553,9 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     const bool linkExists = ::lstat(target.constData(), &linkInfo) == 0;
     const int lstatErr = linkExists ? 0 : errno;
     const bool isLink = linkExists && S_ISLNK(linkInfo.st_mode) && !options.replaceName;
-    if (options.replaceName && linkExists && !S_ISLNK(linkInfo.st_mode) && !S_ISREG(linkInfo.st_mode)) {
-        // A backup takes the place of an older backup or of a link, never of
-        // a folder, a device, a pipe or a socket someone put there.
-        if (S_ISDIR(linkInfo.st_mode))
-            return {EISDIR, QCoreApplication::translate("FileOps", "a folder has its name")};
-        return {0, QCoreApplication::translate("FileOps", "something that is not a regular file (a device, a pipe "
-                                                          "or a socket) has its name")};
+    if (options.replaceName && linkExists) {
+        if (const IoStatus refused = nameRefusesBackup(linkInfo); !refused.ok())
+            return refused;
     }
     if (isLink) {
         char *resolved = ::realpath(target.constData(), nullptr);

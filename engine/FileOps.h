@@ -87,6 +87,11 @@ bool isRegularFile(const QString &path);
 // (for a link, its target's folder), with its attributes and sticky bit.
 IoStatus checkWritable(const QString &path, const struct stat &info);
 
+// Whether a backup may be written under this name (as the writer's
+// replaceName would): nothing there, a regular file or a link (replaced, never
+// followed) may; a folder, device, pipe or socket refuses, with the reason.
+IoStatus checkBackupName(const QString &path);
+
 struct WriteOptions {
     bool syncData = true;  // fsync before the rename, so a crash cannot leave a hole
     // When set, the file must still be the one that was read (same inode,

@@ -110,6 +110,51 @@ QString leftoverReason()
     return tr("a temporary file left by an interrupted run, not one of yours; it was not touched and may be deleted");
 }
 
+// What a preview adds to the checks a Replace has made by the time it would
+// make the backup: the ones the writes themselves would fail on.
+FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
+                     QByteArrayView content, bool changes)
+{
+    const QString backupPath = path + QStringLiteral(".old");
+    // The backup and the rewrite each go through a new file in a folder: the
+    // backup beside the name, the rewrite beside the file a link leads to.
+    // Said as the writes themselves would say it.
+    auto folderRefuses = [](const QByteArray &folder) -> std::optional<QString> {
+        if (::access(folder.constData(), W_OK | X_OK) == 0)
+            return std::nullopt;
+        return IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                              .arg(displayName(decodeFileName(folder))))
+            .error;
+    };
+    auto folderOf = [](const QByteArray &file) {
+        const qsizetype slash = file.lastIndexOf('/');
+        return slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : file.left(slash);
+    };
+    const QByteArray backupBytes = encodeFileName(backupPath);
+    if (job.makeBackups) {
+        if (const std::optional<QString> refused = folderRefuses(folderOf(backupBytes)))
+            return failed(name, tr("the backup could not be made, so the file was left unchanged: %1").arg(*refused));
+    }
+    if (changes) {
+        QByteArray target = encodeFileName(path);
+        if (char *resolved = ::realpath(target.constData(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+        if (const std::optional<QString> refused = folderRefuses(folderOf(target)))
+            return failed(name, *refused);
+    }
+    if (job.makeBackups) {
+        if (const IoStatus refused = checkBackupName(backupPath); !refused.ok())
+            return failed(name, tr("the backup could not be made, so the file was left unchanged: %1")
+                                    .arg(refused.error));
+    }
+    FileResult result{name, Outcome::Matched, {}};
+    result.matches = matches;
+    result.binary = content.contains('\0');
+    return result;
+}
+
 FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QString &name, bool syncEach,
                       bool *wrote, const ReadGate &gate)
 {
@@ -164,6 +209,9 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         if (const IoStatus writable = checkWritable(path, read.info); !writable.ok())
             return failed(name, writable.error);
     }
+
+    if (job.preview)
+        return previewOf(job, name, path, matches.size(), read.data, changes);
 
     if (job.makeBackups) {
         WriteOptions backupOptions;
@@ -666,6 +714,15 @@ QString logLine(const FileResult &result)
         return name + tr(":  restored");
     case Outcome::NotRestored:
         return name + tr(":  not restored");
+    case Outcome::Matched: {
+        // Spelled out rather than left to a plural form: the command line
+        // loads no translation and must still say "1 match".
+        QString line = name
+                       + (result.matches == 1 ? tr(":  1 match") : tr(":  %1 matches").arg(result.matches));
+        if (result.binary)
+            line += tr(" (binary content)");
+        return line;
+    }
     case Outcome::Failed:
         break;
     }
@@ -679,6 +736,26 @@ QString buildLog(const QList<FileResult> &results)
     for (const FileResult &r : results)
         lines.append(logLine(r));
     return lines.join(QStringLiteral("\r\n"));
+}
+
+QString previewSummary(const QList<FileResult> &results)
+{
+    qsizetype matches = 0;
+    qsizetype changing = 0;
+    qsizetype failures = 0;
+    for (const FileResult &r : results) {
+        if (r.outcome == Outcome::Matched) {
+            matches += r.matches;
+            ++changing;
+        } else if (r.outcome == Outcome::Failed) {
+            ++failures;
+        }
+    }
+    return tr("Preview: %1 files, %2 with matches, %3 matches in all, %4 would fail; nothing was written")
+        .arg(results.size())
+        .arg(changing)
+        .arg(matches)
+        .arg(failures);
 }
 
 } // namespace vexalo

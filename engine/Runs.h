@@ -16,12 +16,15 @@ enum class Outcome {
     Restored,
     NotRestored,
     Failed, // the file keeps its old content; reason says why
+    Matched, // a preview's file that a Replace would change; matches says how often
 };
 
 struct FileResult {
     QString name; // exactly as it was given
     Outcome outcome = Outcome::Failed;
     QString reason; // only for Failed: the system's or the program's reason
+    qsizetype matches = 0; // only for Matched
+    bool binary = false;   // only for Matched: the content holds NUL bytes
 };
 
 // What the caller can rely on once a run has returned: with EachFile every
@@ -60,6 +63,10 @@ struct ReplaceJob {
     bool caseSensitive = false;
     bool makeBackups = false;
     QString protectedExtensions;
+    // Makes every check a Replace makes, up to the point where it would make
+    // the backup, and stops there: nothing is written, and a file a Replace
+    // would change reports Matched with its count.
+    bool preview = false;
 };
 
 struct RestoreJob {
@@ -75,5 +82,8 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control = {});
 QString logLine(const FileResult &result);
 // The lines joined by CR LF, with none after the last.
 QString buildLog(const QList<FileResult> &results);
+
+// The closing line of a preview: files, matches and the files that would fail.
+QString previewSummary(const QList<FileResult> &results);
 
 } // namespace vexalo

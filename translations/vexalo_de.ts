@@ -47,6 +47,10 @@
         <source>another file named %1 already exists</source>
         <translation>es gibt schon eine andere Datei namens %1</translation>
     </message>
+    <message>
+        <source>the folder &quot;%1&quot; cannot be written</source>
+        <translation>in den Ordner „%1“ kann nicht geschrieben werden</translation>
+    </message>
 </context>
 <context>
     <name>HandOff</name>
@@ -103,6 +107,13 @@
     <message>
         <source>Fennick</source>
         <translation>Fennick</translation>
+    </message>
+</context>
+<context>
+    <name>ProtectedList</name>
+    <message>
+        <source>the protected-extension list %1 cannot be read: %2</source>
+        <translation>die Liste der geschützten Endungen %1 kann nicht gelesen werden: %2</translation>
     </message>
 </context>
 <context>
@@ -433,6 +444,34 @@
         <source>Menu bar</source>
         <translation>Menüleiste</translation>
     </message>
+    <message>
+        <source>Run</source>
+        <translation>Ausführen</translation>
+    </message>
+    <message>
+        <source>&amp;Preview</source>
+        <translation>&amp;Vorschau</translation>
+    </message>
+    <message>
+        <source>Shows what Replace would do to the selected files, writing nothing.</source>
+        <translation>Zeigt, was Ersetzen mit den ausgewählten Dateien täte, ohne etwas zu schreiben.</translation>
+    </message>
+    <message>
+        <source>&amp;Replace</source>
+        <translation>&amp;Ersetzen</translation>
+    </message>
+    <message>
+        <source>Rest&amp;ore</source>
+        <translation>&amp;Zurück</translation>
+    </message>
+    <message>
+        <source>Replace did not start, so no file was changed: %1.</source>
+        <translation>Ersetzen wurde nicht gestartet, keine Datei wurde geändert: %1.</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>Vorschau</translation>
+    </message>
 </context>
 <context>
     <name>frmViewer</name>
@@ -519,6 +558,69 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>:  failed: </source>
         <translation>:  fehlgeschlagen: </translation>
+    </message>
+    <message>
+        <source>its access control list could not be kept</source>
+        <translation>ihre Zugriffssteuerungsliste konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its file capabilities could not be kept</source>
+        <translation>ihre Datei-Capabilities konnten nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its security label (%1) could not be kept</source>
+        <translation>ihr Sicherheitskennzeichen (%1) konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its extended attribute %1 could not be kept</source>
+        <translation>ihr erweitertes Attribut %1 konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>%1 is not a file</source>
+        <translation>%1 ist keine Datei</translation>
+    </message>
+    <message>
+        <source>:  1 match</source>
+        <translation>:  1 Treffer</translation>
+    </message>
+    <message>
+        <source>:  %1 matches</source>
+        <translation>:  %1 Treffer</translation>
+    </message>
+    <message>
+        <source> (binary content)</source>
+        <translation> (binärer Inhalt)</translation>
+    </message>
+    <message>
+        <source>Preview: %1 files, %2 with matches, %3 matches in all, %4 would fail; nothing was written</source>
+        <translation>Vorschau: %1 Dateien, %2 mit Treffern, %3 Treffer insgesamt, bei %4 würde es fehlschlagen; nichts wurde geschrieben</translation>
+    </message>
+</context>
+<context>
+    <name>vexalo::FileMetadata</name>
+    <message>
+        <source>its attributes could not be read</source>
+        <translation>ihre Attribute konnten nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>%1 was replaced by another file while it was being processed</source>
+        <translation>%1 wurde während der Bearbeitung durch eine andere Datei ersetzt</translation>
+    </message>
+    <message>
+        <source>its extended attribute %1 could not be read</source>
+        <translation>ihr erweitertes Attribut %1 konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>its owner (%1) could not be kept</source>
+        <translation>ihr Eigentümer (%1) konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its group (%1) could not be kept</source>
+        <translation>ihre Gruppe (%1) konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its set-user-ID or set-group-ID bit could not be kept</source>
+        <translation>ihr Set-User-ID- oder Set-Group-ID-Bit konnte nicht erhalten werden</translation>
     </message>
 </context>
 </TS>

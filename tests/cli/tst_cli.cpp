@@ -11,6 +11,7 @@
 #include "tests/common/TestFiles.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -538,6 +539,61 @@ private slots:
         // What was reported is exactly what was changed.
         for (qsizetype i = 0; i < files.size(); ++i)
             QCOMPARE(readFile(files.at(i)), QByteArray(i < lines.size() ? "bye" : "hello"));
+    }
+
+    // --dry-run: the engine's preview lines and its summary, nothing written,
+    // and the status the replace then has.
+    void dryRun()
+    {
+        QTemporaryDir dir;
+        const QStringList names = fillSampleFolder(dir.path());
+        writeFile(dir.filePath("locked.txt"), "hello");
+        ::chmod(QFile::encodeName(dir.filePath("locked.txt")).constData(), 0444);
+        writeFile(dir.filePath("a.txt.old"), "an older backup");
+        ReplaceJob job;
+        job.folder = dir.path();
+        job.names = names;
+        job.findText = "hello";
+        job.replaceText = "bye";
+        job.makeBackups = true;
+        job.protectedExtensions = defaultProtectedExtensions();
+        job.preview = true;
+        const QList<FileResult> expected = runReplace(job).results;
+        QStringList expectedLines;
+        for (const FileResult &r : expected)
+            expectedLines << logLine(r);
+        QVERIFY(expectedLines.contains("a.txt:  4 matches"));
+        const QString summary = previewSummary(expected);
+
+        const QStringList before = fullListing(dir.path());
+        const QStringList args{"replace", "-f", "hello", "-w", "bye", "-b"};
+        const CliOutcome o = runCli(args + QStringList{"--dry-run"} + pathsIn(dir.path(), names), dir.path());
+        QCOMPARE(o.status, 0);
+        QCOMPARE(o.out, expectedLines.join('\n') + '\n' + summary + '\n');
+        QCOMPARE(o.err, QString());
+
+        const CliOutcome quiet = runCli(args + QStringList{"-nq"} + pathsIn(dir.path(), names), dir.path());
+        QCOMPARE(quiet.status, 0);
+        QCOMPARE(quiet.out, summary + '\n');
+
+        // A file a replace would fail on fails the preview too.
+        const CliOutcome failing =
+            runCli(args + QStringList{"-qn"} + pathsIn(dir.path(), {"a.txt", "locked.txt", "gone.txt"}), dir.path());
+        QCOMPARE(failing.status, 1);
+        QCOMPARE(failing.out,
+                 QString("Preview: 3 files, 1 with matches, 4 matches in all, 2 would fail; nothing was written\n"));
+        QCOMPARE(fullListing(dir.path()), before);
+
+        // The files the preview counted matches in are the ones replaced.
+        const CliOutcome real = runCli(args + pathsIn(dir.path(), names), dir.path());
+        QCOMPARE(real.status, 0);
+        const QStringList realLines = real.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(realLines.size(), expectedLines.size());
+        for (qsizetype i = 0; i < realLines.size(); ++i) {
+            const bool counted = expectedLines[i].contains(QRegularExpression(":  \\d+ match(es)?$"));
+            QCOMPARE(realLines[i].endsWith(":  replaced"), counted);
+        }
+        QCOMPARE(runCli({"restore", "--dry-run", dir.filePath("a.txt")}, dir.path()).status, 2);
     }
 
     void protectedList()

@@ -4,7 +4,9 @@
 // Small file helpers shared by the tests that work on real folders.
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -14,6 +16,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <unistd.h>
+#include <sys/stat.h>
 
 namespace testfiles {
 
@@ -110,6 +113,39 @@ inline void writeLookalikes(const QByteArray &folder)
 {
     for (const QByteArray &name : lookalikeNames())
         writeRawFile(folder + '/' + name, lookalikeText(name));
+}
+
+// Every entry below folder with its type, mode, size, modification and change
+// times to the nanosecond and a hash of its content: two equal listings mean
+// nothing in the folder was written, renamed, added or removed.
+inline QStringList fullListing(const QString &folder)
+{
+    QStringList lines;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st {};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        QByteArray hash;
+        if (S_ISREG(st.st_mode)) {
+            QFile f(path);
+            hash = f.open(QIODevice::ReadOnly)
+                ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()
+                : QByteArray("<unreadable>");
+        }
+        lines.append(QStringLiteral("%1 %2 %3 %4.%5 %6.%7 %8")
+                         .arg(path.mid(folder.size()))
+                         .arg(st.st_mode, 0, 8)
+                         .arg(st.st_size)
+                         .arg(st.st_mtim.tv_sec)
+                         .arg(st.st_mtim.tv_nsec)
+                         .arg(st.st_ctim.tv_sec)
+                         .arg(st.st_ctim.tv_nsec)
+                         .arg(QString::fromLatin1(hash)));
+    }
+    lines.sort();
+    return lines;
 }
 
 } // namespace testfiles

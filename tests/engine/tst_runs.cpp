@@ -175,6 +175,118 @@ private slots:
         QCOMPARE(allEntries(dir.path()).size(), backups ? 2 : 1);
     }
 
+    // A preview makes the checks a Replace makes and writes nothing: each of
+    // its lines foretells the outcome the Replace then has on the same folder.
+    void previewForetellsReplace_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("backups");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<Outcome>("replaceOutcome");
+        QTest::newRow("three matches, backup") << "plain" << "old" << "new" << true << "f.txt:  3 matches"
+                                               << Outcome::Replaced;
+        QTest::newRow("one match, other case") << "one" << "OLD" << "new" << false << "f.txt:  1 match"
+                                               << Outcome::Replaced;
+        QTest::newRow("not found") << "plain" << "absent" << "new" << true << "f.txt:  not found"
+                                   << Outcome::NotFound;
+        QTest::newRow("protected") << "protected" << "old" << "new" << true << "f.exe:  protected file"
+                                   << Outcome::Protected;
+        QTest::newRow("binary content") << "binary" << "old" << "new" << false
+                                        << "f.txt:  2 matches (binary content)" << Outcome::Replaced;
+        QTest::newRow("read-only") << "readonly" << "old" << "new" << true << "f.txt:  failed: the file is read-only"
+                                   << Outcome::Failed;
+        QTest::newRow("read-only, nothing would change")
+            << "readonly" << ", " << ", " << false << "f.txt:  1 match" << Outcome::Replaced;
+        QTest::newRow("replacement not in the file's encoding")
+            << "latin1" << "old" << QString::fromUtf8("\u65e5") << false
+            << "f.txt:  failed: the replacement text has characters that cannot be written in this file's "
+               "encoding (Latin-1); the file was left unchanged"
+            << Outcome::Failed;
+        QTest::newRow("unreadable: not there") << "missing" << "old" << "new" << false
+                                               << "f.txt:  failed: No such file or directory" << Outcome::Failed;
+        QTest::newRow("backup cannot take its name")
+            << "backupfolder" << "old" << "new" << true
+            << "f.txt:  failed: the backup could not be made, so the file was left unchanged: f.txt.old is not a file"
+            << Outcome::Failed;
+        QTest::newRow("same, no backup asked") << "backupfolder" << "old" << "new" << false << "f.txt:  3 matches"
+                                               << Outcome::Replaced;
+    }
+    void previewForetellsReplace()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, backups);
+        QFETCH(QString, line);
+        QFETCH(Outcome, replaceOutcome);
+        QTemporaryDir dir;
+        const QString name = setup == "protected" ? "f.exe" : "f.txt";
+        const QString path = dir.filePath(name);
+        if (setup == "one")
+            writeFile(path, "an old one");
+        else if (setup == "binary")
+            writeFile(path, QByteArray("old\0\x01old", 9));
+        else if (setup == "latin1")
+            writeFile(path, "caf\xe9 old");
+        else if (setup != "missing")
+            writeFile(path, "old, Old and OLD");
+        if (setup == "readonly")
+            ::chmod(QFile::encodeName(path).constData(), 0444);
+        if (setup == "backupfolder") {
+            QVERIFY(QDir(dir.path()).mkdir("f.txt.old"));
+            writeFile(dir.filePath("f.txt.old/inside"), "kept");
+        }
+        // An older backup that only a real run may replace.
+        if (setup == "plain")
+            writeFile(path + ".old", "older backup");
+
+        ReplaceJob j = job(dir.path(), {name}, find, with);
+        j.makeBackups = backups;
+        j.preview = true;
+        const QStringList before = fullListing(dir.path());
+        const RunSummary preview = runReplace(j);
+        QCOMPARE(fullListing(dir.path()), before);
+        QCOMPARE(preview.results.size(), 1);
+        QCOMPARE(logLine(preview.results[0]), line);
+
+        j.preview = false;
+        const RunSummary replace = runReplace(j);
+        QCOMPARE(replace.results.size(), 1);
+        const Outcome foretold =
+            preview.results[0].outcome == Outcome::Matched ? Outcome::Replaced : preview.results[0].outcome;
+        QCOMPARE(foretold, replaceOutcome);
+        QCOMPARE(replace.results[0].outcome, replaceOutcome);
+    }
+
+    void previewSummaryOverAParallelRun()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("index.htm"), "<b>x</b> <b>y</b> <b>z</b>");
+        writeFile(dir.filePath("logo.dat"), QByteArray("<b>\0<b>", 7));
+        writeFile(dir.filePath("none.txt"), "plain");
+        writeFile(dir.filePath("logo.gif"), "<b>");
+        writeFile(dir.filePath("locked.htm"), "<b>");
+        ::chmod(QFile::encodeName(dir.filePath("locked.htm")).constData(), 0444);
+        ReplaceJob j = job(dir.path(), {"index.htm", "logo.dat", "none.txt", "logo.gif", "locked.htm"}, "<b>", "<strong>");
+        j.preview = true;
+        j.makeBackups = true;
+        RunControl control;
+        control.parallelFiles = 3;
+        QList<int> reported;
+        control.fileDone = [&](const FileResult &, int index) { reported.append(index); };
+        const QStringList before = fullListing(dir.path());
+        const RunSummary run = runReplace(j, control);
+        QCOMPARE(fullListing(dir.path()), before);
+        QCOMPARE(reported, QList<int>({0, 1, 2, 3, 4}));
+        QCOMPARE(buildLog(run.results), "index.htm:  3 matches\r\nlogo.dat:  2 matches (binary content)\r\n"
+                                        "none.txt:  not found\r\nlogo.gif:  protected file\r\n"
+                                        "locked.htm:  failed: the file is read-only");
+        QCOMPARE(previewSummary(run.results),
+                 "Preview: 5 files, 2 with matches, 5 matches in all, 1 would fail; nothing was written");
+    }
+
     void emptyFindAndEmptyFile()
     {
         QTemporaryDir dir;

@@ -6,7 +6,8 @@
 //
 //   vexalo-faultdriver replace FOLDER FIND REPLACE FLAGS NAME...
 //       FLAGS: any of b (make backups), c (case sensitive), e (sync each
-//       file), n (no syncing), p (four files in work at once); "-" for none
+//       file), n (no syncing), p (four files in work at once), v (a preview,
+//       which writes nothing); "-" for none
 //   vexalo-faultdriver restore FOLDER FLAGS NAME...
 //   vexalo-faultdriver rename FOLDER FROM TO [FROM TO]...
 //   vexalo-faultdriver write PATH TEXT        (writeFileAtomically, with sync)
@@ -72,6 +73,7 @@ int main(int argc, char **argv)
         job.replaceText = QString::fromUtf8(argv[4]);
         job.caseSensitive = std::strchr(argv[5], 'c') != nullptr;
         job.makeBackups = std::strchr(argv[5], 'b') != nullptr;
+        job.preview = std::strchr(argv[5], 'v') != nullptr;
         job.protectedExtensions = defaultProtectedExtensions();
         job.names = namesFrom(argc, argv, 6);
         runReplace(job, controlFor(argv[5]));

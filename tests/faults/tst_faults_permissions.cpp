@@ -245,6 +245,11 @@ private slots:
             << "replace" << "-" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         QTest::newRow("folder denies writing, with backup")
             << "replace" << "b" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
+        // A preview says what the replace would, though it writes nothing.
+        QTest::newRow("preview, folder denies writing")
+            << "replace" << "v" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
+        QTest::newRow("preview, folder denies writing, with backup")
+            << "replace" << "vb" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         QTest::newRow("file denies writing") << "replace" << "b" << "theirs.txt:  failed: " + reasonOf(EACCES);
         QTest::newRow("file denies reading") << "replace" << "b" << "hidden.txt:  failed: " + reasonOf(EACCES);
         QTest::newRow("owner took write permission")

@@ -5,6 +5,7 @@
 #include "ui/common/Twips.h"
 #include "ui/frmMain/FileListModel.h"
 #include "ui/frmMain/frmMain.h"
+#include "tests/common/TestFiles.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -54,6 +55,7 @@ private slots:
     void rightButtonOpensThePopUpAndKeepsTheSelection();
     void replaceWithEachOption();
     void restorePutsBackupsBack();
+    void previewFromTheRunMenu();
     void failedFileIsLoggedAndTheRunGoesOn();
     void nothingSelected_data();
     void nothingSelected();
@@ -281,6 +283,59 @@ void TestFrmMain::replaceWithEachOption()
     QCOMPARE(readFile(m_dir->filePath("a.htm")), QByteArray("Hi world, bye again"));
     QCOMPARE(readFile(m_dir->filePath("a.htm.old")), QByteArray("Hello world, hello again"));
     QCOMPARE(m_window->txtLastFolder->text(), m_dir->path());
+}
+
+// F5 runs a Preview: the Results box says what Replace would do, and nothing
+// in the folder, the Folder history or the text fields changes. The menu's
+// Replace then does what the preview said.
+void TestFrmMain::previewFromTheRunMenu()
+{
+    writeFile(m_dir->filePath("index.htm"), "<b>a</b> <b>b</b> <b>c</b>");
+    writeFile(m_dir->filePath("logo.dat"), QByteArray("<b>\0<b>", 7));
+    writeFile(m_dir->filePath("none.htm"), "plain");
+    writeFile(m_dir->filePath("pic.gif"), "<b>");
+    writeFile(m_dir->filePath("locked.htm"), "<b>");
+    ::chmod(QFile::encodeName(m_dir->filePath("locked.htm")).constData(), 0444);
+    writeFile(m_dir->filePath("index.htm.old"), "older backup");
+    browseTo(m_dir->path());
+    choosePattern(QStringLiteral("*.*"));
+    for (const char *name : {"index.htm", "locked.htm", "logo.dat", "none.htm", "pic.gif"})
+        clickFile(QString::fromLatin1(name), Qt::ControlModifier);
+    QTest::mouseClick(m_window->chkBackup, Qt::LeftButton);
+    QTest::mouseClick(m_window->chkTrim, Qt::LeftButton);
+    m_window->txtFindString->setPlainText(QStringLiteral("<B>\n"));
+    m_window->txtReplaceString->setPlainText(QStringLiteral("<strong>"));
+    const QStringList folders = m_window->Folders;
+    const QStringList before = testfiles::fullListing(m_dir->path());
+
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QTest::keyClick(m_window->txtReplaceString, Qt::Key_F5);
+    QTRY_COMPARE(m_window->txtResults->toPlainText(),
+                 QStringLiteral("index.htm:  3 matches\nlocked.htm:  failed: the file is read-only\n"
+                                "logo.dat:  2 matches (binary content)\nnone.htm:  not found\n"
+                                "pic.gif:  protected file\n"
+                                "Preview: 5 files, 2 with matches, 5 matches in all, 1 would fail; nothing was written"));
+    QCOMPARE(testfiles::fullListing(m_dir->path()), before);
+    QCOMPARE(m_window->Folders, folders);
+    QCOMPARE(m_window->txtFindString->toPlainText(), QStringLiteral("<B>\n"));
+
+    m_window->mnuReplace->trigger();
+    QCOMPARE(m_window->txtResults->toPlainText(),
+             QStringLiteral("index.htm:  replaced\nlocked.htm:  failed: the file is read-only\n"
+                            "logo.dat:  replaced\nnone.htm:  not found\npic.gif:  protected file"));
+    QCOMPARE(readFile(m_dir->filePath("index.htm.old")), QByteArray("<b>a</b> <b>b</b> <b>c</b>"));
+    m_window->mnuRestore->trigger();
+    QCOMPARE(readFile(m_dir->filePath("index.htm")), QByteArray("<b>a</b> <b>b</b> <b>c</b>"));
+
+    // Nothing selected: the same message as Replace, and no run.
+    QTest::mouseClick(m_window->cmdClear, Qt::LeftButton);
+    const QString log = m_window->txtResults->toPlainText();
+    m_window->mnuPreview->trigger();
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    QCOMPARE(m_fakes->messages.shown.first().text, QStringLiteral("No files selected!"));
+    QCOMPARE(m_fakes->messages.shown.first().title, QStringLiteral("Preview"));
+    QCOMPARE(m_window->txtResults->toPlainText(), log);
 }
 
 void TestFrmMain::restorePutsBackupsBack()

@@ -270,9 +270,18 @@ void TestFrmMainLayout::menusAndCaption()
     QCOMPARE(window.windowTitle(), QStringLiteral("Vexalo"));
 
     const QList<QAction *> bar = window.menuBar()->actions();
-    QCOMPARE(bar.size(), 1); // the pop-up menu never shows on the menu bar
-    QCOMPARE(bar.first()->menu()->objectName(), QStringLiteral("mnuHelp"));
-    QCOMPARE(bar.first()->text(), QStringLiteral("&Help"));
+    QCOMPARE(bar.size(), 2); // the pop-up menu never shows on the menu bar
+    QCOMPARE(bar.last()->menu()->objectName(), QStringLiteral("mnuHelp"));
+    QCOMPARE(bar.last()->text(), QStringLiteral("&Help"));
+    // The commands beyond the buttons, left of Help; its access key is none
+    // of the buttons'.
+    QCOMPARE(bar.first()->menu()->objectName(), QStringLiteral("mnuRun"));
+    QCOMPARE(bar.first()->text(), QStringLiteral("Ru&n"));
+    QStringList run;
+    for (QAction *action : window.mnuRun->actions())
+        run << action->objectName() + QLatin1Char('=') + (action->isSeparator() ? QStringLiteral("-") : action->text())
+                + (action->shortcut().isEmpty() ? QString() : QLatin1Char(' ') + action->shortcut().toString());
+    QCOMPARE(run, (QStringList{"mnuPreview=&Preview F5", "=-", "mnuReplace=&Replace", "mnuRestore=Rest&ore"}));
 
     QStringList help;
     for (QAction *action : window.mnuHelp->actions())

@@ -228,6 +228,19 @@ void frmMain::createControls()
 
 void frmMain::createMenus()
 {
+    // Left of Help, which stays last; the button captions' access keys stay
+    // theirs, so Alt+R still presses Replace.
+    QString menuKeys = QStringLiteral("hseluroxbct");
+    mnuRun = menuBar()->addMenu(keyboard::withAccessKey(tr("Run"), QLatin1Char('n'), menuKeys));
+    mnuRun->setObjectName(QStringLiteral("mnuRun"));
+    mnuPreview = namedAction(mnuRun, "mnuPreview", tr("&Preview"));
+    mnuPreview->setShortcut(QKeySequence(Qt::Key_F5));
+    mnuPreview->setShortcutContext(Qt::WindowShortcut);
+    mnuPreview->setStatusTip(tr("Shows what Replace would do to the selected files, writing nothing."));
+    mnuRun->addSeparator();
+    mnuReplace = namedAction(mnuRun, "mnuReplace", tr("&Replace"));
+    mnuRestore = namedAction(mnuRun, "mnuRestore", tr("Rest&ore"));
+
     mnuHelp = menuBar()->addMenu(tr("Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuEmail = namedAction(mnuHelp, "mnuEmail", tr("Email Author"));
@@ -238,7 +251,7 @@ void frmMain::createMenus()
     mnuSel = mnuHelp->addSeparator();
     mnuSel->setObjectName(QStringLiteral("mnuSel"));
     mnuAbout = namedAction(mnuHelp, "mnuAbout", tr("About"));
-    QString menuKeys;
+    menuKeys = QString();
     mnuHelp->setTitle(keyboard::withAccessKey(mnuHelp->title(), QLatin1Char('h'), menuKeys));
     // Alt+H opens the menu through its access key; F10 as GNOME programs do.
     auto *helpKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -315,6 +328,9 @@ void frmMain::connectHandlers()
     connect(cmdRestore, &QPushButton::clicked, this, &frmMain::cmdRestoreClick);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExitClick);
 
+    connect(mnuPreview, &QAction::triggered, this, &frmMain::mnuPreviewClick);
+    connect(mnuReplace, &QAction::triggered, this, &frmMain::cmdReplaceClick);
+    connect(mnuRestore, &QAction::triggered, this, &frmMain::cmdRestoreClick);
     connect(mnuEmail, &QAction::triggered, this, &frmMain::mnuEmailClick);
     connect(mnuWebSite, &QAction::triggered, this, &frmMain::mnuWebSiteClick);
     connect(mnuForums, &QAction::triggered, this, &frmMain::mnuForumsClick);

@@ -102,6 +102,11 @@ public:
     QLabel *lblFolders = nullptr;
     QFrame *Shape1 = nullptr;
 
+    // Commands beyond the buttons: Preview, and Replace and Restore again.
+    QMenu *mnuRun = nullptr;
+    QAction *mnuPreview = nullptr;
+    QAction *mnuReplace = nullptr;
+    QAction *mnuRestore = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuEmail = nullptr;
     QAction *mnuWebSite = nullptr;
@@ -172,6 +177,8 @@ private:
     void swapTexts();
     void cmdReplaceClick();
     void cmdRestoreClick();
+    void mnuPreviewClick();
+    vexalo::ReplaceJob replaceJob(const QString &findText, const QString &replaceText) const;
     void cmdExitClick();
     bool selectionCheck(const QString &title);
     bool protectedListCheck(const QString &title);

@@ -125,7 +125,6 @@ void frmMain::cmdReplaceClick()
     if (!selectionCheck(tr("Find & Replace")) || !protectedListCheck(tr("Find & Replace")))
         return;
     startRun();
-    const bool caseSensitive = chkCaseSensitive->isChecked();
     if (chkTrim->isChecked()) {
         // Written back only when something was cut, so an untrimmed field keeps its undo history.
         const QString find = vexalo::trimTrailingBreaks(fieldText(txtFindString));
@@ -137,16 +136,52 @@ void frmMain::cmdReplaceClick()
     }
     recordRunFolder();
 
+    const vexalo::ReplaceJob job = replaceJob(fieldText(txtFindString), fieldText(txtReplaceString));
+    finishRun(RunProgress::run(this, tr("Replace"), int(job.names.size()), m_progressDelayMs,
+                               [&](const vexalo::RunControl &control) { return vexalo::runReplace(job, control); }));
+}
+
+vexalo::ReplaceJob frmMain::replaceJob(const QString &findText, const QString &replaceText) const
+{
     vexalo::ReplaceJob job;
     job.folder = m_dir1Path;
     job.names = selectedFileNames();
-    job.findText = fieldText(txtFindString);
-    job.replaceText = fieldText(txtReplaceString);
-    job.caseSensitive = caseSensitive;
+    job.findText = findText;
+    job.replaceText = replaceText;
+    job.caseSensitive = chkCaseSensitive->isChecked();
     job.makeBackups = chkBackup->isChecked();
     job.protectedExtensions = ExceptionList;
-    finishRun(RunProgress::run(this, tr("Replace"), int(job.names.size()), m_progressDelayMs,
-                               [&](const vexalo::RunControl &control) { return vexalo::runReplace(job, control); }));
+    return job;
+}
+
+// The same run as Replace with the same inputs, stopped before anything is
+// written: no backup, no Folder history entry, no viewer reload. The fields
+// keep their text even when Trim would cut it; the run uses the trimmed text.
+void frmMain::mnuPreviewClick()
+{
+    if (!selectionCheck(tr("Preview")) || !protectedListCheck(tr("Preview")))
+        return;
+    txtResults->clear();
+    QString find = fieldText(txtFindString);
+    QString replace = fieldText(txtReplaceString);
+    if (chkTrim->isChecked()) {
+        find = vexalo::trimTrailingBreaks(find);
+        replace = vexalo::trimTrailingBreaks(replace);
+    }
+    vexalo::ReplaceJob job = replaceJob(find, replace);
+    job.preview = true;
+    const vexalo::RunSummary summary =
+        RunProgress::run(this, tr("Preview"), int(job.names.size()), m_progressDelayMs,
+                         [&](const vexalo::RunControl &control) { return vexalo::runReplace(job, control); });
+    QStringList lines;
+    for (const vexalo::FileResult &result : summary.results)
+        lines.append(vexalo::logLine(result));
+    if (summary.stopped) {
+        const qsizetype left = job.names.size() - summary.results.size();
+        lines.append(tr("Stopped: %n file(s) were not processed.", nullptr, int(left)));
+    }
+    lines.append(vexalo::previewSummary(summary.results));
+    txtResults->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
 void frmMain::cmdRestoreClick()
