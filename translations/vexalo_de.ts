@@ -51,6 +51,30 @@
         <source>the folder &quot;%1&quot; cannot be written</source>
         <translation>in den Ordner „%1“ kann nicht geschrieben werden</translation>
     </message>
+    <message>
+        <source>a folder has its name</source>
+        <translation>ein Ordner trägt ihren Namen</translation>
+    </message>
+    <message>
+        <source>something that is not a regular file (a device, a pipe or a socket) has its name</source>
+        <translation>etwas, das keine gewöhnliche Datei ist (ein Gerät, eine Pipe oder ein Socket), trägt ihren Namen</translation>
+    </message>
+    <message>
+        <source>it is a link</source>
+        <translation>sie ist eine Verknüpfung</translation>
+    </message>
+    <message>
+        <source>another program kept it locked for too long</source>
+        <translation>ein anderes Programm hielt sie zu lange gesperrt</translation>
+    </message>
+    <message>
+        <source>it was replaced again and again while waiting for its lock</source>
+        <translation>sie wurde während des Wartens auf ihre Sperre immer wieder ersetzt</translation>
+    </message>
+    <message>
+        <source>its folder lets only the file&apos;s owner replace it</source>
+        <translation>ihr Ordner lässt nur den Eigentümer der Datei sie ersetzen</translation>
+    </message>
 </context>
 <context>
     <name>HandOff</name>
@@ -162,6 +186,14 @@
     <message>
         <source>Could not save %1: %2.</source>
         <translation>%1 konnte nicht gespeichert werden: %2.</translation>
+    </message>
+    <message>
+        <source>%1 was changed on disk after it was opened here, perhaps by another program.
+
+OK overwrites that change with the text shown here; Cancel leaves the file as it is. The text shown here stays either way.</source>
+        <translation>%1 wurde auf dem Datenträger geändert, nachdem sie hier geöffnet wurde, vielleicht von einem anderen Programm.
+
+OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt die Datei, wie sie ist. Der hier gezeigte Text bleibt in beiden Fällen erhalten.</translation>
     </message>
 </context>
 <context>
@@ -574,10 +606,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>its extended attribute %1 could not be kept</source>
         <translation>ihr erweitertes Attribut %1 konnte nicht erhalten werden</translation>
-    </message>
-    <message>
-        <source>%1 is not a file</source>
-        <translation>%1 ist keine Datei</translation>
     </message>
     <message>
         <source>:  1 match</source>

@@ -208,7 +208,7 @@ private slots:
                                                << "f.txt:  failed: No such file or directory" << Outcome::Failed;
         QTest::newRow("backup cannot take its name")
             << "backupfolder" << "old" << "new" << true
-            << "f.txt:  failed: the backup could not be made, so the file was left unchanged: f.txt.old is not a file"
+            << "f.txt:  failed: the backup could not be made, so the file was left unchanged: a folder has its name"
             << Outcome::Failed;
         QTest::newRow("same, no backup asked") << "backupfolder" << "old" << "new" << false << "f.txt:  3 matches"
                                                << Outcome::Replaced;

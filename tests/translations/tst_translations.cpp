@@ -163,30 +163,34 @@ void tst_Translations::windowsShowGermanUnderAGermanLocale()
     window.startUp();
     window.show();
 
+    // The access keys are marked in the captions after they are translated
+    // (each language may underline its own letter), so a caption is compared
+    // and measured as it is read: without the marks.
+    const auto read = [](QString caption) { return caption.remove(QLatin1Char('&')); };
     // The captions a user reads first, each as the German file has it.
     const QList<std::pair<QString, QString>> shown = {
-        {window.cmdReplace->text(), QStringLiteral("Replace")},
-        {window.cmdRestore->text(), QStringLiteral("Restore")},
+        {read(window.cmdReplace->text()), QStringLiteral("Replace")},
+        {read(window.cmdRestore->text()), QStringLiteral("Restore")},
         {window.Label1->text(), QStringLiteral("Replace This:")},
         {window.Label2->text(), QStringLiteral("With This:")},
         {window.lblFolders->text(), QStringLiteral("Last Folder:")},
-        {window.chkBackup->text(), QStringLiteral("Create Backups")},
-        {window.mnuHelp->title(), QStringLiteral("Help")},
+        {read(window.chkBackup->text()), QStringLiteral("Create Backups")},
+        {read(window.mnuHelp->title()), QStringLiteral("Help")},
     };
     for (const auto &[text, english] : shown) {
         QVERIFY2(text != english, qPrintable(english + QStringLiteral(" is shown in English")));
-        QCOMPARE(text, germanFor(QStringLiteral("frmMain"), english));
+        QCOMPARE(text, read(germanFor(QStringLiteral("frmMain"), english)));
     }
     // No button or label of the window is left in English.
     const QList<Message> german = readTs(germanTs);
     for (QWidget *w : window.findChildren<QWidget *>()) {
         QString text;
         if (auto *button = qobject_cast<QAbstractButton *>(w))
-            text = button->text();
+            text = read(button->text());
         else if (auto *label = qobject_cast<QLabel *>(w))
             text = label->text();
         for (const Message &m : german) {
-            if (!text.isEmpty() && m.source == text && m.translations.value(0) != text)
+            if (!text.isEmpty() && read(m.source) == text && read(m.translations.value(0)) != text)
                 QFAIL(qPrintable(w->objectName() + QStringLiteral(" shows English: ") + text));
         }
     }
@@ -194,7 +198,7 @@ void tst_Translations::windowsShowGermanUnderAGermanLocale()
     // German runs longer than English, and the window's buttons have the
     // sizes they always had: a caption must fit inside its button.
     for (QPushButton *button : window.findChildren<QPushButton *>()) {
-        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        const int needed = button->fontMetrics().horizontalAdvance(read(button->text()));
         QVERIFY2(needed + 4 <= button->contentsRect().width(),
                  qPrintable(QStringLiteral("\"%1\" does not fit %2 (%3 of %4 pixels)")
                                 .arg(button->text(), button->objectName())
