@@ -118,7 +118,8 @@ public:
         if (!m_hasPending)
             return;
         m_hasPending = false;
-        m_results.append(m_pending);
+        if (m_request.dryRun)
+            m_results.append(m_pending); // only a preview's summary needs them
         // A quiet preview still gives its summary, which holds the failures.
         if (m_request.quiet && (m_pending.outcome != Outcome::Failed || m_request.dryRun))
             return;
