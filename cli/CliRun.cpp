@@ -278,6 +278,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         replaceTemplate.caseSensitive = request.caseSensitive;
         replaceTemplate.makeBackups = request.makeBackups;
         replaceTemplate.preview = request.dryRun;
+        replaceTemplate.exactBreaks = request.exactBreaks;
         if (request.protectedExtensions) {
             replaceTemplate.protectedExtensions = *request.protectedExtensions;
         } else {

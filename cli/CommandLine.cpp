@@ -21,7 +21,7 @@ QString tr(const char *text)
 
 enum class Opt {
     Find, With, FindFile, WithFile, Protect, Sync, // take a value
-    CaseSensitive, Backup, Trim, DryRun, Quiet, Paths, NoProgress, Help,
+    CaseSensitive, Backup, Trim, DryRun, ExactBreaks, Quiet, Paths, NoProgress, Help,
 };
 
 struct OptionSpec {
@@ -43,6 +43,7 @@ constexpr OptionSpec options[] = {
     {Opt::Backup, 'b', "backup", false, true},
     {Opt::Trim, 't', "trim", false, true},
     {Opt::DryRun, 'n', "dry-run", false, true},
+    {Opt::ExactBreaks, 0, "exact-breaks", false, true},
     {Opt::Quiet, 'q', "quiet", false, false},
     {Opt::Paths, 0, "paths", false, false},
     {Opt::NoProgress, 0, "no-progress", false, false},
@@ -188,6 +189,7 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         case Opt::Backup: r.makeBackups = true; break;
         case Opt::Trim: r.trim = true; break;
         case Opt::DryRun: r.dryRun = true; break;
+        case Opt::ExactBreaks: r.exactBreaks = true; break;
         case Opt::Quiet: r.quiet = true; break;
         case Opt::Paths: r.fullPaths = true; break;
         case Opt::NoProgress: r.noProgress = true; break;
@@ -317,7 +319,8 @@ QString helpText(const QString &topic)
         "  -f, --find TEXT        the text to find (may begin with a dash)\n"
         "  -w, --with TEXT        the text to put in its place ('' deletes it)\n"
         "  -F, --find-file FILE   take the find text from FILE, byte for byte, line breaks\n"
-        "                         and the last one included ('-' reads standard input)\n"
+        "                         and the last one included ('-' reads standard input);\n"
+        "                         its line breaks follow each file's, see --exact-breaks\n"
         "  -W, --with-file FILE   take the replacement from FILE, byte for byte\n"
         "  -c, --case-sensitive   match case exactly (the default ignores case)\n"
         "  -b, --backup           keep the old content of each file the text is found in\n"
@@ -327,6 +330,8 @@ QString helpText(const QString &topic)
         "  -n, --dry-run          write nothing: print per file how many matches it has\n"
         "                         (\"name:  3 matches\"), or why a replace would fail\n"
         "                         on it, then a summary; with -q only the summary\n"
+        "      --exact-breaks     match and write the texts' line breaks exactly as\n"
+        "                         given (LF or CR LF), not in each file's own style\n"
         "  -p, --protect TEXT     the protected-extension list to use instead of the\n"
         "                         first line of exception.txt (beside the program, else\n"
         "                         in ~/.config/Vexalo, else in /etc/xdg/Vexalo) or the\n"
@@ -349,10 +354,13 @@ QString helpText(const QString &topic)
     const QString tail = tr(
         "Files may be in any folders; each is processed in its own folder, in the order\n"
         "given. Texts are matched in each file's encoding: UTF-8 when its bytes are valid\n"
-        "UTF-8, otherwise Latin-1. A file is never left half-written: new content goes to a\n"
-        "temporary file that replaces it whole. Two runs on the same files wait for each\n"
-        "other file by file and lose no change; a file another program changes while it\n"
-        "is worked on is left as that program wrote it and reported as failed.\n"
+        "UTF-8, otherwise Latin-1. A line break in a text (LF or CR LF) is matched and\n"
+        "written as CR LF in a file whose line breaks are all CR LF, as LF in any other\n"
+        "file (LF, mixed or none); the file's other line breaks never change. A file is\n"
+        "never left half-written: new content goes to a temporary file that replaces it\n"
+        "whole. Two runs on the same files wait for each other file by file and lose no\n"
+        "change; a file another program changes while it is worked on is left as that\n"
+        "program wrote it and reported as failed.\n"
         "\n"
         "Exit status: 0 when every file succeeded (not found and not restored count as\n"
         "success), 1 when any file failed or the output could not be written, 2 for a\n"

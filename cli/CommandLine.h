@@ -21,6 +21,7 @@ struct CliRequest {
     bool makeBackups = false;
     bool trim = false;
     bool dryRun = false; // only what a replace would do; nothing is written
+    bool exactBreaks = false; // the texts' line breaks as given, not the file's
     // Given with --protect; otherwise the program folder's list is used.
     std::optional<QString> protectedExtensions;
     QStringList files; // as given, in order

@@ -37,7 +37,8 @@ QString tr(const char *text)
     return QCoreApplication::translate("vexalo", text);
 }
 
-// The find and replace texts in one file encoding, prepared once per run.
+// The find and replace texts in one file encoding and line-break style,
+// prepared once per run.
 struct EncodedTexts {
     bool findRepresentable = false;
     std::optional<Needle> needle;
@@ -55,19 +56,40 @@ public:
     explicit ReplaceContext(const ReplaceJob &job)
         : m_job(job)
         , m_folderDevice(deviceOf(job.folder))
+        , m_findBreaks(!job.exactBreaks && job.findText.contains(QLatin1Char('\n')))
+        , m_replaceBreaks(!job.exactBreaks && job.replaceText.contains(QLatin1Char('\n')))
     {
     }
 
-    const EncodedTexts &texts(FileEncoding encoding)
+    // Whether a file's line-break style decides how the find text, or the
+    // replacement, is written; texts without a break never ask for it.
+    bool findFollowsBreaks() const { return m_findBreaks; }
+    bool replacementFollowsBreaks() const { return m_replaceBreaks; }
+
+    // Only the slots a run can ask for are made, all of them before any
+    // worker thread starts; texts() then only reads.
+    void prepare()
     {
-        std::optional<EncodedTexts> &slot = encoding == FileEncoding::Utf8 ? m_utf8 : m_latin1;
+        for (const FileEncoding encoding : {FileEncoding::Utf8, FileEncoding::Latin1}) {
+            texts(encoding, LineBreaks::Lf);
+            if (m_findBreaks || m_replaceBreaks)
+                texts(encoding, LineBreaks::CrLf);
+        }
+    }
+
+    const EncodedTexts &texts(FileEncoding encoding, LineBreaks breaks)
+    {
+        std::optional<EncodedTexts> &slot =
+            m_slots[encoding == FileEncoding::Utf8 ? 0 : 1][breaks == LineBreaks::Lf ? 0 : 1];
         if (!slot) {
             EncodedTexts t;
-            const std::optional<QByteArray> find = encodeText(m_job.findText, encoding);
+            const std::optional<QByteArray> find =
+                encodeText(m_findBreaks ? withLineBreaks(m_job.findText, breaks) : m_job.findText, encoding);
             t.findRepresentable = find.has_value();
             if (find)
                 t.needle.emplace(*find, m_job.caseSensitive, encoding);
-            t.replacement = encodeText(m_job.replaceText, encoding);
+            t.replacement = encodeText(
+                m_replaceBreaks ? withLineBreaks(m_job.replaceText, breaks) : m_job.replaceText, encoding);
             slot = std::move(t);
         }
         return *slot;
@@ -78,8 +100,9 @@ public:
 private:
     const ReplaceJob &m_job;
     const dev_t m_folderDevice; // set before any worker thread starts
-    std::optional<EncodedTexts> m_utf8;
-    std::optional<EncodedTexts> m_latin1;
+    const bool m_findBreaks;
+    const bool m_replaceBreaks;
+    std::optional<EncodedTexts> m_slots[2][2]; // [encoding][line breaks]
 };
 
 FileResult failed(const QString &name, const QString &reason)
@@ -176,7 +199,13 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
 
     const TextFacts facts = examineText(read.data);
     const FileEncoding encoding = facts.encoding;
-    const EncodedTexts &texts = context.texts(encoding);
+    // A find text with a line break is matched in the file's style; one
+    // without is the same in both, and the file is not read for its breaks
+    // unless a replacement with a break is about to be written.
+    std::optional<LineBreaks> breaks;
+    if (context.findFollowsBreaks())
+        breaks = lineBreaksOf(read.data);
+    const EncodedTexts &texts = context.texts(encoding, breaks.value_or(LineBreaks::Lf));
     if (!texts.findRepresentable)
         return {name, Outcome::NotFound, {}}; // the file cannot hold the text, so it does not occur
 
@@ -185,7 +214,12 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         matches = texts.needle->findAll(read.data, facts.foldsOntoAscii);
         if (matches.empty())
             return {name, Outcome::NotFound, {}};
-        if (!texts.replacement)
+    }
+    if (!breaks && !matches.empty() && context.replacementFollowsBreaks())
+        breaks = lineBreaksOf(read.data);
+    const EncodedTexts &output = context.texts(encoding, breaks.value_or(LineBreaks::Lf));
+    if (!matches.empty()) {
+        if (!output.replacement)
             return failed(name, tr("the replacement text has characters that cannot be written in this "
                                    "file's encoding (%1); the file was left unchanged")
                                     .arg(encodingName(encoding)));
@@ -193,7 +227,7 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
 
     // An empty find text, or a replacement equal to every match, changes
     // nothing: the file is not written at all.
-    const QByteArrayView replacement = texts.replacement ? QByteArrayView(*texts.replacement) : QByteArrayView();
+    const QByteArrayView replacement = output.replacement ? QByteArrayView(*output.replacement) : QByteArrayView();
     bool changes = false;
     for (const Match &m : matches) {
         if (QByteArrayView(read.data).sliced(m.start, m.length) != replacement) {
@@ -680,9 +714,7 @@ RunSummary runEach(const Job &job, const RunControl &control, bool usesBackups, 
 RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
 {
     ReplaceContext context(job);
-    // Both encodings are prepared before any worker thread may ask for one.
-    context.texts(FileEncoding::Utf8);
-    context.texts(FileEncoding::Latin1);
+    context.prepare();
     return runEach(job, control, job.makeBackups,
                    [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
         return replaceOne(job, context, name, syncEach, wrote, gate);

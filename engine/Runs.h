@@ -63,6 +63,10 @@ struct ReplaceJob {
     bool caseSensitive = false;
     bool makeBackups = false;
     QString protectedExtensions;
+    // A line break in either text (LF or CR LF) is matched and written as the
+    // file's own (lineBreaksOf), unless this asks for the texts' bytes exactly
+    // as given. The file's other line breaks are never changed either way.
+    bool exactBreaks = false;
     // Makes every check a Replace makes, up to the point where it would make
     // the backup, and stops there: nothing is written, and a file a Replace
     // would change reports Matched with its count.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "TextTools.h"
 
+#include <cstring>
+
 namespace vexalo {
 
 QString trimTrailingBreaks(QString text)
@@ -15,6 +17,35 @@ QString trimTrailingBreaks(QString text)
         else
             return text;
     }
+}
+
+LineBreaks lineBreaksOf(QByteArrayView bytes)
+{
+    // Most files have LF lines and are told by their first one; a CR LF file
+    // is read to its end, one memchr a line, since a single LF anywhere
+    // makes it mixed.
+    const char *const begin = bytes.data();
+    const char *const end = begin + bytes.size();
+    bool sawBreak = false;
+    for (const char *at = begin; at < end;) {
+        const auto *lf = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+        if (!lf)
+            break;
+        if (lf == begin || lf[-1] != '\r')
+            return LineBreaks::Lf;
+        sawBreak = true;
+        at = lf + 1;
+    }
+    return sawBreak ? LineBreaks::CrLf : LineBreaks::Lf;
+}
+
+QString withLineBreaks(const QString &text, LineBreaks style)
+{
+    QString lf = text;
+    lf.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    if (style == LineBreaks::CrLf)
+        lf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return lf;
 }
 
 void recordFolder(QStringList &history, const QString &folder)

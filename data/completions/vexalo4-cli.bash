@@ -43,7 +43,7 @@ _vexalo4_cli()
         local common='--quiet --paths --no-progress --sync --help -q -h'
         if [[ $command == replace ]]; then
             COMPREPLY=($(compgen -W "--find --with --find-file --with-file --case-sensitive --backup
-                --trim --dry-run --protect -f -w -F -W -c -b -t -n -p $common" -- "$cur"))
+                --trim --dry-run --exact-breaks --protect -f -w -F -W -c -b -t -n -p $common" -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$common" -- "$cur"))
         fi

@@ -17,6 +17,7 @@ complete -c vexalo4-cli -n $rep -s c -l case-sensitive -d 'Match case exactly'
 complete -c vexalo4-cli -n $rep -s b -l backup -d 'Keep each changed file\'s old content as NAME.old'
 complete -c vexalo4-cli -n $rep -s t -l trim -d 'Remove line breaks from the end of both texts'
 complete -c vexalo4-cli -n $rep -s n -l dry-run -d 'Write nothing; print what a replace would do'
+complete -c vexalo4-cli -n $rep -l exact-breaks -d 'Line breaks exactly as given, not the file\'s'
 complete -c vexalo4-cli -n $rep -s p -l protect -x -d 'The protected-extension list to use'
 
 set -l run "__fish_seen_subcommand_from replace restore"

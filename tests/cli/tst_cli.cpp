@@ -168,6 +168,7 @@ private slots:
         QTest::newRow("latin-1 text") << QString::fromUtf8("caf\xc3\xa9") << "cafe" << true << false << false;
         QTest::newRow("trim") << "hello\n" << "bye\n\n" << true << false << true;
         QTest::newRow("no trim") << "hello\n" << "bye\n" << true << false << false;
+        QTest::newRow("multi-line, in each file's breaks") << "multi\nLINE" << "one\r\ntwo" << false << true << false;
     }
 
     void sameAsEngine()
@@ -282,21 +283,43 @@ private slots:
         QTest::addColumn<QByteArray>("findBytes");
         QTest::addColumn<QByteArray>("withBytes");
         QTest::addColumn<bool>("trim");
+        QTest::addColumn<bool>("exact"); // --exact-breaks
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("CR LF lines, last break kept")
-            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false
+            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false << true
             << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\nend multi\r\nline");
         QTest::newRow("CR LF lines, trimmed")
-            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true
+            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true << true
             << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\r\nend one\nline");
+        QTest::newRow("CR LF lines, the replacement in the file's breaks")
+            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false << false
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend multi\r\nline");
+        QTest::newRow("CR LF lines, trimmed, in the file's breaks")
+            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true << false
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend one\r\nline");
+        QTest::newRow("LF find file, CR LF file")
+            << QByteArray("multi\nline\n") << QByteArray("one\n") << false << false
+            << QByteArray("x multi\r\nline\r\nend") << QByteArray("x one\r\nend");
+        QTest::newRow("LF find file, CR LF file, exact breaks")
+            << QByteArray("multi\nline\n") << QByteArray("one\n") << false << true
+            << QByteArray("x multi\r\nline\r\nend") << QByteArray("x multi\r\nline\r\nend");
+        QTest::newRow("CR LF find file, LF file")
+            << QByteArray("a\r\nb\r\n") << QByteArray("z\r\n") << false << false << QByteArray("a\nb\nc\r")
+            << QByteArray("z\nc\r");
+        QTest::newRow("CR LF find file, mixed file: only its LF lines")
+            << QByteArray("a\r\nb") << QByteArray("z") << false << false << QByteArray("a\r\nb\na\nb")
+            << QByteArray("a\r\nb\nz");
+        QTest::newRow("CR LF find file, mixed file, exact breaks")
+            << QByteArray("a\r\nb") << QByteArray("z") << false << true << QByteArray("a\r\nb\na\nb")
+            << QByteArray("z\na\nb");
         QTest::newRow("empty replacement file deletes")
-            << QByteArray("<b>\n</b>\n") << QByteArray() << false << QByteArray("a<b>\n</b>\nz")
+            << QByteArray("<b>\n</b>\n") << QByteArray() << false << false << QByteArray("a<b>\n</b>\nz")
             << QByteArray("az");
         // Bytes that are not UTF-8 are Latin-1 text: they match the same
         // characters in a UTF-8 file too.
         QTest::newRow("latin-1 find file")
-            << QByteArray("caf\xe9") << QByteArray("cafe") << false << QByteArray("un caf\xc3\xa9 noir")
+            << QByteArray("caf\xe9") << QByteArray("cafe") << false << false << QByteArray("un caf\xc3\xa9 noir")
             << QByteArray("un cafe noir");
     }
 
@@ -305,6 +328,7 @@ private slots:
         QFETCH(QByteArray, findBytes);
         QFETCH(QByteArray, withBytes);
         QFETCH(bool, trim);
+        QFETCH(bool, exact);
         QFETCH(QByteArray, content);
         QFETCH(QByteArray, expected);
         QTemporaryDir dir;
@@ -315,8 +339,10 @@ private slots:
                             dir.filePath("with.in"), dir.filePath("page.html")};
         if (trim)
             args << "-t";
+        if (exact)
+            args << "--exact-breaks";
         const CliOutcome o = runCli(args, dir.path());
-        QCOMPARE(o.out, QString("page.html:  replaced\n"));
+        QCOMPARE(o.out, QString(expected == content ? "page.html:  not found\n" : "page.html:  replaced\n"));
         QCOMPARE(readFile(dir.filePath("page.html")), expected);
     }
 
@@ -344,6 +370,8 @@ private slots:
                                               << "cannot read --find-file /nonexistent/f: No such file";
         QTest::newRow("replace option on restore") << QStringList{"restore", "--backup", "@"}
                                                    << "restore has no option --backup";
+        QTest::newRow("exact breaks on restore") << QStringList{"restore", "--exact-breaks", "@"}
+                                                 << "restore has no option --exact-breaks";
         QTest::newRow("missing value") << QStringList{"replace", "-w", "y", "@", "--find"} << "--find needs a value";
         QTest::newRow("bad sync") << QStringList{"replace", "-f", "x", "-w", "y", "--sync", "later", "@"}
                                   << "--sync takes end or each";

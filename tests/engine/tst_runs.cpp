@@ -360,6 +360,101 @@ private slots:
         QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("price: EUR \xE9"));
     }
 
+    // A line break in either text is matched and written in the file's own
+    // style; the expected bytes come from a reference that decides the style
+    // by counting, converts the texts and replaces in a plain loop.
+    void lineBreaksFollowTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<bool>("exact");
+        const QByteArray crlf = "Alpha\r\nbeta\r\nalpha\r\nBETA\r\ngamma\r\nalpha beta\r\n";
+        const QByteArray lf = "Alpha\nbeta\nalpha\nBETA\ngamma\nalpha beta\n";
+        const QByteArray mixed = "Alpha\r\nbeta\nalpha\nBETA\r\nalpha\r\nbeta\r\ngamma\n";
+        const QByteArray none = "Alpha beta alpha gamma";
+        struct File {
+            const char *name;
+            QByteArray bytes;
+        };
+        for (const File &file : {File{"CR LF", crlf}, File{"LF", lf}, File{"mixed", mixed}, File{"no break", none}}) {
+            for (const bool caseSensitive : {false, true}) {
+                const QByteArray mode = caseSensitive ? ", exact case" : ", any case";
+                QTest::newRow(QByteArray(file.name) + ", typed" + mode)
+                    << file.bytes << "alpha\nbeta" << "one\ntwo\nthree" << caseSensitive << false;
+                QTest::newRow(QByteArray(file.name) + ", pasted CR LF" + mode)
+                    << file.bytes << "alpha\r\nBETA" << "one\r\ntwo" << caseSensitive << false;
+                QTest::newRow(QByteArray(file.name) + ", exact breaks LF" + mode)
+                    << file.bytes << "alpha\nbeta" << "one\ntwo" << caseSensitive << true;
+                QTest::newRow(QByteArray(file.name) + ", exact breaks CR LF" + mode)
+                    << file.bytes << "alpha\r\nbeta" << "one\ntwo" << caseSensitive << true;
+            }
+            QTest::newRow(QByteArray(file.name) + ", break only in the replacement")
+                << file.bytes << "gamma" << "g\nh\r\n" << false << false;
+            QTest::newRow(QByteArray(file.name) + ", the break itself") << file.bytes << "\n" << " | " << false << false;
+        }
+        QTest::newRow("LF before any CR LF is mixed")
+            << QByteArray("\nalpha\r\nbeta\r\n") << "alpha\nbeta" << "x" << false << false;
+        QTest::newRow("CR LF as the only break") << QByteArray("alpha\r\nbeta") << "a\nb" << "x" << false << false;
+        QTest::newRow("lone CR is a character") << QByteArray("alpha\rbeta\r\nalpha\r\r\nbeta\r\n")
+                                                << "alpha\r\nbeta" << "x\ny" << false << false;
+        QTest::newRow("find without a break is literal")
+            << QByteArray("a\r\nb\r\n") << "\r" << "-" << false << false;
+        QTest::newRow("UTF-8, folded") << QByteArray("Caf\xc3\xa9\r\nBAR\r\ncaf\xc3\xa9\r\nbar\r\n")
+                                       << u"CAFé\nbar"_qs << u"thé\n"_qs << false << false;
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9\r\nbar\r\n") << u"café\nbar"_qs << u"thé\nx"_qs << true
+                                 << false;
+    }
+    void lineBreaksFollowTheFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, exact);
+
+        // The reference.
+        const bool utf8 = QString::fromUtf8(content).toUtf8() == content;
+        const qsizetype pairs = content.count("\r\n");
+        const bool crlfFile = pairs > 0 && pairs == content.count('\n');
+        auto inStyle = [&](QString text) {
+            if (exact || !text.contains('\n'))
+                return text;
+            text.replace("\r\n", "\n");
+            return crlfFile ? text.replace("\n", "\r\n") : text;
+        };
+        const QByteArray findBytes = utf8 ? inStyle(find).toUtf8() : inStyle(find).toLatin1();
+        const QByteArray withBytes = utf8 ? inStyle(with).toUtf8() : inStyle(with).toLatin1();
+        auto lowered = [&](QByteArray bytes) { return caseSensitive ? bytes : bytes.toLower(); };
+        QByteArray expected;
+        qsizetype count = 0;
+        for (qsizetype i = 0; i < content.size();) {
+            if (lowered(content.mid(i, findBytes.size())) == lowered(findBytes)) {
+                expected += withBytes;
+                i += findBytes.size();
+                ++count;
+            } else {
+                expected += content[i++];
+            }
+        }
+
+        QTemporaryDir dir;
+        writeFile(dir.filePath("f.txt"), content);
+        ReplaceJob j = job(dir.path(), {"f.txt"}, find, with);
+        j.caseSensitive = caseSensitive;
+        j.exactBreaks = exact;
+        j.preview = true;
+        const RunSummary preview = runReplace(j);
+        QCOMPARE(preview.results[0].outcome, count ? Outcome::Matched : Outcome::NotFound);
+        QCOMPARE(preview.results[0].matches, count);
+        QCOMPARE(readFile(dir.filePath("f.txt")), content);
+        j.preview = false;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(run.results[0].outcome, count ? Outcome::Replaced : Outcome::NotFound);
+        QCOMPARE(readFile(dir.filePath("f.txt")), expected);
+    }
+
     void leftoverTemporaryIsNeverTakenForAUserFile()
     {
         QTemporaryDir dir;

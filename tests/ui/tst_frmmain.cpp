@@ -56,6 +56,7 @@ private slots:
     void replaceWithEachOption();
     void restorePutsBackupsBack();
     void previewFromTheRunMenu();
+    void twoTypedLinesInACrLfFile();
     void failedFileIsLoggedAndTheRunGoesOn();
     void nothingSelected_data();
     void nothingSelected();
@@ -336,6 +337,28 @@ void TestFrmMain::previewFromTheRunMenu()
     QCOMPARE(m_fakes->messages.shown.first().text, QStringLiteral("No files selected!"));
     QCOMPARE(m_fakes->messages.shown.first().title, QStringLiteral("Preview"));
     QCOMPARE(m_window->txtResults->toPlainText(), log);
+}
+
+// The boxes give LF line breaks; a file with CR LF lines is matched and
+// rewritten in its own breaks, and its other lines keep theirs.
+void TestFrmMain::twoTypedLinesInACrLfFile()
+{
+    writeFile(m_dir->filePath("dos.txt"), "first\r\nOld line\r\nsecond part\r\nlast\r\n");
+    writeFile(m_dir->filePath("unix.txt"), "first\nold line\nsecond part\nlast\n");
+    browseTo(m_dir->path());
+    choosePattern(QStringLiteral("*.*"));
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("old line"));
+    QTest::keyClick(m_window->txtFindString, Qt::Key_Return);
+    QTest::keyClicks(m_window->txtFindString, QStringLiteral("second"));
+    QCOMPARE(m_window->txtFindString->toPlainText(), QStringLiteral("old line\nsecond"));
+    QTest::keyClicks(m_window->txtReplaceString, QStringLiteral("new"));
+    QTest::keyClick(m_window->txtReplaceString, Qt::Key_Return);
+    QTest::keyClicks(m_window->txtReplaceString, QStringLiteral("lines"));
+    QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+    QCOMPARE(m_window->txtResults->toPlainText(), QStringLiteral("dos.txt:  replaced\nunix.txt:  replaced"));
+    QCOMPARE(readFile(m_dir->filePath("dos.txt")), QByteArray("first\r\nnew\r\nlines part\r\nlast\r\n"));
+    QCOMPARE(readFile(m_dir->filePath("unix.txt")), QByteArray("first\nnew\nlines part\nlast\n"));
 }
 
 void TestFrmMain::restorePutsBackupsBack()
