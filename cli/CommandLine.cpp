@@ -74,8 +74,9 @@ QString spelled(const OptionSpec &o)
 }
 
 // A text file given for --find-file or --with-file is taken as the files
-// themselves are: UTF-8 when its bytes are valid UTF-8, otherwise Latin-1, so
-// every byte of it counts, the last line break included.
+// themselves are: UTF-16 after a UTF-16 byte-order mark, UTF-8 when its bytes
+// are valid UTF-8, otherwise Latin-1, so every byte of it counts, the last
+// line break included (a byte-order mark is no part of the text).
 QString textFromBytes(const QByteArray &bytes)
 {
     return decodeText(bytes, detectEncoding(bytes));
@@ -87,7 +88,11 @@ QString textFromBytes(const QByteArray &bytes)
 // rather than replacement characters.
 QString textFromArgument(const QString &argument)
 {
-    return textFromBytes(encodeFileName(argument));
+    // An argument is no file and has no byte-order mark: bytes that would
+    // read as one stay Latin-1 characters, as they always were.
+    const QByteArray bytes = encodeFileName(argument);
+    const FileEncoding encoding = detectEncoding(bytes);
+    return decodeText(bytes, isUtf16(encoding) ? FileEncoding::Latin1 : encoding);
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <optional>
@@ -70,7 +71,7 @@ public:
     // worker thread starts; texts() then only reads.
     void prepare()
     {
-        for (const FileEncoding encoding : {FileEncoding::Utf8, FileEncoding::Latin1}) {
+        for (const FileEncoding encoding : allFileEncodings) {
             texts(encoding, LineBreaks::Lf);
             if (m_findBreaks || m_replaceBreaks)
                 texts(encoding, LineBreaks::CrLf);
@@ -80,7 +81,7 @@ public:
     const EncodedTexts &texts(FileEncoding encoding, LineBreaks breaks)
     {
         std::optional<EncodedTexts> &slot =
-            m_slots[encoding == FileEncoding::Utf8 ? 0 : 1][breaks == LineBreaks::Lf ? 0 : 1];
+            m_slots[int(encoding)][breaks == LineBreaks::Lf ? 0 : 1];
         if (!slot) {
             EncodedTexts t;
             const std::optional<QByteArray> find =
@@ -102,7 +103,7 @@ private:
     const dev_t m_folderDevice; // set before any worker thread starts
     const bool m_findBreaks;
     const bool m_replaceBreaks;
-    std::optional<EncodedTexts> m_slots[2][2]; // [encoding][line breaks]
+    std::optional<EncodedTexts> m_slots[std::size(allFileEncodings)][2]; // [encoding][line breaks]
 };
 
 FileResult failed(const QString &name, const QString &reason)
@@ -136,7 +137,7 @@ QString leftoverReason()
 // What a preview adds to the checks a Replace has made by the time it would
 // make the backup: the ones the writes themselves would fail on.
 FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
-                     QByteArrayView content, bool changes)
+                     QByteArrayView content, FileEncoding encoding, bool changes)
 {
     const QString backupPath = path + QStringLiteral(".old");
     // The backup and the rewrite each go through a new file in a folder: the
@@ -174,7 +175,8 @@ FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &
     }
     FileResult result{name, Outcome::Matched, {}};
     result.matches = matches;
-    result.binary = content.contains('\0');
+    // The ASCII of UTF-16 is half NUL bytes.
+    result.binary = !isUtf16(encoding) && content.contains('\0');
     return result;
 }
 
@@ -204,7 +206,7 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     // unless a replacement with a break is about to be written.
     std::optional<LineBreaks> breaks;
     if (context.findFollowsBreaks())
-        breaks = lineBreaksOf(read.data);
+        breaks = lineBreaksOf(read.data, encoding);
     const EncodedTexts &texts = context.texts(encoding, breaks.value_or(LineBreaks::Lf));
     if (!texts.findRepresentable)
         return {name, Outcome::NotFound, {}}; // the file cannot hold the text, so it does not occur
@@ -216,7 +218,7 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
             return {name, Outcome::NotFound, {}};
     }
     if (!breaks && !matches.empty() && context.replacementFollowsBreaks())
-        breaks = lineBreaksOf(read.data);
+        breaks = lineBreaksOf(read.data, encoding);
     const EncodedTexts &output = context.texts(encoding, breaks.value_or(LineBreaks::Lf));
     if (!matches.empty()) {
         if (!output.replacement)
@@ -245,7 +247,7 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     }
 
     if (job.preview)
-        return previewOf(job, name, path, matches.size(), read.data, changes);
+        return previewOf(job, name, path, matches.size(), read.data, encoding, changes);
 
     if (job.makeBackups) {
         WriteOptions backupOptions;

@@ -82,9 +82,47 @@ inline int decodeUtf8(const unsigned char *p, const unsigned char *end, char32_t
     return len;
 }
 
+// What a stray byte at the end of UTF-16 content decodes to: no code point,
+// so it matches nothing.
+constexpr char32_t noCodePoint = 0xFFFFFFFF;
+
+struct Utf8Decoder {
+    // A needle that starts outside ASCII may skip plain ASCII bytes.
+    static constexpr bool skipsAscii = true;
+    static int decode(const unsigned char *p, const unsigned char *end, char32_t *cp) { return decodeUtf8(p, end, cp); }
+};
+
+// One code point of UTF-16 from a unit boundary: a surrogate pair is one
+// character of four bytes, a lone surrogate stands for itself.
+template <bool BigEndian>
+struct Utf16Decoder {
+    static constexpr bool skipsAscii = false;
+    static char16_t unitAt(const unsigned char *p)
+    {
+        return char16_t(BigEndian ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8));
+    }
+    static int decode(const unsigned char *p, const unsigned char *end, char32_t *cp)
+    {
+        if (end - p < 2) {
+            *cp = noCodePoint;
+            return int(end - p);
+        }
+        const char16_t u = unitAt(p);
+        if (QChar::isHighSurrogate(u) && end - p >= 4) {
+            const char16_t low = unitAt(p + 2);
+            if (QChar::isLowSurrogate(low)) {
+                *cp = QChar::surrogateToUcs4(u, low);
+                return 4;
+            }
+        }
+        *cp = u;
+        return 2;
+    }
+};
+
 inline char32_t foldCodePoint(char32_t cp)
 {
-    return cp < 0x80 ? asciiFold[cp] : QChar::toCaseFolded(cp);
+    return cp < 0x80 ? asciiFold[cp] : cp > 0x10FFFF ? cp : QChar::toCaseFolded(cp);
 }
 
 // The only characters outside ASCII whose simple case folding is an ASCII
@@ -109,6 +147,19 @@ bool holdsFoldToAscii(QByteArrayView haystack)
         return false;
     };
     return find(0xC5, "\xBF", 1) || find(0xE2, "\x84\xAA", 2);
+}
+
+// The same for UTF-16 content, unit by unit.
+bool holdsFoldToAsciiUtf16(QByteArrayView haystack, bool bigEndian)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(haystack.data());
+    const int high = bigEndian ? 0 : 1;
+    for (qsizetype i = 0; i + 2 <= haystack.size(); i += 2) {
+        const unsigned char h = p[i + high], l = p[i + 1 - high];
+        if ((h == 0x01 && l == 0x7F) || (h == 0x21 && l == 0x2A))
+            return true;
+    }
+    return false;
 }
 
 // How often a byte turns up in ordinary text, roughly, in parts per
@@ -148,19 +199,23 @@ Needle::Needle(QByteArrayView needle, bool caseSensitive, FileEncoding encoding)
     fold(caseSensitive, encoding);
     if (m_mode != Mode::FoldUnicode) {
         chooseProbes();
-        prepareTwoWay();
+        // Two-Way knows nothing of units: in UTF-16 content that defeats
+        // the probes goes to the search by code points instead.
+        if (!m_utf16)
+            prepareTwoWay();
     }
-    if (m_mode == Mode::FoldUnicode || m_checkFoldToAscii)
+    if (m_mode == Mode::FoldUnicode || m_checkFoldToAscii || m_utf16)
         m_borders = std::make_shared<Borders>();
     if (m_mode == Mode::FoldUnicode)
         borders();
     // A character is at most four bytes, and the search by code points steps
     // over at most four bytes per character even where the bytes are not
-    // valid UTF-8.
+    // valid UTF-8 or UTF-16. In UTF-16 the two characters folding onto ASCII
+    // letters take one unit, as the letters do.
     if (m_mode == Mode::FoldUnicode)
         m_maxMatchBytes = 4 * qsizetype(m_folded.size());
     else
-        m_maxMatchBytes = m_checkFoldToAscii ? 4 * m_needle.size() : m_needle.size();
+        m_maxMatchBytes = m_checkFoldToAscii && !m_utf16 ? 4 * m_needle.size() : m_needle.size();
 }
 
 void Needle::chooseProbes()
@@ -200,6 +255,35 @@ void Needle::chooseProbes()
 
 void Needle::fold(bool caseSensitive, FileEncoding encoding)
 {
+    if (isUtf16(encoding)) {
+        // The code points are kept in every mode: the search by code points
+        // is the linear one for UTF-16 content, exact or not.
+        m_utf16 = true;
+        m_bigEndian = encoding == FileEncoding::Utf16BE;
+        const auto *p = reinterpret_cast<const unsigned char *>(m_needle.constData());
+        const auto *end = p + m_needle.size();
+        bool ascii = true;
+        while (p < end) {
+            char32_t cp;
+            p += m_bigEndian ? Utf16Decoder<true>::decode(p, end, &cp) : Utf16Decoder<false>::decode(p, end, &cp);
+            ascii = ascii && cp < 0x80;
+            m_folded.push_back(caseSensitive ? cp : foldCodePoint(cp));
+        }
+        if (caseSensitive || m_needle.isEmpty()) {
+            m_mode = Mode::Exact;
+        } else if (ascii) {
+            // Each unit is an ASCII byte and a zero byte, and a content unit
+            // folds onto it byte by byte only when it is an ASCII letter too.
+            m_mode = Mode::FoldBytes;
+            for (char &c : m_needle)
+                c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
+            for (const char32_t c : m_folded)
+                m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
+        } else {
+            m_mode = Mode::FoldUnicode;
+        }
+        return;
+    }
     if (caseSensitive || m_needle.isEmpty()) {
         m_mode = Mode::Exact;
         return;
@@ -291,7 +375,7 @@ const Needle::Borders &Needle::borders() const
 
 void Needle::prepareBorders(Borders &out) const
 {
-    const qsizetype count = m_mode == Mode::FoldUnicode ? qsizetype(m_folded.size()) : m_needle.size();
+    const qsizetype count = symbolsAreCodePoints() ? qsizetype(m_folded.size()) : m_needle.size();
     auto build = [&](auto &borders, auto symbol) {
         using Border = typename std::decay_t<decltype(borders)>::value_type;
         borders.assign(size_t(count), 0);
@@ -305,7 +389,7 @@ void Needle::prepareBorders(Borders &out) const
         }
     };
     auto withSymbols = [&](auto &borders) {
-        if (m_mode == Mode::FoldUnicode)
+        if (symbolsAreCodePoints())
             build(borders, [this](qsizetype k) { return m_folded[size_t(k)]; });
         else
             build(borders, [this](qsizetype k) { return char32_t(static_cast<unsigned char>(m_needle[k])); });
@@ -322,17 +406,31 @@ qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from, Scan &scan)
     const auto *nd = reinterpret_cast<const unsigned char *>(m_needle.constData());
     const qsizetype n = haystack.size();
     const qsizetype m = m_needle.size();
+    // In UTF-16 a candidate start is a unit's first byte: every other byte.
+    const qsizetype step = m_utf16 ? 2 : 1;
+    if (m_utf16 && (from & 1))
+        ++from;
     if (m == 0 || n - from < m)
         return -1;
     const qsizetype last = n - m; // the last start a match can have
 
     const bool fold = m_mode == Mode::FoldBytes;
-    if (!fold && m == 1) {
+    if (!fold && m == 1 && !m_utf16) {
         const void *hit = std::memchr(h + from, nd[0], size_t(n - from));
         return hit ? static_cast<const unsigned char *>(hit) - h : -1;
     }
+    // The linear search: Two-Way on bytes, or by code points in UTF-16,
+    // where a match is as long as the needle (no fold there changes a
+    // character's number of units).
+    auto linear = [&](qsizetype at) {
+        if (m_utf16) {
+            qsizetype length = 0;
+            return findUnicode(haystack, at, &length);
+        }
+        return fold ? findTwoWay<true>(haystack, at) : findTwoWay<false>(haystack, at);
+    };
     if (scan.linear)
-        return fold ? findTwoWay<true>(haystack, from) : findTwoWay<false>(haystack, from);
+        return linear(from);
 
     // One table serves both encodings: an ASCII needle never meets a byte of
     // 0x80 and above that folds into ASCII, so the Latin-1 pairs do no harm.
@@ -370,7 +468,7 @@ qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from, Scan &scan)
     auto tooCostly = [&](qsizetype pos) { return scan.compared > 3 * pos + 4096; };
     auto rest = [&](qsizetype pos) {
         scan.linear = true;
-        return fold ? findTwoWay<true>(haystack, pos) : findTwoWay<false>(haystack, pos);
+        return linear(pos);
     };
 
     const qsizetype p1 = m_probe1, p2 = m_probe2;
@@ -388,23 +486,26 @@ qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from, Scan &scan)
         const __m128i eq1 = _mm_or_si128(_mm_cmpeq_epi8(at1, A1), _mm_cmpeq_epi8(at1, B1));
         const __m128i eq2 = _mm_or_si128(_mm_cmpeq_epi8(at2, A2), _mm_cmpeq_epi8(at2, B2));
         unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(eq1, eq2)));
+        // i stays even in UTF-16: the even bits are the units' starts.
+        if (m_utf16)
+            mask &= 0x5555u;
         while (mask) {
             const qsizetype pos = i + __builtin_ctz(mask);
             if (verify(pos))
                 return pos;
             if (tooCostly(pos))
-                return rest(pos + 1);
+                return rest(pos + step);
             mask &= mask - 1;
         }
     }
 #endif
-    for (; i <= last; ++i) {
+    for (; i <= last; i += step) {
         const unsigned char x = h[i + p1], y = h[i + p2];
         if ((x == a1 || x == b1) && (y == a2 || y == b2)) {
             if (verify(i))
                 return i;
             if (tooCostly(i))
-                return rest(i + 1);
+                return rest(i + step);
         }
     }
     return -1;
@@ -481,11 +582,18 @@ qsizetype Needle::findTwoWay(QByteArrayView haystack, qsizetype from) const
 qsizetype Needle::findUnicode(QByteArrayView haystack, qsizetype from, qsizetype *length) const
 {
     auto run = [&](const auto &borders) {
-        if (m_mode == Mode::FoldUnicode)
-            return findUnicodeWith(haystack, from, length, borders,
-                                   [this](qsizetype k) { return m_folded[size_t(k)]; });
-        return findUnicodeWith(haystack, from, length, borders,
-                               [this](qsizetype k) { return char32_t(static_cast<unsigned char>(m_needle[k])); });
+        auto with = [&](auto decoder) {
+            using Decode = decltype(decoder);
+            if (symbolsAreCodePoints())
+                return findUnicodeWith<Decode>(haystack, from, length, borders,
+                                               [this](qsizetype k) { return m_folded[size_t(k)]; });
+            return findUnicodeWith<Decode>(haystack, from, length, borders, [this](qsizetype k) {
+                return char32_t(static_cast<unsigned char>(m_needle[k]));
+            });
+        };
+        if (!m_utf16)
+            return with(Utf8Decoder{});
+        return m_bigEndian ? with(Utf16Decoder<true>{}) : with(Utf16Decoder<false>{});
     };
     const Borders &made = borders();
     return made.longBorders.empty() ? run(made.shortBorders) : run(made.longBorders);
@@ -495,14 +603,17 @@ qsizetype Needle::findUnicode(QByteArrayView haystack, qsizetype from, qsizetype
 // content is decoded and folded once, and the start of the partial match
 // only moves forward, so the work is linear in the content whatever the
 // needle. A match's bytes may differ in number from the needle's.
-template <typename Border, typename Symbol>
+template <typename Decode, typename Border, typename Symbol>
 qsizetype Needle::findUnicodeWith(QByteArrayView haystack, qsizetype from, qsizetype *length,
                                   const std::vector<Border> &borders, Symbol symbol) const
 {
     const auto *begin = reinterpret_cast<const unsigned char *>(haystack.data());
     const auto *end = begin + haystack.size();
-    const auto *p = begin + from;
+    if (m_utf16 && (from & 1))
+        ++from;
+    const auto *p = begin + std::min(from, haystack.size());
     const qsizetype count = qsizetype(borders.size());
+    const bool foldContent = m_mode != Mode::Exact;
     const char32_t first = symbol(0);
     const unsigned char *start = p; // where the partial match begins
     qsizetype matched = 0;          // how many characters of the needle it holds
@@ -510,7 +621,7 @@ qsizetype Needle::findUnicodeWith(QByteArrayView haystack, qsizetype from, qsize
         if (matched == 0) {
             // No ASCII character folds onto one outside ASCII: a needle that
             // starts outside ASCII skips plain ASCII text at memory speed.
-            if (first >= 0x80) {
+            if (Decode::skipsAscii && first >= 0x80) {
 #if defined(__SSE2__)
                 while (end - p >= 16) {
                     const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
@@ -529,8 +640,9 @@ qsizetype Needle::findUnicodeWith(QByteArrayView haystack, qsizetype from, qsize
             start = p;
         }
         char32_t cp;
-        const int len = decodeUtf8(p, end, &cp);
-        cp = foldCodePoint(cp);
+        const int len = Decode::decode(p, end, &cp);
+        if (foldContent)
+            cp = foldCodePoint(cp);
         p += len;
         while (matched > 0 && symbol(matched) != cp) {
             // The partial match shrinks to its longest border: its start
@@ -538,7 +650,7 @@ qsizetype Needle::findUnicodeWith(QByteArrayView haystack, qsizetype from, qsize
             const qsizetype keep = qsizetype(borders[size_t(matched - 1)]);
             for (qsizetype k = matched - keep; k > 0; --k) {
                 char32_t skipped;
-                start += decodeUtf8(start, end, &skipped);
+                start += Decode::decode(start, end, &skipped);
             }
             matched = keep;
         }
@@ -557,9 +669,14 @@ bool Needle::searchesUnicode(bool foldsOntoAscii) const
     return m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && foldsOntoAscii);
 }
 
+bool Needle::holdsFoldToAsciiIn(QByteArrayView haystack) const
+{
+    return m_utf16 ? holdsFoldToAsciiUtf16(haystack, m_bigEndian) : holdsFoldToAscii(haystack);
+}
+
 std::vector<Match> Needle::findAll(QByteArrayView haystack) const
 {
-    return findAll(haystack, m_checkFoldToAscii && holdsFoldToAscii(haystack));
+    return findAll(haystack, m_checkFoldToAscii && holdsFoldToAsciiIn(haystack));
 }
 
 std::vector<Match> Needle::findAll(QByteArrayView haystack, bool foldsOntoAscii) const
@@ -586,7 +703,7 @@ bool Needle::occursIn(QByteArrayView haystack) const
     if (m_needle.isEmpty())
         return !haystack.isEmpty();
     qsizetype length = 0;
-    if (searchesUnicode(m_checkFoldToAscii && holdsFoldToAscii(haystack)))
+    if (searchesUnicode(m_checkFoldToAscii && holdsFoldToAsciiIn(haystack)))
         return findUnicode(haystack, 0, &length) >= 0;
     Scan scan;
     return findBytes(haystack, 0, scan) >= 0;

@@ -22,6 +22,9 @@ struct Match {
 
 // A needle prepared once per run and per encoding: folded, with the bytes a
 // scan looks for chosen up front, so the content itself is never lower-cased.
+// In UTF-16 the needle and the content are taken as 2-byte code units in the
+// encoding's byte order: a haystack must begin at a unit (an even offset of
+// the file), and matches start only at even offsets of it.
 class Needle {
 public:
     Needle(QByteArrayView needle, bool caseSensitive, FileEncoding encoding);
@@ -38,7 +41,8 @@ public:
     // starts at position p (in UTF-8 folding, the first byte of a character)
     // depends only on the bytes [p, p + maxMatchBytes()), so a reader in
     // blocks that carries maxMatchBytes() - 1 bytes across a block edge
-    // misses no match.
+    // misses no match. In UTF-16 the same holds for even p, and a block must
+    // begin at an even file offset.
     qsizetype maxMatchBytes() const { return m_maxMatchBytes; }
 
 private:
@@ -54,10 +58,12 @@ private:
     template <bool Fold>
     qsizetype findTwoWay(QByteArrayView haystack, qsizetype from) const;
     qsizetype findUnicode(QByteArrayView haystack, qsizetype from, qsizetype *length) const;
-    template <typename Border, typename Symbol>
+    template <typename Decode, typename Border, typename Symbol>
     qsizetype findUnicodeWith(QByteArrayView haystack, qsizetype from, qsizetype *length,
                               const std::vector<Border> &borders, Symbol symbol) const;
+    bool symbolsAreCodePoints() const { return m_mode == Mode::FoldUnicode || m_utf16; }
     bool searchesUnicode(bool foldsOntoAscii) const;
+    bool holdsFoldToAsciiIn(QByteArrayView haystack) const;
     void fold(bool caseSensitive, FileEncoding encoding);
     void chooseProbes();
     void prepareTwoWay();
@@ -71,8 +77,12 @@ private:
     unsigned char m_probe1Bytes[2] = {0, 0};
     unsigned char m_probe2Bytes[2] = {0, 0};
     Mode m_mode = Mode::Exact;
+    bool m_utf16 = false;     // matched in 2-byte units, at even offsets only
+    bool m_bigEndian = false; // the units' byte order in UTF-16
     bool m_checkFoldToAscii = false; // an ASCII needle with s or k may meet U+017F or U+212A
-    std::vector<char32_t> m_folded;  // FoldUnicode: the needle's folded code points
+    // FoldUnicode, and always in UTF-16: the needle's code points, folded
+    // unless the search is exact.
+    std::vector<char32_t> m_folded;
     qsizetype m_maxMatchBytes = 0;
     // Two-Way, for content where comparing at every candidate would cost
     // more than a multiple of its length: the critical position, the period

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "TextCodec.h"
 
+#include <QChar>
+
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -74,11 +76,97 @@ bool isValidUtf8(const unsigned char *p, qsizetype n, bool *foldsOntoAscii)
     return true;
 }
 
+// A lone surrogate has no form in UTF-8 or UTF-16.
+bool hasLoneSurrogate(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate())
+                return true;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
+
+std::optional<FileEncoding> utf16ByteOrder(QByteArrayView start)
+{
+    if (start.size() < 2)
+        return std::nullopt;
+    const auto b0 = static_cast<unsigned char>(start[0]);
+    const auto b1 = static_cast<unsigned char>(start[1]);
+    if (b0 == 0xFE && b1 == 0xFF)
+        return FileEncoding::Utf16BE;
+    if (b0 == 0xFF && b1 == 0xFE) {
+        // UTF-32 little-endian begins the same way; as UTF-16 it would begin
+        // with a NUL character, which no UTF-16 text does.
+        if (start.size() >= 4 && start[2] == 0 && start[3] == 0)
+            return std::nullopt;
+        return FileEncoding::Utf16LE;
+    }
+    return std::nullopt;
+}
+
+void Utf16Check::unit(char16_t u)
+{
+    if (m_pendingHigh) {
+        m_pendingHigh = false;
+        if (!QChar::isLowSurrogate(u)) {
+            m_broken = true;
+            return;
+        }
+    } else if (QChar::isHighSurrogate(u)) {
+        m_pendingHigh = true;
+    } else if (QChar::isLowSurrogate(u)) {
+        m_broken = true;
+    } else if (u == 0x017F || u == 0x212A) {
+        m_foldsOntoAscii = true;
+    }
+}
+
+void Utf16Check::feed(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    qsizetype n = bytes.size();
+    if (m_broken || n == 0)
+        return;
+    if (m_pendingByte >= 0) {
+        const unsigned first = unsigned(m_pendingByte);
+        unit(char16_t(m_bigEndian ? (first << 8) | p[0] : first | (p[0] << 8)));
+        m_pendingByte = -1;
+        ++p;
+        --n;
+    }
+    const int high = m_bigEndian ? 0 : 1; // where a unit's high byte is
+    qsizetype i = 0;
+    for (; i + 2 <= n && !m_broken; i += 2) {
+        // Only a high byte of 0x01, 0x21 or 0xD8-0xDF asks for a closer look.
+        const unsigned char h = p[i + high];
+        if (h != 0x01 && h != 0x21 && (h & 0xF8) != 0xD8 && !m_pendingHigh)
+            continue;
+        unit(char16_t((h << 8) | p[i + 1 - high]));
+    }
+    if (!m_broken && i < n)
+        m_pendingByte = p[i];
+}
 
 TextFacts examineText(QByteArrayView bytes)
 {
     TextFacts facts;
+    if (const std::optional<FileEncoding> order = utf16ByteOrder(bytes)) {
+        Utf16Check check(*order);
+        check.feed(bytes);
+        if (check.wellFormed()) {
+            facts.encoding = *order;
+            facts.foldsOntoAscii = check.foldsOntoAscii();
+            return facts;
+        }
+    }
     facts.encoding = isValidUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
                                  &facts.foldsOntoAscii)
         ? FileEncoding::Utf8
@@ -93,16 +181,57 @@ FileEncoding detectEncoding(QByteArrayView bytes)
     return examineText(bytes).encoding;
 }
 
+QByteArrayView byteOrderMark(QByteArrayView bytes, FileEncoding encoding)
+{
+    QByteArrayView mark;
+    switch (encoding) {
+    case FileEncoding::Utf8:
+        mark = QByteArrayView("\xEF\xBB\xBF", 3);
+        break;
+    case FileEncoding::Utf16LE:
+        mark = QByteArrayView("\xFF\xFE", 2);
+        break;
+    case FileEncoding::Utf16BE:
+        mark = QByteArrayView("\xFE\xFF", 2);
+        break;
+    case FileEncoding::Latin1:
+        return {};
+    }
+    return bytes.startsWith(mark) ? bytes.first(mark.size()) : QByteArrayView();
+}
+
 QString encodingName(FileEncoding encoding)
 {
-    return encoding == FileEncoding::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("Latin-1");
+    switch (encoding) {
+    case FileEncoding::Utf8:
+        return QStringLiteral("UTF-8");
+    case FileEncoding::Latin1:
+        return QStringLiteral("Latin-1");
+    case FileEncoding::Utf16LE:
+        return QStringLiteral("UTF-16LE");
+    case FileEncoding::Utf16BE:
+        return QStringLiteral("UTF-16BE");
+    }
+    return {};
 }
 
 QString decodeText(QByteArrayView bytes, FileEncoding encoding)
 {
+    if (encoding == FileEncoding::Latin1)
+        return QString::fromLatin1(bytes);
+    // fromUtf8() leaves out a byte-order mark by itself.
     if (encoding == FileEncoding::Utf8)
         return QString::fromUtf8(bytes);
-    return QString::fromLatin1(bytes);
+    bytes = bytes.sliced(byteOrderMark(bytes, encoding).size());
+    const bool bigEndian = encoding == FileEncoding::Utf16BE;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 0; i + 2 <= bytes.size(); i += 2)
+        *out++ = QChar(char16_t(bigEndian ? (p[i] << 8) | p[i + 1] : p[i] | (p[i + 1] << 8)));
+    if (bytes.size() % 2) // not UTF-16 after all: the stray byte is not lost from sight
+        text += QChar::ReplacementCharacter;
+    return text;
 }
 
 std::optional<QByteArray> encodeText(const QString &text, FileEncoding encoding)
@@ -114,19 +243,22 @@ std::optional<QByteArray> encodeText(const QString &text, FileEncoding encoding)
         }
         return text.toLatin1();
     }
-    // A lone surrogate (pasted from a broken source) has no UTF-8 form; writing
-    // a replacement character instead would change the text silently.
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate()) {
-            if (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate())
-                return std::nullopt;
-            ++i;
-        } else if (c.isLowSurrogate()) {
-            return std::nullopt;
-        }
+    // A lone surrogate (pasted from a broken source) has no UTF-8 or UTF-16
+    // form; writing a replacement character instead would change the text
+    // silently.
+    if (hasLoneSurrogate(text))
+        return std::nullopt;
+    if (encoding == FileEncoding::Utf8)
+        return text.toUtf8();
+    const bool bigEndian = encoding == FileEncoding::Utf16BE;
+    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        *out++ = char(bigEndian ? u >> 8 : u & 0xFF);
+        *out++ = char(bigEndian ? u & 0xFF : u >> 8);
     }
-    return text.toUtf8();
+    return bytes;
 }
 
 } // namespace vexalo

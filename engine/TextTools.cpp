@@ -19,8 +19,38 @@ QString trimTrailingBreaks(QString text)
     }
 }
 
-LineBreaks lineBreaksOf(QByteArrayView bytes)
+namespace {
+
+// The same rule on 2-byte units: an LF unit is 0A 00 (little-endian) or
+// 00 0A (big-endian) at an even offset, a CR unit the same with 0D.
+LineBreaks utf16LineBreaksOf(QByteArrayView bytes, bool bigEndian)
 {
+    const char *const begin = bytes.data();
+    const qsizetype n = bytes.size() & ~qsizetype(1);
+    const int low = bigEndian ? 1 : 0; // where a unit's low byte is
+    auto isUnit = [&](qsizetype at, char c) { return begin[at + low] == c && begin[at + 1 - low] == 0; };
+    bool sawBreak = false;
+    for (qsizetype from = 0; from < n;) {
+        const auto *hit = static_cast<const char *>(std::memchr(begin + from, '\n', size_t(n - from)));
+        if (!hit)
+            break;
+        const qsizetype unit = (hit - begin) - low;
+        from = hit - begin + 1;
+        if (unit < 0 || (unit & 1) || !isUnit(unit, '\n'))
+            continue; // a byte of some other character
+        if (unit < 2 || !isUnit(unit - 2, '\r'))
+            return LineBreaks::Lf;
+        sawBreak = true;
+    }
+    return sawBreak ? LineBreaks::CrLf : LineBreaks::Lf;
+}
+
+} // namespace
+
+LineBreaks lineBreaksOf(QByteArrayView bytes, FileEncoding encoding)
+{
+    if (isUtf16(encoding))
+        return utf16LineBreaksOf(bytes, encoding == FileEncoding::Utf16BE);
     // Most files have LF lines and are told by their first one; a CR LF file
     // is read to its end, one memchr a line, since a single LF anywhere
     // makes it mixed.

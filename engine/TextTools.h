@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "TextCodec.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -13,10 +15,10 @@ QString trimTrailingBreaks(QString text);
 
 // How a file's lines end. CrLf when the file has at least one CR LF and every
 // LF in it follows a CR; Lf for every other file: LF files, files that mix the
-// two, and files without a line break. Read on the bytes of an encoding in
-// which CR and LF are single bytes (UTF-8, Latin-1).
+// two, and files without a line break. In UTF-16, CR and LF are code units
+// in the encoding's byte order, at even offsets from the start of the bytes.
 enum class LineBreaks { Lf, CrLf };
-LineBreaks lineBreaksOf(QByteArrayView bytes);
+LineBreaks lineBreaksOf(QByteArrayView bytes, FileEncoding encoding);
 
 // The text with each line break (LF, or a CR LF pair) written as the style
 // writes it. A lone CR is not a line break and stays.

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStringConverter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -453,6 +454,137 @@ private slots:
         const RunSummary run = runReplace(j);
         QCOMPARE(run.results[0].outcome, count ? Outcome::Replaced : Outcome::NotFound);
         QCOMPARE(readFile(dir.filePath("f.txt")), expected);
+    }
+
+    // A file that begins with a UTF-16 mark and is well-formed after it is
+    // matched and written in UTF-16 in its byte order; broken UTF-16 is read
+    // as before. The expected bytes come from Qt's own converters: the text
+    // decoded, replaced code point by code point in the file's line-break
+    // style, encoded again behind the file's mark.
+    void utf16Files_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<QString>("readAs"); // the encoding the reference reads the file in
+        const auto utf16 = [](const QString &text, QStringConverter::Encoding order) {
+            return QByteArray(QStringEncoder(order, QStringConverter::Flag::WriteBom)(text));
+        };
+        const QString text = u"Grüße aus Köln, GRÜSSE, grüße \U00010400 \U00010428!"_qs;
+        for (const auto order : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+            const QString name = order == QStringConverter::Utf16LE ? "UTF-16LE" : "UTF-16BE";
+            const QByteArray file = utf16(text, order);
+            for (const bool caseSensitive : {false, true}) {
+                const QString mode = caseSensitive ? ", exact" : ", any case";
+                QTest::newRow(qPrintable(name + ", ASCII" + mode)) << file << "aus" << "from" << caseSensitive << name;
+                QTest::newRow(qPrintable(name + ", non-ASCII" + mode))
+                    << file << u"GRÜßE"_qs << u"Hallo ≠ €"_qs << caseSensitive << name;
+                QTest::newRow(qPrintable(name + ", outside the BMP" + mode))
+                    << file << u"\U00010428"_qs << u"\U0001F600"_qs << caseSensitive << name;
+                QTest::newRow(qPrintable(name + ", not found" + mode)) << file << "Berlin" << "x" << caseSensitive
+                                                                          << name;
+            }
+            // CR LF in 2-byte units; U+010A and U+0D0A hold a 0A byte that is
+            // no line break.
+            QTest::newRow(qPrintable(name + ", CR LF, typed multi-line"))
+                << utf16(u"\u010A\r\nAlpha\r\nbeta\r\n\u0D0Aalpha\r\nBETA\r\n"_qs, order) << "alpha\nbeta"
+                << "one\ntwo" << false << name;
+            QTest::newRow(qPrintable(name + ", LF, pasted CR LF"))
+                << utf16(u"Alpha\nbeta\n\u0A0Dalpha\nbeta\n"_qs, order) << "alpha\r\nbeta" << "one\r\ntwo" << true
+                << name;
+            QTest::newRow(qPrintable(name + ", mixed breaks"))
+                << utf16(u"alpha\r\nbeta\nalpha\nbeta\n"_qs, order) << "alpha\nbeta" << "x\ny" << true << name;
+            // "A" at an odd offset, across two other characters, is no match.
+            const QByteArray odd = order == QStringConverter::Utf16LE ? QByteArray("\xFF\xFE\x20\x41\x00\x20", 6)
+                                                                        : QByteArray("\xFE\xFF\x20\x00\x41\x20", 6);
+            QTest::newRow(qPrintable(name + ", A only at an odd offset")) << odd << "A" << "B" << true << name;
+            QTest::newRow(qPrintable(name + ", a only at an odd offset, any case")) << odd << "a" << "B" << false
+                                                                                       << name;
+        }
+        // Broken UTF-16 keeps the old reading: Latin-1 bytes.
+        QTest::newRow("UTF-16LE mark, odd length") << QByteArray("\xFF\xFE" "A\0B", 5) << "A" << "C" << true
+                                                   << "ISO-8859-1";
+        QTest::newRow("UTF-16LE mark, unpaired high surrogate")
+            << QByteArray("\xFF\xFE" "A\0\x3D\xD8" "B\0", 8) << "A" << "C" << true << "ISO-8859-1";
+        QTest::newRow("UTF-16BE mark, unpaired low surrogate")
+            << QByteArray("\xFE\xFF\0A\xDE\0\0B", 8) << "B" << "C" << true << "ISO-8859-1";
+        // UTF-8 keeps its mark, as it always did.
+        QTest::newRow("UTF-8 with its mark") << QByteArray("\xEF\xBB\xBFK\xC3\xB6ln, k\xC3\x96ln") << u"KÖLN"_qs
+                                             << "Bonn" << false << "UTF-8";
+    }
+    void utf16Files()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, caseSensitive);
+        QFETCH(QString, readAs);
+
+        // The reference.
+        const std::optional<QStringConverter::Encoding> encoding = QStringConverter::encodingForName(readAs.toLatin1());
+        QVERIFY(encoding);
+        const qsizetype markSize = readAs.startsWith("UTF-16") ? 2 : readAs == "UTF-8" ? 3 : 0;
+        const QString text = QString(QStringDecoder(*encoding)(content.sliced(markSize)));
+        const bool crlfFile = text.count("\r\n") > 0 && text.count("\r\n") == text.count('\n');
+        auto inStyle = [&](QString t) {
+            if (!t.contains('\n'))
+                return t;
+            t.replace("\r\n", "\n");
+            return crlfFile ? t.replace("\n", "\r\n") : t;
+        };
+        auto points = [&](const QString &t) {
+            QList<char32_t> out;
+            for (const uint c : t.toUcs4())
+                out += caseSensitive ? char32_t(c) : QChar::toCaseFolded(char32_t(c));
+            return out;
+        };
+        const QList<uint> hay = text.toUcs4();
+        const QList<char32_t> folded = points(text);
+        const QList<char32_t> needle = points(inStyle(find));
+        QString replaced;
+        qsizetype count = 0;
+        for (qsizetype i = 0; i < hay.size();) {
+            if (folded.mid(i, needle.size()) == needle) {
+                replaced += inStyle(with);
+                i += needle.size();
+                ++count;
+            } else {
+                const char32_t c = hay[i++];
+                replaced += QString::fromUcs4(&c, 1);
+            }
+        }
+        const QByteArray expected = content.first(markSize) + QByteArray(QStringEncoder(*encoding)(replaced));
+
+        QTemporaryDir dir;
+        writeFile(dir.filePath("f.txt"), content);
+        ReplaceJob j = job(dir.path(), {"f.txt"}, find, with);
+        j.caseSensitive = caseSensitive;
+        j.preview = true;
+        const RunSummary preview = runReplace(j);
+        // The ASCII of UTF-16 holds NUL bytes: no "(binary content)" for it,
+        // but still for a file that only looked like UTF-16.
+        const QString binary = !readAs.startsWith("UTF-16") && content.contains('\0') ? " (binary content)" : "";
+        QCOMPARE(logLine(preview.results[0]),
+                 count == 0 ? QString("f.txt:  not found")
+                            : QString("f.txt:  %1 match%2%3").arg(count).arg(count == 1 ? "" : "es", binary));
+        QCOMPARE(readFile(dir.filePath("f.txt")), content);
+        j.preview = false;
+        const RunSummary run = runReplace(j);
+        QCOMPARE(run.results[0].outcome, count ? Outcome::Replaced : Outcome::NotFound);
+        QCOMPARE(readFile(dir.filePath("f.txt")).toHex(' '), expected.toHex(' '));
+    }
+
+    void utf16ReplacementThatCannotBeWritten()
+    {
+        // Any text has a UTF-16 form but one holding a lone surrogate.
+        QTemporaryDir dir;
+        const QByteArray content = QStringEncoder(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom)(u"a b"_qs);
+        writeFile(dir.filePath("f.txt"), content);
+        const RunSummary run = runReplace(job(dir.path(), {"f.txt"}, "b", QString(QChar(0xD800))));
+        QCOMPARE(logLine(run.results[0]), "f.txt:  failed: the replacement text has characters that cannot be "
+                                          "written in this file's encoding (UTF-16BE); the file was left unchanged");
+        QCOMPARE(readFile(dir.filePath("f.txt")), content);
     }
 
     void leftoverTemporaryIsNeverTakenForAUserFile()

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QStringConverter>
 #include <QTest>
 
 using namespace vexalo;
@@ -44,8 +45,9 @@ QByteArray referenceBytes(const QByteArray &hay, const QByteArray &find, const Q
 }
 
 // Code point by code point with Qt's simple case folding.
-QString referenceUnicode(const QString &hay, const QString &find, const QString &with)
+QString referenceUnicode(const QString &hay, const QString &find, const QString &with, bool caseSensitive = false)
 {
+    auto folded = [&](uint c) { return caseSensitive ? char32_t(c) : QChar::toCaseFolded(char32_t(c)); };
     const QList<uint> h = hay.toUcs4();
     const QList<uint> f = find.toUcs4();
     if (f.isEmpty())
@@ -55,7 +57,7 @@ QString referenceUnicode(const QString &hay, const QString &find, const QString 
     while (i < h.size()) {
         bool match = i + f.size() <= h.size();
         for (qsizetype j = 0; match && j < f.size(); ++j)
-            match = QChar::toCaseFolded(char32_t(h[i + j])) == QChar::toCaseFolded(char32_t(f[j]));
+            match = folded(h[i + j]) == folded(f[j]);
         if (match) {
             out += with.toUcs4();
             i += f.size();
@@ -64,6 +66,38 @@ QString referenceUnicode(const QString &hay, const QString &find, const QString 
         }
     }
     return QString::fromUcs4(reinterpret_cast<const char32_t *>(out.constData()), out.size());
+}
+
+// Text in an encoding the way Qt writes it, independent of the engine's own
+// conversions; with mark, a UTF-16 byte-order mark goes first.
+QByteArray encoded(const QString &text, FileEncoding encoding, bool mark = false)
+{
+    const QStringConverter::Encoding qt = encoding == FileEncoding::Utf16LE ? QStringConverter::Utf16LE
+        : encoding == FileEncoding::Utf16BE                                 ? QStringConverter::Utf16BE
+        : encoding == FileEncoding::Latin1                                  ? QStringConverter::Latin1
+                                                                            : QStringConverter::Utf8;
+    QStringEncoder encoder(qt, mark ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+    return encoder(text);
+}
+
+QString decoded(const QByteArray &bytes, FileEncoding encoding)
+{
+    const QStringConverter::Encoding qt = encoding == FileEncoding::Utf16LE ? QStringConverter::Utf16LE
+        : encoding == FileEncoding::Utf16BE                                 ? QStringConverter::Utf16BE
+        : encoding == FileEncoding::Latin1                                  ? QStringConverter::Latin1
+                                                                            : QStringConverter::Utf8;
+    QStringDecoder decoder(qt);
+    return decoder(bytes);
+}
+
+QByteArray le(const QString &text, bool mark = false)
+{
+    return encoded(text, FileEncoding::Utf16LE, mark);
+}
+
+QByteArray be(const QString &text, bool mark = false)
+{
+    return encoded(text, FileEncoding::Utf16BE, mark);
 }
 
 // A row's UTF-8 text, written as it reads.
@@ -188,6 +222,37 @@ private slots:
         QTest::newRow("long content, match in the tail")
             << (QByteArray(100, 'x') + "NeedLE") << QByteArray("needle") << QByteArray("!") << false
             << (QByteArray(100, 'x') + "!");
+        // UTF-16 after its mark: units in the file's byte order, matched at
+        // unit boundaries only.
+        QTest::newRow("UTF-16LE, any case") << le(u"Hello HELLO hellO"_qs, true) << le(u"hello"_qs) << le(u"Bye"_qs)
+                                            << false << le(u"Bye Bye Bye"_qs, true);
+        QTest::newRow("UTF-16BE, exact") << be(u"Hello HELLO hello"_qs, true) << be(u"hello"_qs) << be(u"Bye"_qs)
+                                         << true << be(u"Hello HELLO Bye"_qs, true);
+        QTest::newRow("UTF-16LE, Cyrillic any case, long")
+            << le(QString(40, u'x') + u"Привет, ПРИВЕТ! 草"_qs, true) << le(u"привет"_qs) << le(u"日本"_qs) << false
+            << le(QString(40, u'x') + u"日本, 日本! 草"_qs, true);
+        QTest::newRow("UTF-16BE, outside the BMP any case")
+            << be(u"𐐀𐐨 😀"_qs, true) << be(u"𐐨"_qs) << be(u"😀"_qs)
+            << false << be(u"😀😀 😀"_qs, true);
+        QTest::newRow("UTF-16LE, outside the BMP exact")
+            << le(u"𐐀𐐨"_qs, true) << le(u"𐐨"_qs) << le(u"x"_qs) << true
+            << le(u"𐐀x"_qs, true);
+        // "A" (41 00) at an odd offset, across the units 4120 and 2000.
+        QTest::newRow("UTF-16LE, only at an odd offset")
+            << QByteArray("\xFF\xFE\x20\x41\x00\x20", 6) << le(u"A"_qs) << le(u"B"_qs) << true
+            << QByteArray("\xFF\xFE\x20\x41\x00\x20", 6);
+        QTest::newRow("UTF-16BE, only at an odd offset, any case")
+            << QByteArray("\xFE\xFF\x61\x00\x61\x20", 6) << be(u"A"_qs) << be(u"B"_qs) << false
+            << QByteArray("\xFE\xFF\x61\x00\x61\x20", 6);
+        QTest::newRow("UTF-16LE, Kelvin sign and long s")
+            << le(u"\u212A \u017F k"_qs, true) << le(u"K"_qs) << le(u"#"_qs) << false << le(u"# \u017F #"_qs, true);
+        // Broken UTF-16 is read as before: bytes, here Latin-1.
+        QTest::newRow("odd length after the mark is Latin-1")
+            << QByteArray("\xFF\xFE" "A\0B", 5) << QByteArray("A") << QByteArray("C") << true
+            << QByteArray("\xFF\xFE" "C\0B", 5);
+        QTest::newRow("unpaired surrogate after the mark is Latin-1")
+            << QByteArray("\xFF\xFE\x00\xD8" "A\0", 6) << QByteArray("A") << QByteArray("C") << true
+            << QByteArray("\xFF\xFE\x00\xD8" "C\0", 6);
     }
     void knownCases()
     {
@@ -233,18 +298,37 @@ private slots:
     void randomUnicodeAgainstReference_data()
     {
         QTest::addColumn<QString>("letters");
+        QTest::addColumn<FileEncoding>("encoding");
+        QTest::addColumn<bool>("caseSensitive");
         // Letters whose folding is not one byte to one byte: sharp s has no
         // simple fold, final sigma folds to sigma, the Kelvin sign and long s
         // fold onto ASCII letters, and so does the Angstrom sign onto a-ring.
-        QTest::newRow("folding oddities") << u"aAsSkK\u017F\u212A\u00DF\u03A3\u03C3\u03C2\u00E5\u212B\u00C5x"_qs;
+        const QString oddities = u"aAsSkK\u017F\u212A\u00DF\u03A3\u03C3\u03C2\u00E5\u212B\u00C5x"_qs;
         // Every length of UTF-8 and lead bytes across their range: Cyrillic
         // (D0, D1), Greek (CE, CF), Hebrew (D7), CJK and Hangul (E4-ED),
         // full-width letters (EF), and ASCII a wrong decoding could land on.
-        QTest::newRow("scripts") << u"пПрР? σΣςשל草語한ａＡ\U0001F600x"_qs;
+        const QString scripts = u"пПрР? σΣςשל草語한ａＡ\U0001F600x"_qs;
+        QTest::newRow("folding oddities") << oddities << FileEncoding::Utf8 << false;
+        QTest::newRow("scripts") << scripts << FileEncoding::Utf8 << false;
+        // In UTF-16, letters whose units share a byte with ASCII ones (U+0141,
+        // U+4100) and characters outside the BMP, with case (Deseret) and
+        // without.
+        const QString units = u"aA\u0141\u0142\u4100\u0061\U00010400\U00010428\U0001F600"_qs;
+        for (const FileEncoding e : {FileEncoding::Utf16LE, FileEncoding::Utf16BE}) {
+            const char *order = e == FileEncoding::Utf16LE ? "UTF-16LE" : "UTF-16BE";
+            for (const bool caseSensitive : {false, true}) {
+                const char *mode = caseSensitive ? "exact" : "any case";
+                QTest::addRow("%s, folding oddities, %s", order, mode) << oddities << e << caseSensitive;
+                QTest::addRow("%s, scripts, %s", order, mode) << scripts << e << caseSensitive;
+                QTest::addRow("%s, shared bytes, %s", order, mode) << units << e << caseSensitive;
+            }
+        }
     }
     void randomUnicodeAgainstReference()
     {
         QFETCH(QString, letters);
+        QFETCH(FileEncoding, encoding);
+        QFETCH(bool, caseSensitive);
         QRandomGenerator rng(4127);
         const QList<uint> alphabet = letters.toUcs4();
         auto randomText = [&](int maxLength) {
@@ -260,12 +344,12 @@ private slots:
             const QString hay = randomText(round % 10 == 0 ? 120 : 24);
             const QString find = randomText(3);
             const QString with = randomText(2);
-            const QByteArray got
-                = substituteAll(hay.toUtf8(), find.toUtf8(), with.toUtf8(), false, FileEncoding::Utf8);
-            const QString want = referenceUnicode(hay, find, with);
-            if (QString::fromUtf8(got) != want) {
+            const QByteArray got = substituteAll(encoded(hay, encoding), encoded(find, encoding),
+                                                 encoded(with, encoding), caseSensitive, encoding);
+            const QString want = referenceUnicode(hay, find, with, caseSensitive);
+            if (decoded(got, encoding) != want) {
                 qWarning() << "content" << hay << "find" << find << "with" << with;
-                QCOMPARE(QString::fromUtf8(got), want);
+                QCOMPARE(decoded(got, encoding), want);
             }
         }
     }
@@ -369,24 +453,31 @@ private slots:
     void matchDecidedWithinMaxMatchBytes_data()
     {
         QTest::addColumn<bool>("caseSensitive");
-        QTest::addColumn<bool>("latin1");
+        QTest::addColumn<FileEncoding>("encoding");
         QTest::addColumn<QString>("alphabet");
-        QTest::newRow("exact") << true << false << QStringLiteral(u"abAB");
-        QTest::newRow("case-insensitive, ASCII") << false << false << QStringLiteral(u"akAK");
+        const QString outside = QStringLiteral(u"a\u00E4\u00C4\u1E9E\u00DF\u212B\u00E5\U00010400\U00010428");
+        QTest::newRow("exact") << true << FileEncoding::Utf8 << QStringLiteral(u"abAB");
+        QTest::newRow("case-insensitive, ASCII") << false << FileEncoding::Utf8 << QStringLiteral(u"akAK");
         QTest::newRow("case-insensitive, Kelvin sign and long s")
-            << false << false << QStringLiteral(u"ksKS\u212A\u017F");
-        QTest::newRow("case-insensitive, outside ASCII")
-            << false << false << QStringLiteral(u"a\u00E4\u00C4\u1E9E\u00DF\u212B\u00E5\U00010400\U00010428");
-        QTest::newRow("case-insensitive, Latin-1") << false << true << QStringLiteral(u"a\u00E9\u00C9A");
+            << false << FileEncoding::Utf8 << QStringLiteral(u"ksKS\u212A\u017F");
+        QTest::newRow("case-insensitive, outside ASCII") << false << FileEncoding::Utf8 << outside;
+        QTest::newRow("case-insensitive, Latin-1")
+            << false << FileEncoding::Latin1 << QStringLiteral(u"a\u00E9\u00C9A");
+        QTest::newRow("UTF-16LE, exact") << true << FileEncoding::Utf16LE << outside;
+        QTest::newRow("UTF-16BE, case-insensitive, Kelvin sign and long s")
+            << false << FileEncoding::Utf16BE << QStringLiteral(u"ksKS\u212A\u017F");
+        QTest::newRow("UTF-16LE, case-insensitive, outside ASCII") << false << FileEncoding::Utf16LE << outside;
     }
     void matchDecidedWithinMaxMatchBytes()
     {
         QFETCH(bool, caseSensitive);
-        QFETCH(bool, latin1);
+        QFETCH(FileEncoding, encoding);
         QFETCH(QString, alphabet);
         const QList<uint> letters = alphabet.toUcs4();
-        const FileEncoding encoding = latin1 ? FileEncoding::Latin1 : FileEncoding::Utf8;
-        auto encode = [&](const QString &s) { return latin1 ? s.toLatin1() : s.toUtf8(); };
+        const bool latin1 = encoding == FileEncoding::Latin1;
+        // A UTF-16 reader cuts at units only.
+        const qsizetype unit = isUtf16(encoding) ? 2 : 1;
+        auto encode = [&](const QString &s) { return encoded(s, encoding); };
         QRandomGenerator rng(90211);
         auto randomText = [&](int maxLength) {
             QString s;
@@ -405,12 +496,13 @@ private slots:
             const qsizetype span = needle.maxMatchBytes();
             if (caseSensitive || latin1)
                 QCOMPARE(span, find.size());
+            QCOMPARE(span % unit, 0);
             const std::vector<Match> all = needle.findAll(content);
             for (const Match &m : all) {
                 QCOMPARE_LE(m.length, span);
                 longest = std::max(longest, m.length);
             }
-            for (qsizetype cut = 0; cut <= content.size(); ++cut) {
+            for (qsizetype cut = 0; cut <= content.size(); cut += unit) {
                 auto decided = [&](const std::vector<Match> &matches) {
                     QList<qsizetype> starts;
                     for (const Match &m : matches) {
@@ -438,26 +530,39 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("find");
         QTest::addColumn<bool>("caseSensitive");
-        QTest::addColumn<bool>("latin1");
+        QTest::addColumn<FileEncoding>("encoding");
         QTest::addColumn<qsizetype>("matchAt");
 
         const QByteArray ae = QStringLiteral(u"\u00E4").toUtf8();
         QTest::newRow("2,000 a-umlaut then x in 8 MB of a-umlaut")
             << (ae.repeated(4'000'000) + "X") << (QStringLiteral(u"\u00C4").toUtf8().repeated(2000) + "x") << false
-            << false << qsizetype(2 * (4'000'000 - 2000));
+            << FileEncoding::Utf8 << qsizetype(2 * (4'000'000 - 2000));
         const QByteArray kelvin = QStringLiteral(u"\u212A").toUtf8();
         QTest::newRow("k then x against Kelvin signs")
-            << (kelvin.repeated(2'500'000) + "X") << (QByteArray("k").repeated(2000) + "x") << false << false
+            << (kelvin.repeated(2'500'000) + "X") << (QByteArray("k").repeated(2000) + "x") << false << FileEncoding::Utf8
             << qsizetype(3 * (2'500'000 - 2000));
         QTest::newRow("exact, the probes pass at every other byte")
             << (QByteArray("zq").repeated(4'000'000) + "e") << (QByteArray("zq").repeated(50'000) + "e") << true
-            << false << qsizetype(8'000'000 - 100'000);
+            << FileEncoding::Utf8 << qsizetype(8'000'000 - 100'000);
         QTest::newRow("case-insensitive, the probes pass at every other byte")
             << (QByteArray("ZQ").repeated(4'000'000) + "E") << (QByteArray("zQ").repeated(5'000) + "e") << false
-            << false << qsizetype(8'000'000 - 10'000);
+            << FileEncoding::Utf8 << qsizetype(8'000'000 - 10'000);
         QTest::newRow("Latin-1 case-insensitive, the probes pass at every other byte")
             << (QByteArray("\xC9q").repeated(4'000'000) + "E") << (QByteArray("\xE9Q").repeated(5'000) + "e") << false
-            << true << qsizetype(8'000'000 - 10'000);
+            << FileEncoding::Latin1 << qsizetype(8'000'000 - 10'000);
+
+        // In UTF-16 the linear search goes by code points; a needle that
+        // would match at every odd offset is never even compared there.
+        QTest::newRow("UTF-16LE exact, the probes pass at every unit")
+            << le(QString(4'000'000, QChar(0x717A)) + QChar(0x7165))
+            << le(QString(50'000, QChar(0x717A)) + QChar(0x7165)) << true << FileEncoding::Utf16LE
+            << qsizetype(2 * (4'000'000 - 50'000));
+        QTest::newRow("UTF-16BE case-insensitive, the probes pass at every other unit")
+            << be(u"ZQ"_qs.repeated(4'000'000) + u"E"_qs) << be(u"zQ"_qs.repeated(5'000) + u"e"_qs) << false
+            << FileEncoding::Utf16BE << qsizetype(2 * (8'000'000 - 10'000));
+        QTest::newRow("UTF-16LE, a long partial match at every odd offset")
+            << (QByteArray("ab").repeated(4'000'000) + "cd" + QByteArray("ba").repeated(50'000) + "ee")
+            << (QByteArray("ba").repeated(50'000) + "ee") << true << FileEncoding::Utf16LE << qsizetype(8'000'002);
 
         // A find text of 10 MB: its set-up must be linear too.
         QRandomGenerator rng(3);
@@ -469,16 +574,15 @@ private slots:
             words += ' ';
         }
         QTest::newRow("10 MB find text, case-insensitive")
-            << ("head " + words.toUpper()) << words << false << false << qsizetype(5);
+            << ("head " + words.toUpper()) << words << false << FileEncoding::Utf8 << qsizetype(5);
     }
     void linearOnAdversarialInput()
     {
         QFETCH(QByteArray, content);
         QFETCH(QByteArray, find);
         QFETCH(bool, caseSensitive);
-        QFETCH(bool, latin1);
+        QFETCH(FileEncoding, encoding);
         QFETCH(qsizetype, matchAt);
-        const FileEncoding encoding = latin1 ? FileEncoding::Latin1 : FileEncoding::Utf8;
         QElapsedTimer timer;
         timer.start();
         const Needle needle(find, caseSensitive, encoding);
@@ -543,56 +647,91 @@ private slots:
     void encodingDetection_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("utf8");
-        QTest::newRow("ASCII") << QByteArray("plain text\r\n") << true;
-        QTest::newRow("UTF-8") << QByteArray("caf\xC3\xA9") << true;
-        QTest::newRow("Latin-1 e acute") << QByteArray("caf\xE9") << false;
-        QTest::newRow("truncated sequence at end") << QByteArray("ab\xE2\x82") << false;
-        QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << false;
-        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
-        QTest::newRow("four-byte emoji") << QByteArray("\xF0\x9F\x98\x80") << true;
-        QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
+        QTest::addColumn<FileEncoding>("encoding");
+        QTest::newRow("ASCII") << QByteArray("plain text\r\n") << FileEncoding::Utf8;
+        QTest::newRow("UTF-8") << QByteArray("caf\xC3\xA9") << FileEncoding::Utf8;
+        QTest::newRow("Latin-1 e acute") << QByteArray("caf\xE9") << FileEncoding::Latin1;
+        QTest::newRow("truncated sequence at end") << QByteArray("ab\xE2\x82") << FileEncoding::Latin1;
+        QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << FileEncoding::Latin1;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << FileEncoding::Latin1;
+        QTest::newRow("four-byte emoji") << QByteArray("\xF0\x9F\x98\x80") << FileEncoding::Utf8;
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << FileEncoding::Latin1;
         // The first and last code point of each length, and the overlong
         // form just below each first one.
-        QTest::newRow("U+0080") << QByteArray("\xC2\x80") << true;
-        QTest::newRow("U+07FF") << QByteArray("\xDF\xBF") << true;
-        QTest::newRow("U+0800") << QByteArray("\xE0\xA0\x80") << true;
-        QTest::newRow("U+07FF in three bytes") << QByteArray("\xE0\x9F\xBF") << false;
-        QTest::newRow("U+D7FF") << QByteArray("\xED\x9F\xBF") << true;
-        QTest::newRow("U+E000") << QByteArray("\xEE\x80\x80") << true;
-        QTest::newRow("U+FFFF") << QByteArray("\xEF\xBF\xBF") << true;
-        QTest::newRow("U+10000") << QByteArray("\xF0\x90\x80\x80") << true;
-        QTest::newRow("U+FFFF in four bytes") << QByteArray("\xF0\x8F\xBF\xBF") << false;
-        QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << true;
-        QTest::newRow("lone continuation byte") << QByteArray("\x80") << false;
+        QTest::newRow("U+0080") << QByteArray("\xC2\x80") << FileEncoding::Utf8;
+        QTest::newRow("U+07FF") << QByteArray("\xDF\xBF") << FileEncoding::Utf8;
+        QTest::newRow("U+0800") << QByteArray("\xE0\xA0\x80") << FileEncoding::Utf8;
+        QTest::newRow("U+07FF in three bytes") << QByteArray("\xE0\x9F\xBF") << FileEncoding::Latin1;
+        QTest::newRow("U+D7FF") << QByteArray("\xED\x9F\xBF") << FileEncoding::Utf8;
+        QTest::newRow("U+E000") << QByteArray("\xEE\x80\x80") << FileEncoding::Utf8;
+        QTest::newRow("U+FFFF") << QByteArray("\xEF\xBF\xBF") << FileEncoding::Utf8;
+        QTest::newRow("U+10000") << QByteArray("\xF0\x90\x80\x80") << FileEncoding::Utf8;
+        QTest::newRow("U+FFFF in four bytes") << QByteArray("\xF0\x8F\xBF\xBF") << FileEncoding::Latin1;
+        QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << FileEncoding::Utf8;
+        QTest::newRow("lone continuation byte") << QByteArray("\x80") << FileEncoding::Latin1;
         // The same after ASCII stretches that the eight- and sixty-four-byte
         // skips take, ending at every part of a block.
         const struct {
             const char *name;
             QByteArray bytes;
-            bool utf8;
-        } samples[] = {{"U+0080", "\xC2\x80", true},
-                       {"U+0800", "\xE0\xA0\x80", true},
-                       {"U+10000", "\xF0\x90\x80\x80", true},
-                       {"Latin-1 e acute", "\xE9", false},
-                       {"truncated three bytes", "\xE2\x82", false}};
+            FileEncoding encoding;
+        } samples[] = {{"U+0080", "\xC2\x80", FileEncoding::Utf8},
+                       {"U+0800", "\xE0\xA0\x80", FileEncoding::Utf8},
+                       {"U+10000", "\xF0\x90\x80\x80", FileEncoding::Utf8},
+                       {"Latin-1 e acute", "\xE9", FileEncoding::Latin1},
+                       {"truncated three bytes", "\xE2\x82", FileEncoding::Latin1}};
         for (const auto &sample : samples) {
             for (int ascii : {7, 8, 15, 23, 31, 47, 63, 64, 71, 127}) {
                 QTest::addRow("%s after %d ASCII bytes", sample.name, ascii)
-                    << (QByteArray(ascii, 'a') + sample.bytes + QByteArray(70, 'z')) << sample.utf8;
+                    << (QByteArray(ascii, 'a') + sample.bytes + QByteArray(70, 'z')) << sample.encoding;
             }
             QTest::addRow("%s at the end of 100 ASCII bytes", sample.name)
-                << (QByteArray(100, 'a') + sample.bytes) << sample.utf8;
+                << (QByteArray(100, 'a') + sample.bytes) << sample.encoding;
         }
+        // UTF-16 needs its mark and well-formed units after it; anything else
+        // is read as it always was.
+        QTest::newRow("UTF-16LE") << QByteArray("\xFF\xFEh\0\xE9\0", 6) << FileEncoding::Utf16LE;
+        QTest::newRow("UTF-16BE") << QByteArray("\xFE\xFF\0h\0\xE9", 6) << FileEncoding::Utf16BE;
+        QTest::newRow("UTF-16LE, only the mark") << QByteArray("\xFF\xFE") << FileEncoding::Utf16LE;
+        QTest::newRow("UTF-16LE, surrogate pair") << QByteArray("\xFF\xFE\x3D\xD8\x00\xDE", 6) << FileEncoding::Utf16LE;
+        QTest::newRow("UTF-16BE, pair after 100 units, Kelvin sign")
+            << (QByteArray("\xFE\xFF") + QByteArray("\0a", 2).repeated(100) + QByteArray("\xD8\x3D\xDE\x00\x21\x2A", 6))
+            << FileEncoding::Utf16BE;
+        QTest::newRow("UTF-16LE, odd length") << QByteArray("\xFF\xFEh\0i", 5) << FileEncoding::Latin1;
+        QTest::newRow("UTF-16LE, high surrogate at the end")
+            << QByteArray("\xFF\xFEh\0\x3D\xD8", 6) << FileEncoding::Latin1;
+        QTest::newRow("UTF-16BE, high surrogate before a letter")
+            << (QByteArray("\xFE\xFF") + QByteArray("\0a", 2).repeated(50) + QByteArray("\xD8\x3D\0h", 4))
+            << FileEncoding::Latin1;
+        QTest::newRow("UTF-16BE, low surrogate alone") << QByteArray("\xFE\xFF\xDE\x00", 4) << FileEncoding::Latin1;
+        QTest::newRow("UTF-32LE mark") << QByteArray("\xFF\xFE\0\0h\0\0\0", 8) << FileEncoding::Latin1;
+        QTest::newRow("UTF-16 without a mark is UTF-8") << QByteArray("h\0i\0", 4) << FileEncoding::Utf8;
+        QTest::newRow("mark bytes later on") << QByteArray("a\xFF\xFE") << FileEncoding::Latin1;
+        QTest::newRow("UTF-8 with its mark") << QByteArray("\xEF\xBB\xBFh\xC3\xA9") << FileEncoding::Utf8;
     }
     void encodingDetection()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(bool, utf8);
-        QCOMPARE(detectEncoding(bytes) == FileEncoding::Utf8, utf8);
-        // Whatever the encoding, decoding and encoding again gives the bytes back.
+        QFETCH(FileEncoding, encoding);
         const FileEncoding e = detectEncoding(bytes);
-        QCOMPARE(encodeText(decodeText(bytes, e), e).value(), bytes);
+        QCOMPARE(e, encoding);
+        // Whatever the encoding, decoding and encoding again gives the bytes
+        // back behind their mark, and the text is what Qt reads in them.
+        QCOMPARE(byteOrderMark(bytes, e).toByteArray() + encodeText(decodeText(bytes, e), e).value(), bytes);
+        QCOMPARE(decodeText(bytes, e), decoded(bytes, e));
+        // Checked in blocks split anywhere, UTF-16 is told as in one piece.
+        if (const std::optional<FileEncoding> order = utf16ByteOrder(bytes)) {
+            for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+                Utf16Check check(*order);
+                check.feed(QByteArrayView(bytes).first(cut));
+                check.feed(QByteArrayView(bytes).sliced(cut));
+                QCOMPARE(check.wellFormed(), isUtf16(encoding));
+            }
+            Utf16Check bytewise(*order);
+            for (const char b : bytes)
+                bytewise.feed(QByteArrayView(&b, 1));
+            QCOMPARE(bytewise.wellFormed(), isUtf16(encoding));
+        }
     }
 
     void unrepresentableText()
@@ -600,6 +739,12 @@ private slots:
         QVERIFY(!encodeText(QStringLiteral(u"\u20AC"), FileEncoding::Latin1).has_value());
         QCOMPARE(encodeText(QStringLiteral(u"\u00E9"), FileEncoding::Latin1).value(), QByteArray("\xE9"));
         QVERIFY(!encodeText(QString(QChar(0xD800)), FileEncoding::Utf8).has_value());
+        // UTF-16 holds any text but a lone surrogate.
+        QVERIFY(!encodeText(u"a"_qs + QChar(0xD83D), FileEncoding::Utf16LE).has_value());
+        QVERIFY(!encodeText(QChar(0xDE00) + u"a"_qs, FileEncoding::Utf16BE).has_value());
+        QCOMPARE(encodeText(u"\u20AC\U0001F600"_qs, FileEncoding::Utf16BE).value(), be(u"\u20AC\U0001F600"_qs));
+        QCOMPARE(encodingName(FileEncoding::Utf16LE), u"UTF-16LE"_qs);
+        QCOMPARE(encodingName(FileEncoding::Utf16BE), u"UTF-16BE"_qs);
     }
 };
 

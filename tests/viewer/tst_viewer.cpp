@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QStringConverter>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
@@ -47,8 +48,12 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
 // that carries it, as a keyboard layout with that key would.
 void typeText(QWidget *widget, const QString &text)
 {
-    for (const QChar ch : text)
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    // A character outside the BMP is one key press of two UTF-16 units.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype units = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, text.mid(i, units), Qt::NoModifier);
+        i += units - 1;
+    }
 }
 
 QByteArray readBytes(const QString &path)
@@ -71,6 +76,7 @@ private slots:
     void unchangedSaveKeepsTheBytes();
     void lineBreakOfTheFile_data();
     void lineBreakOfTheFile();
+    void editedSaveKeepsEncodingAndLineBreaks_data();
     void editedSaveKeepsEncodingAndLineBreaks();
     void emptyTextSavesAnEmptyFile();
     void failingSaveKeepsFileAndTexts_data();
@@ -145,6 +151,12 @@ void tst_Viewer::unchangedSaveKeepsTheBytes_data()
     QTest::newRow("no-break space, utf-8") << QByteArray("a\xC2\xA0" "b\n");
     QTest::newRow("paragraph separators, utf-8") << QByteArray("a\xE2\x80\xA8" "b\xE2\x80\xA9" "c\n");
     QTest::newRow("nul byte") << QByteArray("a\0b\n", 4);
+    const QString text = u"caf\u00E9\r\n\U0001F600 \u20AC\r\n"_qs;
+    QTest::newRow("utf-16le, cr lf, mark")
+        << QByteArray(QStringEncoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom)(text));
+    QTest::newRow("utf-16be, cr lf, mark")
+        << QByteArray(QStringEncoder(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom)(text));
+    QTest::newRow("utf-8, mark") << QByteArray("\xEF\xBB\xBFh\xC3\xA9llo\n");
 }
 
 // The old design appended CR LF on every Save, so a file grew by two bytes
@@ -202,23 +214,54 @@ void tst_Viewer::lineBreakOfTheFile()
     QCOMPARE(*written, edited);
 }
 
+void tst_Viewer::editedSaveKeepsEncodingAndLineBreaks_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<vexalo::FileEncoding>("encoding");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("edited");
+    QTest::newRow("latin-1") << QByteArray("caf\xE9\r\nbar") << vexalo::FileEncoding::Latin1 << u"Zo\u00EB"_qs
+                             << QByteArray("caf\xE9\r\nbar\r\nZo\xEB");
+    // The shown text has no byte-order mark; the saved file keeps it. The
+    // expected bytes are Qt's own UTF-16 and UTF-8.
+    const QString before = u"caf\u00E9\r\nbar"_qs;
+    const QString after = before + u"\r\nZo\u00EB \U0001F600"_qs;
+    for (const auto order : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        QStringEncoder encoder(order, QStringConverter::Flag::WriteBom);
+        const QByteArray bytes = encoder(before);
+        QStringEncoder again(order, QStringConverter::Flag::WriteBom);
+        QTest::newRow(order == QStringConverter::Utf16LE ? "utf-16le" : "utf-16be")
+            << bytes
+            << (order == QStringConverter::Utf16LE ? vexalo::FileEncoding::Utf16LE : vexalo::FileEncoding::Utf16BE)
+            << u"Zo\u00EB \U0001F600"_qs << QByteArray(again(after));
+    }
+    QTest::newRow("utf-8 with its mark") << QByteArray("\xEF\xBB\xBF") + before.toUtf8()
+                                         << vexalo::FileEncoding::Utf8 << u"Zo\u00EB \U0001F600"_qs
+                                         << QByteArray("\xEF\xBB\xBF") + after.toUtf8();
+}
+
 void tst_Viewer::editedSaveKeepsEncodingAndLineBreaks()
 {
+    QFETCH(QByteArray, bytes);
+    QFETCH(vexalo::FileEncoding, encoding);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, edited);
     const QString path = m_dir->filePath(QStringLiteral("menu.txt"));
-    QVERIFY(writeBytes(path, "caf\xE9\r\nbar"));
+    QVERIFY(writeBytes(path, bytes));
 
     frmViewer *viewer = openViewer();
     QVERIFY(viewer->loadFile(path, nullptr));
-    QCOMPARE(viewer->encoding(), vexalo::FileEncoding::Latin1);
+    QCOMPARE(viewer->encoding(), encoding);
     QPlainTextEdit *box = viewer->findChild<QPlainTextEdit *>(QStringLiteral("txtViewer"));
+    QCOMPARE(box->toPlainText(), QStringLiteral(u"caf\u00E9\nbar"));
     box->setFocus();
     QTest::keyClick(box, Qt::Key_End, Qt::ControlModifier);
     QTest::keyClick(box, Qt::Key_Return);
-    typeText(box, QStringLiteral("Zo\u00EB"));
+    typeText(box, typed);
     save();
 
     QVERIFY(m_messages.shown.isEmpty());
-    QCOMPARE(readBytes(path), QByteArray("caf\xE9\r\nbar\r\nZo\xEB"));
+    QCOMPARE(readBytes(path).toHex(' '), edited.toHex(' '));
     QCOMPARE(viewer->findChild<QLineEdit *>(QStringLiteral("txtSave"))->text(), path);
 }
 

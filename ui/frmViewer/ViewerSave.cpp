@@ -23,20 +23,24 @@ bool sameVersion(const struct stat &a, const struct stat &b)
 
 } // namespace
 
-QString ViewerSave::dominantLineBreak(QByteArrayView bytes)
+namespace {
+
+// Counted on the characters, so that UTF-16 is read by its units.
+template <typename Text>
+QString mostFrequentBreak(const Text &bytes)
 {
     qsizetype crlf = 0;
     qsizetype lf = 0;
     qsizetype cr = 0;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r') {
-            if (i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+        if (bytes[i] == u'\r') {
+            if (i + 1 < bytes.size() && bytes[i + 1] == u'\n') {
                 ++crlf;
                 ++i;
             } else {
                 ++cr;
             }
-        } else if (bytes[i] == '\n') {
+        } else if (bytes[i] == u'\n') {
             ++lf;
         }
     }
@@ -48,6 +52,15 @@ QString ViewerSave::dominantLineBreak(QByteArrayView bytes)
     return QStringLiteral("\n");
 }
 
+} // namespace
+
+QString ViewerSave::dominantLineBreak(QByteArrayView bytes, vexalo::FileEncoding encoding)
+{
+    if (vexalo::isUtf16(encoding))
+        return mostFrequentBreak(vexalo::decodeText(bytes, encoding));
+    return mostFrequentBreak(bytes);
+}
+
 std::optional<QByteArray> ViewerSave::bytesFor(const LoadedText &loaded, const QString &rawText)
 {
     // Unedited: the box cannot tell CR LF from LF, nor a U+2029 from a line
@@ -56,7 +69,11 @@ std::optional<QByteArray> ViewerSave::bytesFor(const LoadedText &loaded, const Q
         return loaded.bytes;
     QString text = rawText;
     text.replace(lineSeparator, loaded.lineBreak);
-    return vexalo::encodeText(text, loaded.encoding);
+    const std::optional<QByteArray> encoded = vexalo::encodeText(text, loaded.encoding);
+    if (!encoded)
+        return std::nullopt;
+    // The box never shows the mark, and the file keeps it.
+    return vexalo::byteOrderMark(loaded.bytes, loaded.encoding).toByteArray() + *encoded;
 }
 
 MessageRequest ViewerSave::overwriteQuestion(const QString &path)

@@ -34,12 +34,14 @@ class ViewerSave {
 public:
     // The file's most frequent line break ("\r\n", "\n" or "\r"); the
     // platform's "\n" for a file without any.
-    static QString dominantLineBreak(QByteArrayView bytes);
+    static QString dominantLineBreak(QByteArrayView bytes,
+                                     vexalo::FileEncoding encoding = vexalo::FileEncoding::Utf8);
 
     // The bytes for the box's raw text (lines apart by U+2029): the bytes as
     // loaded while the text is unedited, otherwise the lines joined with the
-    // file's line break and encoded as the file was. Empty when the encoding
-    // cannot carry a character of the text.
+    // file's line break and encoded as the file was, behind the byte-order
+    // mark it began with. Empty when the encoding cannot carry a character of
+    // the text.
     static std::optional<QByteArray> bytesFor(const LoadedText &loaded, const QString &rawText);
 
     // Asked when the file was changed on disk since it was loaded; true

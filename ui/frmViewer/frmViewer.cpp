@@ -111,7 +111,7 @@ bool frmViewer::loadFile(const QString &path, QString *error)
         decoded.read = vexalo::readWholeFile(path);
         if (decoded.read.status.ok() && decoded.read.data.size() <= maxViewedSize) {
             decoded.loaded.encoding = vexalo::detectEncoding(decoded.read.data);
-            decoded.loaded.lineBreak = ViewerSave::dominantLineBreak(decoded.read.data);
+            decoded.loaded.lineBreak = ViewerSave::dominantLineBreak(decoded.read.data, decoded.loaded.encoding);
             decoded.text = vexalo::decodeText(decoded.read.data, decoded.loaded.encoding);
         }
         finished = true;

@@ -50,7 +50,30 @@ std::vector<CodePoint> decode(QByteArrayView bytes)
     return out;
 }
 
-std::vector<Match> referenceBytes(QByteArrayView content, QByteArrayView find, bool fold)
+// Only called on well-formed UTF-16 (detectEncoding said so), mark included.
+std::vector<CodePoint> decodeUtf16(QByteArrayView bytes, bool bigEndian)
+{
+    std::vector<CodePoint> out;
+    auto unit = [&](qsizetype i) {
+        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        return char16_t(bigEndian ? (a << 8) | b : (b << 8) | a);
+    };
+    for (qsizetype i = 0; i + 1 < bytes.size();) {
+        const char16_t u = unit(i);
+        if (QChar::isHighSurrogate(u) && i + 3 < bytes.size()) {
+            out.push_back({QChar::surrogateToUcs4(u, unit(i + 2)), i});
+            i += 4;
+        } else {
+            out.push_back({u, i});
+            i += 2;
+        }
+    }
+    out.push_back({0, bytes.size()});
+    return out;
+}
+
+// step 2: UTF-16, where a match starts only at a unit.
+std::vector<Match> referenceBytes(QByteArrayView content, QByteArrayView find, bool fold, qsizetype step = 1)
 {
     std::vector<Match> out;
     const qsizetype n = content.size(), m = find.size();
@@ -66,17 +89,20 @@ std::vector<Match> referenceBytes(QByteArrayView content, QByteArrayView find, b
             out.push_back({i, m});
             i += m;
         } else {
-            ++i;
+            i += step;
         }
     }
     return out;
 }
 
-std::vector<Match> referenceUnicode(QByteArrayView content, QByteArrayView find)
+std::vector<Match> referenceUnicode(QByteArrayView content, QByteArrayView find, FileEncoding encoding)
 {
     std::vector<Match> out;
-    const std::vector<CodePoint> text = decode(content);
-    std::vector<CodePoint> needle = decode(find);
+    auto decoded = [&](QByteArrayView bytes) {
+        return isUtf16(encoding) ? decodeUtf16(bytes, encoding == FileEncoding::Utf16BE) : decode(bytes);
+    };
+    const std::vector<CodePoint> text = decoded(content);
+    std::vector<CodePoint> needle = decoded(find);
     needle.pop_back();
     if (needle.empty())
         return out;
@@ -147,9 +173,9 @@ QString checkSubstitution(const SubstitutionCase &c)
     const Needle needle(*find, c.caseSensitive, encoding);
     const std::vector<Match> matches = needle.findAll(c.content);
     const std::vector<Match> expected = c.caseSensitive || find->isEmpty()
-        ? referenceBytes(c.content, *find, false)
+        ? referenceBytes(c.content, *find, false, isUtf16(encoding) ? 2 : 1)
         : encoding == FileEncoding::Latin1 ? referenceBytes(c.content, *find, true)
-                                           : referenceUnicode(c.content, *find);
+                                           : referenceUnicode(c.content, *find, encoding);
 
     bool same = matches.size() == expected.size();
     for (size_t i = 0; same && i < matches.size(); ++i)

@@ -46,6 +46,15 @@ private slots:
         QTest::newRow("empty content") << QByteArray("a") << QByteArray("b") << QByteArray() << false;
         QTest::newRow("delete every match") << QByteArray("ab") << QByteArray() << QByteArray("abABab") << false;
         QTest::newRow("nul bytes") << QByteArray("\0b", 2) << QByteArray("c") << QByteArray("a\0b\0B", 5) << false;
+        // UTF-16 after its mark: matches at units only, the find text
+        // given in UTF-8 and written in the file's byte order.
+        QTest::newRow("utf-16le, odd offset") << QByteArray("A") << QByteArray("\xC3\xA9")
+                                              << QByteArray("\xFF\xFE\x20\x41\x00\x20\x41\x00", 8) << true;
+        QTest::newRow("utf-16be, kelvin and pair") << QByteArray("k\xF0\x90\x90\xA8") << QByteArray("!")
+                                                   << QByteArray("\xFE\xFF\x21\x2A\xD8\x01\xDC\x00\x00K", 10)
+                                                   << false;
+        QTest::newRow("utf-16le, broken: latin-1") << QByteArray("A") << QByteArray("B")
+                                                   << QByteArray("\xFF\xFE\x00\xD8" "A\0", 6) << false;
     }
 
     void knownCases()
