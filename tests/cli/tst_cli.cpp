@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QStringConverter>
 #include <QTest>
 
 #include <cerrno>
@@ -321,6 +322,18 @@ private slots:
         QTest::newRow("latin-1 find file")
             << QByteArray("caf\xe9") << QByteArray("cafe") << false << false << QByteArray("un caf\xc3\xa9 noir")
             << QByteArray("un cafe noir");
+        // A UTF-16 text file (its byte-order mark is no part of the text),
+        // and a UTF-16 file with CR LF lines.
+        auto utf16 = [](const QString &text, QStringConverter::Encoding order) {
+            return QByteArray(QStringEncoder(order, QStringConverter::Flag::WriteBom)(text));
+        };
+        QTest::newRow("UTF-16LE find file, UTF-8 file")
+            << utf16(u"caf\u00E9"_qs, QStringConverter::Utf16LE) << QByteArray("cafe") << false << false
+            << QByteArray("un caf\xc3\xa9 noir") << QByteArray("un cafe noir");
+        QTest::newRow("UTF-16BE texts, UTF-16LE CR LF file")
+            << utf16(u"multi\nline"_qs, QStringConverter::Utf16BE) << utf16(u"\u00E9\n\U0001F600"_qs, QStringConverter::Utf16BE)
+            << false << false << utf16(u"x multi\r\nline\r\nend"_qs, QStringConverter::Utf16LE)
+            << utf16(u"x \u00E9\r\n\U0001F600\r\nend"_qs, QStringConverter::Utf16LE);
     }
 
     void multiLineTextsFromFiles()
@@ -468,6 +481,12 @@ private slots:
         QCOMPARE(o.out, QByteArray("latin.txt:  replaced\nutf8.txt:  replaced\n"));
         QCOMPARE(readRawFile(folder + "/latin.txt"), QByteArray("un cafe noir, \xe0 emporter"));
         QCOMPARE(readRawFile(folder + "/utf8.txt"), QByteArray("un cafe noir"));
+        // An argument is no file: bytes that look like a UTF-16 mark and
+        // text stay Latin-1 characters.
+        writeRawFile(folder + "/marks.txt", "x \xff\xfe" "ab y");
+        o = runRaw({"replace", "-c", "-f", "\xff\xfe" "ab", "-w", "z", "marks.txt"}, folder);
+        QCOMPARE(o.out, QByteArray("marks.txt:  replaced\n"));
+        QCOMPARE(readRawFile(folder + "/marks.txt"), QByteArray("x z y"));
         o = runRaw({"replace", "-c", "-f", "noir", "-w", "n\xf6ir", "latin.txt", "utf8.txt"}, folder);
         QCOMPARE(o.out, QByteArray("latin.txt:  replaced\nutf8.txt:  replaced\n"));
         QCOMPARE(readRawFile(folder + "/latin.txt"), QByteArray("un cafe n\xf6ir, \xe0 emporter"));
