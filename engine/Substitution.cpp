@@ -120,6 +120,22 @@ struct Utf16Decoder {
     }
 };
 
+// UTF-16 unit by unit, surrogates apart: the exact search and the search for
+// an ASCII needle compare units, as their byte search does.
+template <bool BigEndian>
+struct Utf16UnitDecoder {
+    static constexpr bool skipsAscii = false;
+    static int decode(const unsigned char *p, const unsigned char *end, char32_t *cp)
+    {
+        if (end - p < 2) {
+            *cp = noCodePoint;
+            return int(end - p);
+        }
+        *cp = Utf16Decoder<BigEndian>::unitAt(p);
+        return 2;
+    }
+};
+
 inline char32_t foldCodePoint(char32_t cp)
 {
     return cp < 0x80 ? asciiFold[cp] : cp > 0x10FFFF ? cp : QChar::toCaseFolded(cp);
@@ -256,31 +272,32 @@ void Needle::chooseProbes()
 void Needle::fold(bool caseSensitive, FileEncoding encoding)
 {
     if (isUtf16(encoding)) {
-        // The code points are kept in every mode: the search by code points
-        // is the linear one for UTF-16 content, exact or not.
         m_utf16 = true;
         m_bigEndian = encoding == FileEncoding::Utf16BE;
-        const auto *p = reinterpret_cast<const unsigned char *>(m_needle.constData());
-        const auto *end = p + m_needle.size();
-        bool ascii = true;
-        while (p < end) {
-            char32_t cp;
-            p += m_bigEndian ? Utf16Decoder<true>::decode(p, end, &cp) : Utf16Decoder<false>::decode(p, end, &cp);
-            ascii = ascii && cp < 0x80;
-            m_folded.push_back(caseSensitive ? cp : foldCodePoint(cp));
-        }
         if (caseSensitive || m_needle.isEmpty()) {
             m_mode = Mode::Exact;
-        } else if (ascii) {
+            return;
+        }
+        bool ascii = true;
+        for (qsizetype k = 0; ascii && k < m_needle.size() / 2; ++k)
+            ascii = unitSymbol(k) < 0x80;
+        if (ascii) {
             // Each unit is an ASCII byte and a zero byte, and a content unit
             // folds onto it byte by byte only when it is an ASCII letter too.
             m_mode = Mode::FoldBytes;
-            for (char &c : m_needle)
+            for (char &c : m_needle) {
                 c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
-            for (const char32_t c : m_folded)
                 m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
-        } else {
-            m_mode = Mode::FoldUnicode;
+            }
+            return;
+        }
+        m_mode = Mode::FoldUnicode;
+        const auto *p = reinterpret_cast<const unsigned char *>(m_needle.constData());
+        const auto *end = p + m_needle.size();
+        while (p < end) {
+            char32_t cp;
+            p += m_bigEndian ? Utf16Decoder<true>::decode(p, end, &cp) : Utf16Decoder<false>::decode(p, end, &cp);
+            m_folded.push_back(foldCodePoint(cp));
         }
         return;
     }
@@ -375,7 +392,9 @@ const Needle::Borders &Needle::borders() const
 
 void Needle::prepareBorders(Borders &out) const
 {
-    const qsizetype count = symbolsAreCodePoints() ? qsizetype(m_folded.size()) : m_needle.size();
+    const qsizetype count = m_mode == Mode::FoldUnicode ? qsizetype(m_folded.size())
+        : m_utf16                                         ? m_needle.size() / 2
+                                                          : m_needle.size();
     auto build = [&](auto &borders, auto symbol) {
         using Border = typename std::decay_t<decltype(borders)>::value_type;
         borders.assign(size_t(count), 0);
@@ -389,8 +408,10 @@ void Needle::prepareBorders(Borders &out) const
         }
     };
     auto withSymbols = [&](auto &borders) {
-        if (symbolsAreCodePoints())
+        if (m_mode == Mode::FoldUnicode)
             build(borders, [this](qsizetype k) { return m_folded[size_t(k)]; });
+        else if (m_utf16)
+            build(borders, [this](qsizetype k) { return unitSymbol(k); });
         else
             build(borders, [this](qsizetype k) { return char32_t(static_cast<unsigned char>(m_needle[k])); });
     };
@@ -419,9 +440,8 @@ qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from, Scan &scan)
         const void *hit = std::memchr(h + from, nd[0], size_t(n - from));
         return hit ? static_cast<const unsigned char *>(hit) - h : -1;
     }
-    // The linear search: Two-Way on bytes, or by code points in UTF-16,
-    // where a match is as long as the needle (no fold there changes a
-    // character's number of units).
+    // The linear search: Two-Way on bytes, or Knuth, Morris and Pratt unit
+    // by unit in UTF-16, where a match is as long as the needle.
     auto linear = [&](qsizetype at) {
         if (m_utf16) {
             qsizetype length = 0;
@@ -584,16 +604,23 @@ qsizetype Needle::findUnicode(QByteArrayView haystack, qsizetype from, qsizetype
     auto run = [&](const auto &borders) {
         auto with = [&](auto decoder) {
             using Decode = decltype(decoder);
-            if (symbolsAreCodePoints())
+            if (m_mode == Mode::FoldUnicode)
                 return findUnicodeWith<Decode>(haystack, from, length, borders,
                                                [this](qsizetype k) { return m_folded[size_t(k)]; });
+            if (m_utf16)
+                return findUnicodeWith<Decode>(haystack, from, length, borders,
+                                               [this](qsizetype k) { return unitSymbol(k); });
             return findUnicodeWith<Decode>(haystack, from, length, borders, [this](qsizetype k) {
                 return char32_t(static_cast<unsigned char>(m_needle[k]));
             });
         };
         if (!m_utf16)
             return with(Utf8Decoder{});
-        return m_bigEndian ? with(Utf16Decoder<true>{}) : with(Utf16Decoder<false>{});
+        // By code points where folding may pair characters of two units,
+        // otherwise unit by unit.
+        if (m_mode == Mode::FoldUnicode)
+            return m_bigEndian ? with(Utf16Decoder<true>{}) : with(Utf16Decoder<false>{});
+        return m_bigEndian ? with(Utf16UnitDecoder<true>{}) : with(Utf16UnitDecoder<false>{});
     };
     const Borders &made = borders();
     return made.longBorders.empty() ? run(made.shortBorders) : run(made.longBorders);
@@ -667,6 +694,12 @@ qsizetype Needle::findUnicodeWith(QByteArrayView haystack, qsizetype from, qsize
 bool Needle::searchesUnicode(bool foldsOntoAscii) const
 {
     return m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && foldsOntoAscii);
+}
+
+char32_t Needle::unitSymbol(qsizetype k) const
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(m_needle.constData()) + 2 * k;
+    return m_bigEndian ? Utf16Decoder<true>::unitAt(p) : Utf16Decoder<false>::unitAt(p);
 }
 
 bool Needle::holdsFoldToAsciiIn(QByteArrayView haystack) const

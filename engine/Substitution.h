@@ -61,7 +61,8 @@ private:
     template <typename Decode, typename Border, typename Symbol>
     qsizetype findUnicodeWith(QByteArrayView haystack, qsizetype from, qsizetype *length,
                               const std::vector<Border> &borders, Symbol symbol) const;
-    bool symbolsAreCodePoints() const { return m_mode == Mode::FoldUnicode || m_utf16; }
+    // The needle's k-th UTF-16 unit, the symbol of the search by units.
+    char32_t unitSymbol(qsizetype k) const;
     bool searchesUnicode(bool foldsOntoAscii) const;
     bool holdsFoldToAsciiIn(QByteArrayView haystack) const;
     void fold(bool caseSensitive, FileEncoding encoding);
@@ -80,9 +81,7 @@ private:
     bool m_utf16 = false;     // matched in 2-byte units, at even offsets only
     bool m_bigEndian = false; // the units' byte order in UTF-16
     bool m_checkFoldToAscii = false; // an ASCII needle with s or k may meet U+017F or U+212A
-    // FoldUnicode, and always in UTF-16: the needle's code points, folded
-    // unless the search is exact.
-    std::vector<char32_t> m_folded;
+    std::vector<char32_t> m_folded; // FoldUnicode: the needle's folded code points
     qsizetype m_maxMatchBytes = 0;
     // Two-Way, for content where comparing at every candidate would cost
     // more than a multiple of its length: the critical position, the period
