@@ -32,6 +32,13 @@ public:
     // The same, for a caller that already knows from examineText() whether
     // the content holds a character that folds onto an ASCII letter.
     std::vector<Match> findAll(QByteArrayView haystack, bool foldsOntoAscii) const;
+    // Those that start at or after from (in UTF-8 folding, the first byte of
+    // a character): a reader in blocks searches the window it holds.
+    std::vector<Match> findAll(QByteArrayView haystack, bool foldsOntoAscii, qsizetype from) const;
+    // Whether content with this fact is searched by code points; two
+    // encodings that fold the same needle bytes alike and agree here find
+    // the same matches.
+    bool searchesUnicode(bool foldsOntoAscii) const;
     // The first match only: the found test.
     bool occursIn(QByteArrayView haystack) const;
     // The longest a match can be, in bytes, for any content: whether a match
@@ -57,7 +64,6 @@ private:
     template <typename Border, typename Symbol>
     qsizetype findUnicodeWith(QByteArrayView haystack, qsizetype from, qsizetype *length,
                               const std::vector<Border> &borders, Symbol symbol) const;
-    bool searchesUnicode(bool foldsOntoAscii) const;
     void fold(bool caseSensitive, FileEncoding encoding);
     void chooseProbes();
     void prepareTwoWay();

@@ -88,6 +88,71 @@ TextFacts examineText(QByteArrayView bytes)
     return facts;
 }
 
+namespace {
+
+// The bytes of the character a lead byte begins; 0 for one no character begins with.
+int sequenceLength(unsigned char c)
+{
+    return (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+}
+
+} // namespace
+
+void TextExaminer::feed(QByteArrayView bytes)
+{
+    if (m_invalid)
+        return;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    if (m_pendingSize > 0) {
+        const int need = sequenceLength(m_pending[0]);
+        while (m_pendingSize < need && i < n)
+            m_pending[m_pendingSize++] = p[i++];
+        if (m_pendingSize < need)
+            return;
+        m_pendingSize = 0;
+        if (!isValidUtf8(m_pending, need, &m_foldsOntoAscii)) {
+            m_invalid = true;
+            return;
+        }
+    }
+    // A character the block cuts off waits for the next block.
+    qsizetype end = n;
+    for (qsizetype j = n - 1; j >= i && j >= n - 3; --j) {
+        if (p[j] < 0x80)
+            break;
+        if (p[j] >= 0xC0) {
+            const int length = sequenceLength(p[j]);
+            if (length > 0 && j + length > n)
+                end = j;
+            break;
+        }
+    }
+    if (!isValidUtf8(p + i, end - i, &m_foldsOntoAscii)) {
+        m_invalid = true;
+        return;
+    }
+    m_pendingSize = int(n - end);
+    std::memcpy(m_pending, p + end, size_t(m_pendingSize));
+}
+
+TextFacts TextExaminer::facts() const
+{
+    TextFacts facts;
+    facts.encoding = m_invalid ? FileEncoding::Latin1 : FileEncoding::Utf8;
+    facts.foldsOntoAscii = !m_invalid && m_foldsOntoAscii;
+    return facts;
+}
+
+TextFacts TextExaminer::finish()
+{
+    if (m_pendingSize > 0)
+        m_invalid = true;
+    m_pendingSize = 0;
+    return facts();
+}
+
 FileEncoding detectEncoding(QByteArrayView bytes)
 {
     return examineText(bytes).encoding;

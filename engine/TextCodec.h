@@ -23,6 +23,23 @@ struct TextFacts {
 };
 // The encoding and what a case-insensitive search needs to know, in one pass.
 TextFacts examineText(QByteArrayView bytes);
+// examineText for content read in blocks: fed every byte in order, it ends
+// with the facts examineText gives for all of them together.
+class TextExaminer {
+public:
+    void feed(QByteArrayView bytes);
+    // The facts of the bytes so far, as if the content went on validly.
+    TextFacts facts() const;
+    // The facts of all the bytes fed; a character cut off at the end is
+    // not UTF-8.
+    TextFacts finish();
+
+private:
+    bool m_invalid = false;
+    bool m_foldsOntoAscii = false;
+    unsigned char m_pending[4] = {};
+    int m_pendingSize = 0; // the start of a character the next block ends
+};
 QString encodingName(FileEncoding encoding);
 QString decodeText(QByteArrayView bytes, FileEncoding encoding);
 // Empty optional when the text holds a character the encoding cannot carry.

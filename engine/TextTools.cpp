@@ -39,6 +39,26 @@ LineBreaks lineBreaksOf(QByteArrayView bytes)
     return sawBreak ? LineBreaks::CrLf : LineBreaks::Lf;
 }
 
+void LineBreakExaminer::feed(QByteArrayView bytes)
+{
+    if (m_lf || bytes.isEmpty())
+        return;
+    const char *const begin = bytes.data();
+    const char *const end = begin + bytes.size();
+    for (const char *at = begin; at < end;) {
+        const auto *lf = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+        if (!lf)
+            break;
+        if (lf == begin ? !m_endsInCr : lf[-1] != '\r') {
+            m_lf = true;
+            return;
+        }
+        m_crLf = true;
+        at = lf + 1;
+    }
+    m_endsInCr = end[-1] == '\r';
+}
+
 QString withLineBreaks(const QString &text, LineBreaks style)
 {
     QString lf = text;

@@ -17,6 +17,17 @@ QString trimTrailingBreaks(QString text);
 // which CR and LF are single bytes (UTF-8, Latin-1).
 enum class LineBreaks { Lf, CrLf };
 LineBreaks lineBreaksOf(QByteArrayView bytes);
+// lineBreaksOf for content read in blocks, fed every byte in order.
+class LineBreakExaminer {
+public:
+    void feed(QByteArrayView bytes);
+    LineBreaks style() const { return m_crLf && !m_lf ? LineBreaks::CrLf : LineBreaks::Lf; }
+
+private:
+    bool m_crLf = false;
+    bool m_lf = false; // an LF without a CR: Lf, whatever follows
+    bool m_endsInCr = false;
+};
 
 // The text with each line break (LF, or a CR LF pair) written as the style
 // writes it. A lone CR is not a line break and stays.
