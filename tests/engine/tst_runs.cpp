@@ -732,6 +732,56 @@ private slots:
         }
     }
 
+    // The writer hands every byte of the new content to its hook, in order,
+    // before the new content takes the old one's place; a writer given up
+    // leaves no trace.
+    void writerHandsOnEveryByte()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("w.txt");
+        writeFile(path, "old");
+        const QByteArray source = largeSample(3, 600000);
+        writeFile(dir.filePath("source.txt"), source);
+        QFile from(dir.filePath("source.txt"));
+        QVERIFY(from.open(QIODevice::ReadOnly));
+        QByteArray seen;
+        bool replacedEarly = false;
+        WriteOptions options;
+        options.written = [&](QByteArrayView bytes) {
+            seen += bytes;
+            replacedEarly = replacedEarly || readFile(path) != "old";
+        };
+        {
+            AtomicWriter writer(path, options);
+            QVERIFY(writer.status().ok());
+            const QByteArrayView pieces[] = {"head ", QByteArrayView(source).first(5000)};
+            QVERIFY(writer.write(pieces).ok());
+            QVERIFY(writer.copyFrom(from.handle(), 1000, source.size() - 1000).ok());
+            QCOMPARE(readFile(path), QByteArray("old"));
+            QVERIFY(writer.commit().ok());
+        }
+        const QByteArray expected = "head " + source.first(5000) + source.sliced(1000);
+        QVERIFY(seen == expected);
+        QVERIFY(!replacedEarly);
+        QVERIFY(readFile(path) == expected);
+        // Without a hook the copy is the kernel's, with the same bytes; the
+        // source's own position is not moved.
+        {
+            AtomicWriter writer(path);
+            QVERIFY(writer.copyFrom(from.handle(), 0, source.size()).ok());
+            QVERIFY(writer.commit().ok());
+        }
+        QVERIFY(readFile(path) == source);
+        QCOMPARE(from.pos(), 0);
+        {
+            AtomicWriter dropped(path);
+            const QByteArrayView pieces[] = {"never"};
+            QVERIFY(dropped.write(pieces).ok());
+        }
+        QVERIFY(readFile(path) == source);
+        QCOMPARE(allEntries(dir.path()), QStringList({"source.txt", "w.txt"}));
+    }
+
     void callbackOrderAndStop()
     {
         QTemporaryDir dir;
@@ -760,9 +810,8 @@ private slots:
             names << QString::asprintf("f%03d.txt", i);
             writeFile(dir.filePath(names.last()), "x");
         }
-        // Second, a file over the memory budget of the files in work, which
-        // holds the others back while it is read: the stop after the first
-        // result then meets most names still untaken.
+        // Second, a large file, long in work: the stop after the first result
+        // then meets most names still untaken.
         writeFile(dir.filePath(names[1]), QByteArray(40 * 1024 * 1024, '.') + "x");
         struct Shared {
             RunSummary run;

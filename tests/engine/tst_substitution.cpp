@@ -565,6 +565,9 @@ private slots:
         QTest::newRow("U+FFFF in four bytes") << QByteArray("\xF0\x8F\xBF\xBF") << false;
         QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << true;
         QTest::newRow("lone continuation byte") << QByteArray("\x80") << false;
+        QTest::newRow("Kelvin sign") << QByteArray("5 \xE2\x84\xAA") << true;
+        QTest::newRow("long s, then a cut character") << QByteArray("\xC5\xBF \xF0\x90\x80") << false;
+        QTest::newRow("lead byte, then ASCII") << QByteArray("\xE2\x84x\xAA") << false;
         // The same after ASCII stretches that the eight- and sixty-four-byte
         // skips take, ending at every part of a block.
         const struct {
@@ -593,6 +596,20 @@ private slots:
         // Whatever the encoding, decoding and encoding again gives the bytes back.
         const FileEncoding e = detectEncoding(bytes);
         QCOMPARE(encodeText(decodeText(bytes, e), e).value(), bytes);
+        // Read in blocks, cut anywhere (also inside a character), the facts
+        // are those of the whole.
+        const TextFacts whole = examineText(bytes);
+        auto same = [&](const TextFacts &f) { return f.encoding == whole.encoding && f.foldsOntoAscii == whole.foldsOntoAscii; };
+        for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+            TextExaminer examiner;
+            examiner.feed(bytes.first(cut));
+            examiner.feed(bytes.sliced(cut));
+            QVERIFY2(same(examiner.finish()), qPrintable(QString("cut at %1").arg(cut)));
+        }
+        TextExaminer bytewise;
+        for (const char c : bytes)
+            bytewise.feed(QByteArrayView(&c, 1));
+        QVERIFY(same(bytewise.finish()));
     }
 
     void unrepresentableText()
