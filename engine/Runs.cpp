@@ -279,7 +279,9 @@ BlockPass searchInBlocks(const ReplaceJob &job, ReplaceContext &context, int fd,
 
     while (!eof) {
         if (held + readSize > capacity) {
-            const qsizetype grown = std::max<qsizetype>(held + qsizetype(readSize), capacity * 2);
+            // With room for what a block leaves undecided, so that the
+            // buffer is made once for a short find text, twice for a long one.
+            const qsizetype grown = held + qsizetype(readSize) + reach + 64 * 1024;
             std::unique_ptr<char[]> larger(new (std::nothrow) char[size_t(grown)]);
             if (!larger) {
                 pass.readError = IoStatus::fromErrno(ENOMEM);
