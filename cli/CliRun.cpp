@@ -245,7 +245,7 @@ private:
 };
 
 // Small files cost mostly system calls, which overlap well on several cores
-// and on a disk's queue; the engine keeps large files to one at a time.
+// and on a disk's queue; large files are read in blocks and overlap too.
 int parallelFiles()
 {
     return std::clamp(QThread::idealThreadCount(), 2, 8);

@@ -23,6 +23,8 @@
 #include <thread>
 #include <utility>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <linux/fs.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
@@ -320,6 +322,27 @@ FileLock::~FileLock()
         ::close(m_fd); // releases the lock
 }
 
+OpenFile::OpenFile(OpenFile &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+{
+}
+
+OpenFile &OpenFile::operator=(OpenFile &&other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+OpenFile::~OpenFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
 ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const ReadOptions &options)
 {
     ReadResult result;
@@ -391,6 +414,10 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const 
             return result;
         }
         result.lock = FileLock(held);
+    }
+    if (options.wholeUpTo >= 0 && qint64(result.info.st_size) > options.wholeUpTo) {
+        result.unread = OpenFile(file.release());
+        return result;
     }
     ReadBuffer *buffer = beforeRead ? beforeRead(qint64(result.info.st_size)) : nullptr;
     if (buffer && result.info.st_size > 0) {
@@ -543,9 +570,20 @@ IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const Wr
     return writeFileAtomically(path, std::span<const QByteArrayView>(pieces), options);
 }
 
-IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
-                             const WriteOptions &options)
+struct AtomicWriter::State {
+    WriteOptions options;
+    QByteArray target;
+    QByteArray folder;
+    FileMetadata metadata;
+    Fd temp;
+    QByteArray tempName; // set once the temporary has a name in the folder
+    bool anonymous = false;
+};
+
+AtomicWriter::AtomicWriter(const QString &path, const WriteOptions &options)
+    : m(std::make_unique<State>())
 {
+    m->options = options;
     QByteArray target = native(path);
 
     // A link stays a link: the file it points to is the one rewritten.
@@ -554,16 +592,20 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     const int lstatErr = linkExists ? 0 : errno;
     const bool isLink = linkExists && S_ISLNK(linkInfo.st_mode) && !options.replaceName;
     if (options.replaceName && linkExists) {
-        if (const IoStatus refused = nameRefusesBackup(linkInfo); !refused.ok())
-            return refused;
+        if (const IoStatus refused = nameRefusesBackup(linkInfo); !refused.ok()) {
+            m_status = refused;
+            return;
+        }
     }
     if (isLink) {
         char *resolved = ::realpath(target.constData(), nullptr);
         if (!resolved) {
             const int err = errno;
             if (err == ENOENT)
-                return {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
-            return IoStatus::fromErrno(err);
+                m_status = {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
+            else
+                m_status = IoStatus::fromErrno(err);
+            return;
         }
         target = resolved;
         std::free(resolved);
@@ -575,75 +617,183 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     bool exists = false;
     if (isLink) {
         exists = ::stat(target.constData(), &current) == 0;
-        if (!exists && errno != ENOENT)
-            return IoStatus::fromErrno(errno);
+        if (!exists && errno != ENOENT) {
+            m_status = IoStatus::fromErrno(errno);
+            return;
+        }
     } else {
         exists = linkExists;
         current = linkInfo;
-        if (!exists && lstatErr != ENOENT)
-            return IoStatus::fromErrno(lstatErr);
+        if (!exists && lstatErr != ENOENT) {
+            m_status = IoStatus::fromErrno(lstatErr);
+            return;
+        }
     }
-    if (exists && S_ISDIR(current.st_mode))
-        return IoStatus::fromErrno(EISDIR);
+    if (exists && S_ISDIR(current.st_mode)) {
+        m_status = IoStatus::fromErrno(EISDIR);
+        return;
+    }
 
     // Owner, group, permission bits, ACL and extended attributes of the file
     // being replaced (or those asked for), so the rewrite changes nothing
     // but the content.
-    FileMetadata metadata;
-    if (const IoStatus kept = metadata.read(target, exists ? &current : nullptr, options); !kept.ok())
-        return kept;
-    if (!metadata.known())
-        metadata.setMode(0666 & ~processUmask());
+    if (const IoStatus kept = m->metadata.read(target, exists ? &current : nullptr, options); !kept.ok()) {
+        m_status = kept;
+        return;
+    }
+    if (!m->metadata.known())
+        m->metadata.setMode(0666 & ~processUmask());
 
     const QByteArray folder = folderOf(target);
+    m->target = target;
+    m->folder = folder;
 
     // The new content goes to an unnamed file first where the file system
     // allows it, so a run killed while writing leaves nothing behind.
-    Fd temp;
-    QByteArray tempName; // set once the temporary has a name in the folder
-    bool anonymous = false;
 #ifdef O_TMPFILE
-    temp.fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    anonymous = temp.fd >= 0;
+    m->temp.fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    m->anonymous = m->temp.fd >= 0;
 #endif
-    if (!anonymous) {
-        for (int attempt = 0; attempt < 100 && temp.fd < 0; ++attempt) {
-            tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
-            temp.fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (const int err = errno; temp.fd < 0 && (err == EACCES || err == EPERM || err == EROFS)) {
+    if (!m->anonymous) {
+        for (int attempt = 0; attempt < 100 && m->temp.fd < 0; ++attempt) {
+            m->tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
+            m->temp.fd = ::open(m->tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (const int err = errno; m->temp.fd < 0 && (err == EACCES || err == EPERM || err == EROFS)) {
                 // The file itself may well be writable: it is the folder that refuses.
-                return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                                    .arg(displayName(decodeFileName(folder))));
+                m->tempName.clear();
+                m_status = IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                                        .arg(displayName(decodeFileName(folder))));
+                return;
             }
-            if (temp.fd < 0 && errno != EEXIST)
-                return IoStatus::fromErrno(errno);
+            if (m->temp.fd < 0 && errno != EEXIST) {
+                m->tempName.clear();
+                m_status = IoStatus::fromErrno(errno);
+                return;
+            }
         }
-        if (temp.fd < 0)
-            return IoStatus::fromErrno(EEXIST);
+        if (m->temp.fd < 0) {
+            m->tempName.clear();
+            m_status = IoStatus::fromErrno(EEXIST);
+            return;
+        }
     }
 
-    auto fail = [&](int err) {
-        if (!tempName.isEmpty())
-            ::unlink(tempName.constData());
-        return IoStatus::fromErrno(err);
-    };
+    if (const IoStatus owned = m->metadata.applyOwner(m->temp.fd); !owned.ok())
+        fail(owned);
+}
 
-    auto failWith = [&](const IoStatus &status) {
-        if (!tempName.isEmpty())
-            ::unlink(tempName.constData());
-        return status;
-    };
-    if (const IoStatus owned = metadata.applyOwner(temp.fd); !owned.ok())
-        return failWith(owned);
+AtomicWriter::~AtomicWriter()
+{
+    if (!m->tempName.isEmpty())
+        ::unlink(m->tempName.constData());
+}
 
-    if (const int err = writePieces(temp.fd, pieces))
-        return fail(err);
-    if (const IoStatus kept = metadata.applyAccess(temp.fd); !kept.ok())
-        return failWith(kept);
+IoStatus AtomicWriter::fail(const IoStatus &status)
+{
+    if (!m->tempName.isEmpty())
+        ::unlink(m->tempName.constData());
+    m->tempName.clear();
+    if (m->temp.fd >= 0)
+        ::close(m->temp.release());
+    m_status = status;
+    return status;
+}
+
+IoStatus AtomicWriter::write(std::span<const QByteArrayView> pieces)
+{
+    if (!m_status.ok())
+        return m_status;
+    if (const int err = writePieces(m->temp.fd, pieces))
+        return fail(IoStatus::fromErrno(err));
+    if (m->options.written) {
+        for (const QByteArrayView &piece : pieces) {
+            if (!piece.isEmpty())
+                m->options.written(piece);
+        }
+    }
+    return {};
+}
+
+IoStatus AtomicWriter::copyFrom(int fd, qint64 offset, qint64 length)
+{
+    if (!m_status.ok())
+        return m_status;
+    if (length <= 0)
+        return {};
+    // A digest needs the bytes themselves, so they come through here then.
+    if (!m->options.written) {
+#ifdef FICLONE
+        // A whole file into an empty temporary: a file system that shares
+        // blocks between files (Btrfs, XFS) copies nothing at all.
+        struct stat from {};
+        if (offset == 0 && ::lseek(m->temp.fd, 0, SEEK_CUR) == 0 && ::fstat(fd, &from) == 0
+            && qint64(from.st_size) == length && ::ioctl(m->temp.fd, FICLONE, fd) == 0) {
+            if (::lseek(m->temp.fd, 0, SEEK_END) < 0)
+                return fail(IoStatus::fromErrno(errno));
+            return {};
+        }
+#endif
+        loff_t at = offset;
+        while (length > 0) {
+            const ssize_t n = ::copy_file_range(fd, &at, m->temp.fd, nullptr,
+                                                size_t(std::min<qint64>(length, qint64(1) << 30)), 0);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                // Not between these two files: by hand, below.
+                if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)
+                    break;
+                return fail(IoStatus::fromErrno(errno));
+            }
+            if (n == 0)
+                return fail(IoStatus::failure(changedUnderneathReason()));
+            length -= n;
+        }
+        offset = at;
+        if (length == 0)
+            return {};
+    }
+    constexpr qint64 chunk = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t(std::min(length, chunk))]);
+    if (!buffer)
+        return fail(IoStatus::fromErrno(ENOMEM));
+    while (length > 0) {
+        const ssize_t n = ::pread(fd, buffer.get(), size_t(std::min(length, chunk)), off_t(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(IoStatus::fromErrno(errno));
+        }
+        if (n == 0)
+            return fail(IoStatus::failure(changedUnderneathReason()));
+        iovec one{buffer.get(), size_t(n)};
+        if (const int err = writevAll(m->temp.fd, &one, 1))
+            return fail(IoStatus::fromErrno(err));
+        if (m->options.written)
+            m->options.written(QByteArrayView(buffer.get(), n));
+        offset += n;
+        length -= n;
+    }
+    return {};
+}
+
+IoStatus AtomicWriter::commit()
+{
+    if (!m_status.ok())
+        return m_status;
+    const WriteOptions &options = m->options;
+    QByteArray &tempName = m->tempName;
+    Fd &temp = m->temp;
+    const QByteArray &target = m->target;
+    const QByteArray &folder = m->folder;
+    auto fail = [&](int err) { return this->fail(IoStatus::fromErrno(err)); };
+
+    if (const IoStatus kept = m->metadata.applyAccess(temp.fd); !kept.ok())
+        return this->fail(kept);
     if (options.syncData && ::fdatasync(temp.fd) != 0)
         return fail(errno);
 
-    if (anonymous) {
+    if (m->anonymous) {
         const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
         int err = EEXIST;
         for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
@@ -656,7 +806,7 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
         }
         if (err) {
             tempName.clear(); // nothing was named, so nothing is left to remove
-            return IoStatus::fromErrno(err);
+            return fail(err);
         }
     }
 
@@ -667,22 +817,63 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     // that can still be lost.
     if (options.expected) {
         struct stat now {};
-        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected)) {
-            ::unlink(tempName.constData());
-            return {0, QCoreApplication::translate(
-                           "FileOps", "it was changed by another program while it was being processed; "
-                                      "its new content was left as it is")};
-        }
+        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected))
+            return this->fail(IoStatus::failure(changedUnderneathReason()));
     }
     if (::rename(tempName.constData(), target.constData()) != 0)
         return fail(errno);
     tempName.clear();
+    m_status = IoStatus::failure(QStringLiteral("committed")); // a writer commits once
 
     if (options.syncData) {
         if (const int err = syncFolder(folder))
             return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "written, but not synced"));
     }
     return {};
+}
+
+IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
+                             const WriteOptions &options)
+{
+    AtomicWriter writer(path, options);
+    if (const IoStatus written = writer.write(pieces); !written.ok())
+        return written;
+    return writer.commit();
+}
+
+QString changedUnderneathReason()
+{
+    return QCoreApplication::translate("FileOps", "it was changed by another program while it was being processed; "
+                                                  "its new content was left as it is");
+}
+
+bool sameContent(int a, int b, qint64 size)
+{
+    constexpr qint64 chunk = 256 * 1024;
+    const size_t bufferSize = size_t(std::clamp<qint64>(size, 1, chunk));
+    std::unique_ptr<char[]> one(new (std::nothrow) char[bufferSize]);
+    std::unique_ptr<char[]> two(new (std::nothrow) char[bufferSize]);
+    if (!one || !two)
+        return false;
+    auto readAt = [](int fd, char *into, qint64 count, qint64 at) {
+        qint64 got = 0;
+        while (got < count) {
+            const ssize_t n = ::pread(fd, into + got, size_t(count - got), off_t(at + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            got += n;
+        }
+        return true;
+    };
+    for (qint64 at = 0; at < size; at += chunk) {
+        const qint64 count = std::min(chunk, size - at);
+        if (!readAt(a, one.get(), count, at) || !readAt(b, two.get(), count, at)
+            || std::memcmp(one.get(), two.get(), size_t(count)) != 0)
+            return false;
+    }
+    return true;
 }
 
 IoStatus renameNoReplace(const QString &folder, const QString &from, const QString &to)

@@ -42,11 +42,34 @@ private:
     int m_fd = -1;
 };
 
+// An open descriptor, closed when this goes away.
+class OpenFile {
+public:
+    OpenFile() = default;
+    explicit OpenFile(int fd)
+        : m_fd(fd)
+    {
+    }
+    OpenFile(OpenFile &&other) noexcept;
+    OpenFile &operator=(OpenFile &&other) noexcept;
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+    ~OpenFile();
+    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
 struct ReadResult {
     IoStatus status;
     QByteArray data;
     struct stat info {}; // of the file read (after links)
     FileLock lock;       // held only when asked for
+    // Set instead of data for a file larger than ReadOptions::wholeUpTo:
+    // open at its start, for the caller to read in blocks.
+    OpenFile unread;
 };
 
 struct ReadOptions {
@@ -57,6 +80,10 @@ struct ReadOptions {
     // makes sure the name still leads to the locked file (a run that held it
     // may have replaced it meanwhile). The lock stays in the result.
     bool lock = false;
+    // A file larger than this (in bytes, as fstat() gives it) is opened,
+    // checked and locked like any other, but left unread (ReadResult::unread)
+    // so that its reader holds only a block of it at a time. -1: no limit.
+    qint64 wholeUpTo = -1;
 };
 
 // Memory that a run keeps for its large files, read one after another: pages
@@ -110,6 +137,40 @@ struct WriteOptions {
     // followed, and the new file takes modeFrom's permission bits and owner.
     // A folder, device, pipe or socket of that name is left alone: a failure.
     bool replaceName = false;
+    // Handed every byte of the new content, in order, as it goes to the
+    // temporary, before the rename (a digest of what lands). A writer that
+    // is given up (a failure, or a file that is done again from its start)
+    // never renames, so what it handed on never lands.
+    std::function<void(QByteArrayView)> written;
+};
+
+// The writer behind writeFileAtomically, for content that comes in parts: a
+// large file is written as it is read, never held whole. Opens the temporary
+// at once (status() says whether it could); nothing is visible under the
+// name until commit(), and a writer that goes away uncommitted leaves no
+// trace.
+class AtomicWriter {
+public:
+    AtomicWriter(const QString &path, const WriteOptions &options = {});
+    ~AtomicWriter();
+    AtomicWriter(const AtomicWriter &) = delete;
+    AtomicWriter &operator=(const AtomicWriter &) = delete;
+
+    const IoStatus &status() const { return m_status; }
+    // Appends the pieces, in order.
+    IoStatus write(std::span<const QByteArrayView> pieces);
+    // Appends length bytes of the open file fd from offset on, in the kernel
+    // where it can (a clone or copy_file_range), without moving fd's own
+    // position. A file that ends early has been changed under the reader.
+    IoStatus copyFrom(int fd, qint64 offset, qint64 length);
+    // Puts the temporary in the file's place (see writeFileAtomically).
+    IoStatus commit();
+
+private:
+    IoStatus fail(const IoStatus &status);
+    struct State;
+    std::unique_ptr<State> m;
+    IoStatus m_status;
 };
 
 // Replaces the file at path with exactly these bytes (the pieces in order),
@@ -121,6 +182,13 @@ struct WriteOptions {
 IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
                              const WriteOptions &options = {});
 IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options = {});
+
+// Compares two open files from their starts, one block at a time, without
+// moving their positions; false also when either cannot be read.
+bool sameContent(int a, int b, qint64 size);
+
+// The reason given for a file another program changed while it was in work.
+QString changedUnderneathReason();
 
 // Renames within one folder and never replaces another file. A case-only
 // change works also where the file system ignores case.

@@ -14,6 +14,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -42,6 +43,7 @@ QString tr(const char *text)
 // prepared once per run.
 struct EncodedTexts {
     bool findRepresentable = false;
+    QByteArray find;
     std::optional<Needle> needle;
     std::optional<QByteArray> replacement;
 };
@@ -87,13 +89,41 @@ public:
             const std::optional<QByteArray> find =
                 encodeText(m_findBreaks ? withLineBreaks(m_job.findText, breaks) : m_job.findText, encoding);
             t.findRepresentable = find.has_value();
-            if (find)
+            if (find) {
+                t.find = *find;
                 t.needle.emplace(*find, m_job.caseSensitive, encoding);
+            }
             t.replacement = encodeText(
                 m_replaceBreaks ? withLineBreaks(m_job.replaceText, breaks) : m_job.replaceText, encoding);
             slot = std::move(t);
         }
         return *slot;
+    }
+
+    // Whether a file with facts b comes out exactly as one with facts a:
+    // the same bytes to find, searched alike, and the same replacement.
+    bool sameResults(const TextFacts &a, LineBreaks aBreaks, const TextFacts &b, LineBreaks bBreaks)
+    {
+        const EncodedTexts &x = texts(a.encoding, aBreaks);
+        const EncodedTexts &y = texts(b.encoding, bBreaks);
+        if (x.findRepresentable != y.findRepresentable)
+            return false;
+        if (!x.findRepresentable)
+            return true; // found in neither
+        if (x.find != y.find || x.replacement != y.replacement)
+            return false;
+        if (m_job.caseSensitive || x.needle->isEmpty())
+            return true;
+        const bool unicode = x.needle->searchesUnicode(a.foldsOntoAscii);
+        if (unicode != y.needle->searchesUnicode(b.foldsOntoAscii))
+            return false;
+        if (a.encoding == b.encoding)
+            return true;
+        // Both fold ASCII bytes alike, one byte at a time; other bytes they
+        // fold as different characters.
+        if (unicode)
+            return false;
+        return std::none_of(x.find.cbegin(), x.find.cend(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     }
 
     dev_t folderDevice() const { return m_folderDevice; }
@@ -137,7 +167,7 @@ QString leftoverReason()
 // What a preview adds to the checks a Replace has made by the time it would
 // make the backup: the ones the writes themselves would fail on.
 FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
-                     QByteArrayView content, FileEncoding encoding, bool changes)
+                     bool binary, bool changes)
 {
     const QString backupPath = path + QStringLiteral(".old");
     // The backup and the rewrite each go through a new file in a folder: the
@@ -175,9 +205,299 @@ FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &
     }
     FileResult result{name, Outcome::Matched, {}};
     result.matches = matches;
-    // The ASCII of UTF-16 is half NUL bytes.
-    result.binary = !isUtf16(encoding) && content.contains('\0');
+    result.binary = binary;
     return result;
+}
+
+// Files up to this size are read whole: a run over many small files pays for
+// nothing else. Larger ones are read in blocks, so that a file of any size
+// takes the same memory. Both can be set for tests.
+constexpr qint64 defaultWholeFileLimit = 4 * 1024 * 1024;
+constexpr qint64 defaultBlockSize = 1024 * 1024;
+std::atomic<qint64> wholeFileLimitNow{defaultWholeFileLimit};
+std::atomic<qint64> blockSizeForTests{0};
+
+// The facts a file's search and replacement depend on.
+struct BlockFacts {
+    TextFacts text;
+    LineBreaks breaks = LineBreaks::Lf;
+};
+
+// What one pass over a file read in blocks found.
+struct BlockPass {
+    IoStatus readError;
+    qint64 size = 0; // bytes read
+    qsizetype matches = 0;
+    bool changes = false; // a match differs from its replacement
+    bool binary = false;  // a NUL byte (looked for in a preview only)
+    IoStatus notWritable; // why it could not be rewritten, found at the first change
+    IoStatus writeError;  // the new content could not be written
+    std::unique_ptr<AtomicWriter> writer; // holds the new content when changes
+    BlockFacts searchedBy;                // the facts the search took
+    BlockFacts seen;                      // all the bytes' facts, when they were examined
+};
+
+// One pass over the file from its start: reads a block at a time, searches
+// the window of the block and what the last one left undecided, and writes
+// the new content as it goes (from the first change on; what comes before it
+// is copied in the kernel). With known facts the bytes are not examined;
+// without, the search takes the facts of the first block, and the pass ends
+// with those of all bytes, for the caller to compare.
+BlockPass searchInBlocks(const ReplaceJob &job, ReplaceContext &context, int fd, const QString &path,
+                         const struct stat &info, const WriteOptions &writeOptions,
+                         const std::optional<BlockFacts> &known)
+{
+    BlockPass pass;
+    if (::lseek(fd, 0, SEEK_SET) < 0) {
+        pass.readError = IoStatus::fromErrno(errno);
+        return pass;
+    }
+    const bool examine = !known;
+    const bool wantBreaks = context.findFollowsBreaks() || context.replacementFollowsBreaks();
+    TextExaminer examiner;
+    LineBreakExaminer breaksExaminer;
+    std::optional<BlockFacts> plan = known;
+    bool prepared = false; // the texts for the plan
+
+    const Needle *needle = nullptr; // set once the plan is; null when nothing is searched
+    bool unicode = false;
+    std::optional<QByteArrayView> replacement;
+    qsizetype reach = 1; // maxMatchBytes()
+    const qint64 testBlock = blockSizeForTests.load();
+    qint64 readSize = testBlock > 0 ? testBlock : defaultBlockSize;
+
+    std::unique_ptr<char[]> buffer;
+    qsizetype capacity = 0;
+    qsizetype held = 0;     // bytes in the buffer
+    qint64 bufferStart = 0; // the file offset of its first byte, always even
+    qint64 searchFrom = 0;  // where the search goes on
+    qint64 lastEnd = 0;     // the end of the last match
+    qint64 decidedBefore = 0;
+    qint64 outPos = 0;      // how far the new content is written (with a writer)
+    bool writerTried = false;
+    std::vector<QByteArrayView> pieces;
+    bool eof = false;
+
+    while (!eof) {
+        if (held + readSize > capacity) {
+            // With room for what a block leaves undecided, so that the
+            // buffer is made once for a short find text, twice for a long one.
+            const qsizetype grown = held + qsizetype(readSize) + reach + 64 * 1024;
+            std::unique_ptr<char[]> larger(new (std::nothrow) char[size_t(grown)]);
+            if (!larger) {
+                pass.readError = IoStatus::fromErrno(ENOMEM);
+                return pass;
+            }
+            if (held > 0)
+                std::memcpy(larger.get(), buffer.get(), size_t(held));
+            buffer = std::move(larger);
+            capacity = grown;
+        }
+        qsizetype got = 0;
+        while (got < readSize) {
+            const ssize_t n = ::read(fd, buffer.get() + held + got, size_t(readSize - got));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                pass.readError = IoStatus::fromErrno(errno);
+                return pass;
+            }
+            if (n == 0) {
+                eof = true;
+                break;
+            }
+            got += n;
+        }
+        const QByteArrayView fresh(buffer.get() + held, got);
+        if (examine) {
+            examiner.feed(fresh);
+            if (wantBreaks)
+                breaksExaminer.feed(fresh);
+        }
+        if (job.preview && !pass.binary)
+            pass.binary = fresh.contains('\0');
+        held += got;
+        pass.size += got;
+        if (examine && eof) {
+            const TextFacts facts = examiner.finish();
+            pass.seen = {facts, breaksExaminer.style(facts.encoding)};
+        }
+
+        if (!prepared) {
+            prepared = true;
+            // A file read in one block is decided by all of its bytes.
+            if (!plan)
+                plan = eof ? pass.seen : BlockFacts{examiner.facts(), breaksExaminer.style(examiner.facts().encoding)};
+            const EncodedTexts &texts = context.texts(plan->text.encoding, plan->breaks);
+            if (texts.findRepresentable && !texts.needle->isEmpty()) {
+                needle = &*texts.needle;
+                unicode = needle->searchesUnicode(plan->text.foldsOntoAscii);
+                reach = needle->maxMatchBytes();
+                // A window at least as large as the longest match, so that
+                // the search decides more than it carries over.
+                if (testBlock <= 0)
+                    readSize = std::max<qint64>(readSize, (reach + 1) & ~qint64(1));
+            }
+            if (texts.replacement)
+                replacement = QByteArrayView(*texts.replacement);
+        }
+
+        const qint64 windowEnd = bufferStart + held;
+        qint64 decided = windowEnd; // every start before it is searched for good
+        if (needle) {
+            // A match at p depends on the bytes [p, p + reach) only: one that
+            // starts later is looked for again with the next block.
+            const qint64 lastSure = eof ? windowEnd : windowEnd - reach;
+            const std::vector<Match> found =
+                needle->findAll(QByteArrayView(buffer.get(), held), plan->text.foldsOntoAscii, searchFrom - bufferStart);
+            for (const Match &m : found) {
+                const qint64 start = bufferStart + m.start;
+                if (start > lastSure)
+                    break;
+                ++pass.matches;
+                const QByteArrayView bytes(buffer.get() + m.start, m.length);
+                if (replacement && bytes != *replacement && !pass.changes) {
+                    pass.changes = true;
+                    if (!writerTried) {
+                        writerTried = true;
+                        // Checked before any of it is written; a file that
+                        // would not change need not be writable.
+                        pass.notWritable = checkWritable(path, info);
+                        if (pass.notWritable.ok() && !job.preview) {
+                            pass.writer = std::make_unique<AtomicWriter>(path, writeOptions);
+                            pass.writeError = pass.writer->status();
+                            // Up to here the new content is the old.
+                            if (pass.writeError.ok())
+                                pass.writeError = pass.writer->copyFrom(fd, 0, start);
+                            if (!pass.writeError.ok())
+                                pass.writer.reset();
+                            outPos = start;
+                        }
+                    }
+                }
+                if (pass.writer) {
+                    pieces.push_back(QByteArrayView(buffer.get() + (outPos - bufferStart), start - outPos));
+                    pieces.push_back(*replacement);
+                    outPos = start + m.length;
+                }
+                lastEnd = start + m.length;
+            }
+            decided = std::max({decidedBefore, lastEnd, std::min(windowEnd, lastSure + 1)});
+        }
+        decidedBefore = decided;
+        if (pass.writer) {
+            pieces.push_back(QByteArrayView(buffer.get() + (outPos - bufferStart), decided - outPos));
+            outPos = decided;
+            pass.writeError = pass.writer->write(pieces);
+            pieces.clear();
+            if (!pass.writeError.ok())
+                pass.writer.reset();
+        }
+        if (eof)
+            break;
+
+        // The search goes on from a character's first byte, never inside a
+        // match; the window kept starts at an even offset.
+        searchFrom = decided;
+        if (unicode && !isUtf16(plan->text.encoding)) {
+            while (searchFrom < windowEnd && searchFrom > lastEnd && searchFrom > bufferStart && decided - searchFrom < 3
+                   && (static_cast<unsigned char>(buffer[searchFrom - bufferStart]) & 0xC0) == 0x80)
+                --searchFrom;
+        }
+        const qint64 keepFrom = searchFrom & ~qint64(1);
+        const qsizetype dropped = qsizetype(keepFrom - bufferStart);
+        if (dropped > 0) {
+            std::memmove(buffer.get(), buffer.get() + dropped, size_t(held - dropped));
+            held -= dropped;
+            bufferStart = keepFrom;
+        }
+    }
+    pass.searchedBy = *plan;
+    return pass;
+}
+
+// replaceOne for a file larger than a block: the same checks in the same
+// order, on a file never held whole.
+FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const QString &name,
+                           const QString &path, const ReadResult &read, bool syncEach, bool *wrote)
+{
+    const int fd = read.unread.fd();
+    WriteOptions options;
+    options.syncData = syncEach;
+    options.expected = &read.info;
+
+    BlockPass pass = searchInBlocks(job, context, fd, path, read.info, options, std::nullopt);
+    if (!pass.readError.ok())
+        return failed(name, pass.readError.error);
+    if (pass.size == 0)
+        return {name, Outcome::NotFound, {}};
+    // Decided on the first block, the search was right for the whole file
+    // unless a later byte changed what it depends on: then the file is done
+    // again, knowing its facts. An ASCII find and replace text searched
+    // case-sensitively never is.
+    if (!context.sameResults(pass.searchedBy.text, pass.searchedBy.breaks, pass.seen.text, pass.seen.breaks)) {
+        if (!context.texts(pass.seen.text.encoding, pass.seen.breaks).findRepresentable)
+            return {name, Outcome::NotFound, {}};
+        const bool binary = pass.binary;
+        const BlockFacts seen = pass.seen;
+        pass = {};
+        pass = searchInBlocks(job, context, fd, path, read.info, options, seen);
+        if (!pass.readError.ok())
+            return failed(name, pass.readError.error);
+        pass.binary = binary;
+    }
+
+    const FileEncoding encoding = pass.searchedBy.text.encoding;
+    const EncodedTexts &texts = context.texts(encoding, pass.searchedBy.breaks);
+    if (!texts.findRepresentable)
+        return {name, Outcome::NotFound, {}}; // the file cannot hold the text, so it does not occur
+    if (!texts.needle->isEmpty() && pass.matches == 0)
+        return {name, Outcome::NotFound, {}};
+    if (pass.matches > 0 && !texts.replacement)
+        return failed(name, tr("the replacement text has characters that cannot be written in this "
+                               "file's encoding (%1); the file was left unchanged")
+                                .arg(encodingName(encoding)));
+    if (pass.changes && !pass.notWritable.ok())
+        return failed(name, pass.notWritable.error);
+    if (job.preview)
+        return previewOf(job, name, path, pass.matches, pass.binary && !isUtf16(encoding), pass.changes);
+    if (pass.changes && !pass.writeError.ok())
+        return failed(name, pass.writeError.error);
+
+    if (job.makeBackups) {
+        WriteOptions backupOptions;
+        backupOptions.syncData = syncEach;
+        backupOptions.modeFrom = &read.info;
+        backupOptions.metadataFrom = path;
+        backupOptions.alwaysModeFrom = true;
+        backupOptions.replaceName = true; // never written through a link someone put there
+        AtomicWriter backup(path + QStringLiteral(".old"), backupOptions);
+        IoStatus made = backup.copyFrom(fd, 0, pass.size);
+        if (made.ok())
+            made = backup.commit();
+        if (!made.ok())
+            return failed(name, tr("the backup could not be made, so the file was left unchanged: %1").arg(made.error));
+        *wrote = true;
+    }
+
+    if (!pass.changes)
+        return {name, Outcome::Replaced, {}};
+    const IoStatus written = pass.writer->commit();
+    if (!written.ok())
+        return failed(name, written.error);
+    *wrote = true;
+    if (!syncEach) {
+        if (const IoStatus synced = syncIfElsewhere(path, read.info.st_dev, context.folderDevice()); !synced.ok())
+            return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+    }
+    return {name, Outcome::Replaced, {}};
+}
+
+// The memory a file read in blocks holds while in work.
+qint64 blockMemory()
+{
+    const qint64 testBlock = blockSizeForTests.load();
+    return 2 * (testBlock > 0 ? testBlock : defaultBlockSize);
 }
 
 FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QString &name, bool syncEach,
@@ -193,9 +513,15 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     // rewrites the same file starts from this one's result, not beside it.
     ReadOptions readOptions;
     readOptions.lock = true;
+    readOptions.wholeUpTo = wholeFileLimitNow.load();
     const ReadResult read = readWholeFile(path, gate, readOptions);
     if (!read.status.ok())
         return failed(name, read.status.error);
+    if (read.unread.isOpen()) {
+        if (gate)
+            gate(blockMemory());
+        return replaceInBlocks(job, context, name, path, read, syncEach, wrote);
+    }
     if (read.data.isEmpty())
         return {name, Outcome::NotFound, {}};
 
@@ -247,7 +573,8 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     }
 
     if (job.preview)
-        return previewOf(job, name, path, matches.size(), read.data, encoding, changes);
+        // The ASCII of UTF-16 is half NUL bytes.
+        return previewOf(job, name, path, matches.size(), !isUtf16(encoding) && read.data.contains('\0'), changes);
 
     if (job.makeBackups) {
         WriteOptions backupOptions;
@@ -319,6 +646,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     // memory that another file in work waits for.
     ReadOptions currentOptions;
     currentOptions.lock = true;
+    currentOptions.wholeUpTo = wholeFileLimitNow.load();
     const ReadResult current = readWholeFile(path, {}, currentOptions);
     if (current.status.ok()) {
         if (const IoStatus writable = checkWritable(path, current.info); !writable.ok())
@@ -330,11 +658,15 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     }
 
     // The file itself was read too, about as large as its backup.
+    // A large file and its backup are compared and copied a block at a time.
     ReadOptions backupOptions;
     backupOptions.noFollow = true;
+    backupOptions.wholeUpTo = wholeFileLimitNow.load();
     const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { return gate(2 * size); })
                                                              : ReadGate(),
                                             backupOptions);
+    if (backup.unread.isOpen() && gate)
+        gate(blockMemory());
     if (backup.status.code == ELOOP)
         return {name, Outcome::NotRestored, {}}; // it became a link after all
     if (!backup.status.ok())
@@ -350,11 +682,26 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     // back keeps its content (and the backup stays).
     if (current.status.ok())
         options.expected = &current.info;
-    if (current.status.ok() && current.data == backup.data) {
+    bool same = false;
+    if (current.status.ok()) {
+        if (!current.unread.isOpen() && !backup.unread.isOpen())
+            same = current.data == backup.data;
+        else if (current.unread.isOpen() && backup.unread.isOpen() && current.info.st_size == backup.info.st_size)
+            same = sameContent(current.unread.fd(), backup.unread.fd(), qint64(backup.info.st_size));
+    }
+    if (same) {
         // Already restored (a run that stopped before deleting the backup):
         // nothing to write, only the backup to remove.
     } else {
-        const IoStatus written = writeFileAtomically(path, backup.data, options);
+        IoStatus written;
+        if (backup.unread.isOpen()) {
+            AtomicWriter writer(path, options);
+            written = writer.copyFrom(backup.unread.fd(), 0, qint64(backup.info.st_size));
+            if (written.ok())
+                written = writer.commit();
+        } else {
+            written = writeFileAtomically(path, backup.data, options);
+        }
         if (!written.ok())
             return failed(name, written.error);
         *wrote = true;
@@ -721,6 +1068,12 @@ RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
                    [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
         return replaceOne(job, context, name, syncEach, wrote, gate);
     });
+}
+
+void setBlockReadingForTests(qint64 wholeFileLimit, qint64 blockSize)
+{
+    wholeFileLimitNow = wholeFileLimit < 0 ? defaultWholeFileLimit : wholeFileLimit;
+    blockSizeForTests = blockSize < 0 ? 0 : std::max<qint64>(2, (blockSize + 1) & ~qint64(1));
 }
 
 RunSummary runRestore(const RestoreJob &job, const RunControl &control)

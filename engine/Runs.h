@@ -41,8 +41,8 @@ struct RunControl {
     // How many files may be in work at once. Above one, a run over many small
     // files keeps every core and the disk busy; the callbacks are still made
     // on the calling thread, results in the order of the names. Files read at
-    // the same time stay within a small memory budget, so a large file is
-    // worked on alone. Files that touch a common file (a file and its backup,
+    // the same time stay within a small memory budget; a large file is read
+    // in blocks, so large files are worked on side by side too. Files that touch a common file (a file and its backup,
     // two names of one file) are still worked on in the order of the names,
     // so the results and the files afterwards are those of a run one file
     // after another. A stop lets the files already begun finish (they are
@@ -79,6 +79,10 @@ struct RestoreJob {
 };
 
 RunSummary runReplace(const ReplaceJob &job, const RunControl &control = {});
+// For tests only: files larger than wholeFileLimit bytes are read in blocks
+// of blockSize bytes (even, at least 2) rather than as the program chooses;
+// a negative value restores the program's choice. Not for use during a run.
+void setBlockReadingForTests(qint64 wholeFileLimit, qint64 blockSize);
 RunSummary runRestore(const RestoreJob &job, const RunControl &control = {});
 
 // "name:  replaced" and so on; a failed file reads "name:  failed: reason".

@@ -714,12 +714,16 @@ std::vector<Match> Needle::findAll(QByteArrayView haystack) const
 
 std::vector<Match> Needle::findAll(QByteArrayView haystack, bool foldsOntoAscii) const
 {
+    return findAll(haystack, foldsOntoAscii, 0);
+}
+
+std::vector<Match> Needle::findAll(QByteArrayView haystack, bool foldsOntoAscii, qsizetype from) const
+{
     std::vector<Match> matches;
     if (m_needle.isEmpty())
         return matches;
     const bool unicode = searchesUnicode(foldsOntoAscii);
     Scan scan;
-    qsizetype from = 0;
     for (;;) {
         qsizetype length = m_needle.size();
         const qsizetype pos = unicode ? findUnicode(haystack, from, &length) : findBytes(haystack, from, scan);

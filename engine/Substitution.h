@@ -35,6 +35,14 @@ public:
     // The same, for a caller that already knows from examineText() whether
     // the content holds a character that folds onto an ASCII letter.
     std::vector<Match> findAll(QByteArrayView haystack, bool foldsOntoAscii) const;
+    // Those that start at or after from (in UTF-8 folding, the first byte of
+    // a character; in UTF-16 any offset, an odd one going on at the next
+    // unit): a reader in blocks searches the window it holds.
+    std::vector<Match> findAll(QByteArrayView haystack, bool foldsOntoAscii, qsizetype from) const;
+    // Whether content with this fact is searched by code points; two
+    // encodings that fold the same needle bytes alike and agree here find
+    // the same matches.
+    bool searchesUnicode(bool foldsOntoAscii) const;
     // The first match only: the found test.
     bool occursIn(QByteArrayView haystack) const;
     // The longest a match can be, in bytes, for any content: whether a match
@@ -63,7 +71,6 @@ private:
                               const std::vector<Border> &borders, Symbol symbol) const;
     // The needle's k-th UTF-16 unit, the symbol of the search by units.
     char32_t unitSymbol(qsizetype k) const;
-    bool searchesUnicode(bool foldsOntoAscii) const;
     bool holdsFoldToAsciiIn(QByteArrayView haystack) const;
     void fold(bool caseSensitive, FileEncoding encoding);
     void chooseProbes();

@@ -3,6 +3,7 @@
 
 #include <QChar>
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -174,6 +175,107 @@ TextFacts examineText(QByteArrayView bytes)
     if (facts.encoding == FileEncoding::Latin1)
         facts.foldsOntoAscii = false;
     return facts;
+}
+
+namespace {
+
+// The bytes of the character a lead byte begins; 0 for one no character begins with.
+int sequenceLength(unsigned char c)
+{
+    return (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+}
+
+} // namespace
+
+void TextExaminer::decideByteOrder(bool atEnd)
+{
+    // Four bytes tell UTF-16 little-endian from UTF-32; fewer do at the end.
+    if (m_orderKnown || (m_head.size() < 4 && !atEnd))
+        return;
+    m_orderKnown = true;
+    if (const std::optional<FileEncoding> order = utf16ByteOrder(m_head)) {
+        m_utf16.emplace(*order);
+        m_utf16->feed(m_head);
+    }
+    m_head.clear();
+}
+
+void TextExaminer::feed(QByteArrayView bytes)
+{
+    if (!m_orderKnown) {
+        const qsizetype take = std::min<qsizetype>(4 - m_head.size(), bytes.size());
+        m_head += bytes.first(take);
+        decideByteOrder(false);
+        if (m_utf16)
+            m_utf16->feed(bytes.sliced(take));
+    } else if (m_utf16 && !m_utf16->broken()) {
+        m_utf16->feed(bytes);
+    }
+    if (m_invalid)
+        return;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    if (m_pendingSize > 0) {
+        const int need = sequenceLength(m_pending[0]);
+        while (m_pendingSize < need && i < n)
+            m_pending[m_pendingSize++] = p[i++];
+        if (m_pendingSize < need)
+            return;
+        m_pendingSize = 0;
+        if (!isValidUtf8(m_pending, need, &m_foldsOntoAscii)) {
+            m_invalid = true;
+            return;
+        }
+    }
+    // A character the block cuts off waits for the next block.
+    qsizetype end = n;
+    for (qsizetype j = n - 1; j >= i && j >= n - 3; --j) {
+        if (p[j] < 0x80)
+            break;
+        if (p[j] >= 0xC0) {
+            const int length = sequenceLength(p[j]);
+            if (length > 0 && j + length > n)
+                end = j;
+            break;
+        }
+    }
+    if (!isValidUtf8(p + i, end - i, &m_foldsOntoAscii)) {
+        m_invalid = true;
+        return;
+    }
+    m_pendingSize = int(n - end);
+    std::memcpy(m_pending, p + end, size_t(m_pendingSize));
+}
+
+TextFacts TextExaminer::facts() const
+{
+    TextFacts facts;
+    // Until the first four bytes are in, a UTF-16 mark counts as one.
+    if (!m_orderKnown) {
+        if (const std::optional<FileEncoding> order = utf16ByteOrder(m_head)) {
+            facts.encoding = *order;
+            return facts;
+        }
+    } else if (m_utf16 && !m_utf16->broken()) {
+        facts.encoding = m_utf16->byteOrder();
+        facts.foldsOntoAscii = m_utf16->foldsOntoAscii();
+        return facts;
+    }
+    facts.encoding = m_invalid ? FileEncoding::Latin1 : FileEncoding::Utf8;
+    facts.foldsOntoAscii = !m_invalid && m_foldsOntoAscii;
+    return facts;
+}
+
+TextFacts TextExaminer::finish()
+{
+    decideByteOrder(true);
+    if (m_pendingSize > 0)
+        m_invalid = true;
+    m_pendingSize = 0;
+    if (m_utf16 && !m_utf16->wellFormed())
+        m_utf16.reset();
+    return facts();
 }
 
 FileEncoding detectEncoding(QByteArrayView bytes)

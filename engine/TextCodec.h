@@ -53,6 +53,7 @@ public:
     // Broken whatever may follow: a reader may stop feeding.
     bool broken() const { return m_broken; }
     bool foldsOntoAscii() const { return m_foldsOntoAscii; }
+    FileEncoding byteOrder() const { return m_bigEndian ? FileEncoding::Utf16BE : FileEncoding::Utf16LE; }
 
 private:
     void unit(char16_t u);
@@ -69,6 +70,29 @@ private:
 // a whole file puts it back in front.
 QByteArrayView byteOrderMark(QByteArrayView bytes, FileEncoding encoding);
 
+// examineText for content read in blocks: fed every byte in order, it ends
+// with the facts examineText gives for all of them together.
+class TextExaminer {
+public:
+    void feed(QByteArrayView bytes);
+    // The facts of the bytes so far, as if the content went on validly.
+    TextFacts facts() const;
+    // The facts of all the bytes fed; a character cut off at the end is
+    // not UTF-8, a unit cut off not UTF-16.
+    TextFacts finish();
+
+private:
+    void decideByteOrder(bool atEnd);
+    bool m_invalid = false;
+    bool m_foldsOntoAscii = false;
+    unsigned char m_pending[4] = {};
+    int m_pendingSize = 0; // the start of a character the next block ends
+    // The first bytes, until they tell whether a UTF-16 mark begins the
+    // content; then the check of the UTF-16 after it, if one does.
+    QByteArray m_head;
+    bool m_orderKnown = false;
+    std::optional<Utf16Check> m_utf16;
+};
 QString encodingName(FileEncoding encoding);
 QString decodeText(QByteArrayView bytes, FileEncoding encoding);
 // Empty optional when the text holds a character the encoding cannot carry:

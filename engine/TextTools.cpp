@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "TextTools.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vexalo {
@@ -67,6 +68,74 @@ LineBreaks lineBreaksOf(QByteArrayView bytes, FileEncoding encoding)
         at = lf + 1;
     }
     return sawBreak ? LineBreaks::CrLf : LineBreaks::Lf;
+}
+
+void LineBreakExaminer::feedUnits(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    auto unit = [&](unsigned first, unsigned second) {
+        const char16_t u = char16_t(m_bigEndian ? (first << 8) | second : first | (second << 8));
+        if (u == u'\n') {
+            if (!m_unitEndsInCr)
+                m_unitLf = true;
+            else
+                m_unitCrLf = true;
+        }
+        m_unitEndsInCr = u == u'\r';
+    };
+    qsizetype i = 0;
+    if (m_pendingByte >= 0 && n > 0) {
+        unit(unsigned(m_pendingByte), p[0]);
+        m_pendingByte = -1;
+        i = 1;
+    }
+    for (; i + 2 <= n && !m_unitLf; i += 2)
+        unit(p[i], p[i + 1]);
+    if (i < n && !m_unitLf)
+        m_pendingByte = p[i];
+}
+
+LineBreaks LineBreakExaminer::style(FileEncoding encoding) const
+{
+    if (isUtf16(encoding))
+        return m_units && m_unitCrLf && !m_unitLf ? LineBreaks::CrLf : LineBreaks::Lf;
+    return m_crLf && !m_lf ? LineBreaks::CrLf : LineBreaks::Lf;
+}
+
+void LineBreakExaminer::feed(QByteArrayView bytes)
+{
+    // The first two bytes tell whether the units are followed too.
+    if (m_head.size() < 2) {
+        const qsizetype take = std::min<qsizetype>(2 - m_head.size(), bytes.size());
+        m_head += bytes.first(take);
+        if (m_head.size() == 2) {
+            m_units = m_head == "\xFF\xFE" || m_head == "\xFE\xFF";
+            m_bigEndian = m_head == "\xFE\xFF";
+            if (m_units) {
+                feedUnits(m_head);
+                feedUnits(bytes.sliced(take));
+            }
+        }
+    } else if (m_units && !m_unitLf) {
+        feedUnits(bytes);
+    }
+    if (m_lf || bytes.isEmpty())
+        return;
+    const char *const begin = bytes.data();
+    const char *const end = begin + bytes.size();
+    for (const char *at = begin; at < end;) {
+        const auto *lf = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+        if (!lf)
+            break;
+        if (lf == begin ? !m_endsInCr : lf[-1] != '\r') {
+            m_lf = true;
+            return;
+        }
+        m_crLf = true;
+        at = lf + 1;
+    }
+    m_endsInCr = end[-1] == '\r';
 }
 
 QString withLineBreaks(const QString &text, LineBreaks style)

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStringConverter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -116,7 +117,13 @@ QStringList snapshot(const QString &folder)
             line += "-> " + QFile::symLinkTarget(path).section('/', -1);
         } else if (S_ISREG(st.st_mode)) {
             const auto id = qMakePair(st.st_dev, st.st_ino);
-            line += firstName.contains(id) ? "same as " + firstName[id] : QString::fromUtf8(readFile(path));
+            // Content that is not UTF-8 (Latin-1, UTF-16) in hex, so that no
+            // two contents look alike.
+            const QByteArray bytes = readFile(path);
+            const QString text = QString::fromUtf8(bytes);
+            line += firstName.contains(id) ? "same as " + firstName[id]
+                : text.toUtf8() == bytes   ? text
+                                           : "hex " + QString::fromLatin1(bytes.toHex(' '));
             firstName.insert(id, name);
         } else {
             line += "special";
@@ -328,7 +335,7 @@ private slots:
         QTemporaryDir dir;
         writeFile(dir.filePath("latin1.txt"), "Caf\xE9 CAF\xC9");
         writeFile(dir.filePath("utf8.txt"), "Caf\xC3\xA9 CAF\xC3\x89");
-        ReplaceJob j = job(dir.path(), {"latin1.txt", "utf8.txt"}, u"café"_qs, u"bar"_qs);
+        ReplaceJob j = job(dir.path(), {"latin1.txt", "utf8.txt"}, QStringLiteral(u"café"), QStringLiteral(u"bar"));
         QCOMPARE(buildLog(runReplace(j).results), "latin1.txt:  replaced\r\nutf8.txt:  replaced");
         QCOMPARE(readFile(dir.filePath("latin1.txt")), QByteArray("bar bar"));
         QCOMPARE(readFile(dir.filePath("utf8.txt")), QByteArray("bar bar"));
@@ -341,7 +348,7 @@ private slots:
                 writeFile(dir.filePath("utf8.txt"), stretch + lowest + " x");
                 j.names = {"utf8.txt"};
                 j.findText = "x";
-                j.replaceText = u"é"_qs;
+                j.replaceText = QStringLiteral(u"é");
                 QCOMPARE(buildLog(runReplace(j).results), "utf8.txt:  replaced");
                 QCOMPARE(readFile(dir.filePath("utf8.txt")).toHex(), (stretch + lowest + " \xC3\xA9").toHex());
             }
@@ -351,10 +358,10 @@ private slots:
         // occur; a replacement that cannot be written leaves the file alone.
         writeFile(dir.filePath("latin1.txt"), "price: EUR \xE9");
         j.names = {"latin1.txt"};
-        j.findText = u"€"_qs;
+        j.findText = QStringLiteral(u"€");
         QCOMPARE(buildLog(runReplace(j).results), "latin1.txt:  not found");
         j.findText = "EUR";
-        j.replaceText = u"€"_qs;
+        j.replaceText = QStringLiteral(u"€");
         const RunSummary run = runReplace(j);
         QCOMPARE(run.results.first().outcome, Outcome::Failed);
         QVERIFY(run.results.first().reason.contains("Latin-1"));
@@ -403,8 +410,8 @@ private slots:
         QTest::newRow("find without a break is literal")
             << QByteArray("a\r\nb\r\n") << "\r" << "-" << false << false;
         QTest::newRow("UTF-8, folded") << QByteArray("Caf\xc3\xa9\r\nBAR\r\ncaf\xc3\xa9\r\nbar\r\n")
-                                       << u"CAFé\nbar"_qs << u"thé\n"_qs << false << false;
-        QTest::newRow("Latin-1") << QByteArray("caf\xe9\r\nbar\r\n") << u"café\nbar"_qs << u"thé\nx"_qs << true
+                                       << QStringLiteral(u"CAFé\nbar") << QStringLiteral(u"thé\n") << false << false;
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9\r\nbar\r\n") << QStringLiteral(u"café\nbar") << QStringLiteral(u"thé\nx") << true
                                  << false;
     }
     void lineBreaksFollowTheFile()
@@ -863,6 +870,56 @@ private slots:
         }
     }
 
+    // The writer hands every byte of the new content to its hook, in order,
+    // before the new content takes the old one's place; a writer given up
+    // leaves no trace.
+    void writerHandsOnEveryByte()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("w.txt");
+        writeFile(path, "old");
+        const QByteArray source = largeSample(3, 600000);
+        writeFile(dir.filePath("source.txt"), source);
+        QFile from(dir.filePath("source.txt"));
+        QVERIFY(from.open(QIODevice::ReadOnly));
+        QByteArray seen;
+        bool replacedEarly = false;
+        WriteOptions options;
+        options.written = [&](QByteArrayView bytes) {
+            seen += bytes;
+            replacedEarly = replacedEarly || readFile(path) != "old";
+        };
+        {
+            AtomicWriter writer(path, options);
+            QVERIFY(writer.status().ok());
+            const QByteArrayView pieces[] = {"head ", QByteArrayView(source).first(5000)};
+            QVERIFY(writer.write(pieces).ok());
+            QVERIFY(writer.copyFrom(from.handle(), 1000, source.size() - 1000).ok());
+            QCOMPARE(readFile(path), QByteArray("old"));
+            QVERIFY(writer.commit().ok());
+        }
+        const QByteArray expected = "head " + source.first(5000) + source.sliced(1000);
+        QVERIFY(seen == expected);
+        QVERIFY(!replacedEarly);
+        QVERIFY(readFile(path) == expected);
+        // Without a hook the copy is the kernel's, with the same bytes; the
+        // source's own position is not moved.
+        {
+            AtomicWriter writer(path);
+            QVERIFY(writer.copyFrom(from.handle(), 0, source.size()).ok());
+            QVERIFY(writer.commit().ok());
+        }
+        QVERIFY(readFile(path) == source);
+        QCOMPARE(from.pos(), 0);
+        {
+            AtomicWriter dropped(path);
+            const QByteArrayView pieces[] = {"never"};
+            QVERIFY(dropped.write(pieces).ok());
+        }
+        QVERIFY(readFile(path) == source);
+        QCOMPARE(allEntries(dir.path()), QStringList({"source.txt", "w.txt"}));
+    }
+
     void callbackOrderAndStop()
     {
         QTemporaryDir dir;
@@ -891,9 +948,8 @@ private slots:
             names << QString::asprintf("f%03d.txt", i);
             writeFile(dir.filePath(names.last()), "x");
         }
-        // Second, a file over the memory budget of the files in work, which
-        // holds the others back while it is read: the stop after the first
-        // result then meets most names still untaken.
+        // Second, a large file, long in work: the stop after the first result
+        // then meets most names still untaken.
         writeFile(dir.filePath(names[1]), QByteArray(40 * 1024 * 1024, '.') + "x");
         struct Shared {
             RunSummary run;
@@ -953,6 +1009,209 @@ private slots:
             const QByteArray got = readFile(dir.filePath(names[i]));
             QVERIFY2(got == want, qPrintable(names[i] + ": " + firstDifference(got, want)));
         }
+    }
+
+    // A file larger than a block is read a block at a time: with blocks of a
+    // few bytes, a match straddles every possible block edge, and every
+    // result (log, preview, file, backup) must be that of the whole-file
+    // path, which the substitution tests hold to the plain reference.
+    void blockEdges_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // the content before and after the match
+        QTest::addColumn<QByteArray>("match");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<QByteArray>("mark"); // what the file begins with
+        const QByteArray utf8 = QStringLiteral(u"grüße ").toUtf8();
+        const QByteArray latin1 = QStringLiteral(u"grüße ").toLatin1();
+        QTest::newRow("exact, UTF-8") << utf8 << QByteArray("NEEDLE") << utf8 << "NEEDLE" << "pin" << true << QByteArray();
+        QTest::newRow("exact, Latin-1") << latin1 << QStringLiteral(u"Nädel").toLatin1() << latin1 << QStringLiteral(u"Nädel")
+                                        << QStringLiteral(u"Stäbchen") << true << QByteArray();
+        QTest::newRow("folding ASCII, UTF-8") << utf8 << QByteArray("nEeDlE") << utf8 << "Needle" << "pin" << false << QByteArray();
+        QTest::newRow("folding, UTF-8") << utf8 << QStringLiteral(u"ÄPFEL").toUtf8() << utf8 << QStringLiteral(u"äpfel")
+                                        << QStringLiteral(u"Birnen") << false << QByteArray();
+        QTest::newRow("folding, Latin-1") << latin1 << QStringLiteral(u"ÄPFEL").toLatin1() << latin1 << QStringLiteral(u"äpfel")
+                                          << QStringLiteral(u"Birnen") << false << QByteArray();
+        QTest::newRow("folding onto ASCII") << QStringLiteral(u"\u212A ").toUtf8() << QStringLiteral(u"\u212Aey").toUtf8()
+                                            << utf8 << "key" << "lock" << false << QByteArray();
+        QTest::newRow("line break, CR LF") << QByteArray("a\r\nb\r\n") << QByteArray("end\r\nstart")
+                                           << QByteArray("\r\nc") << "end\nstart" << "one\ntwo" << true << QByteArray();
+        // UTF-16 after its mark; where the match comes at an odd offset the
+        // file is not UTF-16 after all, and blocks must agree on that too.
+        const auto le = [](const QString &t) { return QByteArray(QStringEncoder(QStringConverter::Utf16LE)(t)); };
+        const auto be = [](const QString &t) { return QByteArray(QStringEncoder(QStringConverter::Utf16BE)(t)); };
+        QTest::newRow("exact, UTF-16LE") << le(u"grüße "_qs) << le(u"NEEDLE"_qs) << le(u"grüße "_qs) << "NEEDLE" << "pin"
+                                         << true << QByteArray("\xFF\xFE");
+        QTest::newRow("folding, UTF-16BE, outside the BMP")
+            << be(u"grüße \U00010400 "_qs) << be(u"ÄPFEL\U00010428"_qs) << be(u"grüße "_qs)
+            << QStringLiteral(u"äpfel\U00010400") << QStringLiteral(u"Birnen") << false << QByteArray("\xFE\xFF");
+        QTest::newRow("line break, CR LF, UTF-16LE")
+            << le(u"a\r\nb\r\n"_qs) << le(u"end\r\nstart"_qs) << le(u"\r\nc"_qs) << "end\nstart" << "one\ntwo" << true
+            << QByteArray("\xFF\xFE");
+        QTest::newRow("replacement equals the match") << utf8 << QByteArray("same") << utf8 << "SAME" << "same" << false << QByteArray();
+    }
+
+    void blockEdges()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, match);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, caseSensitive);
+        QFETCH(QByteArray, mark);
+        // The match at every offset across the first blocks, and once at the
+        // very end; a neighbouring match now and then.
+        QList<QPair<QString, QByteArray>> files;
+        QStringList names;
+        for (int at = 0; at < 3 * match.size() + 8; ++at) {
+            QByteArray content = mark + before.repeated(4).left(at) + match + after;
+            if (at % 5 == 0)
+                content += match + after;
+            names << QString("f%1.txt").arg(at);
+            files.append({names.last(), content});
+        }
+        names << "end.txt";
+        files.append({names.last(), mark + before.repeated(3) + match});
+        const auto runIn = [&](const QString &folder) {
+            for (const auto &[name, content] : files)
+                writeFile(folder + '/' + name, content);
+            ReplaceJob j = job(folder, names, find, with);
+            j.caseSensitive = caseSensitive;
+            j.makeBackups = true;
+            j.preview = true;
+            QStringList log = buildLog(runReplace(j).results).split("\r\n");
+            j.preview = false;
+            log += buildLog(runReplace(j).results).split("\r\n");
+            return log + QStringList{"--"} + snapshot(folder);
+        };
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("whole"));
+        const QStringList expected = runIn(dir.filePath("whole"));
+        QVERIFY(expected.contains(names.first() + ":  replaced")); // the match is there to be found
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        for (const int block : {2, 4, 6, 8, 10, 16, 64}) {
+            const QString folder = dir.filePath(QString("blocks%1").arg(block));
+            QVERIFY(QDir().mkdir(folder));
+            setBlockReadingForTests(0, block);
+            const QStringList got = runIn(folder);
+            setBlockReadingForTests(-1, -1);
+            if (got != expected) {
+                qInfo() << "blocks of" << block;
+                QCOMPARE(got, expected);
+            }
+        }
+    }
+
+    // The search starts with the facts of the first block; a file whose
+    // later bytes change them (not UTF-8 after all, a character that folds
+    // onto ASCII, a line break without CR) is done again, and comes out as
+    // if read whole.
+    void factsFoundLate_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QByteArray>("result");
+        const QByteArray filler = QByteArray("plain text line\n").repeated(40);
+        const QByteArray crlfFiller = QByteArray("plain text line\r\n").repeated(40);
+        const QByteArray utf8E = QStringLiteral(u"é").toUtf8();
+        QTest::newRow("Latin-1 near the end") << utf8E + filler + "\xE9\n" << QStringLiteral(u"é") << "e" << true
+                                               << "replaced" << utf8E + filler + "e\n";
+        QTest::newRow("Latin-1 near the end, folding") << utf8E + filler + "\xC9\n" << QStringLiteral(u"é") << "e" << false
+                                                        << "replaced" << utf8E + filler + "e\n";
+        QTest::newRow("Latin-1 near the end, ASCII") << "text" + filler + "\xE9 text" << "TEXT" << "word" << false
+                                                      << "replaced" << "word" + QByteArray(filler).replace("text", "word") + "\xE9 word";
+        QTest::newRow("Latin-1 cuts a character at the end") << utf8E + filler + "\xC3" << QStringLiteral(u"é") << "e" << true
+                                                              << "not found" << QByteArray();
+        QTest::newRow("text not in Latin-1") << QStringLiteral(u"€").toUtf8() + filler + "\xE9" << QStringLiteral(u"€") << "E" << true
+                                              << "not found" << QByteArray();
+        QTest::newRow("replacement not in Latin-1") << utf8E + filler + "\xE9" << QStringLiteral(u"é") << QStringLiteral(u"€") << true
+                                                     << "failed: the replacement text has characters that cannot be "
+                                                        "written in this file's encoding (Latin-1); the file was left unchanged"
+                                                     << QByteArray();
+        QTest::newRow("Kelvin sign near the end") << "K k" + filler + QStringLiteral(u"\u212A").toUtf8() << "k" << "x"
+                                                   << false << "replaced" << "x x" + filler + "x";
+        QTest::newRow("long s near the end") << "Ss" + filler + QStringLiteral(u"\u017F").toUtf8() << "s" << "z"
+                                              << false << "replaced" << "zz" + QByteArray(filler).replace('s', 'z') + "z";
+        QTest::newRow("LF without CR near the end")
+            << "a\r\nb" + crlfFiller + "a\nb" << "a\nb" << "x" << true << "replaced" << "a\r\nb" + crlfFiller + "x";
+        // UTF-16 that turns out broken is Latin-1, where "text" is not found.
+        const auto le = [](const QString &t) {
+            return QByteArray(QStringEncoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom)(t));
+        };
+        const QString text = QString::fromLatin1(filler);
+        QTest::newRow("UTF-16 broken at the end") << le("text" + text) + QByteArray("\x00\xD8", 2) << "text" << "word"
+                                                  << true << "not found" << QByteArray();
+        QTest::newRow("UTF-16, Kelvin sign near the end") << le("K k" + text + u"\u212A"_qs) << "k" << "x" << false
+                                                          << "replaced" << le("x x" + text + "x");
+        QTest::newRow("UTF-16, LF without CR near the end")
+            << le("a\r\nb" + QString::fromLatin1(crlfFiller) + "a\nb") << "a\nb" << "x" << true << "replaced"
+            << le("a\r\nb" + QString::fromLatin1(crlfFiller) + "x");
+        QTest::newRow("CR LF only near the end")
+            << QByteArray("ab").repeated(500) + "a\r\nb" << "a\nb" << "a\nc" << true << "replaced"
+            << QByteArray("ab").repeated(500) + "a\r\nc";
+    }
+
+    void factsFoundLate()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, caseSensitive);
+        QFETCH(QString, log);
+        QFETCH(QByteArray, result);
+        QTemporaryDir dir;
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        for (const int block : {0, 16, 64, 256}) {
+            setBlockReadingForTests(block > 0 ? 0 : -1, block > 0 ? block : -1);
+            writeFile(dir.filePath("f.txt"), content);
+            ReplaceJob j = job(dir.path(), {"f.txt"}, find, with);
+            j.caseSensitive = caseSensitive;
+            j.makeBackups = true;
+            QCOMPARE(logLine(runReplace(j).results.value(0)), "f.txt:  " + log);
+            const QByteArray got = readFile(dir.filePath("f.txt"));
+            QVERIFY2(got == (result.isEmpty() ? content : result), qPrintable(QString("blocks of %1").arg(block)));
+            if (log == "replaced")
+                QVERIFY(readFile(dir.filePath("f.txt.old")) == content);
+            QFile::remove(dir.filePath("f.txt.old"));
+        }
+    }
+
+    // A file of many blocks with its backup, and a Restore of it: byte for
+    // byte, without a whole copy of either in memory.
+    void largeFileBackupAndRestore()
+    {
+        QTemporaryDir dir;
+        const QByteArray original = largeSample(7, 24 * 1024 * 1024 + 5);
+        writeFile(dir.filePath("big.log"), original);
+        ReplaceJob j = job(dir.path(), {"big.log"}, "NEEDLE", "pin");
+        j.caseSensitive = true;
+        j.makeBackups = true;
+        QCOMPARE(buildLog(runReplace(j).results), "big.log:  replaced");
+        QVERIFY(readFile(dir.filePath("big.log")) == QByteArray(original).replace("NEEDLE", "pin"));
+        QVERIFY(readFile(dir.filePath("big.log.old")) == original);
+        QCOMPARE(buildLog(runRestore({dir.path(), {"big.log"}}).results), "big.log:  restored");
+        QVERIFY(readFile(dir.filePath("big.log")) == original);
+        QVERIFY(!QFile::exists(dir.filePath("big.log.old")));
+        // Already restored by a run that stopped before deleting the backup:
+        // only the backup goes.
+        writeFile(dir.filePath("big.log.old"), original);
+        const ino_t inode = statOf(dir.filePath("big.log")).st_ino;
+        QCOMPARE(buildLog(runRestore({dir.path(), {"big.log"}}).results), "big.log:  restored");
+        QCOMPARE(statOf(dir.filePath("big.log")).st_ino, inode);
+        QVERIFY(!QFile::exists(dir.filePath("big.log.old")));
+        // The same size, another content.
+        QByteArray other = original;
+        other[other.size() - 2] = 'X';
+        writeFile(dir.filePath("big.log.old"), other);
+        QCOMPARE(buildLog(runRestore({dir.path(), {"big.log"}}).results), "big.log:  restored");
+        QVERIFY(readFile(dir.filePath("big.log")) == other);
+        QCOMPARE(allEntries(dir.path()), QStringList{"big.log"});
     }
 
     // Files that depend on each other (a file and its backup, a link and its

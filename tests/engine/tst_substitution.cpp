@@ -669,6 +669,9 @@ private slots:
         QTest::newRow("U+FFFF in four bytes") << QByteArray("\xF0\x8F\xBF\xBF") << FileEncoding::Latin1;
         QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << FileEncoding::Utf8;
         QTest::newRow("lone continuation byte") << QByteArray("\x80") << FileEncoding::Latin1;
+        QTest::newRow("Kelvin sign") << QByteArray("5 \xE2\x84\xAA") << FileEncoding::Utf8;
+        QTest::newRow("long s, then a cut character") << QByteArray("\xC5\xBF \xF0\x90\x80") << FileEncoding::Latin1;
+        QTest::newRow("lead byte, then ASCII") << QByteArray("\xE2\x84x\xAA") << FileEncoding::Latin1;
         // The same after ASCII stretches that the eight- and sixty-four-byte
         // skips take, ending at every part of a block.
         const struct {
@@ -732,6 +735,20 @@ private slots:
                 bytewise.feed(QByteArrayView(&b, 1));
             QCOMPARE(bytewise.wellFormed(), isUtf16(encoding));
         }
+        // Read in blocks, cut anywhere (also inside a character or a unit),
+        // the facts are those of the whole.
+        const TextFacts whole = examineText(bytes);
+        auto same = [&](const TextFacts &f) { return f.encoding == whole.encoding && f.foldsOntoAscii == whole.foldsOntoAscii; };
+        for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+            TextExaminer examiner;
+            examiner.feed(bytes.first(cut));
+            examiner.feed(bytes.sliced(cut));
+            QVERIFY2(same(examiner.finish()), qPrintable(QString("cut at %1").arg(cut)));
+        }
+        TextExaminer bytewise;
+        for (const char c : bytes)
+            bytewise.feed(QByteArrayView(&c, 1));
+        QVERIFY(same(bytewise.finish()));
     }
 
     void unrepresentableText()

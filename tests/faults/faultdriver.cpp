@@ -7,7 +7,8 @@
 //   vexalo-faultdriver replace FOLDER FIND REPLACE FLAGS NAME...
 //       FLAGS: any of b (make backups), c (case sensitive), e (sync each
 //       file), n (no syncing), p (four files in work at once), v (a preview,
-//       which writes nothing); "-" for none
+//       which writes nothing), k (every file read in blocks of four bytes);
+//       "-" for none
 //   vexalo-faultdriver restore FOLDER FLAGS NAME...
 //   vexalo-faultdriver rename FOLDER FROM TO [FROM TO]...
 //   vexalo-faultdriver write PATH TEXT        (writeFileAtomically, with sync)
@@ -41,6 +42,8 @@ RunControl controlFor(const char *flags)
                                                  : Durability::AtEnd;
     if (std::strchr(flags, 'p'))
         control.parallelFiles = 4;
+    if (std::strchr(flags, 'k'))
+        setBlockReadingForTests(0, 4);
     return control;
 }
 

@@ -23,6 +23,7 @@
 //   VXF_NO_RENAMEAT2  when set, every renameat2 fails with EINVAL and is not
 //               counted, as on a file system without RENAME_NOREPLACE
 //   VXF_TRACE   a file that gets one line per matching call: "number call path"
+// pread counts as read, writev and copy_file_range as write.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -261,6 +262,43 @@ ssize_t write(int fd, const void *buf, size_t count)
     if (h.shortWrite && count > 1)
         count /= 2;
     return finish(h, real<ssize_t (*)(int, const void *, size_t)>("write")(fd, buf, count));
+}
+
+// A file read in blocks is compared and copied with pread(): to the tests it
+// is a read like any other.
+ssize_t pread(int fd, void *buf, size_t count, off_t offset)
+{
+    const Hit h = considerFd("read", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<ssize_t (*)(int, void *, size_t, off_t)>("pread")(fd, buf, count, offset));
+}
+
+ssize_t pread64(int fd, void *buf, size_t count, off_t offset)
+{
+    const Hit h = considerFd("read", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<ssize_t (*)(int, void *, size_t, off_t)>("pread64")(fd, buf, count, offset));
+}
+
+// A copy in the kernel (a backup, a restore, the unchanged start of a large
+// file) writes its target: the same "write" call to the tests.
+ssize_t copy_file_range(int in, off_t *inOffset, int out, off_t *outOffset, size_t count, unsigned flags)
+{
+    using Fn = ssize_t (*)(int, off_t *, int, off_t *, size_t, unsigned);
+    const Hit h = considerFd("write", out);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    if (h.shortWrite && count > 1)
+        count /= 2;
+    return finish(h, real<Fn>("copy_file_range")(in, inOffset, out, outOffset, count, flags));
 }
 
 // The writer hands long stretches over with writev(); to the tests it is the

@@ -32,34 +32,38 @@ void seedRestore(const QString &dir)
     writeFile(dir + "/first.txt.old", before);
 }
 
-QStringList replaceArgs(const QString &dir, const QStringList &names)
+QStringList replaceArgs(const QString &dir, const QStringList &names, const QString &flags = "be")
 {
-    return QStringList{"replace", dir, "alpha", "omega", "be"} + names;
+    return QStringList{"replace", dir, "alpha", "omega", flags} + names;
 }
 
+// Each call of a run, whole-file and (flag k) read in blocks of a few bytes.
 void killRows(bool restore)
 {
+    QTest::addColumn<QString>("flags");
     QTest::addColumn<bool>("noTmpfile");
     QTest::addColumn<int>("nth");
     QTest::addColumn<QString>("action");
-    for (const bool noTmpfile : {false, true}) {
+    const QString whole = restore ? "e" : "be";
+    const QList<QPair<QString, bool>> runs{{whole, false}, {whole, true}, {whole + 'k', false}, {whole + 'k', true}};
+    for (const auto &[flags, noTmpfile] : runs) {
         QTemporaryDir dir;
         QStringList args;
         if (restore) {
             seedRestore(dir.path());
-            args = {"restore", dir.path(), "e", "first.txt"};
+            args = {"restore", dir.path(), flags, "first.txt"};
         } else {
             seedReplace(dir.path());
-            args = replaceArgs(dir.path(), {"first.txt"});
+            args = replaceArgs(dir.path(), {"first.txt"}, flags);
         }
         const QStringList calls = traceCalls(args, dir.path(), noTmpfile);
         if (calls.size() < 6)
             qFatal("the trace saw only %d calls: is the fault library preloaded?", int(calls.size()));
         for (int i = 0; i < calls.size(); ++i) {
             for (const char *action : {"kill-before", "kill-after"}) {
-                QTest::addRow("%s %s #%d %s", noTmpfile ? "named" : "unnamed", action, i + 1,
+                QTest::addRow("%s %s %s #%d %s", qPrintable(flags), noTmpfile ? "named" : "unnamed", action, i + 1,
                               qPrintable(describeCall(calls[i], dir.path())))
-                    << noTmpfile << i + 1 << QString::fromLatin1(action);
+                    << flags << noTmpfile << i + 1 << QString::fromLatin1(action);
             }
         }
     }
@@ -102,6 +106,7 @@ private slots:
 
     void replaceKilled()
     {
+        QFETCH(QString, flags);
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, action);
@@ -113,7 +118,7 @@ private slots:
         fault.nth = nth;
         fault.action = action;
         fault.noTmpfile = noTmpfile;
-        const DriverRun run = runDriver(replaceArgs(dir.path(), {"first.txt", "second.txt"}), fault);
+        const DriverRun run = runDriver(replaceArgs(dir.path(), {"first.txt", "second.txt"}, flags), fault);
         QVERIFY2(run.killed, "the driver was not killed where it should have been");
 
         // Old or new, whole; a rewritten file always has its backup.
@@ -150,6 +155,7 @@ private slots:
     // next Restore finishes the job.
     void restoreKilled()
     {
+        QFETCH(QString, flags);
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, action);
@@ -161,7 +167,7 @@ private slots:
         fault.nth = nth;
         fault.action = action;
         fault.noTmpfile = noTmpfile;
-        const DriverRun run = runDriver({"restore", dir.path(), "e", "first.txt"}, fault);
+        const DriverRun run = runDriver({"restore", dir.path(), flags, "first.txt"}, fault);
         QVERIFY2(run.killed, "the driver was not killed where it should have been");
 
         const QByteArray content = readFile(dir.filePath("first.txt"));

@@ -95,6 +95,10 @@ private slots:
         // without the backup and with the one sync at the end, the others.
         callRows("replace", "be");
         callRows("replace", "-");
+        // The same read a few bytes at a time: the reads, the kernel's copies
+        // and the writes as it goes.
+        callRows("replace", "bek");
+        callRows("replace", "k");
     }
 
     void replaceEachCallFails()
@@ -294,6 +298,7 @@ private slots:
     void restoreEachCallFails_data()
     {
         callRows("restore", "e");
+        callRows("restore", "ek");
     }
 
     void restoreEachCallFails()
