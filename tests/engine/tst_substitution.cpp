@@ -241,6 +241,9 @@ private slots:
         QTest::newRow("UTF-16LE, only at an odd offset")
             << QByteArray("\xFF\xFE\x20\x41\x00\x20", 6) << le(u"A"_qs) << le(u"B"_qs) << true
             << QByteArray("\xFF\xFE\x20\x41\x00\x20", 6);
+        // The same far enough in for the sixteen-at-a-time scan.
+        const QByteArray oddInside = le(QString(20, u'x'), true) + QByteArray("\x20\x41\x00\x20", 4) + le(QString(20, u'x'));
+        QTest::newRow("UTF-16LE, only at an odd offset, long") << oddInside << le(u"A"_qs) << le(u"B"_qs) << true << oddInside;
         QTest::newRow("UTF-16BE, only at an odd offset, any case")
             << QByteArray("\xFE\xFF\x61\x00\x61\x20", 6) << be(u"A"_qs) << be(u"B"_qs) << false
             << QByteArray("\xFE\xFF\x61\x00\x61\x20", 6);
