@@ -714,9 +714,10 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     return {name, Outcome::Restored, {}};
 }
 
-// Bytes held by the files in work at once. A file larger than the budget is
-// let in only when no other file is held, so a run's memory stays within its
-// largest file plus the budget.
+// Bytes held by the files in work at once: a small file's content, or a
+// large file's blocks. A request larger than the budget is let in only when
+// nothing else is held, so a run's memory stays within the budget plus its
+// largest request.
 class MemoryGate {
 public:
     explicit MemoryGate(qint64 budget)

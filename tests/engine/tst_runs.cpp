@@ -1018,6 +1018,44 @@ private slots:
         }
     }
 
+    // A find text longer than a block: the window grows to hold it, and a
+    // near miss that runs over several blocks is no match.
+    void findTextLongerThanABlock_data()
+    {
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::newRow("exact") << true;
+        QTest::newRow("ignoring case") << false;
+    }
+
+    void findTextLongerThanABlock()
+    {
+        QFETCH(bool, caseSensitive);
+        QRandomGenerator rng(11);
+        QString find;
+        for (int i = 0; i < 3000; ++i)
+            find += QChar(u"abcäöüé"[rng.bounded(7)]);
+        const QByteArray needle = find.toUtf8();
+        const QByteArray nearMiss = (find.chopped(1) + 'x').toUtf8();
+        const QByteArray other = caseSensitive ? needle : find.toUpper().toUtf8();
+        const QByteArray content = "start " + needle + nearMiss + " mid " + other + other.left(100) + " " + needle;
+        QTemporaryDir dir;
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        QByteArray expected;
+        for (const int block : {0, 64, 1000, 2048}) {
+            setBlockReadingForTests(block > 0 ? 0 : -1, block > 0 ? block : -1);
+            writeFile(dir.filePath("f.txt"), content);
+            ReplaceJob j = job(dir.path(), {"f.txt"}, find, "<>");
+            j.caseSensitive = caseSensitive;
+            QVERIFY2(logLine(runReplace(j).results.value(0)) == "f.txt:  replaced",
+                     qPrintable(QString("blocks of %1").arg(block)));
+            const QByteArray got = readFile(dir.filePath("f.txt"));
+            if (block == 0)
+                expected = got;
+            QVERIFY2(got == expected, qPrintable(QString("blocks of %1").arg(block)));
+        }
+        QCOMPARE(expected, "start <>" + nearMiss + " mid <>" + other.left(100) + " <>");
+    }
+
     // A file of many blocks with its backup, and a Restore of it: byte for
     // byte, without a whole copy of either in memory.
     void largeFileBackupAndRestore()
