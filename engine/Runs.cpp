@@ -437,6 +437,8 @@ FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const
             return {name, Outcome::NotFound, {}};
         const bool binary = pass.binary;
         const BlockFacts seen = pass.seen;
+        // The first pass's temporary goes unrenamed; a hook on the new
+        // content (WriteOptions::written) has seen its bytes and starts over.
         pass = {};
         pass = searchInBlocks(job, context, fd, path, read.info, options, seen);
         if (!pass.readError.ok())
