@@ -745,8 +745,10 @@ IoStatus AtomicWriter::copyFrom(int fd, qint64 offset, qint64 length)
                     break;
                 return fail(IoStatus::fromErrno(errno));
             }
+            // Some file systems copy nothing rather than say they cannot:
+            // the loop below tells that from a file that ended early.
             if (n == 0)
-                return fail(IoStatus::failure(changedUnderneathReason()));
+                break;
             length -= n;
         }
         offset = at;

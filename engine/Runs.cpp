@@ -440,6 +440,8 @@ FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const
             return {name, Outcome::NotFound, {}};
         const bool binary = pass.binary;
         const BlockFacts seen = pass.seen;
+        // The first pass's temporary goes unrenamed; a hook on the new
+        // content (WriteOptions::written) has seen its bytes and starts over.
         pass = {};
         pass = searchInBlocks(job, context, fd, path, read.info, options, seen);
         if (!pass.readError.ok())
@@ -718,9 +720,10 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     return {name, Outcome::Restored, {}};
 }
 
-// Bytes held by the files in work at once. A file larger than the budget is
-// let in only when no other file is held, so a run's memory stays within its
-// largest file plus the budget.
+// Bytes held by the files in work at once: a small file's content, or a
+// large file's blocks. A request larger than the budget is let in only when
+// nothing else is held, so a run's memory stays within the budget plus its
+// largest request.
 class MemoryGate {
 public:
     explicit MemoryGate(qint64 budget)

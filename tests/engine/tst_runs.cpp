@@ -1182,6 +1182,118 @@ private slots:
         }
     }
 
+    // Random texts of letters that fold in every way, line breaks, stray
+    // bytes that make a file Latin-1 and NUL bytes, searched with random
+    // texts in both modes: read in blocks of every kind of size, every
+    // result is that of the whole-file path.
+    void blocksAgreeWithWholeFiles()
+    {
+        const QStringList alphabet{"a", "b", "A", "B", "s", "S", "k", "K", QStringLiteral(u"\u017F"),
+                                   QStringLiteral(u"\u212A"), QStringLiteral(u"ä"), QStringLiteral(u"Ä"),
+                                   QStringLiteral(u"é"), "\r", "\n", "\r\n", " "};
+        QRandomGenerator rng(2024);
+        auto text = [&](int pieces) {
+            QString t;
+            for (int i = 0; i < pieces; ++i)
+                t += alphabet[rng.bounded(int(alphabet.size()))];
+            return t;
+        };
+        QTemporaryDir dir;
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        int replaced = 0;
+        for (int batch = 0; batch < 24; ++batch) {
+            const QString find = text(1 + rng.bounded(5));
+            const QString with = text(rng.bounded(4));
+            const bool caseSensitive = rng.bounded(2) == 0;
+            QList<QPair<QString, QByteArray>> files;
+            for (int f = 0; f < 24; ++f) {
+                QByteArray content;
+                const int parts = rng.bounded(40);
+                for (int p = 0; p < parts; ++p) {
+                    const int kind = rng.bounded(20);
+                    if (kind < 3)
+                        content += (rng.bounded(2) ? find : find.toUpper()).toUtf8();
+                    else if (kind == 3 && rng.bounded(4) == 0)
+                        content += "\xE9"; // not UTF-8: the file is Latin-1
+                    else if (kind == 4 && rng.bounded(8) == 0)
+                        content += '\0';
+                    else
+                        content += text(1 + rng.bounded(4)).toUtf8();
+                }
+                files.append({QString("r%1.txt").arg(f), content});
+            }
+            QStringList names;
+            for (const auto &file : files)
+                names << file.first;
+            const auto runIn = [&](const QString &folder) {
+                QDir().mkpath(folder);
+                for (const auto &[name, content] : files)
+                    writeFile(folder + '/' + name, content);
+                ReplaceJob j = job(folder, names, find, with);
+                j.caseSensitive = caseSensitive;
+                j.makeBackups = batch % 2 == 0;
+                j.preview = true;
+                RunControl unsynced;
+                unsynced.durability = Durability::None;
+                QStringList log = buildLog(runReplace(j, unsynced).results).split("\r\n");
+                j.preview = false;
+                log += buildLog(runReplace(j, unsynced).results).split("\r\n");
+                return log + QStringList{"--"} + snapshot(folder);
+            };
+            setBlockReadingForTests(-1, -1);
+            const QStringList expected = runIn(dir.filePath(QString("%1/whole").arg(batch)));
+            replaced += expected.filter(":  replaced").size();
+            for (const int block : {2, 4 + 2 * rng.bounded(8), 20 + 2 * rng.bounded(40)}) {
+                setBlockReadingForTests(0, block);
+                const QStringList got = runIn(dir.filePath(QString("%1/blocks%2").arg(batch).arg(block)));
+                setBlockReadingForTests(-1, -1);
+                if (got != expected) {
+                    qInfo() << "find" << find << "with" << with << "case-sensitive" << caseSensitive << "blocks of" << block;
+                    QCOMPARE(got, expected);
+                }
+            }
+        }
+        QVERIFY(replaced > 100); // the samples are not all misses
+    }
+
+    // A find text longer than a block: the window grows to hold it, and a
+    // near miss that runs over several blocks is no match.
+    void findTextLongerThanABlock_data()
+    {
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::newRow("exact") << true;
+        QTest::newRow("ignoring case") << false;
+    }
+
+    void findTextLongerThanABlock()
+    {
+        QFETCH(bool, caseSensitive);
+        QRandomGenerator rng(11);
+        QString find;
+        for (int i = 0; i < 3000; ++i)
+            find += QChar(u"abcäöüé"[rng.bounded(7)]);
+        const QByteArray needle = find.toUtf8();
+        const QByteArray nearMiss = (find.chopped(1) + 'x').toUtf8();
+        const QByteArray other = caseSensitive ? needle : find.toUpper().toUtf8();
+        const QByteArray content = "start " + needle + nearMiss + " mid " + other + other.left(100) + " " + needle;
+        QTemporaryDir dir;
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        QByteArray expected;
+        for (const int block : {0, 64, 1000, 2048}) {
+            setBlockReadingForTests(block > 0 ? 0 : -1, block > 0 ? block : -1);
+            writeFile(dir.filePath("f.txt"), content);
+            ReplaceJob j = job(dir.path(), {"f.txt"}, find, "<>");
+            j.caseSensitive = caseSensitive;
+            QVERIFY2(logLine(runReplace(j).results.value(0)) == "f.txt:  replaced",
+                     qPrintable(QString("blocks of %1").arg(block)));
+            const QByteArray got = readFile(dir.filePath("f.txt"));
+            if (block == 0)
+                expected = got;
+            QVERIFY2(got == expected, qPrintable(QString("blocks of %1").arg(block)));
+        }
+        QCOMPARE(expected, "start <>" + nearMiss + " mid <>" + other.left(100) + " <>");
+    }
+
     // A file of many blocks with its backup, and a Restore of it: byte for
     // byte, without a whole copy of either in memory.
     void largeFileBackupAndRestore()

@@ -48,6 +48,12 @@ private slots:
         QTest::newRow("appended while closing the new content") << "-" << "close" << 2 << "change";
         QTest::newRow("deleted while writing") << "-" << "write" << 1 << "remove";
         QTest::newRow("deleted after the backup") << "be" << "fdatasync" << 2 << "remove";
+        // Read in blocks of four bytes: the new content is written as the
+        // file is read, the backup copied after it.
+        QTest::newRow("in blocks, appended while reading") << "k" << "read" << 2 << "change";
+        QTest::newRow("in blocks, appended while writing") << "k" << "write" << 1 << "change";
+        QTest::newRow("in blocks, appended after the backup") << "bek" << "fdatasync" << 2 << "change";
+        QTest::newRow("in blocks, deleted while writing") << "k" << "write" << 1 << "remove";
     }
 
     void changedBeforeRewrite()

@@ -59,7 +59,9 @@ public:
             QFile controllers(root + "/cgroup.controllers");
             if (!controllers.open(QIODevice::ReadOnly) || !controllers.readAll().split(' ').contains("memory"))
                 continue;
-            writeText(root + "/cgroup.subtree_control", "+memory");
+            QFile subtree(root + "/cgroup.subtree_control");
+            if (subtree.open(QIODevice::ReadOnly) && !subtree.readAll().trimmed().split(' ').contains("memory"))
+                writeText(root + "/cgroup.subtree_control", "+memory");
             if (make(root + '/' + name, "memory.max", bytes)) {
                 writeText(m_group + "/memory.swap.max", "0");
                 return;
