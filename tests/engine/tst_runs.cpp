@@ -1220,6 +1220,14 @@ private slots:
                     else
                         content += text(1 + rng.bounded(4)).toUtf8();
                 }
+                if (f % 4 == 1 || f % 4 == 2) {
+                    // The same text in UTF-16 after its mark; a stray byte at
+                    // the end now and then makes it Latin-1 after all.
+                    const auto order = f % 4 == 1 ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
+                    content = QStringEncoder(order, QStringConverter::Flag::WriteBom)(QString::fromUtf8(content));
+                    if (rng.bounded(6) == 0)
+                        content += 'x';
+                }
                 files.append({QString("r%1.txt").arg(f), content});
             }
             QStringList names;
