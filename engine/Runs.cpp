@@ -69,22 +69,14 @@ public:
     bool findFollowsBreaks() const { return m_findBreaks; }
     bool replacementFollowsBreaks() const { return m_replaceBreaks; }
 
-    // Only the slots a run can ask for are made, all of them before any
-    // worker thread starts; texts() then only reads.
-    void prepare()
-    {
-        for (const FileEncoding encoding : allFileEncodings) {
-            texts(encoding, LineBreaks::Lf);
-            if (m_findBreaks || m_replaceBreaks)
-                texts(encoding, LineBreaks::CrLf);
-        }
-    }
-
+    // A slot is made the first time a file asks for it, on whichever thread
+    // that is: a long find text costs its memory and set-up once per encoding
+    // the run actually meets, not once per encoding there is.
     const EncodedTexts &texts(FileEncoding encoding, LineBreaks breaks)
     {
-        std::optional<EncodedTexts> &slot =
-            m_slots[int(encoding)][breaks == LineBreaks::Lf ? 0 : 1];
-        if (!slot) {
+        const int e = int(encoding);
+        const int b = breaks == LineBreaks::Lf ? 0 : 1;
+        std::call_once(m_made[e][b], [&] {
             EncodedTexts t;
             const std::optional<QByteArray> find =
                 encodeText(m_findBreaks ? withLineBreaks(m_job.findText, breaks) : m_job.findText, encoding);
@@ -95,9 +87,9 @@ public:
             }
             t.replacement = encodeText(
                 m_replaceBreaks ? withLineBreaks(m_job.replaceText, breaks) : m_job.replaceText, encoding);
-            slot = std::move(t);
-        }
-        return *slot;
+            m_slots[e][b] = std::move(t);
+        });
+        return *m_slots[e][b];
     }
 
     // Whether a file with facts b comes out exactly as one with facts a:
@@ -134,6 +126,7 @@ private:
     const bool m_findBreaks;
     const bool m_replaceBreaks;
     std::optional<EncodedTexts> m_slots[std::size(allFileEncodings)][2]; // [encoding][line breaks]
+    std::once_flag m_made[std::size(allFileEncodings)][2];
 };
 
 FileResult failed(const QString &name, const QString &reason)
@@ -1066,7 +1059,6 @@ RunSummary runEach(const Job &job, const RunControl &control, bool usesBackups, 
 RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
 {
     ReplaceContext context(job);
-    context.prepare();
     return runEach(job, control, job.makeBackups,
                    [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
         return replaceOne(job, context, name, syncEach, wrote, gate);
