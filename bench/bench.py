@@ -275,8 +275,8 @@ def ratio_line(table, name, other, limit, runs):
     if table.stopped(other) or their_fast is None:
         # The other tool could not do the job within its bounds: a finished
         # run is within any multiple of a time that does not exist.
-        return "%s / %s: %s %s" % (name, other, other, table.problem(other) or "has no time") + (
-            "; PASS (target <= %.1f)" % limit if limit is not None else "")
+        shown = "%s / %s: %s %s, no time to compare" % (name, other, other, table.problem(other) or "failed")
+        return shown + ("; PASS (target <= %.1f x, and this one finished)" % limit if limit is not None else "")
     fast, med = mine_fast / their_fast, mine_med / their_med
     if limit is None:
         return "%s / %s: fastest %.2f, median %.2f (no target here)" % (name, other, fast, med)
