@@ -11,7 +11,7 @@
 # against the search, a tool stopped after --cap seconds, default 60) runs on
 # the tmpfs only; the huge set (one 2 GiB file, vexalo4-cli's memory) on the
 # tmpfs when it has room, else on the disk, else not at all.
-# A quick look, about a minute: --runs 2 --sets small --places tmpfs
+# A quick look, a minute or two: --runs 2 --sets small --places tmpfs
 # --baseline times another vexalo4-cli beside the first, in the same turns.
 # The same settings may come from the environment: RUNS, SETS, PLACES, MODES, CAP, BASELINE.
 # VEXALO_CLI names the executable (default: build/bin/vexalo4-cli);
