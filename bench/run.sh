@@ -44,7 +44,7 @@ while [ $# -gt 0 ]; do
         --cap) cap=$2; shift 2 ;;
         --baseline) baseline=$2; shift 2 ;;
         --json) json=$2; shift 2 ;;
-        -h|--help) sed -n '3,22p' "$0"; exit 0 ;;
+        -h|--help) sed -n '3,20p' "$0"; exit 0 ;;
         *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
