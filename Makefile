@@ -76,8 +76,9 @@ package: build
 translations: deps $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR) --target update_translations
 
+# make bench [BENCH_ARGS="--runs 2 --sets small --places tmpfs"] for a quick look
 bench: build
-	bash bench/run.sh
+	bash bench/run.sh $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -6,6 +6,8 @@ small/: 20,000 text files of 1 to 16 KiB in 100 folders; about half hold the
         needle "Acme Widgets Ltd" (one to four times), a few more hold it only
         in other cases ("ACME WIDGETS LTD"), which the case-insensitive runs find.
 large/: 4 files of 128 MiB with the needle about every 16 KiB.
+huge/:  one file of 2 GiB made the same way (only when asked for: --sets huge),
+        which shows that a file's size does not decide the memory a replace takes.
 
 The text is plain prose-like lines of made-up words with a sprinkling of UTF-8
 letters, so the encoding check and the folding search see realistic input.
@@ -82,22 +84,35 @@ def write_small(rng, pool, root, count, folders):
             out.write(data)
 
 
+def write_log(rng, pool, path, size):
+    """A log-like file of size bytes with the needle about every 16 KiB."""
+    chunk_lines = 200  # about 16 KiB of text between two needles
+    written = 0
+    with open(path, "wb") as out:
+        while written < size:
+            start = rng.randrange(len(pool) - chunk_lines)
+            block = b"".join(pool[start:start + chunk_lines])
+            needle = NEEDLE if rng.random() < 0.8 else rng.choice(VARIANTS)
+            piece = block + needle.encode() + b"\n"
+            if written + len(piece) > size:
+                piece = piece[: size - written]
+            out.write(piece)
+            written += len(piece)
+
+
 def write_large(rng, pool, root, count, size):
     os.makedirs(os.path.join(root, "large"), exist_ok=True)
-    chunk_lines = 200  # about 16 KiB of text between two needles
     for n in range(count):
-        path = os.path.join(root, "large", "big%d.log" % n)
-        written = 0
-        with open(path, "wb") as out:
-            while written < size:
-                start = rng.randrange(len(pool) - chunk_lines)
-                block = b"".join(pool[start:start + chunk_lines])
-                needle = NEEDLE if rng.random() < 0.8 else rng.choice(VARIANTS)
-                piece = block + needle.encode() + b"\n"
-                if written + len(piece) > size:
-                    piece = piece[: size - written]
-                out.write(piece)
-                written += len(piece)
+        write_log(rng, pool, os.path.join(root, "large", "big%d.log" % n), size)
+
+
+def write_huge(rng, pool, root, size):
+    os.makedirs(os.path.join(root, "huge"), exist_ok=True)
+    # Written under a temporary name: an interrupted run leaves no short file
+    # that a later one would take for the whole.
+    path = os.path.join(root, "huge", "huge.log")
+    write_log(rng, pool, path + ".part", size)
+    os.replace(path + ".part", path)
 
 
 def main():
@@ -107,6 +122,7 @@ def main():
     ap.add_argument("--small-files", type=int, default=20000)
     ap.add_argument("--large-files", type=int, default=4)
     ap.add_argument("--large-mib", type=int, default=128)
+    ap.add_argument("--huge-mib", type=int, default=2048)
     args = ap.parse_args()
     rng = random.Random(20240427)
     pool = make_pool(rng, 8 * 1024 * 1024)
@@ -115,6 +131,8 @@ def main():
         write_small(random.Random(1), pool, args.root, args.small_files, 100)
     if "large" in sets:
         write_large(random.Random(2), pool, args.root, args.large_files, args.large_mib * 1024 * 1024)
+    if "huge" in sets:
+        write_huge(random.Random(3), pool, args.root, args.huge_mib * 1024 * 1024)
 
 
 if __name__ == "__main__":

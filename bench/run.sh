@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # `make bench`: vexalo4-cli replace (and its --dry-run preview) against sed -i,
-# perl -pi and sd, with cp -r as the floor, on a tmpfs and on the disk. Not a test: it prints a table.
+# perl -pi and sd, with cp -r as the floor, on a tmpfs and on the disk. Not a test: it prints
+# tables, with PASS or MISS beside each target; a miss never fails the run.
 #
-#   bench/run.sh [--runs N] [--sets small,large,worst] [--places tmpfs,disk]
-#                [--modes exact,icase] [--cap SECONDS] [--json FILE]
-# Defaults: 3 runs, all three sets, both places, both modes on the tmpfs and
-# exact on the disk; the worst set (inputs built against the search, with sed
-# stopped after --cap seconds, default 60) runs on the tmpfs only.
-# The numbers in the README: --runs 5.
-# The same settings may come from the environment: RUNS, SETS, PLACES, MODES, CAP.
+#   bench/run.sh [--runs N] [--sets small,large,worst,huge] [--places tmpfs,disk]
+#                [--modes exact,icase] [--cap SECONDS] [--baseline CLI] [--json FILE]
+# Defaults: 8 runs of every tool, taking turns, all four sets, both places,
+# both modes on the tmpfs and exact on the disk. The worst set (inputs built
+# against the search, a tool stopped after --cap seconds, default 60) runs on
+# the tmpfs only; the huge set (one 2 GiB file, vexalo4-cli's memory) on the
+# tmpfs when it has room, else on the disk, else not at all.
+# A quick look, a minute or two: --runs 2 --sets small --places tmpfs
+# --baseline times another vexalo4-cli beside the first, in the same turns.
+# The same settings may come from the environment: RUNS, SETS, PLACES, MODES, CAP, BASELINE.
 # VEXALO_CLI names the executable (default: build/bin/vexalo4-cli);
 # BENCH_TMPFS and BENCH_DISK the folders used (default /dev/shm/vexalo-bench
-# and /var/tmp/vexalo-bench).
+# and /var/tmp/vexalo-bench). Both keep their corpus for the next run: remove
+# them to free the space (the tmpfs's copy takes memory).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 
-runs=${RUNS:-3}
-sets=${SETS:-small,large,worst}
+runs=${RUNS:-8}
+sets=${SETS:-small,large,worst,huge}
+baseline=${BASELINE:-}
 cap=${CAP:-60}
 places=${PLACES:-tmpfs,disk}
 modes=${MODES:-exact,icase}
@@ -36,8 +42,9 @@ while [ $# -gt 0 ]; do
         --places) places=$2; shift 2 ;;
         --modes) modes=$2; disk_modes=$2; shift 2 ;;
         --cap) cap=$2; shift 2 ;;
+        --baseline) baseline=$2; shift 2 ;;
         --json) json=$2; shift 2 ;;
-        -h|--help) sed -n '3,15p' "$0"; exit 0 ;;
+        -h|--help) sed -n '3,20p' "$0"; exit 0 ;;
         *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -60,7 +67,18 @@ if [ ! -x "$cli" ]; then
     echo "bench/run.sh: $cli is not built (run make, or set VEXALO_CLI)" >&2
     exit 1
 fi
-build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$(dirname "$(dirname "$cli")")/CMakeCache.txt" 2>/dev/null || true)
+build_type_of() {
+    local t
+    t=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$(dirname "$(dirname "$1")")/CMakeCache.txt" 2>/dev/null || true)
+    echo "${t:-unknown}"
+}
+if [ -n "$baseline" ]; then
+    baseline=$(realpath -m "$baseline")
+    if [ ! -x "$baseline" ]; then
+        echo "bench/run.sh: $baseline is not built" >&2
+        exit 1
+    fi
+fi
 
 tmpfs_dir=${BENCH_TMPFS:-/dev/shm/vexalo-bench}
 disk_dir=${BENCH_DISK:-/var/tmp/vexalo-bench}
@@ -97,8 +115,21 @@ for place in "${place_list[@]}"; do
     place_args+=(--place "$place=$dir")
 done
 
-echo "vexalo4-cli: $cli ($("$cli" --version | tr -d '\n'), build type ${build_type:-unknown})"
+# The huge set goes where there is room: the tmpfs first, then a disk.
+huge_args=()
+if [[ ",$sets," == *,huge,* ]]; then
+    mkdir -p "$tmpfs_dir" "$disk_dir"
+    if [ "$(fstype "$tmpfs_dir")" = tmpfs ]; then huge_args+=(--huge-place "tmpfs=$tmpfs_dir"); fi
+    if [ "$(fstype "$disk_dir")" != tmpfs ]; then huge_args+=(--huge-place "disk=$disk_dir"); fi
+fi
+
+echo "vexalo4-cli: $cli ($("$cli" --version | tr -d '\n'), build type $(build_type_of "$cli"))"
+if [ -n "$baseline" ]; then
+    echo "vexalo4-cli (baseline): $baseline ($("$baseline" --version | tr -d '\n'), build type $(build_type_of "$baseline"))"
+fi
 echo "Other tools: $(sed --version | head -1); perl $(perl -e 'print $^V'); $(sd --version)"
 extra=()
-[ -n "$json" ] && extra=(--json "$json")
-exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" --sets "$sets" --modes "$modes" --disk-modes "$disk_modes" --runs "$runs" --cap "$cap" "${extra[@]}"
+if [ -n "$json" ]; then extra+=(--json "$json"); fi
+if [ -n "$baseline" ]; then extra+=(--baseline "$baseline"); fi
+exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" "${huge_args[@]}" --sets "$sets" --modes "$modes" \
+    --disk-modes "$disk_modes" --runs "$runs" --cap "$cap" "${extra[@]}"
