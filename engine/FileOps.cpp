@@ -636,6 +636,10 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     if (const IoStatus owned = metadata.applyOwner(temp.fd); !owned.ok())
         return failWith(owned);
 
+    if (options.written) {
+        for (const QByteArrayView &piece : pieces)
+            options.written(piece);
+    }
     if (const int err = writePieces(temp.fd, pieces))
         return fail(err);
     if (const IoStatus kept = metadata.applyAccess(temp.fd); !kept.ok())
@@ -673,6 +677,10 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
                            "FileOps", "it was changed by another program while it was being processed; "
                                       "its new content was left as it is")};
         }
+    }
+    if (options.beforeRename) {
+        if (const IoStatus ready = options.beforeRename(); !ready.ok())
+            return failWith(ready);
     }
     if (::rename(tempName.constData(), target.constData()) != 0)
         return fail(errno);

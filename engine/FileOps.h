@@ -37,6 +37,7 @@ public:
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
     ~FileLock();
+    int fd() const { return m_fd; } // the locked file, open for reading
 
 private:
     int m_fd = -1;
@@ -110,6 +111,11 @@ struct WriteOptions {
     // followed, and the new file takes modeFrom's permission bits and owner.
     // A folder, device, pipe or socket of that name is left alone: a failure.
     bool replaceName = false;
+    // Handed every byte of the new content, in order, before the rename.
+    std::function<void(QByteArrayView)> written;
+    // Called once the file is known unchanged (the check of expected), just
+    // before the rename; a failure leaves the file as it was.
+    std::function<IoStatus()> beforeRename;
 };
 
 // Replaces the file at path with exactly these bytes (the pieces in order),
