@@ -29,11 +29,8 @@ namespace vexalo {
 
 namespace {
 
-// Filed by lupdate under the namespace, as the runs' own strings are.
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("vexalo", text);
-}
+// The messages are filed under "vexalo", as the runs' own are (lupdate would
+// file a free tr() in a member function under that function's class).
 
 // Blake2b: of the digests Qt offers that no one can forge, the fastest here
 // (about twice SHA-256's speed); the digest is taken of every byte a run writes.
@@ -414,8 +411,8 @@ struct JournalRun::Shared {
     {
         std::lock_guard guard(mutex);
         if (size > budget - used) {
-            *why = used == 0 ? tr("it is larger than the journal's room (%1)").arg(formatSize(budget))
-                             : tr("the journal's room (%1) is taken by the run's other files").arg(formatSize(budget));
+            *why = used == 0 ? QCoreApplication::translate("vexalo", "it is larger than the journal's room (%1)").arg(formatSize(budget))
+                             : QCoreApplication::translate("vexalo", "the journal's room (%1) is taken by the run's other files").arg(formatSize(budget));
             return false;
         }
         qint64 olderBytes = 0;
@@ -444,7 +441,7 @@ struct JournalRun::Shared {
     {
         std::lock_guard guard(mutex);
         if (manifest.fd < 0)
-            return IoStatus::failure(problem.isEmpty() ? tr("the journal is closed") : problem);
+            return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed") : problem);
         if (const int err = writeAll(manifest.fd, line))
             return IoStatus::fromErrno(err);
         if (syncNow && ::fdatasync(manifest.fd) != 0)
@@ -489,7 +486,7 @@ struct JournalFile::State {
         if (created >= 0)
             keptName = name;
         if (err) {
-            notKept = tr("the journal could not keep it: %1").arg(IoStatus::fromErrno(err).error);
+            notKept = QCoreApplication::translate("vexalo", "the journal could not keep it: %1").arg(IoStatus::fromErrno(err).error);
             return false;
         }
         WriteOptions like;
@@ -504,7 +501,7 @@ struct JournalFile::State {
         if (status.ok() && run->durability != Durability::None && ::fdatasync(to.fd) != 0)
             status = IoStatus::fromErrno(errno);
         if (!status.ok()) {
-            notKept = tr("the journal could not keep it: %1").arg(status.error);
+            notKept = QCoreApplication::translate("vexalo", "the journal could not keep it: %1").arg(status.error);
             return false;
         }
         return true;
@@ -571,7 +568,7 @@ QString JournalFile::commit()
     s.committed = true;
     const bool syncNow = s.run->durability == Durability::EachFile;
     if (s.notKept.isEmpty() && s.keptName.isEmpty())
-        s.notKept = tr("the journal could not keep it");
+        s.notKept = QCoreApplication::translate("vexalo", "the journal could not keep it");
     if (!s.notKept.isEmpty()) {
         s.drop();
         s.run->append(recordLine({"N", QByteArray::number(s.seq), s.path.toHex(), s.notKept.toUtf8().toHex()}),
@@ -594,7 +591,7 @@ QString JournalFile::commit()
         syncNow);
     if (!appended.ok()) {
         s.drop();
-        s.notKept = tr("the journal could not record it: %1").arg(appended.error);
+        s.notKept = QCoreApplication::translate("vexalo", "the journal could not record it: %1").arg(appended.error);
         return s.notKept;
     }
     return {};
@@ -622,7 +619,7 @@ JournalFile JournalRun::keep(const QString &path, const struct stat &info, int f
     state->original = info;
     state->fd = fd;
     if (fd < 0) {
-        state->notKept = tr("the journal could not keep it");
+        state->notKept = QCoreApplication::translate("vexalo", "the journal could not keep it");
     } else if (m_shared->reserve(info.st_size, &state->notKept)) {
         state->reserved = true;
         // A file with other names stays reachable, and changeable, through
@@ -709,14 +706,14 @@ IoStatus ensureRoot(const QByteArray &root)
             continue;
         at += '/' + part;
         if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)
-            return IoStatus::fromErrno(errno, tr("the journal folder %1 could not be made")
+            return IoStatus::fromErrno(errno, QCoreApplication::translate("vexalo", "the journal folder %1 could not be made")
                                                   .arg(displayName(decodeFileName(at))));
     }
     const QByteArray parent = root.left(root.lastIndexOf('/'));
     for (const QByteArray &folder : {parent, root}) {
         bool exists = false;
         if (!isOwnPrivateFolder(folder, &exists))
-            return IoStatus::failure(tr("the journal folder %1 is not a folder of this user's")
+            return IoStatus::failure(QCoreApplication::translate("vexalo", "the journal folder %1 is not a folder of this user's")
                                          .arg(displayName(decodeFileName(folder))));
     }
     // Copies of the user's files: no one else may look in.
@@ -749,7 +746,7 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     const QList<JournalEntry> all = entries(&error);
     if (!error.isEmpty()) {
         if (why)
-            *why = tr("the journal cannot be read: %1").arg(error);
+            *why = QCoreApplication::translate("vexalo", "the journal cannot be read: %1").arg(error);
         return std::nullopt;
     }
     // Undo takes back the last run only: once that is undone, the runs
@@ -757,12 +754,12 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     const QByteArray undone = readSmallFile(encodeFileName(m_location) + '/' + undoneName).trimmed();
     if (!undone.isEmpty() && (all.isEmpty() || all.first().id.toLatin1() <= undone)) {
         if (why)
-            *why = tr("the last run was undone already; there is no run to undo");
+            *why = QCoreApplication::translate("vexalo", "the last run was undone already; there is no run to undo");
         return std::nullopt;
     }
     if (all.isEmpty()) {
         if (why)
-            *why = tr("there is no run to undo");
+            *why = QCoreApplication::translate("vexalo", "there is no run to undo");
         return std::nullopt;
     }
     return all.first();
@@ -777,7 +774,7 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     shared->root = encodeFileName(m_location);
     const QByteArray &root = shared->root;
     auto fail = [&](const QString &reason) {
-        shared->problem = tr("the journal in %1 could not be written, so this run cannot be undone: %2")
+        shared->problem = QCoreApplication::translate("vexalo", "the journal in %1 could not be written, so this run cannot be undone: %2")
                               .arg(displayName(m_location), reason);
         shared->manifest.reset();
         return std::move(run);
@@ -857,7 +854,7 @@ FileResult undoOne(const Record &r, const QByteArray &dir, bool syncEach)
 {
     const QString path = decodeFileName(r.path);
     if (r.kind == 'N')
-        return undoFailed(path, tr("the journal did not keep its old content: %1").arg(r.reason));
+        return undoFailed(path, QCoreApplication::translate("vexalo", "the journal did not keep its old content: %1").arg(r.reason));
 
     // Locked as a run locks it, so a run of this program on the same file
     // waits, and the file cannot change between the check and the rename
@@ -867,25 +864,25 @@ FileResult undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     const ReadResult current = readWholeFile(path, {}, currentOptions);
     if (!current.status.ok()) {
         if (current.status.code == ENOENT)
-            return undoFailed(path, tr("it was deleted since the run"));
+            return undoFailed(path, QCoreApplication::translate("vexalo", "it was deleted since the run"));
         return undoFailed(path, current.status.error);
     }
     if (current.info.st_dev != r.newDev || current.info.st_ino != r.newIno)
-        return undoFailed(path, tr("it was replaced by another file since the run; that file was left as it is"));
+        return undoFailed(path, QCoreApplication::translate("vexalo", "it was replaced by another file since the run; that file was left as it is"));
     if (qint64(current.info.st_size) != r.newSize || !sameTime(current.info, r.newMtimeSec, r.newMtimeNsec)
         || QCryptographicHash::hash(current.data, digestAlgorithm) != r.digest)
-        return undoFailed(path, tr("it was changed since the run; it was left as it is"));
+        return undoFailed(path, QCoreApplication::translate("vexalo", "it was changed since the run; it was left as it is"));
 
     const QByteArray keptPath = dir + '/' + r.kept;
     ReadOptions keptOptions;
     keptOptions.noFollow = true;
     const ReadResult kept = readWholeFile(decodeFileName(keptPath), {}, keptOptions);
     if (!kept.status.ok())
-        return undoFailed(path, tr("its old content could not be read from the journal: %1").arg(kept.status.error));
+        return undoFailed(path, QCoreApplication::translate("vexalo", "its old content could not be read from the journal: %1").arg(kept.status.error));
     const bool linked = r.kept.startsWith('l');
     if (qint64(kept.info.st_size) != r.origSize
         || (linked && (kept.info.st_ino != r.origIno || !sameTime(kept.info, r.origMtimeSec, r.origMtimeNsec))))
-        return undoFailed(path, tr("its old content in the journal was changed; the file was left as it is"));
+        return undoFailed(path, QCoreApplication::translate("vexalo", "its old content in the journal was changed; the file was left as it is"));
     if (const IoStatus writable = checkWritable(path, current.info); !writable.ok())
         return undoFailed(path, writable.error);
 
@@ -917,8 +914,8 @@ UndoResult Journal::undoLast(const RunControl &control) const
     bool exists = false;
     if (!isOwnPrivateFolder(root, &exists)) {
         if (!exists)
-            return refuse(tr("there is no run to undo"));
-        return refuse(tr("the journal folder %1 is not a folder of this user's").arg(displayName(m_location)));
+            return refuse(QCoreApplication::translate("vexalo", "there is no run to undo"));
+        return refuse(QCoreApplication::translate("vexalo", "the journal folder %1 is not a folder of this user's").arg(displayName(m_location)));
     }
     RootLock lock(root);
     QString why;
@@ -929,14 +926,14 @@ UndoResult Journal::undoLast(const RunControl &control) const
     const QByteArray dir = root + '/' + last->id.toLatin1();
     Fd manifestFd(::open((dir + '/' + manifestName).constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
     if (manifestFd.fd < 0)
-        return refuse(tr("the journal cannot be read: %1").arg(IoStatus::fromErrno(errno).error));
+        return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1").arg(IoStatus::fromErrno(errno).error));
     if (::flock(manifestFd.fd, LOCK_EX | LOCK_NB) != 0)
-        return refuse(tr("the last run is still going on; undo it once it has finished"));
+        return refuse(QCoreApplication::translate("vexalo", "the last run is still going on; undo it once it has finished"));
     int readErr = 0;
     const Manifest manifest = parseManifest(readSmallFile(dir + '/' + manifestName, &readErr));
     if (readErr || !manifest.ok)
-        return refuse(tr("the journal cannot be read: %1")
-                          .arg(readErr ? IoStatus::fromErrno(readErr).error : tr("its record of the run is damaged")));
+        return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
+                          .arg(readErr ? IoStatus::fromErrno(readErr).error : QCoreApplication::translate("vexalo", "its record of the run is damaged")));
 
     const bool syncEach = control.durability == Durability::EachFile;
     std::set<dev_t> written;
