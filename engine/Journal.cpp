@@ -939,9 +939,17 @@ UndoResult Journal::undoLast(const RunControl &control) const
     std::set<dev_t> written;
     int left = 0;
     int index = 0;
+    // By path: files in work at once were recorded in the order they were
+    // done, which a second run need not repeat.
+    std::vector<std::pair<int, const Record *>> order;
     for (const auto &[seq, record] : manifest.files) {
-        if (manifest.putBack.count(seq))
-            continue;
+        if (!manifest.putBack.count(seq))
+            order.emplace_back(seq, &record);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.second->path < b.second->path; });
+    for (const auto &[seq, recordPointer] : order) {
+        const Record &record = *recordPointer;
         if (index > 0 && control.stopRequested && control.stopRequested()) {
             result.summary.stopped = true;
             break;
