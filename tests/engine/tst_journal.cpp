@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -81,7 +82,7 @@ QStringList keptFiles(const QString &location)
     if (entries.isEmpty())
         return {};
     QStringList kept = QDir(location + '/' + entries.last()).entryList(QDir::Files);
-    kept.removeAll(QStringLiteral("manifest"));
+    kept = kept.filter(QRegularExpression(QStringLiteral("^[lc]\\d+$")));
     return kept;
 }
 
