@@ -19,6 +19,7 @@
 #include <mutex>
 #include <pwd.h>
 #include <set>
+#include <thread>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/statvfs.h>
@@ -360,6 +361,27 @@ bool removeEntry(const QByteArray &dirPath, bool evenIfLocked = false)
     return ::rmdir(dirPath.constData()) == 0;
 }
 
+// An older entry given up for room: renamed out of the way at once (so no
+// run or Undo sees it again) and deleted by a thread of its own, so that the
+// thousands of unlinks of a large run never hold up the files in work. A
+// name left by a program killed meanwhile is deleted by the next run.
+const QByteArray droppedPrefix = ".dropped-";
+
+bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters)
+{
+    {
+        Fd manifest(::open((dirPath + '/' + manifestName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (manifest.fd >= 0 && ::flock(manifest.fd, LOCK_EX | LOCK_NB) != 0)
+            return false; // a run still writing into it
+    }
+    const qsizetype slash = dirPath.lastIndexOf('/');
+    const QByteArray away = dirPath.left(slash + 1) + droppedPrefix + dirPath.mid(slash + 1);
+    if (::rename(dirPath.constData(), away.constData()) != 0)
+        return removeEntry(dirPath);
+    deleters.emplace_back([away] { removeEntry(away, true); });
+    return true;
+}
+
 // Holds the journal's own lock while entries are made, dropped or undone.
 class RootLock {
 public:
@@ -448,6 +470,7 @@ struct JournalRun::Shared {
     std::vector<std::pair<QByteArray, qint64>> older;      // earlier entries, oldest first
     int records = 0;
     bool finished = false;
+    std::vector<std::thread> deleters; // of older entries given up for room
 
     // Room for one more file: the oldest runs give way first. False when the
     // file cannot have it; *why then says so.
@@ -465,7 +488,7 @@ struct JournalRun::Shared {
         if (olderBytes + used + size > budget) {
             RootLock lock(root);
             while (!older.empty() && olderBytes + used + size > budget) {
-                removeEntry(older.front().first);
+                dropLater(older.front().first, deleters);
                 olderBytes -= older.front().second;
                 older.erase(older.begin());
             }
@@ -685,6 +708,8 @@ void JournalRun::finish()
     if (s.finished)
         return;
     s.finished = true;
+    for (std::thread &deleter : s.deleters)
+        deleter.join();
     if (s.manifest.fd < 0)
         return;
     if (s.records == 0) {
@@ -848,8 +873,17 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     QByteArrayList names = entryNames(root, &err);
     if (err)
         return fail(IoStatus::fromErrno(err).error);
-    while (!names.isEmpty() && names.size() >= m_limits.runs) {
-        removeEntry(root + '/' + names.takeFirst());
+    while (!names.isEmpty() && names.size() >= m_limits.runs)
+        dropLater(root + '/' + names.takeFirst(), shared->deleters);
+    if (DIR *dir = ::opendir(root.constData())) {
+        while (const dirent *e = ::readdir(dir)) {
+            const QByteArray name(e->d_name);
+            if (name.startsWith(droppedPrefix)) {
+                const QByteArray leftover = root + '/' + name;
+                shared->deleters.emplace_back([leftover] { removeEntry(leftover, true); });
+            }
+        }
+        ::closedir(dir);
     }
     qint64 olderBytes = 0;
     for (const QByteArray &name : std::as_const(names)) {
