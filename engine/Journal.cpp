@@ -471,6 +471,7 @@ struct JournalRun::Shared {
     int records = 0;
     bool finished = false;
     std::vector<std::thread> deleters; // of older entries given up for room
+    std::atomic<bool> missed{false};   // a file was rewritten while the journal could not be written
 
     // Room for one more file: the oldest runs give way first. False when the
     // file cannot have it; *why then says so.
@@ -671,12 +672,16 @@ JournalRun::~JournalRun()
 
 QString JournalRun::problem() const
 {
-    return m_shared ? m_shared->problem : QString();
+    // Said only for a run that rewrote a file: one that changed nothing has
+    // nothing to undo, wherever the journal is.
+    return m_shared && m_shared->missed ? m_shared->problem : QString();
 }
 
 JournalFile JournalRun::keep(const QString &path, const struct stat &info, int fd)
 {
     JournalFile file;
+    if (m_shared && !m_shared->problem.isEmpty())
+        m_shared->missed = true;
     if (!m_shared || !m_shared->problem.isEmpty() || m_shared->finished)
         return file;
     auto state = std::make_unique<JournalFile::State>();

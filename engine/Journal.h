@@ -65,7 +65,8 @@ class JournalRun {
 public:
     ~JournalRun(); // finishes
 
-    // Why nothing of this run can be undone; empty while the journal works.
+    // Why nothing of this run can be undone; empty while the journal works,
+    // and for a run that rewrote no file.
     QString problem() const;
     // For a file about to be rewritten: path as the run names it, info and fd
     // of the file as read and locked.
