@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: MIT
 """Times vexalo4-cli replace against sed -i, perl -pi and sd, side by side.
 
-vexalo4-cli --dry-run, the preview of the same replace, is timed beside it.
+vexalo4-cli --dry-run, the preview of the same replace, is timed beside it, and
+vexalo4-cli --no-journal, which keeps nothing for undo (the journal goes to a
+"state" folder in the place timed).
 
 Every timed run works on a fresh copy of the corpus. The floor is `cp -r` of
 the same files, which reads and writes every byte. The tools take turns run by
@@ -49,7 +51,11 @@ FLOOR = "cp -r (floor)"
 # the same turns, by adding a row here.
 CLI_VARIANTS = [
     (CLI, []),
+    # The same replace keeping nothing for undo: what the journal costs.
+    (CLI + " --no-journal", ["--no-journal"]),
 ]
+NO_JOURNAL = CLI + " --no-journal"
+JOURNAL_TARGET = 1.10  # a replace with its journal, against one without
 
 # vexalo4-cli's time as a share of sd's, at most, on the tmpfs (place, set, mode).
 SD_TARGETS = {
@@ -461,6 +467,12 @@ def run_set(clis, place, base, corpus_set, mode, runs, results):
                 notes[name] = "%.2f x vexalo4-cli (median)" % (table.median(name) / table.median(CLI))
         elif name in digests and name != FLOOR and digests[name] != reference:
             notes[name] = "output differs from vexalo4-cli"
+        elif name == NO_JOURNAL and table.median(name) and table.median(CLI):
+            # What keeping the run for undo costs; at most a tenth.
+            fast = table.fastest(CLI) / table.fastest(name)
+            med = table.median(CLI) / table.median(name)
+            notes[name] = "vexalo4-cli takes %.2f x this (fastest), %.2f x (median); journal target <= %.2f" % (
+                fast, med, JOURNAL_TARGET)
     print_table("%s, %s set (%d files, %.0f MiB), %s; %s, each on a fresh copy; "
                 "load average %s at start, %s at end" % (
                     place, corpus_set, len(files), total / 2**20,
@@ -499,6 +511,9 @@ def main():
         print("%d runs per tool: a quick look; the targets are measured with %d or more." % (args.runs, MIN_RUNS))
     for place_spec in args.place:
         place, base = place_spec.split("=", 1)
+        # The journal in the place's own file system, as a home folder on the
+        # same disk as the files would have it; never the user's real one.
+        os.environ["XDG_STATE_HOME"] = os.path.join(base, "state")
         for corpus_set in sets:
             if corpus_set == "huge":
                 continue

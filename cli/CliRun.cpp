@@ -3,6 +3,7 @@
 
 #include "FileNames.h"
 #include "FileOps.h"
+#include "Journal.h"
 #include "ProtectedList.h"
 #include "TextTools.h"
 
@@ -196,7 +197,7 @@ private:
 
     QString summary() const
     {
-        const QString changedWord = m_request.command == Command::Restore ? tr("restored") : tr("replaced");
+        const QString changedWord = m_request.command == Command::Replace ? tr("replaced") : tr("restored");
         return tr("%1 of %2 files done: %3 %4, %5 failed")
             .arg(m_done)
             .arg(m_total)
@@ -257,6 +258,96 @@ bool mayHaveWritten(Outcome outcome)
     return outcome == Outcome::Replaced || outcome == Outcome::Restored || outcome == Outcome::Failed;
 }
 
+// The folder a run's journal entry names: the one its files share, as far
+// as their folders agree.
+QString commonFolder(const QList<Stretch> &stretches)
+{
+    QStringList common;
+    bool first = true;
+    for (const Stretch &stretch : stretches) {
+        if (stretch.folder.isEmpty())
+            continue;
+        const QStringList parts = stretch.folder.split(QLatin1Char('/'));
+        if (first) {
+            common = parts;
+            first = false;
+            continue;
+        }
+        qsizetype same = 0;
+        while (same < common.size() && same < parts.size() && common.at(same) == parts.at(same))
+            ++same;
+        common = common.mid(0, same);
+    }
+    if (common.isEmpty())
+        return QStringLiteral(".");
+    const QString joined = common.join(QLatin1Char('/'));
+    return joined.isEmpty() ? QStringLiteral("/") : joined;
+}
+
+QString plainName(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// "2026-12-09 04:30:12  3 files  /home/ann/site": the folder last, since it
+// may hold blanks.
+QString journalLine(const JournalEntry &entry)
+{
+    QString line = entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ")
+        + (entry.files == 1 ? tr("1 file") : tr("%1 files").arg(entry.files));
+    if (entry.unkept > 0)
+        line += tr(" (%1 more cannot be undone)").arg(entry.unkept);
+    return line + QStringLiteral("  ") + displayName(entry.folder);
+}
+
+int runUndo(const CliRequest &request, CliStreams &streams)
+{
+    const Journal journal;
+    if (request.list) {
+        QString error;
+        const QList<JournalEntry> entries = journal.entries(&error);
+        if (!error.isEmpty())
+            return reportOutputFailure(tr("the journal cannot be read: %1").arg(error), streams);
+        QByteArray text;
+        for (const JournalEntry &entry : entries)
+            text += journalLine(entry).toUtf8() + '\n';
+        if (!writeAll(streams.out, text))
+            return reportOutputFailure(outputFailure(streams.out), streams);
+        return ExitOk;
+    }
+    const std::optional<JournalEntry> last = journal.lastRun();
+    // The journal names every file by its whole path; the lines name it as a
+    // replace run's lines do, unless --paths asks for the path.
+    CliRequest shown = request;
+    shown.fullPaths = false;
+    Reporter reporter(shown, streams, last ? last->files + last->unkept : 0);
+    RunControl control;
+    control.durability = request.durability;
+    control.stopRequested = streams.stopRequested;
+    control.fileDone = [&](const FileResult &result, int) {
+        FileResult line = result;
+        if (!request.fullPaths)
+            line.name = plainName(result.name);
+        reporter.fileDone(line, 0);
+    };
+    const UndoResult result = journal.undoLast(control);
+    reporter.finish();
+    if (result.refused) {
+        reporter.error(result.message);
+        return ExitFailed;
+    }
+    const QString outputError = reporter.outputError();
+    if (!outputError.isEmpty())
+        reporter.error(outputError);
+    if (result.summary.stopped) {
+        reporter.error(tr("stopped: %1 of %2 files were not processed")
+                           .arg(last->files + last->unkept - reporter.done())
+                           .arg(last->files + last->unkept));
+        return ExitStopped;
+    }
+    return reporter.failed() > 0 || !outputError.isEmpty() ? ExitFailed : ExitOk;
+}
+
 } // namespace
 
 int runRequest(const CliRequest &request, const QString &programFolder, CliStreams &streams)
@@ -267,6 +358,9 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
             return reportOutputFailure(outputFailure(streams.out), streams);
         return ExitOk;
     }
+
+    if (request.command == Command::Undo)
+        return runUndo(request, streams);
 
     const QList<Stretch> stretches = stretchesOf(request.files);
     Reporter reporter(request, streams, request.files.size());
@@ -299,6 +393,10 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     // written to are synced here once, at the end, across all stretches.
     const bool syncAtEnd = request.durability == Durability::AtEnd;
     QStringList foldersWritten;
+    // What Undo needs; a preview writes nothing, so it keeps nothing.
+    std::unique_ptr<JournalRun> journal;
+    if (request.command == Command::Replace && !request.dryRun && !request.noJournal)
+        journal = Journal().record(commonFolder(stretches), request.durability);
     bool stopped = false;
 
     for (const Stretch &stretch : stretches) {
@@ -323,6 +421,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
             ReplaceJob job = replaceTemplate;
             job.folder = stretch.folder;
             job.names = stretch.names;
+            job.journal = journal.get();
             summary = runReplace(job, control);
         } else {
             summary = runRestore({stretch.folder, stretch.names}, control);
@@ -334,6 +433,9 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
             break;
         }
     }
+
+    if (journal)
+        journal->finish();
 
     QStringList syncErrors;
     if (syncAtEnd && !foldersWritten.isEmpty()) {
@@ -355,6 +457,9 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     reporter.finish();
     for (const QString &message : std::as_const(syncErrors))
         reporter.error(message);
+    // Said once, and no failure of the run: every file was still replaced.
+    if (journal && !journal->problem().isEmpty())
+        reporter.error(journal->problem());
     // Results that did not reach the output leave the user not knowing what
     // happened to the files: never a success.
     const QString outputError = reporter.outputError();

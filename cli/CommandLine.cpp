@@ -22,6 +22,7 @@ QString tr(const char *text)
 enum class Opt {
     Find, With, FindFile, WithFile, Protect, Sync, // take a value
     CaseSensitive, Backup, Trim, DryRun, ExactBreaks, Quiet, Paths, NoProgress, Help,
+    NoJournal, List,
 };
 
 struct OptionSpec {
@@ -48,6 +49,8 @@ constexpr OptionSpec options[] = {
     {Opt::Paths, 0, "paths", false, false},
     {Opt::NoProgress, 0, "no-progress", false, false},
     {Opt::Help, 'h', "help", false, false},
+    {Opt::NoJournal, 0, "no-journal", false, true},
+    {Opt::List, 'l', "list", false, false}, // undo's own
 };
 
 const OptionSpec *findLong(QStringView name)
@@ -134,7 +137,7 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
     };
 
     if (arguments.isEmpty())
-        return fail(tr("no command given; use replace or restore"));
+        return fail(tr("no command given; use replace, restore or undo"));
 
     const QString &first = arguments.first();
     if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
@@ -150,18 +153,20 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         if (arguments.size() > 1)
             r.helpTopic = arguments.at(1);
         if (!r.helpTopic.isEmpty() && r.helpTopic != QLatin1String("replace")
-            && r.helpTopic != QLatin1String("restore"))
-            return fail(tr("there is no command '%1'; use replace or restore").arg(r.helpTopic));
+            && r.helpTopic != QLatin1String("restore") && r.helpTopic != QLatin1String("undo"))
+            return fail(tr("there is no command '%1'; use replace, restore or undo").arg(r.helpTopic));
         return result;
     }
     if (first == QLatin1String("replace")) {
         r.command = Command::Replace;
     } else if (first == QLatin1String("restore")) {
         r.command = Command::Restore;
+    } else if (first == QLatin1String("undo")) {
+        r.command = Command::Undo;
     } else if (first.startsWith(QLatin1Char('-'))) {
-        return fail(tr("the command (replace or restore) comes first, before %1").arg(first));
+        return fail(tr("the command (replace, restore or undo) comes first, before %1").arg(first));
     } else {
-        return fail(tr("unknown command '%1'; use replace or restore").arg(first));
+        return fail(tr("unknown command '%1'; use replace, restore or undo").arg(first));
     }
     const bool replace = r.command == Command::Replace;
     const QString commandName = first;
@@ -171,7 +176,7 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
 
     // Applies one option; value is used only by options that take one.
     auto apply = [&](const OptionSpec &o, const QString &value) -> QString {
-        if (o.replaceOnly && !replace)
+        if ((o.replaceOnly && !replace) || (o.opt == Opt::List && r.command != Command::Undo))
             return tr("%1 has no option %2").arg(commandName, spelled(o));
         if (o.opt != Opt::Help && seen.contains(o.opt))
             return tr("%1 is given twice").arg(spelled(o));
@@ -198,6 +203,8 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         case Opt::Quiet: r.quiet = true; break;
         case Opt::Paths: r.fullPaths = true; break;
         case Opt::NoProgress: r.noProgress = true; break;
+        case Opt::NoJournal: r.noJournal = true; break;
+        case Opt::List: r.list = true; break;
         case Opt::Help:
             r.command = Command::Help;
             r.helpTopic = commandName;
@@ -302,6 +309,12 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         }
     }
 
+    if (r.command == Command::Undo) {
+        // It takes back the last run as a whole, wherever its files are.
+        if (!r.files.isEmpty())
+            return fail(tr("undo takes no files: it takes back the last replace run as a whole"));
+        return result;
+    }
     if (r.files.isEmpty())
         return fail(tr("no files given to %1").arg(commandName));
     return result;
@@ -341,14 +354,31 @@ QString helpText(const QString &topic)
         "                         first line of exception.txt (beside the program, else\n"
         "                         in ~/.config/Vexalo, else in /etc/xdg/Vexalo) or the\n"
         "                         default \".exe .dll .ocx .xls .jpg .gif .bmp .mp3\";\n"
-        "                         --protect '' protects nothing\n");
+        "                         --protect '' protects nothing\n"
+        "      --no-journal       keep nothing for undo (see vexalo4-cli undo); a\n"
+        "                         --dry-run never keeps anything\n"
+        "  A file the journal cannot keep is still replaced; its line then reads\n"
+        "  \"name:  replaced (cannot be undone: reason)\".\n");
     const QString restoreHelp = tr(
         "vexalo4-cli restore FILE...\n"
         "  Puts each FILE's backup (FILE.old) back and deletes the backup. Only a FILE.old\n"
         "  that is a regular file counts, never a link. Prints \"name:  restored\",\n"
         "  \"name:  not restored\" (no backup) or \"name:  failed: reason\".\n");
+    const QString undoHelp = tr(
+        "vexalo4-cli undo [--list]\n"
+        "  Takes back the last replace run (of the window or of vexalo4-cli), even one\n"
+        "  without backups: each file the run rewrote gets its old content, owner,\n"
+        "  permissions, ACL and attributes back, but only while it still holds exactly\n"
+        "  what the run wrote. A file changed, replaced or deleted since keeps what it\n"
+        "  has. Prints \"name:  restored\" or \"name:  failed: reason\" per file; undo\n"
+        "  a second time and it says there is no run to undo (exit status 1).\n"
+        "  The journal keeps the last 20 runs within 1 GiB or 5% of the free space of\n"
+        "  its file system, whichever is less, in $XDG_STATE_HOME/Vexalo/journal\n"
+        "  (~/.local/state/Vexalo/journal).\n"
+        "  -l, --list             list the runs in the journal, newest first: time,\n"
+        "                         folder and how many files can be put back\n");
     const QString common = tr(
-        "Options of both commands:\n"
+        "Options of every command:\n"
         "  -q, --quiet            print only the lines of files that failed\n"
         "      --paths            name each file as given rather than by its plain name\n"
         "      --no-progress      no progress line on the terminal\n"
@@ -377,12 +407,16 @@ QString helpText(const QString &topic)
         return tr("Usage:\n") + replaceHelp + QLatin1Char('\n') + common;
     if (topic == QLatin1String("restore"))
         return tr("Usage:\n") + restoreHelp + QLatin1Char('\n') + common;
+    if (topic == QLatin1String("undo"))
+        return tr("Usage:\n") + undoHelp + QLatin1Char('\n') + common;
     return tr("Vexalo 4 on the command line: finds a text in files and replaces it.\n\nUsage:\n") + replaceHelp
-        + QLatin1Char('\n') + restoreHelp + QLatin1Char('\n') + common + QLatin1Char('\n') + tail
+        + QLatin1Char('\n') + restoreHelp + QLatin1Char('\n') + undoHelp + QLatin1Char('\n') + common
+        + QLatin1Char('\n') + tail
         + tr("\nExamples:\n"
              "  vexalo4-cli replace -f 'colour' -w 'color' -b *.txt\n"
              "  vexalo4-cli replace -F old-footer.html -W new-footer.html site/*.html site/*/*.html\n"
              "  vexalo4-cli restore *.txt\n"
+             "  vexalo4-cli undo\n"
              "\nvexalo4-cli --version prints the version.\n");
 }
 

@@ -11,7 +11,7 @@
 
 namespace vexalo::cli {
 
-enum class Command { Replace, Restore, Help, Version };
+enum class Command { Replace, Restore, Undo, Help, Version };
 
 struct CliRequest {
     Command command = Command::Help;
@@ -22,6 +22,8 @@ struct CliRequest {
     bool trim = false;
     bool dryRun = false; // only what a replace would do; nothing is written
     bool exactBreaks = false; // the texts' line breaks as given, not the file's
+    bool noJournal = false;   // replace: keep nothing for undo
+    bool list = false;        // undo: only list the runs the journal holds
     // Given with --protect; otherwise the program folder's list is used.
     std::optional<QString> protectedExtensions;
     QStringList files; // as given, in order

@@ -822,6 +822,10 @@ IoStatus AtomicWriter::commit()
         if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected))
             return this->fail(IoStatus::failure(changedUnderneathReason()));
     }
+    if (options.beforeRename) {
+        if (const IoStatus ready = options.beforeRename(); !ready.ok())
+            return this->fail(ready);
+    }
     if (::rename(tempName.constData(), target.constData()) != 0)
         return fail(errno);
     tempName.clear();

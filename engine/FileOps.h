@@ -37,6 +37,7 @@ public:
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
     ~FileLock();
+    int fd() const { return m_fd; } // the locked file, open for reading
 
 private:
     int m_fd = -1;
@@ -142,6 +143,9 @@ struct WriteOptions {
     // is given up (a failure, or a file that is done again from its start)
     // never renames, so what it handed on never lands.
     std::function<void(QByteArrayView)> written;
+    // Called once the file is known unchanged (the check of expected), just
+    // before the rename; a failure leaves the file as it was.
+    std::function<IoStatus()> beforeRename;
 };
 
 // The writer behind writeFileAtomically, for content that comes in parts: a

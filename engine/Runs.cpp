@@ -3,6 +3,7 @@
 
 #include "FileNames.h"
 #include "FileOps.h"
+#include "Journal.h"
 #include "ProtectedList.h"
 #include "Substitution.h"
 #include "TextCodec.h"
@@ -418,6 +419,13 @@ FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const
     WriteOptions options;
     options.syncData = syncEach;
     options.expected = &read.info;
+    // Undo's journal: the old file and a digest of what is written. Taken
+    // before the search, since the new content is written as it is found; a
+    // file that ends up unchanged drops what was kept.
+    JournalFile journaled;
+    if (job.journal && !job.preview)
+        journaled = job.journal->keep(path, read.info, read.lock.fd());
+    journaled.attach(options);
 
     BlockPass pass = searchInBlocks(job, context, fd, path, read.info, options, std::nullopt);
     if (!pass.readError.ok())
@@ -436,6 +444,7 @@ FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const
         // The first pass's temporary goes unrenamed; a hook on the new
         // content (WriteOptions::written) has seen its bytes and starts over.
         pass = {};
+        journaled.restartDigest();
         pass = searchInBlocks(job, context, fd, path, read.info, options, seen);
         if (!pass.readError.ok())
             return failed(name, pass.readError.error);
@@ -481,11 +490,13 @@ FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const
     if (!written.ok())
         return failed(name, written.error);
     *wrote = true;
+    FileResult result{name, Outcome::Replaced, {}};
+    result.notUndoable = journaled.commit();
     if (!syncEach) {
         if (const IoStatus synced = syncIfElsewhere(path, read.info.st_dev, context.folderDevice()); !synced.ok())
             return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
     }
-    return {name, Outcome::Replaced, {}};
+    return result;
 }
 
 // The memory a file read in blocks holds while in work.
@@ -604,15 +615,20 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     WriteOptions options;
     options.syncData = syncEach;
     options.expected = &read.info;
+    // Undo's journal: the old file and a digest of what is written.
+    JournalFile journaled = job.journal ? job.journal->keep(path, read.info, read.lock.fd()) : JournalFile();
+    journaled.attach(options);
     const IoStatus written = writeFileAtomically(path, pieces, options);
     if (!written.ok())
         return failed(name, written.error);
     *wrote = true;
+    FileResult result{name, Outcome::Replaced, {}};
+    result.notUndoable = journaled.commit();
     if (!syncEach) {
         if (const IoStatus synced = syncIfElsewhere(path, read.info.st_dev, context.folderDevice()); !synced.ok())
             return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
     }
-    return {name, Outcome::Replaced, {}};
+    return result;
 }
 
 FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote,
@@ -1087,6 +1103,9 @@ QString logLine(const FileResult &result)
     const QString name = displayName(result.name);
     switch (result.outcome) {
     case Outcome::Replaced:
+        // The line still begins as every replaced file's does, for scripts.
+        if (!result.notUndoable.isEmpty())
+            return name + tr(":  replaced (cannot be undone: %1)").arg(result.notUndoable);
         return name + tr(":  replaced");
     case Outcome::NotFound:
         return name + tr(":  not found");

@@ -9,6 +9,8 @@
 
 namespace vexalo {
 
+class JournalRun;
+
 enum class Outcome {
     Replaced,
     NotFound,
@@ -25,6 +27,7 @@ struct FileResult {
     QString reason; // only for Failed: the system's or the program's reason
     qsizetype matches = 0; // only for Matched
     bool binary = false;   // only for Matched: the content holds NUL bytes
+    QString notUndoable;   // only for Replaced: why the journal could not keep the file
 };
 
 // What the caller can rely on once a run has returned: with EachFile every
@@ -71,6 +74,8 @@ struct ReplaceJob {
     // the backup, and stops there: nothing is written, and a file a Replace
     // would change reports Matched with its count.
     bool preview = false;
+    // Where the run keeps what Undo needs; none: the run cannot be undone.
+    JournalRun *journal = nullptr;
 };
 
 struct RestoreJob {

@@ -504,6 +504,38 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
         <source>Preview</source>
         <translation>Vorschau</translation>
     </message>
+    <message>
+        <source>&amp;Undo Last Run</source>
+        <translation>Letzten Lauf &amp;rückgängig machen</translation>
+    </message>
+    <message>
+        <source>Puts back the files the last Replace run changed, where they have not changed since.</source>
+        <translation>Stellt die Dateien wieder her, die der letzte Ersetzen-Lauf geändert hat, soweit sie seither unverändert sind.</translation>
+    </message>
+    <message>
+        <source>Undo Last Run</source>
+        <translation>Letzten Lauf rückgängig machen</translation>
+    </message>
+    <message numerus="yes">
+        <source>Undo the Replace run of %1 in %2?
+
+%n file(s) will get back what they held before it, each only if it still holds exactly what the run wrote.</source>
+        <translation>
+            <numerusform>Den Ersetzen-Lauf vom %1 in %2 rückgängig machen?
+
+%n Datei erhält zurück, was sie vor ihm enthielt, aber nur, wenn sie noch genau enthält, was der Lauf geschrieben hat.</numerusform>
+            <numerusform>Den Ersetzen-Lauf vom %1 in %2 rückgängig machen?
+
+%n Dateien erhalten zurück, was sie vor ihm enthielten, jede nur, wenn sie noch genau enthält, was der Lauf geschrieben hat.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) of the run cannot be undone.</source>
+        <translation>
+            <numerusform>%n Datei des Laufs kann nicht rückgängig gemacht werden.</numerusform>
+            <numerusform>%n Dateien des Laufs können nicht rückgängig gemacht werden.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>frmViewer</name>
@@ -622,6 +654,90 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>Preview: %1 files, %2 with matches, %3 matches in all, %4 would fail; nothing was written</source>
         <translation>Vorschau: %1 Dateien, %2 mit Treffern, %3 Treffer insgesamt, bei %4 würde es fehlschlagen; nichts wurde geschrieben</translation>
+    </message>
+    <message>
+        <source>it is larger than the journal&apos;s room (%1)</source>
+        <translation>sie ist größer als der Platz des Journals (%1)</translation>
+    </message>
+    <message>
+        <source>the journal&apos;s room (%1) is taken by the run&apos;s other files</source>
+        <translation>der Platz des Journals (%1) ist von den anderen Dateien des Laufs belegt</translation>
+    </message>
+    <message>
+        <source>the journal is closed</source>
+        <translation>das Journal ist geschlossen</translation>
+    </message>
+    <message>
+        <source>the journal could not keep it: %1</source>
+        <translation>das Journal konnte sie nicht aufbewahren: %1</translation>
+    </message>
+    <message>
+        <source>the journal could not keep it</source>
+        <translation>das Journal konnte sie nicht aufbewahren</translation>
+    </message>
+    <message>
+        <source>the journal could not record it: %1</source>
+        <translation>das Journal konnte sie nicht verzeichnen: %1</translation>
+    </message>
+    <message>
+        <source>the journal folder %1 could not be made</source>
+        <translation>der Journal-Ordner %1 konnte nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>the journal folder %1 is not a folder of this user&apos;s</source>
+        <translation>der Journal-Ordner %1 gehört nicht diesem Benutzer</translation>
+    </message>
+    <message>
+        <source>the journal cannot be read: %1</source>
+        <translation>das Journal kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>the last run was undone already; there is no run to undo</source>
+        <translation>der letzte Lauf wurde schon rückgängig gemacht; es gibt keinen Lauf rückgängig zu machen</translation>
+    </message>
+    <message>
+        <source>there is no run to undo</source>
+        <translation>es gibt keinen Lauf rückgängig zu machen</translation>
+    </message>
+    <message>
+        <source>the journal in %1 could not be written, so this run cannot be undone: %2</source>
+        <translation>das Journal in %1 konnte nicht geschrieben werden, daher kann dieser Lauf nicht rückgängig gemacht werden: %2</translation>
+    </message>
+    <message>
+        <source>the journal did not keep its old content: %1</source>
+        <translation>das Journal hat ihren alten Inhalt nicht aufbewahrt: %1</translation>
+    </message>
+    <message>
+        <source>it was deleted since the run</source>
+        <translation>sie wurde seit dem Lauf gelöscht</translation>
+    </message>
+    <message>
+        <source>it was replaced by another file since the run; that file was left as it is</source>
+        <translation>sie wurde seit dem Lauf durch eine andere Datei ersetzt; diese Datei blieb, wie sie ist</translation>
+    </message>
+    <message>
+        <source>it was changed since the run; it was left as it is</source>
+        <translation>sie wurde seit dem Lauf geändert; sie blieb, wie sie ist</translation>
+    </message>
+    <message>
+        <source>its old content could not be read from the journal: %1</source>
+        <translation>ihr alter Inhalt konnte nicht aus dem Journal gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>its old content in the journal was changed; the file was left as it is</source>
+        <translation>ihr alter Inhalt im Journal wurde verändert; die Datei blieb, wie sie ist</translation>
+    </message>
+    <message>
+        <source>the last run is still going on; undo it once it has finished</source>
+        <translation>der letzte Lauf ist noch im Gange; machen Sie ihn rückgängig, sobald er beendet ist</translation>
+    </message>
+    <message>
+        <source>its record of the run is damaged</source>
+        <translation>seine Aufzeichnung des Laufs ist beschädigt</translation>
+    </message>
+    <message>
+        <source>:  replaced (cannot be undone: %1)</source>
+        <translation>:  ersetzt (nicht rückgängig zu machen: %1)</translation>
     </message>
 </context>
 <context>

@@ -21,7 +21,7 @@ _vexalo4_cli()
     command=
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
         case $word in
-            replace|restore|help) command=$word; break ;;
+            replace|restore|undo|help) command=$word; break ;;
         esac
     done
 
@@ -29,13 +29,13 @@ _vexalo4_cli()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version -h -V' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'replace restore help' -- "$cur"))
+            COMPREPLY=($(compgen -W 'replace restore undo help' -- "$cur"))
         fi
         return
     fi
 
     if [[ $command == help ]]; then
-        COMPREPLY=($(compgen -W 'replace restore' -- "$cur"))
+        COMPREPLY=($(compgen -W 'replace restore undo' -- "$cur"))
         return
     fi
 
@@ -43,12 +43,16 @@ _vexalo4_cli()
         local common='--quiet --paths --no-progress --sync --help -q -h'
         if [[ $command == replace ]]; then
             COMPREPLY=($(compgen -W "--find --with --find-file --with-file --case-sensitive --backup
-                --trim --dry-run --exact-breaks --protect -f -w -F -W -c -b -t -n -p $common" -- "$cur"))
+                --trim --dry-run --exact-breaks --protect --no-journal -f -w -F -W -c -b -t -n -p $common" -- "$cur"))
+        elif [[ $command == undo ]]; then
+            COMPREPLY=($(compgen -W "--list -l $common" -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$common" -- "$cur"))
         fi
         return
     fi
+    # undo takes no files: it takes back the last run as a whole.
+    [[ $command == undo ]] && return
     compopt -o filenames 2>/dev/null
     COMPREPLY=($(compgen -f -- "$cur"))
 }

@@ -11,6 +11,7 @@
 #include "tests/common/TestFiles.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -408,6 +409,52 @@ private slots:
         QVERIFY(o.err.contains("--help"));
         QCOMPARE(o.out, QString());
         QCOMPARE(snapshot(dir.path()), (QMap<QString, QByteArray>{{"a.txt", "x hello"}}));
+    }
+
+    // undo takes back the last replace run: only the files that still hold
+    // what it wrote, and only once. A preview and --no-journal keep nothing.
+    void undoCommand()
+    {
+        QTemporaryDir dir;
+        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath("state")));
+        const auto restoreEnvironment = qScopeGuard([&] { qputenv("XDG_STATE_HOME", savedState); });
+        const QString data = dir.filePath("data");
+        QVERIFY(QDir().mkpath(data));
+        for (const char *name : {"a.txt", "b.txt", "c.txt"})
+            writeFile(data + '/' + name, "x hello y\n");
+        const QStringList replace{"replace", "-f", "hello", "-w", "bye"};
+        QCOMPARE(runCli({"undo", "--list"}, dir.path()).out, QString());
+        QCOMPARE(runCli(replace + pathsIn(data, {"a.txt", "b.txt"}), dir.path()).status, 0);
+        QCOMPARE(runCli(replace + QStringList{"-n"} + pathsIn(data, {"c.txt"}), dir.path()).status, 0);
+        QCOMPARE(runCli(replace + QStringList{"--no-journal"} + pathsIn(data, {"c.txt"}), dir.path()).status, 0);
+        const CliOutcome list = runCli({"undo", "--list"}, dir.path());
+        QCOMPARE(list.status, 0);
+        QVERIFY2(list.out.contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  2 files  "
+                                                      + QRegularExpression::escape(data) + "\n$")),
+                 qPrintable(list.out));
+
+        writeFile(data + "/b.txt", "x bye y\nand more\n");
+        const CliOutcome undo = runCli({"undo"}, dir.path());
+        QCOMPARE(undo.status, 1);
+        QCOMPARE(undo.out, QString("a.txt:  restored\n"
+                                   "b.txt:  failed: it was changed since the run; it was left as it is\n"));
+        QCOMPARE(readFile(data + "/a.txt"), QByteArray("x hello y\n"));
+        QCOMPARE(readFile(data + "/b.txt"), QByteArray("x bye y\nand more\n"));
+        QCOMPARE(readFile(data + "/c.txt"), QByteArray("x bye y\n"));
+
+        // A run that can be undone whole: once, and then no more.
+        writeFile(data + "/c.txt", "x hello y\n");
+        QCOMPARE(runCli(replace + pathsIn(data, {"c.txt"}), dir.path()).status, 0);
+        const CliOutcome whole = runCli({"undo", "--paths"}, dir.path());
+        QCOMPARE(whole.status, 0);
+        QCOMPARE(whole.out, data + "/c.txt:  restored\n");
+        QCOMPARE(readFile(data + "/c.txt"), QByteArray("x hello y\n"));
+        const CliOutcome again = runCli({"undo"}, dir.path());
+        QCOMPARE(again.status, 1);
+        QCOMPARE(again.out, QString());
+        QVERIFY2(again.err.contains("undone already"), qPrintable(again.err));
+        QCOMPARE(readFile(data + "/b.txt"), QByteArray("x bye y\nand more\n"));
     }
 
     // Status 1 when any file failed; the other files are still done.

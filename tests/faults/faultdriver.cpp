@@ -7,13 +7,16 @@
 //   vexalo-faultdriver replace FOLDER FIND REPLACE FLAGS NAME...
 //       FLAGS: any of b (make backups), c (case sensitive), e (sync each
 //       file), n (no syncing), p (four files in work at once), v (a preview,
-//       which writes nothing), k (every file read in blocks of four bytes);
+//       which writes nothing), k (every file read in blocks of four bytes),
+//       j (keeps the run in the journal for undo, $XDG_STATE_HOME/Vexalo/journal);
 //       "-" for none
+//   vexalo-faultdriver undo FLAGS             (takes back the last run)
 //   vexalo-faultdriver restore FOLDER FLAGS NAME...
 //   vexalo-faultdriver rename FOLDER FROM TO [FROM TO]...
 //   vexalo-faultdriver write PATH TEXT        (writeFileAtomically, with sync)
 //   vexalo-faultdriver list FOLDER            (the names a file list shows)
 #include "FileOps.h"
+#include "Journal.h"
 #include "ProtectedList.h"
 #include "Runs.h"
 
@@ -79,8 +82,25 @@ int main(int argc, char **argv)
         job.preview = std::strchr(argv[5], 'v') != nullptr;
         job.protectedExtensions = defaultProtectedExtensions();
         job.names = namesFrom(argc, argv, 6);
-        runReplace(job, controlFor(argv[5]));
+        const RunControl control = controlFor(argv[5]);
+        std::unique_ptr<JournalRun> journal;
+        if (std::strchr(argv[5], 'j')) {
+            journal = Journal().record(folder, control.durability);
+            job.journal = journal.get();
+        }
+        runReplace(job, control);
+        if (journal) {
+            journal->finish();
+            if (!journal->problem().isEmpty())
+                std::fprintf(stderr, "%s\n", journal->problem().toUtf8().constData());
+        }
         return 0;
+    }
+    if (command == QLatin1String("undo")) {
+        const UndoResult result = Journal().undoLast(controlFor(argv[2]));
+        if (result.refused)
+            printLine(QStringLiteral("refused: ") + result.message);
+        return result.refused ? 1 : 0;
     }
     if (command == QLatin1String("restore") && argc >= 4) {
         runRestore({folder, namesFrom(argc, argv, 4)}, controlFor(argv[3]));

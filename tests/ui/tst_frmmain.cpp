@@ -56,6 +56,7 @@ private slots:
     void replaceWithEachOption();
     void restorePutsBackupsBack();
     void previewFromTheRunMenu();
+    void undoLastRunFromTheRunMenu();
     void twoTypedLinesInACrLfFile();
     void failedFileIsLoggedAndTheRunGoesOn();
     void nothingSelected_data();
@@ -337,6 +338,52 @@ void TestFrmMain::previewFromTheRunMenu()
     QCOMPARE(m_fakes->messages.shown.first().text, QStringLiteral("No files selected!"));
     QCOMPARE(m_fakes->messages.shown.first().title, QStringLiteral("Preview"));
     QCOMPARE(m_window->txtResults->toPlainText(), log);
+}
+
+// Undo Last Run says which folder and how many files, asks (Cancel being the
+// default), and then puts back what still holds what the run wrote.
+void TestFrmMain::undoLastRunFromTheRunMenu()
+{
+    m_window->useJournal(m_dir->filePath("journal"));
+    QVERIFY(!m_window->mnuUndo->isEnabled());
+    const QString data = m_dir->filePath("site");
+    QVERIFY(QDir().mkpath(data));
+    writeFile(data + "/a.htm", "x hello y");
+    writeFile(data + "/b.htm", "x hello z");
+    browseTo(data);
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    m_window->txtFindString->setPlainText(QStringLiteral("hello"));
+    m_window->txtReplaceString->setPlainText(QStringLiteral("bye"));
+    auto replace = [&] {
+        QTest::mouseClick(m_window->cmdReplace, Qt::LeftButton);
+        QCOMPARE(m_window->txtResults->toPlainText(), QStringLiteral("a.htm:  replaced\nb.htm:  replaced"));
+    };
+    replace();
+    QVERIFY(m_window->mnuUndo->isEnabled());
+
+    m_fakes->messages.script = {MessageAnswer::Cancel};
+    m_window->mnuUndo->trigger();
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    const MessageRequest asked = m_fakes->messages.shown.first();
+    QCOMPARE(asked.title, QStringLiteral("Undo Last Run"));
+    QVERIFY2(asked.text.contains(data) && asked.text.contains(QStringLiteral("2 file")), qPrintable(asked.text));
+    QCOMPARE(asked.buttons, MessageRequest::Buttons::OkCancel);
+    QVERIFY(asked.cancelIsDefault);
+    QCOMPARE(readFile(data + "/a.htm"), QByteArray("x bye y"));
+
+    m_window->mnuUndo->trigger();
+    QCOMPARE(m_window->txtResults->toPlainText(), QStringLiteral("a.htm:  restored\nb.htm:  restored"));
+    QCOMPARE(readFile(data + "/a.htm"), QByteArray("x hello y"));
+    QCOMPARE(readFile(data + "/b.htm"), QByteArray("x hello z"));
+    QVERIFY(!m_window->mnuUndo->isEnabled());
+
+    // A file changed since the run keeps its change, and its line says so.
+    replace();
+    writeFile(data + "/b.htm", "changed by hand");
+    m_window->mnuUndo->trigger();
+    QCOMPARE(m_window->txtResults->toPlainText(),
+             QStringLiteral("a.htm:  restored\nb.htm:  failed: it was changed since the run; it was left as it is"));
+    QCOMPARE(readFile(data + "/b.htm"), QByteArray("changed by hand"));
 }
 
 // The boxes give LF line breaks; a file with CR LF lines is matched and

@@ -281,7 +281,8 @@ void TestFrmMainLayout::menusAndCaption()
     for (QAction *action : window.mnuRun->actions())
         run << action->objectName() + QLatin1Char('=') + (action->isSeparator() ? QStringLiteral("-") : action->text())
                 + (action->shortcut().isEmpty() ? QString() : QLatin1Char(' ') + action->shortcut().toString());
-    QCOMPARE(run, (QStringList{"mnuPreview=&Preview F5", "=-", "mnuReplace=&Replace", "mnuRestore=Rest&ore"}));
+    QCOMPARE(run, (QStringList{"mnuPreview=&Preview F5", "=-", "mnuReplace=&Replace", "mnuRestore=Rest&ore", "=-",
+                               "mnuUndo=&Undo Last Run"}));
 
     QStringList help;
     for (QAction *action : window.mnuHelp->actions())

@@ -108,6 +108,7 @@ frmMain::frmMain(const Services &services, QWidget *parent)
     createMenus();
     connectHandlers();
     describeForAssistiveTools();
+    updateUndo();
     resize(twips::toPixels(7785), twips::toPixels(7005) + menuBar()->sizeHint().height());
 
     // Before start-up the lists show the folder the program was started in.
@@ -240,6 +241,9 @@ void frmMain::createMenus()
     mnuRun->addSeparator();
     mnuReplace = namedAction(mnuRun, "mnuReplace", tr("&Replace"));
     mnuRestore = namedAction(mnuRun, "mnuRestore", tr("Rest&ore"));
+    mnuRun->addSeparator();
+    mnuUndo = namedAction(mnuRun, "mnuUndo", tr("&Undo Last Run"));
+    mnuUndo->setStatusTip(tr("Puts back the files the last Replace run changed, where they have not changed since."));
 
     mnuHelp = menuBar()->addMenu(tr("Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -331,6 +335,9 @@ void frmMain::connectHandlers()
     connect(mnuPreview, &QAction::triggered, this, &frmMain::mnuPreviewClick);
     connect(mnuReplace, &QAction::triggered, this, &frmMain::cmdReplaceClick);
     connect(mnuRestore, &QAction::triggered, this, &frmMain::cmdRestoreClick);
+    connect(mnuUndo, &QAction::triggered, this, &frmMain::mnuUndoClick);
+    // Another run (vexalo4-cli, a second window) may have changed the journal.
+    connect(mnuRun, &QMenu::aboutToShow, this, &frmMain::updateUndo);
     connect(mnuEmail, &QAction::triggered, this, &frmMain::mnuEmailClick);
     connect(mnuWebSite, &QAction::triggered, this, &frmMain::mnuWebSiteClick);
     connect(mnuForums, &QAction::triggered, this, &frmMain::mnuForumsClick);
@@ -474,6 +481,12 @@ void frmMain::Settings(const QString &task)
     FindString = state.findString;
     ReplaceString = state.replaceString;
     Folders = state.folders;
+}
+
+void frmMain::useJournal(const QString &location)
+{
+    m_journal = vexalo::Journal(location);
+    updateUndo();
 }
 
 void frmMain::useSettingsFile(const QString &iniFile)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/Journal.h"
 #include "engine/Runs.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
@@ -102,11 +103,13 @@ public:
     QLabel *lblFolders = nullptr;
     QFrame *Shape1 = nullptr;
 
-    // Commands beyond the buttons: Preview, and Replace and Restore again.
+    // Commands beyond the buttons: Preview, Replace and Restore again, and
+    // Undo Last Run.
     QMenu *mnuRun = nullptr;
     QAction *mnuPreview = nullptr;
     QAction *mnuReplace = nullptr;
     QAction *mnuRestore = nullptr;
+    QAction *mnuUndo = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuEmail = nullptr;
     QAction *mnuWebSite = nullptr;
@@ -120,6 +123,10 @@ public:
     QAction *mnuLowerCase = nullptr;
     QAction *mnuSelectAll = nullptr;
     QAction *mnuUnSelectAll = nullptr;
+
+    // Keeps the journal of Replace runs, which Undo Last Run reads, here
+    // instead of in the user's state folder.
+    void useJournal(const QString &location);
 
     // Tests shorten the wait before a run's progress dialog shows.
     void setProgressDelay(int ms) { m_progressDelayMs = ms; }
@@ -178,19 +185,23 @@ private:
     void cmdReplaceClick();
     void cmdRestoreClick();
     void mnuPreviewClick();
+    void mnuUndoClick();
+    // Undo Last Run is offered only while the journal holds a run to undo.
+    void updateUndo();
     vexalo::ReplaceJob replaceJob(const QString &findText, const QString &replaceText) const;
     void cmdExitClick();
     bool selectionCheck(const QString &title);
     bool protectedListCheck(const QString &title);
     void startRun();
     void recordRunFolder();
-    void finishRun(const vexalo::RunSummary &summary);
+    void finishRun(const vexalo::RunSummary &summary, const QString &closingLine = {});
 
     void showMessage(const QString &text, const QString &title, MessageRequest::Icon icon);
     void reportViewerFailure(const QString &path, const QString &reason);
 
     Services m_services;
     vexalo::SettingsStore m_settingsStore;
+    vexalo::Journal m_journal;
     // How long a Replace or Restore may run before its progress dialog shows.
     int m_progressDelayMs = 400;
     AboutWindowOpener m_about; // the one About window, which outlives this one if left open

@@ -15,6 +15,7 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListView>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QTextDocument>
 
@@ -102,13 +103,15 @@ void frmMain::recordRunFolder()
     vexalo::recordFolder(Folders, m_dir1Path);
 }
 
-void frmMain::finishRun(const vexalo::RunSummary &summary)
+void frmMain::finishRun(const vexalo::RunSummary &summary, const QString &closingLine)
 {
     QString log = vexalo::buildLog(summary.results);
     if (summary.stopped) {
         const qsizetype left = selectedFileNames().size() - summary.results.size();
         log += QStringLiteral("\r\n") + tr("Stopped: %n file(s) were not processed.", nullptr, int(left));
     }
+    if (!closingLine.isEmpty())
+        log += (log.isEmpty() ? QString() : QStringLiteral("\r\n")) + closingLine;
     // The log is joined by CR LF; the box shows the platform's line breaks.
     QString text = log;
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -136,9 +139,75 @@ void frmMain::cmdReplaceClick()
     }
     recordRunFolder();
 
-    const vexalo::ReplaceJob job = replaceJob(fieldText(txtFindString), fieldText(txtReplaceString));
-    finishRun(RunProgress::run(this, tr("Replace"), int(job.names.size()), m_progressDelayMs,
-                               [&](const vexalo::RunControl &control) { return vexalo::runReplace(job, control); }));
+    vexalo::ReplaceJob job = replaceJob(fieldText(txtFindString), fieldText(txtReplaceString));
+    // What Undo Last Run needs. A journal that cannot be written stops no
+    // run: the Results box says so once, at the end.
+    const std::unique_ptr<vexalo::JournalRun> journal = m_journal.record(m_dir1Path, vexalo::Durability::AtEnd);
+    job.journal = journal.get();
+    const vexalo::RunSummary summary =
+        RunProgress::run(this, tr("Replace"), int(job.names.size()), m_progressDelayMs,
+                         [&](const vexalo::RunControl &control) { return vexalo::runReplace(job, control); });
+    journal->finish();
+    finishRun(summary, journal->problem());
+    updateUndo();
+}
+
+void frmMain::updateUndo()
+{
+    mnuUndo->setEnabled(m_journal.lastRun().has_value());
+}
+
+// Takes back the last Replace run, after saying which folder and how many
+// files, and asking. A file is put back only while it still holds what the
+// run wrote; every other file keeps what it has, and its line says why.
+void frmMain::mnuUndoClick()
+{
+    const QString title = tr("Undo Last Run");
+    QString why;
+    const std::optional<vexalo::JournalEntry> last = m_journal.lastRun(&why);
+    if (!last) {
+        updateUndo();
+        showMessage(why, title, MessageRequest::Icon::Information);
+        return;
+    }
+    MessageRequest question;
+    question.title = title;
+    question.text = tr("Undo the Replace run of %1 in %2?\n\n%n file(s) will get back what they held before it, "
+                       "each only if it still holds exactly what the run wrote.",
+                       nullptr, last->files)
+                        .arg(QLocale().toString(last->time, QLocale::ShortFormat), vexalo::displayName(last->folder));
+    if (last->unkept > 0)
+        question.text += QStringLiteral("\n") + tr("%n file(s) of the run cannot be undone.", nullptr, last->unkept);
+    question.buttons = MessageRequest::Buttons::OkCancel;
+    question.icon = MessageRequest::Icon::Question;
+    question.cancelIsDefault = true;
+    if (m_services.messages->show(this, question) != MessageAnswer::Ok)
+        return;
+
+    txtResults->clear();
+    vexalo::UndoResult undone;
+    vexalo::RunSummary summary =
+        RunProgress::run(this, title, last->files + last->unkept, m_progressDelayMs, [&](const vexalo::RunControl &control) {
+            undone = m_journal.undoLast(control);
+            return undone.summary;
+        });
+    // The lines name each file as Replace's lines do; the journal has its whole path.
+    for (vexalo::FileResult &result : summary.results)
+        result.name = result.name.mid(result.name.lastIndexOf(QLatin1Char('/')) + 1);
+    QString text = vexalo::buildLog(summary.results);
+    if (undone.refused)
+        text = undone.message;
+    else if (summary.stopped)
+        text += QStringLiteral("\r\n") + tr("Stopped: %n file(s) were not processed.", nullptr,
+                                             int(last->files + last->unkept - summary.results.size()));
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    txtResults->setPlainText(text);
+    if (m_viewer && m_viewer->isVisible()) {
+        QString error;
+        if (!m_viewer->reload(&error))
+            reportViewerFailure(m_viewer->path(), error);
+    }
+    updateUndo();
 }
 
 vexalo::ReplaceJob frmMain::replaceJob(const QString &findText, const QString &replaceText) const

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "FileOps.h"
+#include "Runs.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+
+namespace vexalo {
+
+// How much the journal keeps: the last runs, within a share of the free space
+// of the file system that holds it, and never more than a fixed size. The
+// oldest runs go first; a single file larger than the room is not kept.
+struct JournalLimits {
+    int runs = 20;
+    qint64 maxBytes = qint64(1) << 30;
+    int freePercent = 5;
+};
+
+// One Replace run as the journal holds it.
+struct JournalEntry {
+    QString id;       // the entry's folder name: later runs sort after earlier ones
+    QString folder;   // where the run worked, as the run was given it
+    QDateTime time;   // when it started
+    int files = 0;    // rewritten files whose old content is kept and not yet put back
+    int unkept = 0;   // rewritten files that could not be kept (too large, say)
+    qint64 bytes = 0; // what the kept files take
+};
+
+class JournalRun;
+
+// One file a run is about to rewrite. The writer hands it every byte of the
+// new content (its digest, which Undo compares) and calls it once the file is
+// known unchanged, just before the rename (the old file is then kept by a hard
+// link). Dropped without commit(), it removes what it kept.
+class JournalFile {
+public:
+    JournalFile();
+    JournalFile(JournalFile &&) noexcept;
+    JournalFile &operator=(JournalFile &&) noexcept;
+    ~JournalFile();
+
+    // Sets the writer's hooks; does nothing for a file the journal does not keep.
+    void attach(WriteOptions &options);
+    // The content is being written again from its start (a file read in
+    // blocks whose facts turned out otherwise): what was handed on so far
+    // never lands.
+    void restartDigest();
+    // After a successful rewrite: records the file for Undo. Empty when it can
+    // be undone; otherwise why not, for its result line.
+    QString commit();
+
+    struct State;
+
+private:
+    friend class JournalRun;
+    std::unique_ptr<State> m_state;
+};
+
+// The recording of one Replace run, shared by its worker threads. A journal
+// that cannot be written never stops the run: problem() then says why, once.
+class JournalRun {
+public:
+    ~JournalRun(); // finishes
+
+    // Why nothing of this run can be undone; empty while the journal works,
+    // and for a run that rewrote no file.
+    QString problem() const;
+    // For a file about to be rewritten: path as the run names it, info and fd
+    // of the file as read and locked.
+    JournalFile keep(const QString &path, const struct stat &info, int fd);
+    // Makes the journal as durable as the run asked and closes the entry; an
+    // entry in which nothing was rewritten is removed.
+    void finish();
+
+    struct Shared;
+
+private:
+    friend class Journal;
+    JournalRun() = default;
+    std::shared_ptr<Shared> m_shared;
+};
+
+struct UndoResult {
+    // No run to take back, or the journal itself failed: message says why
+    // and no file was touched.
+    bool refused = false;
+    QString message;
+    JournalEntry entry;
+    RunSummary summary; // one result per file of the run: Restored or Failed
+    bool complete = false; // every file is back and the entry is gone
+};
+
+class Journal {
+public:
+    // $XDG_STATE_HOME/Vexalo/journal, or ~/.local/state/Vexalo/journal.
+    static QString defaultLocation();
+
+    explicit Journal(const QString &location = defaultLocation(), const JournalLimits &limits = {});
+
+    QString location() const { return m_location; }
+
+    // Newest first. An error (a journal folder that cannot be read) is said in
+    // *error; a journal never written is simply empty.
+    QList<JournalEntry> entries(QString *error = nullptr) const;
+    // The run Undo would take back: the newest, unless it has been undone
+    // already. Empty, with the reason in *why, when there is none.
+    std::optional<JournalEntry> lastRun(QString *why = nullptr) const;
+
+    // Starts the journal of a Replace run over files in folder (for people;
+    // each file's own path is recorded). durability: as the run's promise.
+    std::unique_ptr<JournalRun> record(const QString &folder, Durability durability) const;
+
+    // Puts back every file of the last run that still holds exactly what the
+    // run wrote, atomically, with the old content and metadata, and says for
+    // each of the others why not. fileDone is called per file as it is done.
+    UndoResult undoLast(const RunControl &control = {}) const;
+
+private:
+    QString m_location;
+    JournalLimits m_limits;
+};
+
+} // namespace vexalo

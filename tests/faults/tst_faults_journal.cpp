@@ -1,0 +1,228 @@
+// SPDX-License-Identifier: MIT
+// The journal's own writes under fault: each system call on the journal
+// fails, or the run is killed right before or after it, and so is Undo. A
+// journal that fails never stops or spoils a run; whatever was left behind,
+// Undo puts back only files whose record is whole and that still hold what
+// the run wrote, so no file ever ends up anything but its old or its new
+// content.
+#include "FaultTools.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace faults;
+
+namespace {
+
+const QStringList names{"first.txt", "second.txt"};
+const QByteArray secondBefore = "alpha";
+const QByteArray secondAfter = "omega";
+
+// A folder for the files and one for the journal, side by side; the driver
+// inherits the journal's place through XDG_STATE_HOME.
+struct Place {
+    QTemporaryDir root;
+    QString data = root.filePath("data");
+    QString state = root.filePath("state");
+    Place()
+    {
+        QDir().mkpath(data);
+        QDir().mkpath(state);
+        writeFile(data + "/first.txt", sampleBefore);
+        writeFile(data + "/second.txt", secondBefore);
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+    }
+    bool isBefore(const QString &name) const
+    {
+        return readFile(data + '/' + name) == (name == "first.txt" ? sampleBefore : secondBefore);
+    }
+    bool isAfter(const QString &name) const
+    {
+        return readFile(data + '/' + name) == (name == "first.txt" ? sampleAfter : secondAfter);
+    }
+};
+
+QStringList replaceArgs(const QString &data, const QString &flags, const QStringList &files = names)
+{
+    return QStringList{"replace", data, "alpha", "omega", flags} + files;
+}
+
+// The undo line of a file, or nothing.
+QString lineOf(const QStringList &lines, const QString &name)
+{
+    for (const QString &line : lines) {
+        if (line.contains('/' + name + ":  "))
+            return line;
+    }
+    return {};
+}
+
+void journalRows(const QString &command)
+{
+    QTest::addColumn<QString>("flags");
+    QTest::addColumn<int>("nth");
+    for (const QString flags : {"j", "je"}) {
+        Place place;
+        QStringList calls;
+        if (command == "replace") {
+            calls = traceCalls(replaceArgs(place.data, flags), place.state);
+        } else {
+            runDriver(replaceArgs(place.data, flags));
+            calls = traceCalls({"undo", flags}, place.root.path());
+        }
+        if (calls.size() < 4)
+            qFatal("the trace saw only %d calls: is the fault library preloaded?", int(calls.size()));
+        for (int i = 0; i < calls.size(); ++i) {
+            QTest::addRow("%s %s #%d %s", qPrintable(command), qPrintable(flags), i + 1,
+                          qPrintable(describeCall(calls[i], command == "replace" ? place.state : place.root.path())))
+                << flags << i + 1;
+        }
+    }
+}
+
+} // namespace
+
+class tst_FaultsJournal : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // Each test points XDG_STATE_HOME at its own folder; this keeps the
+        // one ctest gave back in place afterwards.
+        m_state = qgetenv("XDG_STATE_HOME");
+    }
+
+    void cleanup() { qputenv("XDG_STATE_HOME", m_state); }
+
+    // A failing journal call never stops the run; a file whose line does not
+    // say it cannot be undone, in a run that reported no journal problem,
+    // comes back whole.
+    void journalCallFails_data() { journalRows("replace"); }
+
+    void journalCallFails()
+    {
+        QFETCH(QString, flags);
+        QFETCH(int, nth);
+        Place place;
+        Fault fault;
+        fault.dir = place.state;
+        fault.call = "*";
+        fault.nth = nth;
+        const DriverRun run = runDriver(replaceArgs(place.data, flags), fault);
+        QVERIFY(!run.killed);
+        QCOMPARE(run.lines.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY2(run.lines[i].startsWith(names[i] + ":  replaced"), qPrintable(run.lines[i]));
+            QVERIFY(place.isAfter(names[i]));
+        }
+        const bool journalFailed = !run.errors.isEmpty();
+
+        const DriverRun undo = runDriver({"undo", "-"});
+        for (int i = 0; i < 2; ++i) {
+            const QString line = lineOf(undo.lines, names[i]);
+            const bool promised = !journalFailed && !run.lines[i].contains("cannot be undone");
+            if (promised)
+                QVERIFY2(line.endsWith(":  restored"), qPrintable(run.errors + undo.lines.join('\n')));
+            QVERIFY2(line.endsWith(":  restored") ? place.isBefore(names[i]) : place.isAfter(names[i]),
+                     qPrintable(line));
+        }
+        QCOMPARE(strangers(place.data, names), QStringList());
+    }
+
+    // Killed at every journal call of a run: Undo puts back only what the
+    // run completed and recorded whole.
+    void runKilled_data()
+    {
+        journalRows("replace");
+    }
+
+    void runKilled()
+    {
+        QFETCH(QString, flags);
+        QFETCH(int, nth);
+        for (const char *action : {"kill-before", "kill-after"}) {
+            Place place;
+            Fault fault;
+            fault.dir = place.state;
+            fault.call = "*";
+            fault.nth = nth;
+            fault.action = action;
+            const DriverRun run = runDriver(replaceArgs(place.data, flags), fault);
+            QVERIFY2(run.killed, action);
+            const DriverRun undo = runDriver({"undo", "-"});
+            for (const QString &name : names) {
+                const QString line = lineOf(undo.lines, name);
+                QVERIFY2(place.isBefore(name) || place.isAfter(name), qPrintable(name));
+                if (line.endsWith(":  restored"))
+                    QVERIFY2(place.isBefore(name), qPrintable(line));
+            }
+        }
+    }
+
+    // kill -9 in the middle of a run over many files, four in work at once:
+    // every file is old or new, and each file Undo names as restored is old.
+    void manyFilesKilledMidway()
+    {
+        Place place;
+        QStringList files;
+        for (int i = 0; i < 60; ++i) {
+            files << QStringLiteral("m%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+            writeFile(place.data + '/' + files.last(), "alpha " + QByteArray::number(i));
+        }
+        Fault fault;
+        fault.dir = place.state;
+        fault.call = "write";
+        fault.nth = 30; // about half of the records
+        fault.action = "kill-before";
+        const DriverRun run = runDriver(replaceArgs(place.data, "jp", files), fault);
+        QVERIFY(run.killed);
+        const DriverRun undo = runDriver({"undo", "-"});
+        int restored = 0;
+        for (int i = 0; i < files.size(); ++i) {
+            const QByteArray content = readFile(place.data + '/' + files[i]);
+            const bool before = content == "alpha " + QByteArray::number(i);
+            QVERIFY2(before || content == "omega " + QByteArray::number(i), content.constData());
+            if (lineOf(undo.lines, files[i]).endsWith(":  restored")) {
+                QVERIFY(before);
+                ++restored;
+            }
+        }
+        QVERIFY2(restored >= 20, qPrintable(undo.lines.join('\n')));
+    }
+
+    // Undo itself failing or killed at each of its calls (on the files and
+    // on the journal): a file is old or new, never anything else, and a
+    // second undo takes back what the first left.
+    void undoFailsOrIsKilled_data() { journalRows("undo"); }
+
+    void undoFailsOrIsKilled()
+    {
+        QFETCH(QString, flags);
+        QFETCH(int, nth);
+        for (const char *action : {"fail", "kill-before", "kill-after"}) {
+            Place place;
+            runDriver(replaceArgs(place.data, flags));
+            QVERIFY(place.isAfter("first.txt") && place.isAfter("second.txt"));
+            Fault fault;
+            fault.dir = place.root.path();
+            fault.call = "*";
+            fault.nth = nth;
+            fault.action = action;
+            runDriver({"undo", flags}, fault);
+            for (const QString &name : names)
+                QVERIFY2(place.isBefore(name) || place.isAfter(name), qPrintable(name + ' ' + action));
+            runDriver({"undo", flags});
+            for (const QString &name : names)
+                QVERIFY2(place.isBefore(name), qPrintable(name + ' ' + action));
+            QCOMPARE(strangers(place.data, names), QStringList());
+        }
+    }
+
+private:
+    QByteArray m_state;
+};
+
+QTEST_GUILESS_MAIN(tst_FaultsJournal)
+#include "tst_faults_journal.moc"
