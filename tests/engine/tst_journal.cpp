@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -177,6 +178,47 @@ private slots:
         QVERIFY(journal.entries().isEmpty());
         if (!root)
             qInfo("not root: the owner was not changed for this test");
+    }
+
+    // A file larger than a block is written as it is read; one whose
+    // encoding shows only near its end is read and written a second time,
+    // and the digest Undo checks must be of what landed, not of the first try.
+    void filesReadInBlocks()
+    {
+        setBlockReadingForTests(16, 4);
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        QTemporaryDir dir;
+        const Journal journal(dir.filePath("state/Vexalo/journal"));
+        const QString data = dir.filePath("data");
+        QVERIFY(QDir().mkpath(data));
+        QByteArray utf8Early;
+        for (int i = 0; i < 20; ++i)
+            utf8Early += "caf\xc3\xa9 ";
+        const QByteArray lateLatin1 = utf8Early + "\xe9";            // Latin-1 only at its last byte
+        const QByteArray ascii = QByteArray("x \xc3\xa9 ").repeated(30); // UTF-8 throughout
+        writeRawFile(QFile::encodeName(data + "/late.txt"), lateLatin1);
+        writeRawFile(QFile::encodeName(data + "/utf8.txt"), ascii);
+
+        const Ran ran = replaceWithJournal(journal, data, {"late.txt", "utf8.txt"}, 1, QStringLiteral("\u00e9"));
+        QCOMPARE(lines(ran.summary.results), QStringList({"late.txt:  replaced", "utf8.txt:  replaced"}));
+        QCOMPARE(readRawFile(QFile::encodeName(data + "/late.txt")), utf8Early + "omega");
+        QCOMPARE(readRawFile(QFile::encodeName(data + "/utf8.txt")), QByteArray("x omega ").repeated(30));
+
+        const UndoResult undone = journal.undoLast();
+        QVERIFY2(!undone.refused, qPrintable(undone.message));
+        QCOMPARE(lines(undone.summary.results), QStringList({"late.txt:  restored", "utf8.txt:  restored"}));
+        QCOMPARE(readRawFile(QFile::encodeName(data + "/late.txt")), lateLatin1);
+        QCOMPARE(readRawFile(QFile::encodeName(data + "/utf8.txt")), ascii);
+
+        // Undo reads a file larger than it holds whole in blocks too.
+        setBlockReadingForTests(-1, -1);
+        const QByteArray large = QByteArray("alpha and more ").repeated(500 * 1024); // 7.5 MB
+        writeRawFile(QFile::encodeName(data + "/large.txt"), large);
+        const Ran second = replaceWithJournal(journal, data, {"large.txt"});
+        QCOMPARE(lines(second.summary.results), QStringList({"large.txt:  replaced"}));
+        const UndoResult back = journal.undoLast();
+        QCOMPARE(lines(back.summary.results), QStringList({"large.txt:  restored"}));
+        QVERIFY(readRawFile(QFile::encodeName(data + "/large.txt")) == large);
     }
 
     // Between the run and the undo the files went on living: each that does
