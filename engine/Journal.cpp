@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -142,16 +143,18 @@ QByteArrayList parseLine(const QByteArray &line)
     return body.split(' ');
 }
 
-QByteArray absolutePath(const QString &path)
+QByteArray absolutePath(const QString &path, QByteArray absolute = {})
 {
     QByteArray bytes = encodeFileName(path);
     if (bytes.startsWith('/'))
         return bytes;
-    char *cwd = ::getcwd(nullptr, 0);
-    if (!cwd)
-        return bytes;
-    QByteArray absolute(cwd);
-    std::free(cwd);
+    if (absolute.isEmpty()) {
+        char *cwd = ::getcwd(nullptr, 0);
+        if (!cwd)
+            return bytes;
+        absolute = cwd;
+        std::free(cwd);
+    }
     if (bytes == ".")
         return absolute;
     if (bytes.startsWith("./"))
@@ -464,6 +467,8 @@ int copyInto(int from, const QByteArray &target, qint64 size, int *created)
 struct JournalRun::Shared {
     QByteArray root;
     QByteArray dir; // the entry's folder
+    Fd dirHandle;   // open on it, so that each file's link is made without a path walk
+    QByteArray cwd; // where relative names of this run start
     dev_t device = 0;
     Durability durability = Durability::AtEnd;
     qint64 budget = 0;
@@ -587,10 +592,20 @@ struct JournalFile::State {
     {
         const QByteArray name = 'l' + QByteArray::number(seq);
         const QByteArray target = run->dir + '/' + name;
-        const QByteArray byFd = "/proc/self/fd/" + QByteArray::number(fd);
-        int rc = ::linkat(AT_FDCWD, byFd.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW);
-        if (rc != 0 && errno == ENOENT) // no /proc: root may link the descriptor itself
-            rc = ::linkat(fd, "", AT_FDCWD, target.constData(), AT_EMPTY_PATH);
+        // Linked by its descriptor into the entry's open folder: root may
+        // link the descriptor itself, anyone else through /proc.
+        const int dirFd = run->dirHandle.fd;
+        const char *at = dirFd >= 0 ? name.constData() : target.constData();
+        const int atFd = dirFd >= 0 ? dirFd : AT_FDCWD;
+        int rc = -1;
+        if (::geteuid() == 0)
+            rc = ::linkat(fd, "", atFd, at, AT_EMPTY_PATH);
+        if (rc != 0) {
+            const QByteArray byFd = "/proc/self/fd/" + QByteArray::number(fd);
+            rc = ::linkat(AT_FDCWD, byFd.constData(), atFd, at, AT_SYMLINK_FOLLOW);
+            if (rc != 0 && errno == ENOENT && ::geteuid() != 0)
+                rc = ::linkat(fd, "", atFd, at, AT_EMPTY_PATH);
+        }
         if (rc == 0) {
             keptName = name;
             return;
@@ -697,7 +712,7 @@ JournalFile JournalRun::keep(const QString &path, const struct stat &info, int f
         return file;
     auto state = std::make_unique<JournalFile::State>();
     state->run = m_shared;
-    state->path = absolutePath(path);
+    state->path = absolutePath(path, m_shared->cwd);
     state->seq = ++m_shared->seq;
     state->original = info;
     state->fd = fd;
@@ -932,6 +947,11 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
             return fail(IoStatus::fromErrno(errno).error);
     }
     shared->dir = root + '/' + id;
+    shared->dirHandle.reset(::open(shared->dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    if (char *cwd = ::getcwd(nullptr, 0)) {
+        shared->cwd = cwd;
+        std::free(cwd);
+    }
     shared->manifest.reset(::open((shared->dir + '/' + manifestName).constData(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (shared->manifest.fd < 0) {
