@@ -217,6 +217,20 @@ struct BlockFacts {
     LineBreaks breaks = LineBreaks::Lf;
 };
 
+// The line of a file whose new content is in place: recorded for Undo, and
+// on the disk where the run promised it.
+FileResult rewritten(const QString &name, const QString &path, const struct stat &info, JournalFile &journaled,
+                     bool syncEach, const ReplaceContext &context)
+{
+    FileResult result{name, Outcome::Replaced, {}};
+    result.notUndoable = journaled.commit();
+    if (!syncEach) {
+        if (const IoStatus synced = syncIfElsewhere(path, info.st_dev, context.folderDevice()); !synced.ok())
+            return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+    }
+    return result;
+}
+
 // What one pass over a file read in blocks found.
 struct BlockPass {
     IoStatus readError;
@@ -490,13 +504,7 @@ FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const
     if (!written.ok())
         return failed(name, written.error);
     *wrote = true;
-    FileResult result{name, Outcome::Replaced, {}};
-    result.notUndoable = journaled.commit();
-    if (!syncEach) {
-        if (const IoStatus synced = syncIfElsewhere(path, read.info.st_dev, context.folderDevice()); !synced.ok())
-            return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
-    }
-    return result;
+    return rewritten(name, path, read.info, journaled, syncEach, context);
 }
 
 // The memory a file read in blocks holds while in work.
@@ -622,13 +630,7 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
     if (!written.ok())
         return failed(name, written.error);
     *wrote = true;
-    FileResult result{name, Outcome::Replaced, {}};
-    result.notUndoable = journaled.commit();
-    if (!syncEach) {
-        if (const IoStatus synced = syncIfElsewhere(path, read.info.st_dev, context.folderDevice()); !synced.ok())
-            return failed(name, tr("written, but the disk could not be synced: %1").arg(synced.error));
-    }
-    return result;
+    return rewritten(name, path, read.info, journaled, syncEach, context);
 }
 
 FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote,

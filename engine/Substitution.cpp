@@ -269,6 +269,17 @@ void Needle::chooseProbes()
     variants(static_cast<unsigned char>(m_needle[m_probe2]), m_probe2Bytes);
 }
 
+// An ASCII needle folds byte by byte; an 's' or a 'k' in it may also be met
+// as one of the two characters outside ASCII that fold onto them.
+void Needle::foldAscii()
+{
+    m_mode = Mode::FoldBytes;
+    for (char &c : m_needle) {
+        c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
+        m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
+    }
+}
+
 void Needle::fold(bool caseSensitive, FileEncoding encoding)
 {
     if (isUtf16(encoding)) {
@@ -284,11 +295,7 @@ void Needle::fold(bool caseSensitive, FileEncoding encoding)
         if (ascii) {
             // Each unit is an ASCII byte and a zero byte, and a content unit
             // folds onto it byte by byte only when it is an ASCII letter too.
-            m_mode = Mode::FoldBytes;
-            for (char &c : m_needle) {
-                c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
-                m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
-            }
+            foldAscii();
             return;
         }
         m_mode = Mode::FoldUnicode;
@@ -318,11 +325,7 @@ void Needle::fold(bool caseSensitive, FileEncoding encoding)
         // Its folded bytes are its folded code points too: the search by code
         // points, for content holding one of the two characters that fold
         // onto ASCII letters, reads them from there.
-        m_mode = Mode::FoldBytes;
-        for (char &c : m_needle) {
-            c = static_cast<char>(asciiFold[static_cast<unsigned char>(c)]);
-            m_checkFoldToAscii = m_checkFoldToAscii || c == 's' || c == 'k';
-        }
+        foldAscii();
         return;
     }
     m_mode = Mode::FoldUnicode;

@@ -73,6 +73,7 @@ private:
     char32_t unitSymbol(qsizetype k) const;
     bool holdsFoldToAsciiIn(QByteArrayView haystack) const;
     void fold(bool caseSensitive, FileEncoding encoding);
+    void foldAscii();
     void chooseProbes();
     void prepareTwoWay();
     void prepareBorders(Borders &borders) const;
