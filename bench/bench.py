@@ -509,8 +509,8 @@ def main():
         cpu_model(), os.cpu_count(), mem_gib(), platform.release(), load()))
     if args.runs < MIN_RUNS:
         print("%d runs per tool: a quick look; the targets are measured with %d or more." % (args.runs, MIN_RUNS))
-    for place_spec in args.place:
-        place, base = place_spec.split("=", 1)
+    for place_arg in args.place:
+        place, base = place_arg.split("=", 1)
         # The journal in the place's own file system, as a home folder on the
         # same disk as the files would have it; never the user's real one.
         os.environ["XDG_STATE_HOME"] = os.path.join(base, "state")
@@ -525,11 +525,11 @@ def main():
             modes = args.disk_modes if place == "disk" and args.disk_modes else args.modes
             for mode in modes.split(","):
                 run_set(clis, place, base, corpus_set, mode, args.runs, results)
-    if "worst" in sets and not any(spec.startswith("tmpfs=") for spec in args.place):
+    if "worst" in sets and not any(p.startswith("tmpfs=") for p in args.place):
         print("\nworst set: skipped, it runs on the tmpfs only")
     if "huge" in sets:
-        candidates = [tuple(spec.split("=", 1)) for spec in args.huge_place] or \
-            [tuple(spec.split("=", 1)) for spec in args.place]
+        candidates = [tuple(p.split("=", 1)) for p in args.huge_place] or \
+            [tuple(p.split("=", 1)) for p in args.place]
         run_huge(clis, candidates, args.huge_mib, os.path.join(os.path.dirname(os.path.abspath(__file__)), "gen_corpus.py"),
                  results)
     print("\nLoad average at end: %s" % load())

@@ -217,6 +217,19 @@ struct BlockFacts {
     LineBreaks breaks = LineBreaks::Lf;
 };
 
+// A backup is a copy of the original under the name with ".old": it grants
+// what the original grants, whatever an older backup granted.
+WriteOptions backupWriteOptions(const QString &path, const struct stat &info, bool syncEach)
+{
+    WriteOptions options;
+    options.syncData = syncEach;
+    options.modeFrom = &info;
+    options.metadataFrom = path;
+    options.alwaysModeFrom = true;
+    options.replaceName = true; // never written through a link someone put there
+    return options;
+}
+
 // The line of a file whose new content is in place: recorded for Undo, and
 // on the disk where the run promised it.
 FileResult rewritten(const QString &name, const QString &path, const struct stat &info, JournalFile &journaled,
@@ -483,12 +496,7 @@ FileResult replaceInBlocks(const ReplaceJob &job, ReplaceContext &context, const
         return failed(name, pass.writeError.error);
 
     if (job.makeBackups) {
-        WriteOptions backupOptions;
-        backupOptions.syncData = syncEach;
-        backupOptions.modeFrom = &read.info;
-        backupOptions.metadataFrom = path;
-        backupOptions.alwaysModeFrom = true;
-        backupOptions.replaceName = true; // never written through a link someone put there
+        const WriteOptions backupOptions = backupWriteOptions(path, read.info, syncEach);
         AtomicWriter backup(path + QStringLiteral(".old"), backupOptions);
         IoStatus made = backup.copyFrom(fd, 0, pass.size);
         if (made.ok())
@@ -591,12 +599,7 @@ FileResult replaceOne(const ReplaceJob &job, ReplaceContext &context, const QStr
         return previewOf(job, name, path, matches.size(), !isUtf16(encoding) && read.data.contains('\0'), changes);
 
     if (job.makeBackups) {
-        WriteOptions backupOptions;
-        backupOptions.syncData = syncEach;
-        backupOptions.modeFrom = &read.info;
-        backupOptions.metadataFrom = path;
-        backupOptions.alwaysModeFrom = true;
-        backupOptions.replaceName = true; // never written through a link someone put there
+        const WriteOptions backupOptions = backupWriteOptions(path, read.info, syncEach);
         const IoStatus backup = writeFileAtomically(path + QStringLiteral(".old"), read.data, backupOptions);
         if (!backup.ok())
             return failed(name, tr("the backup could not be made, so the file was left unchanged: %1")
