@@ -178,7 +178,7 @@ IoStatus FileMetadata::readAttributes(const QByteArray &path, bool followLinks)
     return {};
 }
 
-IoStatus FileMetadata::applyOwner(int fd) const
+IoStatus FileMetadata::applyOwner(int fd, struct stat *seen) const
 {
     if (!m_known)
         return {};
@@ -187,6 +187,8 @@ IoStatus FileMetadata::applyOwner(int fd) const
     struct stat now {};
     if (::fstat(fd, &now) != 0)
         return IoStatus::fromErrno(errno);
+    if (seen)
+        *seen = now;
     if (now.st_uid != m_uid) {
         // Only root gives a file away. The file is not rewritten at all
         // rather than becoming the writer's: its owner would lose it.

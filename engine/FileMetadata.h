@@ -36,8 +36,9 @@ public:
     void setMode(mode_t mode) { m_mode = mode; }
 
     // Owner and group, given before the content is written, so a file that
-    // cannot keep its owner costs no writing.
-    IoStatus applyOwner(int fd) const;
+    // cannot keep its owner costs no writing. *seen, when given, gets the
+    // status of fd as it was looked at (left alone when it was not).
+    IoStatus applyOwner(int fd, struct stat *seen = nullptr) const;
     // Permission bits, ACL and the other attributes, given once the content
     // is in: writing takes set-user-ID bits and file capabilities away.
     IoStatus applyAccess(int fd) const;

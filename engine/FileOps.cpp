@@ -576,8 +576,18 @@ struct AtomicWriter::State {
     QByteArray folder;
     FileMetadata metadata;
     Fd temp;
-    QByteArray tempName; // set once the temporary has a name in the folder
+    QByteArray tempName; // set once the temporary has a name, in tempFolder
+    int tempFolder = AT_FDCWD;
     bool anonymous = false;
+    struct stat tempInfo {}; // as the temporary was first seen: its device and inode
+
+    void removeTemp()
+    {
+        if (!tempName.isEmpty())
+            ::unlinkat(tempFolder, tempName.constData(), 0);
+        tempName.clear();
+        tempFolder = AT_FDCWD;
+    }
 };
 
 AtomicWriter::AtomicWriter(const QString &path, const WriteOptions &options)
@@ -678,21 +688,18 @@ AtomicWriter::AtomicWriter(const QString &path, const WriteOptions &options)
         }
     }
 
-    if (const IoStatus owned = m->metadata.applyOwner(m->temp.fd); !owned.ok())
+    if (const IoStatus owned = m->metadata.applyOwner(m->temp.fd, &m->tempInfo); !owned.ok())
         fail(owned);
 }
 
 AtomicWriter::~AtomicWriter()
 {
-    if (!m->tempName.isEmpty())
-        ::unlink(m->tempName.constData());
+    m->removeTemp();
 }
 
 IoStatus AtomicWriter::fail(const IoStatus &status)
 {
-    if (!m->tempName.isEmpty())
-        ::unlink(m->tempName.constData());
-    m->tempName.clear();
+    m->removeTemp();
     if (m->temp.fd >= 0)
         ::close(m->temp.release());
     m_status = status;
@@ -795,7 +802,24 @@ IoStatus AtomicWriter::commit()
     if (options.syncData && ::fdatasync(temp.fd) != 0)
         return fail(errno);
 
-    if (m->anonymous) {
+    if (m->tempInfo.st_ino == 0 && options.beforeRename && ::fstat(temp.fd, &m->tempInfo) != 0)
+        return fail(errno);
+
+    // To keep the old file, the new content is named where the old one is to
+    // end, and the two are swapped: a rename, with no link or copy more.
+    bool swap = false;
+    if (m->anonymous && options.keepFolder >= 0 && !options.keepName.isEmpty()) {
+        const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
+        const char *name = options.keepName.constData();
+        swap = ::linkat(AT_FDCWD, procPath.constData(), options.keepFolder, name, AT_SYMLINK_FOLLOW) == 0
+            || (errno == ENOENT && ::linkat(temp.fd, "", options.keepFolder, name, AT_EMPTY_PATH) == 0);
+        if (swap) {
+            tempName = options.keepName;
+            m->tempFolder = options.keepFolder;
+        }
+    }
+
+    if (m->anonymous && !swap) {
         const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
         int err = EEXIST;
         for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
@@ -823,12 +847,23 @@ IoStatus AtomicWriter::commit()
             return this->fail(IoStatus::failure(changedUnderneathReason()));
     }
     if (options.beforeRename) {
-        if (const IoStatus ready = options.beforeRename(); !ready.ok())
+        if (const IoStatus ready = options.beforeRename(m->tempInfo.st_dev, m->tempInfo.st_ino); !ready.ok())
             return this->fail(ready);
     }
-    if (::rename(tempName.constData(), target.constData()) != 0)
-        return fail(errno);
-    tempName.clear();
+    if (swap && ::renameat2(m->tempFolder, tempName.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+        // The old file now has the temporary's name: it is kept, not removed.
+        tempName.clear();
+    } else {
+        if (options.keepFailed && options.keepFolder >= 0)
+            options.keepFailed();
+        const int renamed = m->tempFolder == AT_FDCWD
+            ? ::rename(tempName.constData(), target.constData())
+            : ::renameat(m->tempFolder, tempName.constData(), AT_FDCWD, target.constData());
+        if (renamed != 0)
+            return fail(errno);
+        tempName.clear();
+    }
+    m->tempFolder = AT_FDCWD;
     m_status = IoStatus::failure(QStringLiteral("committed")); // a writer commits once
 
     if (options.syncData) {

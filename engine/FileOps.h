@@ -144,8 +144,18 @@ struct WriteOptions {
     // never renames, so what it handed on never lands.
     std::function<void(QByteArrayView)> written;
     // Called once the file is known unchanged (the check of expected), just
-    // before the rename; a failure leaves the file as it was.
-    std::function<IoStatus()> beforeRename;
+    // before the rename, with the device and inode of the new content; a
+    // failure leaves the file as it was.
+    std::function<IoStatus(dev_t device, ino_t inode)> beforeRename;
+    // Keeps the file being replaced rather than letting it go, at no cost
+    // beyond the rename: the new content is named keepName in the open
+    // folder keepFolder (on the file's own file system) and swapped with the
+    // file in one step, so that the old file ends under keepName. Where the
+    // two cannot be swapped, keepFailed is called just before a plain rename
+    // lets the old file go (it may still keep it by other means).
+    int keepFolder = -1;
+    QByteArray keepName;
+    std::function<void()> keepFailed;
 };
 
 // The writer behind writeFileAtomically, for content that comes in parts: a

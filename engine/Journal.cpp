@@ -356,15 +356,17 @@ bool removeEntry(const QByteArray &dirPath, bool evenIfLocked = false)
             return false;
     }
     if (DIR *dir = ::opendir(dirPath.constData())) {
+        // By name within the open folder: an entry holds thousands of files,
+        // and a full path would be walked again for each.
         QByteArrayList names;
         while (const dirent *e = ::readdir(dir)) {
             const QByteArray name(e->d_name);
             if (name != "." && name != "..")
                 names << name;
         }
-        ::closedir(dir);
         for (const QByteArray &name : std::as_const(names))
-            ::unlink((dirPath + '/' + name).constData());
+            ::unlinkat(::dirfd(dir), name.constData(), 0);
+        ::closedir(dir);
     }
     return ::rmdir(dirPath.constData()) == 0;
 }
@@ -470,6 +472,7 @@ struct JournalRun::Shared {
     Fd dirHandle;   // open on it, so that each file's link is made without a path walk
     QByteArray cwd; // where relative names of this run start
     dev_t device = 0;
+    uid_t euid = ::geteuid(); // root links a descriptor itself, anyone else through /proc
     Durability durability = Durability::AtEnd;
     qint64 budget = 0;
     std::mutex mutex;
@@ -534,6 +537,9 @@ struct JournalFile::State {
     QByteArray path;
     int seq = 0;
     struct stat original {};
+    dev_t newDev = 0;      // the new content, as the writer puts it in place
+    ino_t newIno = 0;
+    qint64 newSize = 0;
     int fd = -1;           // the original, open and locked by the run
     QByteArray keptName;   // set once something was kept
     bool link = false;     // kept by a hard link (made just before the rename)
@@ -585,25 +591,28 @@ struct JournalFile::State {
         return true;
     }
 
-    // Just before the rename, with the file known unchanged: its inode itself
-    // goes into the journal, costing no copy. Where a link cannot be made
-    // (protected hard links, a full folder) a copy is made instead.
-    void linkNow()
+    QByteArray swapName() const { return 'l' + QByteArray::number(seq); }
+
+    // Just before the rename, with the file known unchanged, where the writer
+    // could not swap the old file into the journal: its inode itself goes in
+    // by a link, costing no copy. Where a link cannot be made (protected hard
+    // links, a full folder) a copy is made instead.
+    void linkNow(const QByteArray &name)
     {
-        const QByteArray name = 'l' + QByteArray::number(seq);
         const QByteArray target = run->dir + '/' + name;
         // Linked by its descriptor into the entry's open folder: root may
         // link the descriptor itself, anyone else through /proc.
         const int dirFd = run->dirHandle.fd;
         const char *at = dirFd >= 0 ? name.constData() : target.constData();
         const int atFd = dirFd >= 0 ? dirFd : AT_FDCWD;
+        const bool root = run->euid == 0;
         int rc = -1;
-        if (::geteuid() == 0)
+        if (root)
             rc = ::linkat(fd, "", atFd, at, AT_EMPTY_PATH);
         if (rc != 0) {
             const QByteArray byFd = "/proc/self/fd/" + QByteArray::number(fd);
             rc = ::linkat(AT_FDCWD, byFd.constData(), atFd, at, AT_SYMLINK_FOLLOW);
-            if (rc != 0 && errno == ENOENT && ::geteuid() != 0)
+            if (rc != 0 && errno == ENOENT && !root)
                 rc = ::linkat(fd, "", atFd, at, AT_EMPTY_PATH);
         }
         if (rc == 0) {
@@ -639,19 +648,38 @@ void JournalFile::attach(WriteOptions &options)
     if (!m_state || !m_state->notKept.isEmpty())
         return;
     State *s = m_state.get();
-    options.written = [s](QByteArrayView bytes) { s->hash.addData(bytes); };
-    if (s->link) {
-        options.beforeRename = [s] {
-            s->linkNow();
-            return IoStatus{};
+    options.written = [s](QByteArrayView bytes) {
+        s->hash.addData(bytes);
+        s->newSize += bytes.size();
+    };
+    // The writer swaps the old file into the entry's folder as it renames:
+    // the old inode is kept at the cost of the rename alone.
+    const bool swap = s->link && s->run->dirHandle.fd >= 0;
+    if (swap) {
+        options.keepFolder = s->run->dirHandle.fd;
+        options.keepName = s->swapName();
+        options.keepFailed = [s] {
+            s->keptName.clear(); // that name holds the new content, on its way into place
+            s->linkNow(s->swapName() + 'x');
         };
     }
+    options.beforeRename = [s, swap](dev_t device, ino_t inode) {
+        s->newDev = device;
+        s->newIno = inode;
+        if (swap)
+            s->keptName = s->swapName(); // the old file's name once swapped
+        else if (s->link)
+            s->linkNow(s->swapName());
+        return IoStatus{};
+    };
 }
 
 void JournalFile::restartDigest()
 {
-    if (m_state)
+    if (m_state) {
         m_state->hash.restart();
+        m_state->newSize = 0;
+    }
 }
 
 QString JournalFile::commit()
@@ -670,17 +698,16 @@ QString JournalFile::commit()
         return s.notKept;
     }
     // The new file as the run left it, for a quick check before its digest.
-    struct stat now {};
-    ::stat(s.path.constData(), &now);
+    // Its time is not kept: asking for it would cost a call per file, and
+    // the digest says all that matters.
     if (syncNow)
         syncPath(s.run->dir); // the kept file's name, before the record that names it
     const IoStatus appended = s.run->append(
         recordLine({"K", QByteArray::number(s.seq), s.path.toHex(), s.keptName,
                     QByteArray::number(quint64(s.original.st_ino)), QByteArray::number(qint64(s.original.st_size)),
                     QByteArray::number(qint64(s.original.st_mtim.tv_sec)),
-                    QByteArray::number(qint64(s.original.st_mtim.tv_nsec)), QByteArray::number(quint64(now.st_dev)),
-                    QByteArray::number(quint64(now.st_ino)), QByteArray::number(qint64(now.st_size)),
-                    QByteArray::number(qint64(now.st_mtim.tv_sec)), QByteArray::number(qint64(now.st_mtim.tv_nsec)),
+                    QByteArray::number(qint64(s.original.st_mtim.tv_nsec)), QByteArray::number(quint64(s.newDev)),
+                    QByteArray::number(quint64(s.newIno)), QByteArray::number(s.newSize), "-1", "-1",
                     s.hash.result().toHex()}),
         syncNow);
     if (!appended.ok()) {
@@ -1034,8 +1061,9 @@ FileResult undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     }
     if (current.info.st_dev != r.newDev || current.info.st_ino != r.newIno)
         return undoFailed(path, QCoreApplication::translate("vexalo", "it was replaced by another file since the run; that file was left as it is"));
-    if (qint64(current.info.st_size) != r.newSize || !sameTime(current.info, r.newMtimeSec, r.newMtimeNsec)
-        || digestOf(current) != r.digest)
+    // Entries of earlier versions also give the time the run left.
+    if (qint64(current.info.st_size) != r.newSize
+        || (r.newMtimeSec >= 0 && !sameTime(current.info, r.newMtimeSec, r.newMtimeNsec)) || digestOf(current) != r.digest)
         return undoFailed(path, QCoreApplication::translate("vexalo", "it was changed since the run; it was left as it is"));
 
     const QByteArray keptPath = dir + '/' + r.kept;

@@ -21,9 +21,13 @@
 //   VXF_NO_TMPFILE  when set, every O_TMPFILE open fails with EOPNOTSUPP and
 //               is not counted, as on a file system without unnamed files
 //   VXF_NO_RENAMEAT2  when set, every renameat2 fails with EINVAL and is not
-//               counted, as on a file system without RENAME_NOREPLACE
+//               counted, as on a file system without RENAME_NOREPLACE or
+//               RENAME_EXCHANGE
 //   VXF_TRACE   a file that gets one line per matching call: "number call path"
-// pread counts as read, writev and copy_file_range as write.
+// pread counts as read, writev and copy_file_range as write, renameat and a
+// renameat2 that swaps two files as rename, unlinkat as unlink. A path
+// relative to an open folder counts as the path it names; a call on two paths
+// counts where either is under VXF_DIR.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -148,6 +152,29 @@ Hit considerFd(const char *call, int fd)
     if (!fdPath(fd, path, sizeof path))
         return {};
     return consider(call, path);
+}
+
+// A path given relative to an open folder, as the path it names.
+struct AtPath {
+    char buf[4200];
+    const char *path;
+    AtPath(int dirfd, const char *name)
+        : path(name)
+    {
+        char dir[4096];
+        if (name && name[0] != '/' && dirfd != AT_FDCWD && fdPath(dirfd, dir, sizeof dir)) {
+            std::snprintf(buf, sizeof buf, "%s/%s", dir, name);
+            path = buf;
+        }
+    }
+};
+
+// A call on two paths counts for the folder under test if either is in it.
+Hit considerEither(const char *call, int oldDir, const char *oldName, int newDir, const char *newName)
+{
+    const AtPath from(oldDir, oldName);
+    const AtPath to(newDir, newName);
+    return consider(call, underDir(to.path) || !underDir(from.path) ? to.path : from.path);
 }
 
 template<typename R>
@@ -378,7 +405,7 @@ int fchown(int fd, uid_t uid, gid_t gid)
 
 int linkat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, int flags)
 {
-    const Hit h = consider("linkat", newpath);
+    const Hit h = consider("linkat", AtPath(newdirfd, newpath).path);
     if (h.hit) {
         errno = h.err;
         return -1;
@@ -407,13 +434,25 @@ int rename(const char *oldpath, const char *newpath)
     return finish(h, real<int (*)(const char *, const char *)>("rename")(oldpath, newpath));
 }
 
+int renameat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath)
+{
+    const Hit h = considerEither("rename", olddirfd, oldpath, newdirfd, newpath);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, const char *, int, const char *)>("renameat")(olddirfd, oldpath, newdirfd,
+                                                                                      newpath));
+}
+
 int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, unsigned int flags)
 {
-    if (env("VXF_NO_RENAMEAT2") && underDir(newpath)) {
+    if (env("VXF_NO_RENAMEAT2") && (underDir(AtPath(newdirfd, newpath).path) || underDir(AtPath(olddirfd, oldpath).path))) {
         errno = EINVAL;
         return -1;
     }
-    const Hit h = consider("renameat2", newpath);
+    // A swap puts the new file in place as a rename does, and counts as one.
+    const Hit h = considerEither(flags & RENAME_EXCHANGE ? "rename" : "renameat2", olddirfd, oldpath, newdirfd, newpath);
     if (h.hit) {
         errno = h.err;
         return -1;
@@ -495,6 +534,16 @@ int unlink(const char *path)
         return -1;
     }
     return finish(h, real<int (*)(const char *)>("unlink")(path));
+}
+
+int unlinkat(int dirfd, const char *path, int flags)
+{
+    const Hit h = consider(flags & AT_REMOVEDIR ? "rmdir" : "unlink", AtPath(dirfd, path).path);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, const char *, int)>("unlinkat")(dirfd, path, flags));
 }
 
 } // extern "C"
