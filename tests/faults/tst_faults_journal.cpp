@@ -192,6 +192,45 @@ private slots:
         QVERIFY2(restored >= 20, qPrintable(undo.lines.join('\n')));
     }
 
+    // Where the file system cannot swap two files, the old file is kept by a
+    // link made just before a plain rename; and where something else stands
+    // at the name at the moment of the swap (another program replaced the
+    // file), that file is what lands in the journal, and Undo must not take
+    // it for the old content.
+    void withoutSwapAndAfterARace()
+    {
+        {
+            Place place;
+            Fault fault;
+            fault.dir = place.root.path();
+            fault.noRenameat2 = true;
+            const DriverRun run = runDriver(replaceArgs(place.data, "j"), fault);
+            QCOMPARE(run.lines, QStringList({"first.txt:  replaced", "second.txt:  replaced"}));
+            const DriverRun undo = runDriver({"undo", "-"});
+            for (const QString &name : names) {
+                QVERIFY2(lineOf(undo.lines, name).endsWith(":  restored"), qPrintable(undo.lines.join('\n')));
+                QVERIFY(place.isBefore(name));
+            }
+        }
+        {
+            Place place;
+            Fault fault;
+            fault.dir = place.data;
+            fault.call = "rename";
+            fault.nth = 1;
+            fault.action = "change";
+            fault.changePath = place.data + "/first.txt";
+            fault.changeData = " and a late line\n";
+            const DriverRun run = runDriver(replaceArgs(place.data, "j", {"first.txt"}), fault);
+            QCOMPARE(run.lines, QStringList({"first.txt:  replaced"}));
+            QVERIFY(place.isAfter("first.txt"));
+            const DriverRun undo = runDriver({"undo", "-"});
+            const QString line = lineOf(undo.lines, "first.txt");
+            QVERIFY2(line.contains(":  failed: "), qPrintable(line));
+            QVERIFY(place.isAfter("first.txt"));
+        }
+    }
+
     // Undo itself failing or killed at each of its calls (on the files and
     // on the journal): a file is old or new, never anything else, and a
     // second undo takes back what the first left.
