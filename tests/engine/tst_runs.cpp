@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FileNames.h"
 #include "FileOps.h"
+#include "Journal.h"
 #include "ProtectedList.h"
 #include "Runs.h"
 #include "Substitution.h"
@@ -1344,6 +1345,12 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<int>("rounds");
+        // Kept for Undo as well, the old files swapped into the journal as
+        // the new ones take their place; Undo then gives back the seed.
+        QTest::newRow("journaled file and its backup") << "undo" << QStringList{"a.htm=x", "a.htm.old=x old"}
+                                                        << QStringList{"a.htm", "a.htm.old"} << 100;
+        QTest::newRow("journaled two names of one file") << "undo" << QStringList{"a.htm=x x", "b.htm==a.htm"}
+                                                          << QStringList{"b.htm", "a.htm"} << 100;
         QTest::newRow("file and its backup") << "replace" << QStringList{"a.htm=x", "a.htm.old=x old"}
                                               << QStringList{"a.htm", "a.htm.old"} << 200;
         QTest::newRow("restore file and its backup")
@@ -1371,6 +1378,7 @@ private slots:
         files << "g.htm=x" << "g.htm.old.old=x older" << "h.htm==g.htm";
         names << "g.htm.old" << "g.htm" << "h.htm" << "g.htm.old";
         QTest::newRow("mixed batch") << "replace" << files << names << 60;
+        QTest::newRow("journaled mixed batch") << "undo" << files << names << 30;
         QTest::newRow("mixed restore batch") << "restore" << files << names << 60;
     }
 
@@ -1386,19 +1394,47 @@ private slots:
             control.parallelFiles = parallel;
             control.durability = Durability::None;
             RunSummary run;
-            if (command == "replace") {
+            QStringList undone;
+            if (command == "replace" || command == "undo") {
                 ReplaceJob j = job(folder, names, "x", "y");
                 j.makeBackups = true;
                 j.protectedExtensions.clear();
+                const Journal journal(folder + ".journal");
+                std::unique_ptr<JournalRun> recording;
+                if (command == "undo") {
+                    recording = journal.record(folder, Durability::None);
+                    j.journal = recording.get();
+                }
                 run = runReplace(j, control);
+                if (recording) {
+                    recording->finish();
+                    const QStringList after = snapshot(folder);
+                    const UndoResult back = journal.undoLast();
+                    // Undo names each file by its whole path: the folder differs from run to run.
+                    const QString log = buildLog(back.summary.results).replace(folder + '/', QString());
+                    undone = QStringList{"--"} + after + QStringList{"--"} + log.split("\r\n") + QStringList{"--"}
+                        + snapshot(folder);
+                }
             } else {
                 run = runRestore({folder, names}, control);
             }
-            return buildLog(run.results).split("\r\n") + QStringList{"--"} + snapshot(folder);
+            return buildLog(run.results).split("\r\n") + QStringList{"--"} + snapshot(folder) + undone;
         };
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir("one") && QDir(dir.path()).mkdir("many"));
         const QStringList expected = runIn(dir.filePath("one"), 1);
+        if (command == "undo") {
+            // Every file the run rewrote comes back as it was just before
+            // the run rewrote it (a backup the run wrote first included): no
+            // "y" is left, and the backups the run made stay.
+            const qsizetype lastPart = expected.lastIndexOf("--");
+            const qsizetype logPart = expected.lastIndexOf("--", lastPart - 1);
+            for (const QString &line : expected.mid(lastPart + 1))
+                QVERIFY2(!line.section(' ', 2).contains('y'), qPrintable(line));
+            const QStringList undoLog = expected.mid(logPart + 1, lastPart - logPart - 1).filter(":  ");
+            QVERIFY(!undoLog.isEmpty());
+            QCOMPARE(undoLog.filter(":  restored"), undoLog);
+        }
         for (int round = 0; round < rounds; ++round) {
             const QString folder = dir.filePath(QString("many%1").arg(round));
             QVERIFY(QDir().mkdir(folder));
