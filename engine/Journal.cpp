@@ -19,11 +19,13 @@
 #include <map>
 #include <mutex>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <set>
 #include <thread>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 #include <xxhash.h>
@@ -377,6 +379,21 @@ bool removeEntry(const QByteArray &dirPath, bool evenIfLocked = false)
 // name left by a program killed meanwhile is deleted by the next run.
 const QByteArray droppedPrefix = ".dropped-";
 
+// The deleting takes mostly what the files in work leave of the processors
+// and the disk, and the run waits for what is left of it at its end. The
+// lowest ordinary priority rather than an idle one: a machine busy with
+// something else must not hold the end of the run back for good.
+void deleteInBackground(const QByteArray &dirPath)
+{
+    ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 19); // this thread only
+    constexpr int ioprioClassBestEffort = 2;
+    constexpr int ioprioClassShift = 13;
+    constexpr int ioprioLowest = 7;
+    ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS, a thread's id */, pid_t(::syscall(SYS_gettid)),
+              (ioprioClassBestEffort << ioprioClassShift) | ioprioLowest);
+    removeEntry(dirPath, true);
+}
+
 bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters)
 {
     {
@@ -388,7 +405,7 @@ bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters)
     const QByteArray away = dirPath.left(slash + 1) + droppedPrefix + dirPath.mid(slash + 1);
     if (::rename(dirPath.constData(), away.constData()) != 0)
         return removeEntry(dirPath);
-    deleters.emplace_back([away] { removeEntry(away, true); });
+    deleters.emplace_back([away] { deleteInBackground(away); });
     return true;
 }
 
@@ -938,7 +955,7 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
             const QByteArray name(e->d_name);
             if (name.startsWith(droppedPrefix)) {
                 const QByteArray leftover = root + '/' + name;
-                shared->deleters.emplace_back([leftover] { removeEntry(leftover, true); });
+                shared->deleters.emplace_back([leftover] { deleteInBackground(leftover); });
             }
         }
         ::closedir(dir);
