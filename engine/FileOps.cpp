@@ -799,6 +799,8 @@ IoStatus AtomicWriter::commit()
 
     if (const IoStatus kept = m->metadata.applyAccess(temp.fd); !kept.ok())
         return this->fail(kept);
+    if (options.times && ::futimens(temp.fd, options.times) != 0)
+        return fail(errno);
     if (options.syncData && ::fdatasync(temp.fd) != 0)
         return fail(errno);
 

@@ -138,6 +138,9 @@ struct WriteOptions {
     // followed, and the new file takes modeFrom's permission bits and owner.
     // A folder, device, pipe or socket of that name is left alone: a failure.
     bool replaceName = false;
+    // Access and modification time of the new file, as for futimens(); none
+    // given, it has the time it is written (Undo gives an old file's back).
+    const struct timespec *times = nullptr;
     // Handed every byte of the new content, in order, as it goes to the
     // temporary, before the rename (a digest of what lands). A writer that
     // is given up (a failure, or a file that is done again from its start)

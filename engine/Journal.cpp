@@ -1105,6 +1105,11 @@ FileResult undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     options.modeFrom = &kept.info;
     options.metadataFrom = decodeFileName(keptPath);
     options.alwaysModeFrom = true;
+    // And its time: the old file is back as it was, for make and backup
+    // tools as much as for people.
+    const struct timespec times[2] = {linked ? kept.info.st_atim : timespec{0, UTIME_OMIT},
+                                      timespec{time_t(r.origMtimeSec), long(r.origMtimeNsec)}};
+    options.times = times;
     IoStatus written;
     if (kept.unread.isOpen()) {
         AtomicWriter writer(path, options);

@@ -137,6 +137,8 @@ private slots:
         if (root)
             QCOMPARE(::chown(native.constData(), 12345, 23456), 0);
         const bool acl = QProcess::execute("setfacl", {"-m", "u:4242:r", file}) == 0;
+        const struct timespec olden[2] = {{1000000000, 123456789}, {1000000000, 987654321}};
+        QCOMPARE(::utimensat(AT_FDCWD, native.constData(), olden, 0), 0);
         const struct stat before = statOf(file);
         const QByteArray aclBefore = attribute(file, "system.posix_acl_access");
 
@@ -165,6 +167,8 @@ private slots:
         QCOMPARE(after.st_mode & 07777, before.st_mode & 07777);
         QCOMPARE(after.st_uid, before.st_uid);
         QCOMPARE(after.st_gid, before.st_gid);
+        QCOMPARE(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
         QCOMPARE(attribute(file, "user.note"), QByteArray("kept"));
         if (acl)
             QCOMPARE(attribute(file, "system.posix_acl_access"), aclBefore);
