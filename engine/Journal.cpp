@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +132,56 @@ QByteArray recordLine(const QByteArrayList &fields)
     const QByteArray body = fields.join(' ');
     return body + ' ' + QByteArray::number(crc32(body), 16).rightJustified(8, '0') + '\n';
 }
+
+// A record built in one buffer, field by field: a run writes one for every
+// file, and a list of small strings joined would allocate a dozen times each.
+class RecordBuilder {
+public:
+    explicit RecordBuilder(qsizetype reserve) { m_line.reserve(reserve); }
+    RecordBuilder &text(QByteArrayView field)
+    {
+        separate();
+        m_line.append(field);
+        return *this;
+    }
+    template<typename Integer>
+    RecordBuilder &number(Integer value)
+    {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        return text(QByteArrayView(digits, end - digits));
+    }
+    RecordBuilder &hex(QByteArrayView bytes)
+    {
+        separate();
+        static constexpr char digits[] = "0123456789abcdef";
+        const qsizetype at = m_line.size();
+        m_line.resize(at + 2 * bytes.size());
+        char *out = m_line.data() + at;
+        for (const char c : bytes) {
+            *out++ = digits[uchar(c) >> 4];
+            *out++ = digits[uchar(c) & 0xf];
+        }
+        return *this;
+    }
+    // The line with its checksum and end, as recordLine() makes it.
+    QByteArray finish()
+    {
+        const quint32 sum = crc32(m_line);
+        char digits[9];
+        std::snprintf(digits, sizeof digits, "%08x", sum);
+        m_line.append(' ').append(digits, 8).append('\n');
+        return std::move(m_line);
+    }
+
+private:
+    void separate()
+    {
+        if (!m_line.isEmpty())
+            m_line.append(' ');
+    }
+    QByteArray m_line;
+};
 
 // The fields of a whole line, or none.
 QByteArrayList parseLine(const QByteArray &line)
@@ -720,12 +772,21 @@ QString JournalFile::commit()
     if (syncNow)
         syncPath(s.run->dir); // the kept file's name, before the record that names it
     const IoStatus appended = s.run->append(
-        recordLine({"K", QByteArray::number(s.seq), s.path.toHex(), s.keptName,
-                    QByteArray::number(quint64(s.original.st_ino)), QByteArray::number(qint64(s.original.st_size)),
-                    QByteArray::number(qint64(s.original.st_mtim.tv_sec)),
-                    QByteArray::number(qint64(s.original.st_mtim.tv_nsec)), QByteArray::number(quint64(s.newDev)),
-                    QByteArray::number(quint64(s.newIno)), QByteArray::number(s.newSize), "-1", "-1",
-                    s.hash.result().toHex()}),
+        RecordBuilder(2 * s.path.size() + 200)
+            .text("K")
+            .number(s.seq)
+            .hex(s.path)
+            .text(s.keptName)
+            .number(quint64(s.original.st_ino))
+            .number(qint64(s.original.st_size))
+            .number(qint64(s.original.st_mtim.tv_sec))
+            .number(qint64(s.original.st_mtim.tv_nsec))
+            .number(quint64(s.newDev))
+            .number(quint64(s.newIno))
+            .number(s.newSize)
+            .text("-1 -1") // the new file's time: not kept
+            .hex(s.hash.result())
+            .finish(),
         syncNow);
     if (!appended.ok()) {
         s.drop();
