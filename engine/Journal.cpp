@@ -862,9 +862,19 @@ void JournalRun::finish()
             writeAll(bytes.fd, QByteArray::number(s.used));
     }
     if (s.durability != Durability::None) {
-        ::fdatasync(s.manifest.fd);
-        syncPath(s.dir);
-        syncPath(s.root);
+        int err = ::fdatasync(s.manifest.fd) == 0 ? 0 : errno;
+        for (const QByteArray *folder : {&s.dir, &s.root}) {
+            if (!err)
+                err = syncPath(*folder);
+        }
+        // The files are replaced and Undo works until the machine stops;
+        // after a crash it may find less than the run did. Said once, as any
+        // trouble of the journal.
+        if (err && s.problem.isEmpty()) {
+            s.problem = QCoreApplication::translate("vexalo", "the journal in %1 could not be saved to the disk, so this run may not be undone after a system crash: %2")
+                            .arg(displayName(decodeFileName(s.root)), IoStatus::fromErrno(err).error);
+            s.missed = true;
+        }
     }
     s.manifest.reset(); // and with it the lock: Undo may take the entry now
 }
