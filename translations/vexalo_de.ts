@@ -739,6 +739,10 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
         <source>:  replaced (cannot be undone: %1)</source>
         <translation>:  ersetzt (nicht rückgängig zu machen: %1)</translation>
     </message>
+    <message>
+        <source>the journal in %1 could not be saved to the disk, so this run may not be undone after a system crash: %2</source>
+        <translation>das Journal in %1 konnte nicht auf den Datenträger geschrieben werden; nach einem Systemabsturz lässt sich dieser Lauf womöglich nicht rückgängig machen: %2</translation>
+    </message>
 </context>
 <context>
     <name>vexalo::FileMetadata</name>
