@@ -127,12 +127,6 @@ quint32 crc32(QByteArrayView data)
     return ~c;
 }
 
-QByteArray recordLine(const QByteArrayList &fields)
-{
-    const QByteArray body = fields.join(' ');
-    return body + ' ' + QByteArray::number(crc32(body), 16).rightJustified(8, '0') + '\n';
-}
-
 // A record built in one buffer, field by field: a run writes one for every
 // file, and a list of small strings joined would allocate a dozen times each.
 class RecordBuilder {
@@ -164,7 +158,7 @@ public:
         }
         return *this;
     }
-    // The line with its checksum and end, as recordLine() makes it.
+    // The line with its checksum and end.
     QByteArray finish()
     {
         const quint32 sum = crc32(m_line);
@@ -182,6 +176,14 @@ private:
     }
     QByteArray m_line;
 };
+
+QByteArray recordLine(const QByteArrayList &fields)
+{
+    RecordBuilder line(64);
+    for (const QByteArray &field : fields)
+        line.text(field);
+    return line.finish();
+}
 
 // The fields of a whole line, or none.
 QByteArrayList parseLine(const QByteArray &line)
