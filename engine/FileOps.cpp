@@ -884,6 +884,16 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     return writer.commit();
 }
 
+IoStatus writeFileAtomically(const QString &path, const ReadResult &from, const WriteOptions &options)
+{
+    if (!from.unread.isOpen())
+        return writeFileAtomically(path, QByteArrayView(from.data), options);
+    AtomicWriter writer(path, options);
+    if (const IoStatus copied = writer.copyFrom(from.unread.fd(), 0, qint64(from.info.st_size)); !copied.ok())
+        return copied;
+    return writer.commit();
+}
+
 QString changedUnderneathReason()
 {
     return QCoreApplication::translate("FileOps", "it was changed by another program while it was being processed; "

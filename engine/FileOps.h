@@ -199,6 +199,9 @@ private:
 IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
                              const WriteOptions &options = {});
 IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options = {});
+// The content of another file as a read gave it (Restore's backup, Undo's
+// kept file): held whole, or streamed from the file when it was left unread.
+IoStatus writeFileAtomically(const QString &path, const ReadResult &from, const WriteOptions &options = {});
 
 // Compares two open files from their starts, one block at a time, without
 // moving their positions; false also when either cannot be read.

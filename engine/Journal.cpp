@@ -1183,15 +1183,7 @@ FileResult undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     const struct timespec times[2] = {linked ? kept.info.st_atim : timespec{0, UTIME_OMIT},
                                       timespec{time_t(r.origMtimeSec), long(r.origMtimeNsec)}};
     options.times = times;
-    IoStatus written;
-    if (kept.unread.isOpen()) {
-        AtomicWriter writer(path, options);
-        written = writer.copyFrom(kept.unread.fd(), 0, qint64(kept.info.st_size));
-        if (written.ok())
-            written = writer.commit();
-    } else {
-        written = writeFileAtomically(path, kept.data, options);
-    }
+    const IoStatus written = writeFileAtomically(path, kept, options);
     if (!written.ok())
         return undoFailed(path, written.error);
     return {path, Outcome::Restored, {}};

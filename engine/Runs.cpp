@@ -709,15 +709,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         // Already restored (a run that stopped before deleting the backup):
         // nothing to write, only the backup to remove.
     } else {
-        IoStatus written;
-        if (backup.unread.isOpen()) {
-            AtomicWriter writer(path, options);
-            written = writer.copyFrom(backup.unread.fd(), 0, qint64(backup.info.st_size));
-            if (written.ok())
-                written = writer.commit();
-        } else {
-            written = writeFileAtomically(path, backup.data, options);
-        }
+        const IoStatus written = writeFileAtomically(path, backup, options);
         if (!written.ok())
             return failed(name, written.error);
         *wrote = true;
