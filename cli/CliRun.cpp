@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "CliRun.h"
 
-#include "FileNames.h"
-#include "FileOps.h"
-#include "Journal.h"
-#include "ProtectedList.h"
-#include "TextTools.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
+#include "engine/journal/Journal.h"
+#include "engine/files/ProtectedList.h"
+#include "engine/text/TextTools.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 
-#include "FileNames.h"
-#include "FileOps.h"
-#include "TextCodec.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
+#include "engine/text/TextCodec.h"
 
 #include <QCoreApplication>
 

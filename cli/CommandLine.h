@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "Runs.h"
+#include "engine/runs/Runs.h"
 
 #include <QString>
 #include <QStringList>

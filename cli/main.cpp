@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "CliRun.h"
-#include "FileNames.h"
+#include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "QtFileSystemPlaces.h"
 
-#include "engine/FileNames.h"
+#include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
 #include <QDir>

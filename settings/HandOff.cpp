@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "HandOff.h"
 
-#include "engine/FileOps.h"
+#include "engine/files/FileOps.h"
 #include "ProgramInfo.h"
-#include "engine/TextTools.h"
+#include "engine/text/TextTools.h"
 
 #include <QDir>
 #include <QFileInfo>

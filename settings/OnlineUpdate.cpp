@@ -2,7 +2,7 @@
 #include "OnlineUpdate.h"
 
 #include "ProgramInfo.h"
-#include "engine/TextTools.h"
+#include "engine/text/TextTools.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/Services.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "engine/FileOps.h"
+#include "engine/files/FileOps.h"
 
 #include <QCoreApplication>
 #include <QString>

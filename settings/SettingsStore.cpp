@@ -2,7 +2,7 @@
 #include "SettingsStore.h"
 
 #include "NumberText.h"
-#include "engine/FileNames.h"
+#include "engine/files/FileNames.h"
 #include "ProgramInfo.h"
 
 #include <QDir>

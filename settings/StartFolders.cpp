@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "StartFolders.h"
 
-#include "engine/FileNames.h"
-#include "engine/ProtectedList.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/ProtectedList.h"
 #include "platform/FileSystemPlaces.h"
 
 #include <QDir>

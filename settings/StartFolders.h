@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "engine/ProtectedList.h"
+#include "engine/files/ProtectedList.h"
 
 #include <QString>
 

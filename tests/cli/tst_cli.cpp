@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "CliRun.h"
-#include "ProtectedList.h"
-#include "Runs.h"
-#include "TextTools.h"
+#include "engine/files/ProtectedList.h"
+#include "engine/runs/Runs.h"
+#include "engine/text/TextTools.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "FileNames.h"
+#include "engine/files/FileNames.h"
 
 #include <QRandomGenerator>
 #include <QTest>

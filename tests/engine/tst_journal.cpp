@@ -2,9 +2,9 @@
 // Undo through the journal, on real files: what comes back (bytes, owner,
 // mode, ACL, attributes), what is left alone (a file changed, replaced or
 // deleted since the run), and how much the journal keeps.
-#include "Journal.h"
-#include "FileNames.h"
-#include "Runs.h"
+#include "engine/journal/Journal.h"
+#include "engine/files/FileNames.h"
+#include "engine/runs/Runs.h"
 #include "tests/common/TestFiles.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "FileNames.h"
-#include "FileOps.h"
-#include "Journal.h"
-#include "ProtectedList.h"
-#include "Runs.h"
-#include "Substitution.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
+#include "engine/journal/Journal.h"
+#include "engine/files/ProtectedList.h"
+#include "engine/runs/Runs.h"
+#include "engine/text/Substitution.h"
 #include "tests/common/TestFiles.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "Substitution.h"
-#include "TextCodec.h"
+#include "engine/text/Substitution.h"
+#include "engine/text/TextCodec.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "ProtectedList.h"
-#include "TextTools.h"
+#include "engine/files/ProtectedList.h"
+#include "engine/text/TextTools.h"
 
 #include <QDir>
 #include <QFile>

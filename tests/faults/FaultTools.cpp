@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FaultTools.h"
 
-#include "engine/FileOps.h"
+#include "engine/files/FileOps.h"
 
 #include <QDir>
 #include <QFile>

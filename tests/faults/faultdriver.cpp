@@ -15,10 +15,10 @@
 //   vexalo-faultdriver rename FOLDER FROM TO [FROM TO]...
 //   vexalo-faultdriver write PATH TEXT        (writeFileAtomically, with sync)
 //   vexalo-faultdriver list FOLDER            (the names a file list shows)
-#include "FileOps.h"
-#include "Journal.h"
-#include "ProtectedList.h"
-#include "Runs.h"
+#include "engine/files/FileOps.h"
+#include "engine/journal/Journal.h"
+#include "engine/files/ProtectedList.h"
+#include "engine/runs/Runs.h"
 
 #include <QDir>
 

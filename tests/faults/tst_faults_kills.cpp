@@ -7,7 +7,7 @@
 // and is never processed as a user's file by a later run.
 #include "FaultTools.h"
 
-#include "engine/FileOps.h"
+#include "engine/files/FileOps.h"
 #ifdef VEXALO_HAVE_FILE_LIST
 #include "ui/frmMain/FileListModel.h"
 #endif

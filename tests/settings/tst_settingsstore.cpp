@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "engine/FileNames.h"
+#include "engine/files/FileNames.h"
 #include "settings/MainWindowState.h"
 #include "settings/NumberText.h"
 #include "settings/ScreenFit.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServices.h"
 
-#include "engine/FileNames.h"
-#include "engine/ProtectedList.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/ProtectedList.h"
 #include "settings/HandOff.h"
 #include "settings/SettingsStore.h"
 #include "settings/StartFolders.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServices.h"
-#include "engine/FileNames.h"
+#include "engine/files/FileNames.h"
 #include "tests/common/TestFiles.h"
 #include "ui/common/Twips.h"
 #include "ui/frmMain/FileListModel.h"

@@ -2,7 +2,7 @@
 #include "FileListModel.h"
 
 #include "FilePattern.h"
-#include "engine/FileNames.h"
+#include "engine/files/FileNames.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,8 +3,8 @@
 
 #include "DriveComboBox.h"
 #include "FileListModel.h"
-#include "engine/FileNames.h"
-#include "engine/ProtectedList.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/ProtectedList.h"
 #include "platform/FileSystemPlaces.h"
 #include "settings/HandOff.h"
 #include "settings/OnlineUpdate.h"

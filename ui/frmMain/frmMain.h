@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "engine/Journal.h"
-#include "engine/Runs.h"
+#include "engine/journal/Journal.h"
+#include "engine/runs/Runs.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 #include "settings/SettingsStore.h"

@@ -4,8 +4,8 @@
 #include "frmMain.h"
 
 #include "FileListModel.h"
-#include "engine/FileNames.h"
-#include "engine/TextTools.h"
+#include "engine/files/FileNames.h"
+#include "engine/text/TextTools.h"
 #include "platform/FileSystemPlaces.h"
 
 #include <QApplication>

@@ -4,10 +4,10 @@
 
 #include "FileListModel.h"
 #include "RunProgress.h"
-#include "engine/ProtectedList.h"
-#include "engine/FileNames.h"
-#include "engine/Runs.h"
-#include "engine/TextTools.h"
+#include "engine/files/ProtectedList.h"
+#include "engine/files/FileNames.h"
+#include "engine/runs/Runs.h"
+#include "engine/text/TextTools.h"
 #include "platform/FileSystemPlaces.h"
 #include "ui/frmViewer/frmViewer.h"
 

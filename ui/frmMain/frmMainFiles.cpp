@@ -4,9 +4,9 @@
 #include "frmMain.h"
 
 #include "FileListModel.h"
-#include "engine/FileNames.h"
-#include "engine/FileOps.h"
-#include "engine/TextTools.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
+#include "engine/text/TextTools.h"
 #include "platform/FileSystemPlaces.h"
 #include "ui/common/ScreenPlacement.h"
 #include "ui/common/Twips.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmViewer/ViewerSave.h"
 
-#include "engine/FileNames.h"
-#include "engine/FileOps.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "engine/TextCodec.h"
+#include "engine/text/TextCodec.h"
 #include "platform/MessageBoxes.h"
 
 #include <QByteArray>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "frmViewer.h"
 
-#include "engine/FileNames.h"
-#include "engine/FileOps.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
 #include "ui/common/KeyboardAccess.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/ViewerLayout.h"

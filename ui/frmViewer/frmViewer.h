@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "engine/TextCodec.h"
+#include "engine/text/TextCodec.h"
 #include "platform/Services.h"
 #include "ui/frmViewer/ViewerSave.h"
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "SubstitutionCheck.h"
 
-#include "engine/Substitution.h"
-#include "engine/TextCodec.h"
+#include "engine/text/Substitution.h"
+#include "engine/text/TextCodec.h"
 
 #include <QChar>
 #include <QStringList>

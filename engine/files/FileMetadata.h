@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "FileOps.h"
+#include "engine/files/WriteOptions.h"
 
 #include <QByteArray>
 

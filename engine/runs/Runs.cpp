@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "Runs.h"
+#include "engine/runs/Runs.h"
 
-#include "FileNames.h"
-#include "FileOps.h"
-#include "Journal.h"
-#include "ProtectedList.h"
-#include "Substitution.h"
-#include "TextCodec.h"
-#include "TextTools.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
+#include "engine/journal/Journal.h"
+#include "engine/files/ProtectedList.h"
+#include "engine/text/Substitution.h"
+#include "engine/text/TextCodec.h"
+#include "engine/text/TextTools.h"
 
 #include <QCoreApplication>
 

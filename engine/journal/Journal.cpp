@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "Journal.h"
+#include "engine/journal/Journal.h"
 
-#include "FileMetadata.h"
-#include "FileNames.h"
+#include "engine/files/FileMetadata.h"
+#include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
 #include <QLocale>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "TextCodec.h"
+#include "engine/text/TextCodec.h"
 
 #include <QChar>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "TextCodec.h"
+#include "engine/text/TextCodec.h"
 
 #include <QByteArrayView>
 #include <QString>

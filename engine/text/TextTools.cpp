@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "TextTools.h"
+#include "engine/text/TextTools.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "FileMetadata.h"
+#include "engine/files/FileMetadata.h"
 
-#include "FileNames.h"
+#include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
 #include <QFile>

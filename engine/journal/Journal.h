@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "FileOps.h"
-#include "Runs.h"
+// engine/journal: what a run keeps so that Undo can take it back, and Undo
+// itself. May use engine/files and engine/text; never the runs.
+
+#include "engine/files/FileOps.h"
+#include "engine/files/Results.h"
 
 #include <QDateTime>
 #include <QList>

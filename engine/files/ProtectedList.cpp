@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "ProtectedList.h"
+#include "engine/files/ProtectedList.h"
 
-#include "FileNames.h"
+#include "engine/files/FileNames.h"
 
-#include "FileOps.h"
-#include "TextCodec.h"
-#include "TextTools.h"
+#include "engine/files/FileOps.h"
+#include "engine/text/TextCodec.h"
+#include "engine/text/TextTools.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "TextCodec.h"
+// engine/text: how text is found and written in a file's bytes: encodings,
+// case folding, the find and replace texts prepared per encoding, line
+// breaks and the matcher. Knows nothing of files or names; uses Qt Core only.
+
+#include "engine/text/TextCodec.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

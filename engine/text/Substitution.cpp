@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Substitution.h"
+#include "engine/text/Substitution.h"
 
 #include <QChar>
 

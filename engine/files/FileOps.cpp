@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "FileOps.h"
+#include "engine/files/FileOps.h"
 
-#include "FileMetadata.h"
-#include "FileNames.h"
-#include "TextTools.h"
+#include "engine/files/FileMetadata.h"
+#include "engine/files/FileNames.h"
+#include "engine/text/TextTools.h"
 
 #include <QCoreApplication>
 #include <QFile>
