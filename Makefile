@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 # Debian/Ubuntu packages the build and the window need.
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra \
-	qt6-tools-dev qt6-l10n-tools qt6-translations-l10n dpkg-dev libxxhash-dev
+	qt6-tools-dev qt6-l10n-tools qt6-translations-l10n dpkg-dev libxxhash-dev libpcre2-dev
 # Tools some tests use (chattr, setpriv, setfacl, the fuzz target's clang); a
 # release that lacks one still builds and tests, and those tests say what they miss.
 # The validators of the desktop entry and the metainfo, and the shells whose

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: MIT
+#include "engine/text/RegexMatcher.h"
 #include "engine/text/Substitution.h"
 #include "engine/text/TextCodec.h"
+#include "tests/common/TestFiles.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
 #include <QRandomGenerator>
 #include <QStringConverter>
 #include <QTest>
@@ -165,12 +170,254 @@ Periodic periodicCase(QRandomGenerator &rng, const QByteArray &alphabet, bool mi
     return c;
 }
 
+// A pattern from a small grammar (literals, classes, groups, alternation,
+// quantifiers, anchors, \b) over a small alphabet, so that matches, empty
+// matches and near misses are all common; with a replacement that uses the
+// groups the pattern has.
+struct RegexCase {
+    QString pattern;
+    QString replacement; // as typed: ${n}, $$
+    QStringList perlParts; // "L<hex of UTF-8>" or "G<n>", for perl
+    QString content;
+};
+
+class RegexGrammar {
+public:
+    RegexGrammar(QRandomGenerator &rng, const QString &alphabet)
+        : m_rng(rng)
+        , m_alphabet(alphabet)
+    {
+    }
+    QString pattern()
+    {
+        m_groups = 0;
+        m_unsteady.clear();
+        return alternation(2);
+    }
+    // Group numbers a replacement may use: 0 and those perl agrees on.
+    QList<int> steadyGroups() const
+    {
+        QList<int> groups;
+        for (int g = 0; g <= m_groups; ++g) {
+            if (!m_unsteady.contains(g))
+                groups << g;
+        }
+        return groups;
+    }
+    QString text(int maxLength)
+    {
+        QString s;
+        const int n = int(m_rng.bounded(maxLength + 1));
+        for (int i = 0; i < n; ++i)
+            s += letter();
+        return s;
+    }
+
+private:
+    QChar letter() { return m_alphabet.at(int(m_rng.bounded(int(m_alphabet.size())))); }
+    QString literal()
+    {
+        const QChar c = letter();
+        return c == QLatin1Char('-') ? QStringLiteral("\\-") : QString(c);
+    }
+    QString alternation(int depth)
+    {
+        QString s = sequence(depth);
+        if (m_rng.bounded(4) == 0)
+            s += QLatin1Char('|') + sequence(depth);
+        return s;
+    }
+    QString sequence(int depth)
+    {
+        QString s;
+        const int n = 1 + int(m_rng.bounded(3));
+        for (int i = 0; i < n; ++i)
+            s += item(depth);
+        return s;
+    }
+    QString item(int depth)
+    {
+        static const char *const anchors[] = {"^", "$", "\\b", "\\B"};
+        static const char *const quantifiers[] = {"*", "+", "?", "{1,2}", "*?", "+?", "{2}"};
+        static const char *const escapes[] = {".", "\\w", "\\W", "\\d", "\\s", "\\S"};
+        const int r = int(m_rng.bounded(100));
+        if (r < 10)
+            return QString::fromLatin1(anchors[m_rng.bounded(4)]);
+        QString atom;
+        if (r < 45) {
+            atom = literal();
+        } else if (r < 60) {
+            atom = QString::fromLatin1(escapes[m_rng.bounded(6)]);
+        } else if (r < 75) {
+            atom = m_rng.bounded(3) == 0 ? QStringLiteral("[^") : QStringLiteral("[");
+            const int n = 1 + int(m_rng.bounded(3));
+            for (int i = 0; i < n; ++i)
+                atom += literal();
+            atom += QLatin1Char(']');
+        }
+        const int groupsBefore = m_groups;
+        if (r >= 75 && depth > 0) {
+            if (m_rng.bounded(3) == 0) {
+                atom = QStringLiteral("(?:") + alternation(depth - 1) + QLatin1Char(')');
+            } else {
+                ++m_groups;
+                atom = QLatin1Char('(') + alternation(depth - 1) + QLatin1Char(')');
+            }
+        } else if (r >= 75) {
+            atom = literal();
+        }
+        if (m_rng.bounded(3) == 0) {
+            atom += QString::fromLatin1(quantifiers[m_rng.bounded(7)]);
+            // What a group in a repeat holds after it is one of the
+            // documented differences from perl: not compared.
+            for (int g = groupsBefore + 1; g <= m_groups; ++g)
+                m_unsteady.insert(g);
+        }
+        return atom;
+    }
+
+    QRandomGenerator &m_rng;
+    QString m_alphabet;
+    int m_groups = 0;
+    QSet<int> m_unsteady;
+};
+
+RegexCase randomRegexCase(QRandomGenerator &rng, const QString &alphabet)
+{
+    RegexGrammar grammar(rng, alphabet);
+    RegexCase c;
+    c.pattern = grammar.pattern();
+    const int parts = int(rng.bounded(4));
+    for (int i = 0; i < parts; ++i) {
+        if (rng.bounded(2) == 0) {
+            const QList<int> steady = grammar.steadyGroups();
+            const int group = steady[rng.bounded(int(steady.size()))];
+            c.replacement += QStringLiteral("${%1}").arg(group);
+            c.perlParts << QStringLiteral("G%1").arg(group);
+        } else {
+            QString text = grammar.text(2);
+            if (rng.bounded(5) == 0)
+                text += QLatin1Char('$');
+            QString typed = text;
+            typed.replace(QLatin1Char('$'), QStringLiteral("$$"));
+            c.replacement += typed;
+            c.perlParts << QLatin1Char('L') + QString::fromLatin1(text.toUtf8().toHex());
+        }
+    }
+    c.content = grammar.text(rng.bounded(5) == 0 ? 120 : 30);
+    return c;
+}
+
+// perl -0777 -pi over every case's file at once, each with its own pattern
+// under /m (^ and $ at every line), the replacement built from the groups.
+// Empty when perl cannot be run.
+std::optional<QList<QByteArray>> perlResults(const QList<RegexCase> &cases, const QList<QByteArray> &contents,
+                                             bool utf8, bool caseSensitive, const QString &folder)
+{
+    QStringList files;
+    QByteArray manifest;
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const QString file = folder + QStringLiteral("/c%1.txt").arg(i);
+        testfiles::writeFile(file, contents[i]);
+        files << file;
+        manifest += file.toUtf8() + '\t' + cases[i].pattern.toUtf8().toHex() + '\t'
+                    + cases[i].perlParts.join(QLatin1Char(',')).toUtf8() + '\n';
+    }
+    testfiles::writeFile(folder + QStringLiteral("/manifest"), manifest);
+    const QString script = QStringLiteral(
+        "BEGIN { local $/ = \"\\n\"; open(my $m, '<:raw', $ENV{MANIFEST}) or die; while (<$m>) { chomp; my ($f, $p, $r) = split /\\t/, $_, -1;"
+        " my $re = pack('H*', $p); utf8::decode($re); $case{$f} = [$re, [split /,/, $r]]; } }"
+        " my ($re, $parts) = @{$case{$ARGV}}; my $q = $ENV{ICASE} ? qr/$re/mi : qr/$re/m;"
+        " s{$q}{ my @g = ($&, map { ${$_} } 1 .. $#+); my $out = '';"
+        " for my $p (@$parts) { if ($p =~ /^G(\\d+)/) { $out .= $g[$1] // '' } else { my $t = pack('H*', substr($p, 1));"
+        " utf8::decode($t); $out .= $t } } $out }ge;");
+    QProcess perl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MANIFEST"), folder + QStringLiteral("/manifest"));
+    env.insert(QStringLiteral("ICASE"), caseSensitive ? QStringLiteral("") : QStringLiteral("1"));
+    perl.setProcessEnvironment(env);
+    QStringList args{QStringLiteral("-0777"), QStringLiteral("-Mfeature=unicode_strings"), QStringLiteral("-pi")};
+    if (utf8)
+        args.prepend(QStringLiteral("-CSD"));
+    args << QStringLiteral("-e") << script << files;
+    perl.start(QStringLiteral("perl"), args);
+    if (!perl.waitForFinished(60000) || perl.exitCode() != 0) {
+        qWarning() << perl.readAllStandardError();
+        return std::nullopt;
+    }
+    QList<QByteArray> results;
+    for (const QString &file : files)
+        results << testfiles::readFile(file);
+    return results;
+}
+
 } // namespace
 
 class tst_Substitution : public QObject {
     Q_OBJECT
 
 private slots:
+    // The regular expressions against perl, which users know them from: the
+    // same files byte for byte, whole and fed in blocks of every size (a
+    // match across a block edge waits for the bytes it needs).
+    void regexAgainstPerl_data()
+    {
+        QTest::addColumn<bool>("utf8");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::newRow("UTF-8, exact") << true << true;
+        QTest::newRow("UTF-8, case-insensitive") << true << false;
+        QTest::newRow("Latin-1, exact") << false << true;
+        QTest::newRow("Latin-1, case-insensitive") << false << false;
+    }
+    void regexAgainstPerl()
+    {
+        QFETCH(bool, utf8);
+        QFETCH(bool, caseSensitive);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QRandomGenerator rng(utf8 ? 20261210 : 20261211);
+        // U+017F and U+212A fold onto s and k in both; \r shows what . and $
+        // do in a CR LF file.
+        const QString alphabet = utf8 ? QStringLiteral("aAbBsSkK\u00e9\u00c91 -\n\r\u017f\u212a")
+                                      : QStringLiteral("aAbBsSkK\u00e9\u00c91 -\n\r");
+        const FileEncoding encoding = utf8 ? FileEncoding::Utf8 : FileEncoding::Latin1;
+        QList<RegexCase> cases;
+        QList<QByteArray> contents;
+        for (int i = 0; i < 200; ++i) {
+            cases << randomRegexCase(rng, alphabet);
+            contents << *encodeText(cases.last().content, encoding);
+        }
+        const std::optional<QList<QByteArray>> perl = perlResults(cases, contents, utf8, caseSensitive, dir.path());
+        if (!perl)
+            QSKIP("perl could not be run");
+        for (qsizetype i = 0; i < cases.size(); ++i) {
+            const RegexCase &c = cases[i];
+            const RegexProgram program(c.pattern, c.replacement, caseSensitive);
+            QVERIFY2(!program.error(), qPrintable(c.pattern + QStringLiteral(": ") + program.error()->message));
+            const RegexCode code(program, encoding);
+            QVERIFY2(code.usable(), qPrintable(code.refusal()));
+            const std::optional<EncodedReplacement> replacement = EncodedReplacement::make(program, encoding, {});
+            QVERIFY(replacement);
+            const QByteArray &content = contents[i];
+            auto context = [&](qsizetype block) {
+                return QStringLiteral("pattern ") + QString::fromLatin1(c.pattern.toUtf8().toPercentEncoding())
+                       + QStringLiteral(" replacement ") + QString::fromLatin1(c.replacement.toUtf8().toPercentEncoding())
+                       + QStringLiteral(" content ") + QString::fromLatin1(content.toHex()) + QStringLiteral(" block ")
+                       + QString::number(block);
+            };
+            const std::optional<QByteArray> whole = regexReplaceAll(code, *replacement, content);
+            QVERIFY2(whole, qPrintable(context(0)));
+            if (*whole != perl->at(i))
+                QFAIL(qPrintable(context(0) + QStringLiteral(": ") + QString::fromLatin1(whole->toHex()) + QStringLiteral(" perl ")
+                                 + QString::fromLatin1(perl->at(i).toHex())));
+            for (qsizetype block = 1; block <= content.size(); ++block) {
+                const std::optional<QByteArray> fed = regexReplaceAll(code, *replacement, content, block);
+                if (!fed || *fed != *whole)
+                    QFAIL(qPrintable(context(block) + QStringLiteral(": ") + QString::fromLatin1(fed.value_or("<failed>").toHex())));
+            }
+        }
+    }
+
     void knownCases_data()
     {
         QTest::addColumn<QByteArray>("content");
