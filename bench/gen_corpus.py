@@ -8,6 +8,10 @@ small/: 20,000 text files of 1 to 16 KiB in 100 folders; about half hold the
 large/: 4 files of 128 MiB with the needle about every 16 KiB.
 huge/:  one file of 2 GiB made the same way (only when asked for: --sets huge),
         which shows that a file's size does not decide the memory a replace takes.
+tree/:  a real source tree: the regular files of a public tree this machine has
+        (/usr/include by default, --tree-from), links and hidden names left out.
+        Thousands of files of every size, most of which do not hold the find
+        text the benchmark uses for it (TREE_NEEDLE, in about a fifth of them).
 
 The text is plain prose-like lines of made-up words with a sprinkling of UTF-8
 letters, so the encoding check and the folding search see realistic input.
@@ -15,6 +19,7 @@ letters, so the encoding check and the folding search see realistic input.
 import argparse
 import os
 import random
+import shutil
 
 NEEDLE = "Acme Widgets Ltd"
 VARIANTS = ["ACME WIDGETS LTD", "acme widgets ltd", "Acme widgets LTD"]
@@ -115,15 +120,54 @@ def write_huge(rng, pool, root, size):
     os.replace(path + ".part", path)
 
 
+def tree_sources(source):
+    """The regular files of the source tree, by their path inside it, sorted;
+    links, hidden names and files this user may not read are left out."""
+    found = []
+    for folder, dirs, names in os.walk(source):
+        dirs[:] = sorted(d for d in dirs if not d.startswith(".") and not os.path.islink(os.path.join(folder, d)))
+        for n in sorted(names):
+            path = os.path.join(folder, n)
+            if n.startswith(".") or os.path.islink(path) or not os.path.isfile(path):
+                continue
+            if os.access(path, os.R_OK):
+                found.append(os.path.relpath(path, source))
+    return found
+
+
+def tree_stamp(source):
+    """What the copy depends on: a tree that gained or lost files (a package
+    installed since) is copied again."""
+    files = tree_sources(source)
+    return "%s %d %d" % (source, len(files), sum(os.path.getsize(os.path.join(source, f)) for f in files))
+
+
+def write_tree(source, root):
+    target = os.path.join(root, "tree")
+    if os.path.exists(target):
+        shutil.rmtree(target)
+    for rel in tree_sources(source):
+        os.makedirs(os.path.join(target, os.path.dirname(rel)), exist_ok=True)
+        # Owner-writable copies: a read-only header would be refused by
+        # every tool for a reason that has nothing to do with speed.
+        shutil.copyfile(os.path.join(source, rel), os.path.join(target, rel))
+        os.chmod(os.path.join(target, rel), 0o644)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("root")
-    ap.add_argument("--sets", default="small,large")
+    ap.add_argument("root", nargs="?")
+    ap.add_argument("--sets", default="small,large,tree")
+    ap.add_argument("--tree-from", default="/usr/include", help="the source tree copied as the tree set")
+    ap.add_argument("--tree-stamp", action="store_true", help="print what the tree set depends on, and stop")
     ap.add_argument("--small-files", type=int, default=20000)
     ap.add_argument("--large-files", type=int, default=4)
     ap.add_argument("--large-mib", type=int, default=128)
     ap.add_argument("--huge-mib", type=int, default=2048)
     args = ap.parse_args()
+    if args.tree_stamp:
+        print(tree_stamp(args.tree_from))
+        return
     rng = random.Random(20240427)
     pool = make_pool(rng, 8 * 1024 * 1024)
     sets = args.sets.split(",")
@@ -133,6 +177,8 @@ def main():
         write_large(random.Random(2), pool, args.root, args.large_files, args.large_mib * 1024 * 1024)
     if "huge" in sets:
         write_huge(random.Random(3), pool, args.root, args.huge_mib * 1024 * 1024)
+    if "tree" in sets:
+        write_tree(args.tree_from, args.root)
 
 
 if __name__ == "__main__":

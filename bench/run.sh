@@ -4,16 +4,21 @@
 # perl -pi and sd, with cp -r as the floor, on a tmpfs and on the disk. Not a test: it prints
 # tables, with PASS or MISS beside each target; a miss never fails the run.
 #
-#   bench/run.sh [--runs N] [--sets small,large,worst,huge] [--places tmpfs,disk]
+#   bench/run.sh [--runs N] [--sets small,large,tree,worst,huge] [--places tmpfs,disk]
 #                [--modes exact,icase] [--cap SECONDS] [--baseline CLI] [--json FILE]
-# Defaults: 8 runs of every tool, taking turns, all four sets, both places,
+#                [--tree-from DIR] [--syscalls-only]
+# Defaults: 8 runs of every tool, taking turns, all five sets, both places,
 # both modes on the tmpfs and exact on the disk. The worst set (inputs built
 # against the search, a tool stopped after --cap seconds, default 60) runs on
 # the tmpfs only; the huge set (one 2 GiB file, vexalo4-cli's memory) on the
 # tmpfs when it has room, else on the disk, else not at all.
+# The tree set is a copy of a real source tree (--tree-from, default
+# /usr/include). Every set also gets its system calls per file counted once
+# (strace -c); --syscalls-only counts them and times nothing.
 # A quick look, a minute or two: --runs 2 --sets small --places tmpfs
 # --baseline times another vexalo4-cli beside the first, in the same turns.
-# The same settings may come from the environment: RUNS, SETS, PLACES, MODES, CAP, BASELINE.
+# The same settings may come from the environment: RUNS, SETS, PLACES, MODES, CAP, BASELINE,
+# TREE_FROM.
 # VEXALO_CLI names the executable (default: build/bin/vexalo4-cli);
 # BENCH_TMPFS and BENCH_DISK the folders used (default /dev/shm/vexalo-bench
 # and /var/tmp/vexalo-bench). Both keep their corpus for the next run: remove
@@ -24,7 +29,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 
 runs=${RUNS:-8}
-sets=${SETS:-small,large,worst,huge}
+sets=${SETS:-small,large,tree,worst,huge}
+tree_from=${TREE_FROM:-/usr/include}
+syscalls_only=""
 baseline=${BASELINE:-}
 cap=${CAP:-60}
 places=${PLACES:-tmpfs,disk}
@@ -44,7 +51,9 @@ while [ $# -gt 0 ]; do
         --cap) cap=$2; shift 2 ;;
         --baseline) baseline=$2; shift 2 ;;
         --json) json=$2; shift 2 ;;
-        -h|--help) sed -n '3,20p' "$0"; exit 0 ;;
+        --tree-from) tree_from=$2; shift 2 ;;
+        --syscalls-only) syscalls_only=1; shift ;;
+        -h|--help) sed -n '3,26p' "$0"; exit 0 ;;
         *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -53,7 +62,7 @@ done
 sudo=""
 [ "$(id -u)" = 0 ] || sudo=sudo
 missing=""
-for pkg in sd time python3 perl sed coreutils; do
+for pkg in sd time python3 perl sed coreutils strace; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing="$missing $pkg"
 done
 if [ -n "$missing" ]; then
@@ -108,8 +117,17 @@ for place in "${place_list[@]}"; do
     if [ "$(cat "$dir/master/.stamp" 2>/dev/null)" != "$stamp" ]; then
         echo "Generating the corpus in $dir/master ..."
         rm -rf "$dir/master"
-        python3 "$here/gen_corpus.py" "$dir/master"
+        python3 "$here/gen_corpus.py" --sets small,large "$dir/master"
         echo "$stamp" > "$dir/master/.stamp"
+    fi
+    # The tree set is copied again when the generator or the tree changed.
+    if [[ ",$sets," == *,tree,* ]]; then
+        tree_stamp="$stamp $(python3 "$here/gen_corpus.py" --tree-from "$tree_from" --tree-stamp)"
+        if [ "$(cat "$dir/master/.tree-stamp" 2>/dev/null)" != "$tree_stamp" ]; then
+            echo "Copying $tree_from into $dir/master/tree ..."
+            python3 "$here/gen_corpus.py" --sets tree --tree-from "$tree_from" "$dir/master"
+            echo "$tree_stamp" > "$dir/master/.tree-stamp"
+        fi
     fi
     echo "$place: $dir ($(fstype "$dir"), $(df -h --output=source "$dir" | tail -1))"
     place_args+=(--place "$place=$dir")
@@ -127,9 +145,10 @@ echo "vexalo4-cli: $cli ($("$cli" --version | tr -d '\n'), build type $(build_ty
 if [ -n "$baseline" ]; then
     echo "vexalo4-cli (baseline): $baseline ($("$baseline" --version | tr -d '\n'), build type $(build_type_of "$baseline"))"
 fi
-echo "Other tools: $(sed --version | head -1); perl $(perl -e 'print $^V'); $(sd --version)"
+echo "Other tools: $(sed --version | head -1); perl $(perl -e 'print $^V'); $(sd --version); $(strace -V | head -1)"
 extra=()
 if [ -n "$json" ]; then extra+=(--json "$json"); fi
 if [ -n "$baseline" ]; then extra+=(--baseline "$baseline"); fi
+if [ -n "$syscalls_only" ]; then extra+=(--syscalls-only); fi
 exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" "${huge_args[@]}" --sets "$sets" --modes "$modes" \
     --disk-modes "$disk_modes" --runs "$runs" --cap "$cap" "${extra[@]}"
