@@ -9,14 +9,15 @@ PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev qt6-qpa-plugins fonts-d
 # Tools some tests use (chattr, setpriv, setfacl, the fuzz target's clang); a
 # release that lacks one still builds and tests, and those tests say what they miss.
 # The validators of the desktop entry and the metainfo, and the shells whose
-# completions are syntax-checked, likewise.
-TEST_PACKAGES := e2fsprogs util-linux acl strace clang libclang-rt-14-dev desktop-file-utils appstream groff-base zsh fish
+# completions are syntax-checked, likewise, and clang-format for the layout check.
+TEST_PACKAGES := e2fsprogs util-linux acl strace clang libclang-rt-14-dev desktop-file-utils appstream groff-base zsh fish \
+	clang-format
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 # make install [PREFIX=/usr] [DESTDIR=/tmp/stage]
 PREFIX ?= /usr/local
 
-.PHONY: all run test build deps bench clean install uninstall package translations
+.PHONY: all run test build deps bench clean install uninstall package translations format
 
 all: build
 
@@ -79,6 +80,10 @@ translations: deps $(BUILD_DIR)/build.ninja
 # make bench [BENCH_ARGS="--runs 2 --sets small --places tmpfs"] for a quick look
 bench: build
 	bash bench/run.sh $(BENCH_ARGS)
+
+# Lays out every C++ file as .clang-format says (clang-format 14).
+format:
+	tools/clang-format.sh
 
 clean:
 	rm -rf $(BUILD_DIR)
