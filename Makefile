@@ -17,7 +17,7 @@ JOBS := $(shell nproc 2>/dev/null || echo 2)
 # make install [PREFIX=/usr] [DESTDIR=/tmp/stage]
 PREFIX ?= /usr/local
 
-.PHONY: all run test build deps bench clean install uninstall package translations format
+.PHONY: all run test build deps bench clean install uninstall package translations format sanitize
 
 all: build
 
@@ -80,6 +80,12 @@ translations: deps $(BUILD_DIR)/build.ninja
 # make bench [BENCH_ARGS="--runs 2 --sets small --places tmpfs"] for a quick look
 bench: build
 	bash bench/run.sh $(BENCH_ARGS)
+
+# The engine, command-line and fault tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the parallel runs under ThreadSanitizer, in
+# build trees of their own (build-sanitize, build-tsan); see tools/sanitize.sh.
+sanitize: deps
+	tools/sanitize.sh
 
 # Lays out every C++ file as .clang-format says (clang-format 14).
 format:
