@@ -699,6 +699,20 @@ bool Needle::searchesUnicode(bool foldsOntoAscii) const
     return m_mode == Mode::FoldUnicode || (m_checkFoldToAscii && foldsOntoAscii);
 }
 
+qsizetype Needle::resumePoint(QByteArrayView haystack, qsizetype pos, bool foldsOntoAscii) const
+{
+    if (m_utf16)
+        return pos & ~qsizetype(1);
+    if (!searchesUnicode(foldsOntoAscii))
+        return pos;
+    // A character is at most four bytes: three continuation bytes at most.
+    for (int back = 0; back < 3 && pos > 0 && pos < haystack.size()
+         && (static_cast<unsigned char>(haystack[pos]) & 0xC0) == 0x80;
+         ++back)
+        --pos;
+    return pos;
+}
+
 char32_t Needle::unitSymbol(qsizetype k) const
 {
     const auto *p = reinterpret_cast<const unsigned char *>(m_needle.constData()) + 2 * k;

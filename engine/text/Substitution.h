@@ -56,6 +56,12 @@ public:
     // misses no match. In UTF-16 the same holds for even p, and a block must
     // begin at an even file offset.
     qsizetype maxMatchBytes() const { return m_maxMatchBytes; }
+    // The last offset at or before pos where a search of haystack may go on:
+    // a unit's first byte in UTF-16 (the haystack beginning at a unit), a
+    // character's first byte in UTF-8 searched by code points (started inside
+    // one, the search would take its stray bytes for characters), pos itself
+    // otherwise.
+    qsizetype resumePoint(QByteArrayView haystack, qsizetype pos, bool foldsOntoAscii) const;
 
 private:
     enum class Mode { Exact, FoldBytes, FoldUnicode };

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/text/RegexMatcher.h"
+#include "engine/text/SearchTexts.h"
+#include "engine/text/StreamMatcher.h"
 #include "engine/text/Substitution.h"
 #include "engine/text/TextCodec.h"
 #include "tests/common/TestFiles.h"
@@ -351,6 +353,45 @@ std::optional<QList<QByteArray>> perlResults(const QList<RegexCase> &cases, cons
     return results;
 }
 
+// What a matcher hands on, held as views until the caller's turn to write
+// (after each feed(), or after finish() for a buffer fed whole), then copied:
+// a view used past its time reads memory that is gone.
+class CollectingSink : public MatchSink {
+public:
+    void kept(QByteArrayView bytes) override { m_pieces.push_back({bytes, bytes}); }
+    void replaced(QByteArrayView match, QByteArrayView replacement) override
+    {
+        m_pieces.push_back({match, replacement});
+    }
+    void take()
+    {
+        for (const auto &[in, out] : m_pieces) {
+            input += in;
+            output += out;
+        }
+        m_pieces.clear();
+    }
+    QByteArray input;  // the bytes the matcher was fed, as it handed them on
+    QByteArray output; // the content with the matches replaced
+
+private:
+    std::vector<std::pair<QByteArrayView, QByteArrayView>> m_pieces;
+};
+
+// Block sizes to feed a content of this size in: every size up to 300
+// bytes, then a few larger ones, and the whole at once.
+QList<qsizetype> blockSizes(qsizetype size)
+{
+    QList<qsizetype> sizes;
+    for (qsizetype b = 1; b <= std::min<qsizetype>(size, 300); ++b)
+        sizes << b;
+    for (qsizetype b = 301; b < size; b = b * 3 / 2)
+        sizes << b;
+    if (size > 300)
+        sizes << size;
+    return sizes;
+}
+
 } // namespace
 
 class tst_Substitution : public QObject {
@@ -512,6 +553,139 @@ private slots:
         QFETCH(bool, caseSensitive);
         QFETCH(QByteArray, expected);
         QCOMPARE(substituteAll(content, find, with, caseSensitive, detectEncoding(content)), expected);
+    }
+
+    // The streaming matcher fed in blocks of every size hands on what the
+    // whole buffer searched at once gives: the same bytes, the same matches,
+    // whatever block edge a match, a character or a unit straddles. The
+    // texts go through the run's preparation, line breaks included.
+    void matcherInBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<int>("matches"); // in the whole buffer; -1 for the random rows
+        const QString words = u"grüße NEEDLE grüße needle NEEDLENEEDLE x NEEDLE"_qs;
+        QTest::newRow("UTF-8, exact") << words.toUtf8() << "NEEDLE" << "pin" << true << 4;
+        QTest::newRow("UTF-8, folding ASCII") << words.toUtf8() << "nEeDlE" << "pin" << false << 5;
+        QTest::newRow("UTF-8, folding, matches longer and shorter than the text")
+            << u"\u1E9Ea ßA x\u1E9EA"_qs.toUtf8() << u"ßa"_qs << "ss" << false << 3;
+        QTest::newRow("UTF-8, Kelvin sign and long s fold onto ASCII")
+            << u"K \u212A k \u017Fs S\u017F"_qs.toUtf8() << "k" << "#" << false << 3;
+        QTest::newRow("UTF-8, long s in the find text") << u"SS s\u017F \u017F\u017F"_qs.toUtf8() << u"\u017Fs"_qs
+                                                       << "-" << false << 3;
+        // Started inside a character, a search by code points would take a
+        // stray byte for U+FFFD and match where the whole does not.
+        QTest::newRow("UTF-8, replacement characters after a two-byte one")
+            << u"é\uFFFD\uFFFD é\uFFFD äé\uFFFD\uFFFD\uFFFD"_qs.toUtf8() << u"\uFFFD\uFFFD"_qs << "R" << false << 2;
+        QTest::newRow("UTF-8, outside the BMP") << u"😀𐐀😀 𐐨😀 x"_qs.toUtf8() << u"𐐨😀"_qs << "y" << false << 2;
+        QTest::newRow("UTF-8, overlapping candidates") << QByteArray("aaaaabaaaa") << "aa" << "b" << true << 4;
+        QTest::newRow("UTF-8, adjacent matches at the end") << QByteArray("xyzabab") << "ab" << "" << true << 2;
+        QTest::newRow("UTF-8, empty find") << QByteArray("abc") << "" << "x" << false << 0;
+        QTest::newRow("UTF-8, empty content") << QByteArray() << "a" << "b" << false << 0;
+        QTest::newRow("UTF-8, replacement equals the match") << QByteArray("same SAME same") << "same" << "same"
+                                                             << false << 3;
+        const QByteArray latin1 = u"Äpfel äPFEL \u00D7\u00F7 ÿ grüße äpfel"_qs.toLatin1();
+        QTest::newRow("Latin-1, exact") << latin1 << u"äpfel"_qs << u"Birne"_qs << true << 1;
+        QTest::newRow("Latin-1, letter pairs") << latin1 << u"ÄPFEL"_qs << u"Birne"_qs << false << 3;
+        QTest::newRow("Latin-1, signs have no case") << latin1 << u"\u00F7"_qs << "/" << false << 1;
+        QTest::newRow("Latin-1, find text it cannot hold") << latin1 << u"\u20AC"_qs << "E" << true << 0;
+        const auto le = [](const QString &t) { return encoded(t, FileEncoding::Utf16LE, true); };
+        const auto be = [](const QString &t) { return encoded(t, FileEncoding::Utf16BE, true); };
+        QTest::newRow("UTF-16LE, exact") << le(words) << "NEEDLE" << "pin" << true << 4;
+        QTest::newRow("UTF-16BE, folding ASCII") << be(words) << "needle" << "pin" << false << 5;
+        QTest::newRow("UTF-16LE, folding outside the BMP") << le(u"𐐀𐐨 x \U00010428 Äpfel"_qs) << u"\U00010400"_qs
+                                                           << u"äpfel"_qs << false << 3;
+        QTest::newRow("UTF-16BE, Kelvin sign and long s") << be(u"\u212A \u017F k S"_qs) << "K" << "#" << false << 2;
+        // "A" (41 00) only at an odd offset, across the units 4120 and 2000.
+        QTest::newRow("UTF-16LE, only at an odd offset")
+            << QByteArray("\xFF\xFE\x20\x41\x00\x20\x20\x41\x00\x20", 10) << "A" << "B" << true << 0;
+        const QByteArray crlf("one\r\nend\r\nstart two\r\nend\nstart\r\n");
+        QTest::newRow("line breaks, CR LF file") << crlf << "end\nstart" << "a\nb" << true << 1;
+        QTest::newRow("line breaks, LF file") << QByteArray(crlf).replace("\r\n", "\n") << "end\nstart" << "a\nb"
+                                              << true << 2;
+        QTest::newRow("line breaks, CR LF file, UTF-16LE")
+            << le(QString::fromLatin1(crlf)) << "end\nSTART" << "a\nb" << false << 1;
+        // Longer than most blocks: the window grows to hold it, and a near
+        // miss over many blocks is none.
+        QString longFind;
+        for (int i = 0; i < 120; ++i)
+            longFind += QChar(u"abcäöü"[i % 6]);
+        const QString nearMiss = longFind.chopped(1) + 'x';
+        QTest::newRow("UTF-8, find text longer than a block")
+            << (longFind.toUpper() + nearMiss + longFind + longFind.left(50)).toUtf8() << longFind << "<>" << false << 2;
+        QTest::newRow("Latin-1, find text longer than a block")
+            << (longFind + nearMiss + "\xFF" + longFind.toUpper()).toLatin1() << longFind << "<>" << false << 2;
+
+        // Random texts of letters that fold in every way, in every encoding
+        // and both modes, searched with a piece of themselves.
+        const QStringList letters{"a", "b", "A", "s", "S", "k", "K", u"\u017F"_qs, u"\u212A"_qs, u"ä"_qs, u"Ä"_qs,
+                                  u"ß"_qs, u"\u1E9E"_qs, u"😀"_qs, "\r\n", "\n", " "};
+        QRandomGenerator rng(5150);
+        for (const FileEncoding encoding : allFileEncodings) {
+            for (const bool caseSensitive : {true, false}) {
+                QString text;
+                for (int i = 0; i < 90; ++i) {
+                    const QString &letter = letters[rng.bounded(int(letters.size()))];
+                    if (encoding != FileEncoding::Latin1 || encodeText(letter, encoding))
+                        text += letter;
+                }
+                const int at = rng.bounded(int(text.size()) - 4);
+                const QString find = text.mid(at, 1 + rng.bounded(3)).toUpper();
+                const QString row = "random, " + encodingName(encoding) + (caseSensitive ? ", exact" : ", folding");
+                QTest::newRow(qPrintable(row)) << encoded(text, encoding, isUtf16(encoding)) << find << "#"
+                                               << caseSensitive << -1;
+            }
+        }
+    }
+
+    void matcherInBlocks()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, find);
+        QFETCH(QString, with);
+        QFETCH(bool, caseSensitive);
+        QFETCH(int, matches);
+        const TextFacts text = examineText(content);
+        const ContentFacts facts{text, lineBreaksOf(content, text.encoding)};
+        SearchTexts texts(find, with, caseSensitive, false);
+        // The whole buffer, searched and substituted in one go.
+        const EncodedTexts &encoded = texts.texts(facts);
+        QByteArray whole = content;
+        qsizetype wholeMatches = 0;
+        if (encoded.findRepresentable && !encoded.needle->isEmpty()) {
+            const std::vector<Match> found = encoded.needle->findAll(content, text.foldsOntoAscii);
+            whole = substitute(content, found, encoded.replacement.value());
+            wholeMatches = qsizetype(found.size());
+        }
+        if (matches >= 0)
+            QCOMPARE(wholeMatches, matches);
+        QList<qsizetype> sizes = blockSizes(content.size());
+        if (sizes.isEmpty())
+            sizes << 1;
+        for (const qsizetype block : sizes) {
+            CollectingSink sink;
+            const std::unique_ptr<StreamMatcher> matcher = texts.matcher(facts, sink);
+            const bool oneBlock = block >= content.size();
+            for (qsizetype at = 0; at < content.size(); at += block) {
+                // Memory of its own for each block, gone after its turn.
+                const QByteArray piece = content.mid(at, block);
+                matcher->feed(piece);
+                if (!oneBlock)
+                    sink.take();
+            }
+            matcher->finish();
+            sink.take();
+            if (sink.output != whole || sink.input != content || matcher->matches() != wholeMatches) {
+                qWarning() << "blocks of" << block << "content" << content.toHex() << "got" << sink.output.toHex()
+                           << "matches" << matcher->matches();
+                QCOMPARE(sink.output.toHex(), whole.toHex());
+                QCOMPARE(sink.input.toHex(), content.toHex());
+                QCOMPARE(matcher->matches(), wholeMatches);
+            }
+            QCOMPARE(matcher->changes(), whole != content);
+        }
     }
 
     void randomAgainstReference_data()

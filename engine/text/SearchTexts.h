@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "engine/text/StreamMatcher.h"
+#include "engine/text/Substitution.h"
+#include "engine/text/TextCodec.h"
+#include "engine/text/TextTools.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace vexalo {
+
+// What a file's search and replacement depend on: its encoding, whether it
+// holds a character that folds onto ASCII, and its line-break style.
+struct ContentFacts {
+    TextFacts text;
+    LineBreaks breaks = LineBreaks::Lf;
+};
+
+// The find and replace texts in one file encoding and line-break style.
+struct EncodedTexts {
+    bool findRepresentable = false;
+    QByteArray find;
+    std::optional<Needle> needle;
+    std::optional<QByteArray> replacement; // none: this encoding cannot carry it
+};
+
+// The find and replace texts of a run as typed, encoded and prepared for each
+// kind of content the first time a file of that kind asks, on whichever
+// thread: a long find text costs its memory and set-up once per encoding the
+// run actually meets. Safe to share between the threads of a run.
+class SearchTexts {
+public:
+    // exactBreaks: the texts' bytes exactly as given; otherwise a line break
+    // in either (LF or CR LF) is written as the content's own.
+    SearchTexts(const QString &find, const QString &replace, bool caseSensitive, bool exactBreaks);
+
+    // Whether the content's line-break style decides how the find text, or
+    // the replacement, is written; texts without a break never ask for it.
+    bool findFollowsBreaks() const { return m_findBreaks; }
+    bool replacementFollowsBreaks() const { return m_replaceBreaks; }
+
+    const EncodedTexts &texts(FileEncoding encoding, LineBreaks breaks);
+    const EncodedTexts &texts(const ContentFacts &facts) { return texts(facts.text.encoding, facts.breaks); }
+
+    // Whether content with facts b comes out exactly as content with facts a:
+    // the same bytes to find, searched alike, and the same replacement. A
+    // reader that chose the facts before it had seen every byte asks this.
+    bool sameResults(const ContentFacts &a, const ContentFacts &b);
+
+    // The matcher for content with these facts (one whose find text the
+    // encoding cannot carry finds nothing); the texts outlive it.
+    std::unique_ptr<StreamMatcher> matcher(const ContentFacts &facts, MatchSink &sink);
+
+private:
+    const QString m_find;
+    const QString m_replace;
+    const bool m_caseSensitive;
+    const bool m_findBreaks;
+    const bool m_replaceBreaks;
+    std::optional<EncodedTexts> m_slots[std::size(allFileEncodings)][2]; // [encoding][line breaks]
+    std::once_flag m_made[std::size(allFileEncodings)][2];
+};
+
+} // namespace vexalo
