@@ -14,6 +14,35 @@ SearchTexts::SearchTexts(const QString &find, const QString &replace, bool caseS
 {
 }
 
+void FactsExaminer::feed(QByteArrayView bytes)
+{
+    m_text.feed(bytes);
+    if (m_breaks)
+        m_lineBreaks.feed(bytes);
+}
+
+ContentFacts FactsExaminer::provisional() const
+{
+    const TextFacts text = m_text.facts();
+    return {text, m_lineBreaks.style(text.encoding)};
+}
+
+ContentFacts FactsExaminer::finish()
+{
+    const TextFacts text = m_text.finish();
+    return {text, m_lineBreaks.style(text.encoding)};
+}
+
+ContentFacts SearchTexts::factsOf(QByteArrayView content) const
+{
+    ContentFacts facts{examineText(content), LineBreaks::Lf};
+    // Texts without a line break are the same in both styles, and the
+    // content is not read again for its breaks.
+    if (followsBreaks())
+        facts.breaks = lineBreaksOf(content, facts.text.encoding);
+    return facts;
+}
+
 const EncodedTexts &SearchTexts::texts(FileEncoding encoding, LineBreaks breaks)
 {
     const int e = int(encoding);

@@ -23,6 +23,26 @@ struct ContentFacts {
     LineBreaks breaks = LineBreaks::Lf;
 };
 
+// The facts of content read in blocks, fed every byte in order. Line breaks
+// are looked at only when asked for; otherwise the style is Lf.
+class FactsExaminer {
+public:
+    explicit FactsExaminer(bool breaks)
+        : m_breaks(breaks)
+    {
+    }
+    void feed(QByteArrayView bytes);
+    // The facts of the bytes so far, as if the content went on validly.
+    ContentFacts provisional() const;
+    // The facts of all the bytes fed.
+    ContentFacts finish();
+
+private:
+    const bool m_breaks;
+    TextExaminer m_text;
+    LineBreakExaminer m_lineBreaks;
+};
+
 // The find and replace texts in one file encoding and line-break style.
 struct EncodedTexts {
     bool findRepresentable = false;
@@ -45,6 +65,10 @@ public:
     // the replacement, is written; texts without a break never ask for it.
     bool findFollowsBreaks() const { return m_findBreaks; }
     bool replacementFollowsBreaks() const { return m_replaceBreaks; }
+    bool followsBreaks() const { return m_findBreaks || m_replaceBreaks; }
+    // The facts of content held whole, looked for as far as these texts
+    // depend on them.
+    ContentFacts factsOf(QByteArrayView content) const;
 
     const EncodedTexts &texts(FileEncoding encoding, LineBreaks breaks);
     const EncodedTexts &texts(const ContentFacts &facts) { return texts(facts.text.encoding, facts.breaks); }

@@ -424,6 +424,9 @@ void Needle::prepareBorders(Borders &out) const
         withSymbols(out.longBorders);
 }
 
+// One piece, longer than most: it is the loop every byte of every file goes
+// through, and its parts (the probes, sixteen starts at once, the tail, the
+// way out to Two-Way) share the state of one scan.
 qsizetype Needle::findBytes(QByteArrayView haystack, qsizetype from, Scan &scan) const
 {
     const auto *h = reinterpret_cast<const unsigned char *>(haystack.data());

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+// A preview makes every check a Replace makes, up to the point where it would
+// make the backup, and adds those the writes themselves would fail on.
+
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
+#include "engine/runs/RunSteps.h"
+
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <unistd.h>
+
+namespace vexalo {
+
+namespace {
+
+// A new file can be made in the folder: said as the writes themselves would
+// say it when it cannot.
+std::optional<QString> folderRefuses(const QByteArray &folder)
+{
+    if (::access(folder.constData(), W_OK | X_OK) == 0)
+        return std::nullopt;
+    return IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                          .arg(displayName(decodeFileName(folder))))
+        .error;
+}
+
+QByteArray folderOf(const QByteArray &file)
+{
+    const qsizetype slash = file.lastIndexOf('/');
+    return slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : file.left(slash);
+}
+
+} // namespace
+
+FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
+                     bool binary, bool changes)
+{
+    const QString backupPath = path + QStringLiteral(".old");
+    // The backup and the rewrite each go through a new file in a folder: the
+    // backup beside the name, the rewrite beside the file a link leads to.
+    if (job.makeBackups) {
+        if (const std::optional<QString> refused = folderRefuses(folderOf(encodeFileName(backupPath))))
+            return failed(name, backupFailedReason(*refused));
+    }
+    if (changes) {
+        QByteArray target = encodeFileName(path);
+        if (char *resolved = ::realpath(target.constData(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+        if (const std::optional<QString> refused = folderRefuses(folderOf(target)))
+            return failed(name, *refused);
+    }
+    if (job.makeBackups) {
+        if (const IoStatus refused = checkBackupName(backupPath); !refused.ok())
+            return failed(name, backupFailedReason(refused.error));
+    }
+    FileResult result{name, Outcome::Matched, {}};
+    result.matches = matches;
+    result.binary = binary;
+    return result;
+}
+
+QString previewSummary(const QList<FileResult> &results)
+{
+    qsizetype matches = 0;
+    qsizetype changing = 0;
+    qsizetype failures = 0;
+    for (const FileResult &r : results) {
+        if (r.outcome == Outcome::Matched) {
+            matches += r.matches;
+            ++changing;
+        } else if (r.outcome == Outcome::Failed) {
+            ++failures;
+        }
+    }
+    return tr("Preview: %1 files, %2 with matches, %3 matches in all, %4 would fail; nothing was written")
+        .arg(results.size())
+        .arg(changing)
+        .arg(matches)
+        .arg(failures);
+}
+
+} // namespace vexalo

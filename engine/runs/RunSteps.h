@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The steps the runs of this folder share: the words of a failed line, the
+// block reading settings, the context of a Replace run and the steps its
+// whole-file and block readers both take. Not for use outside engine/runs.
+
+#include "engine/files/FileOps.h"
+#include "engine/files/Results.h"
+#include "engine/runs/Runs.h"
+#include "engine/text/SearchTexts.h"
+
+#include <QString>
+
+#include <sys/stat.h>
+
+namespace vexalo {
+
+class JournalFile;
+
+// lupdate files a free tr() under the namespace it sits in, so the window's
+// translations hold these strings under "vexalo"; they are looked up there.
+QString tr(const char *text);
+
+FileResult failed(const QString &name, const QString &reason);
+
+// A run killed between naming its temporary and renaming it leaves the
+// temporary behind under a hidden name; a script that hands every file of a
+// folder to the command line may name it. It is never the user's file.
+bool isLeftoverTemporary(const QString &name);
+QString leftoverReason();
+
+dev_t deviceOf(const QString &folder);
+// A run that syncs once at the end syncs the file system of its folder. A
+// link may lead to a file on another one: that file system is synced at once,
+// so the promise holds for every file the run wrote.
+IoStatus syncIfElsewhere(const QString &path, dev_t fileDevice, dev_t folderDevice);
+
+// Files up to wholeFileLimit() bytes are read whole: a run over many small
+// files pays for nothing else. Larger ones are read in blocks of blockSize()
+// bytes, so that a file of any size takes the same memory; blockMemory() is
+// what such a file holds while in work.
+qint64 wholeFileLimit();
+qint64 blockSize();
+qint64 blockMemory();
+
+// What a Replace run shares between its files and threads.
+class ReplaceContext {
+public:
+    explicit ReplaceContext(const ReplaceJob &job)
+        : job(job)
+        , texts(job.findText, job.replaceText, job.caseSensitive, job.exactBreaks)
+        , folderDevice(deviceOf(job.folder))
+    {
+    }
+    const ReplaceJob &job;
+    SearchTexts texts;
+    const dev_t folderDevice; // set before any worker thread starts
+};
+
+// What the search of one file found, whole or in blocks, and the outcome it
+// decides before anything is written: none while the file goes on to be
+// written (or previewed).
+struct SearchOutcome {
+    qsizetype matches = 0;
+    bool changes = false; // a match differs from its replacement
+};
+std::optional<FileResult> decidedBySearch(const QString &name, const EncodedTexts &texts, FileEncoding encoding,
+                                          const SearchOutcome &found);
+
+// A backup is a copy of the original under the name with ".old": it grants
+// what the original grants, whatever an older backup granted.
+WriteOptions backupWriteOptions(const QString &path, const struct stat &info, bool syncEach);
+QString backupFailedReason(const QString &reason);
+
+// The line of a file whose new content is in place: recorded for Undo, and
+// on the disk where the run promised it.
+FileResult rewritten(const QString &name, const QString &path, const struct stat &info, JournalFile &journaled,
+                     bool syncEach, const ReplaceContext &context);
+
+// What a preview adds to the checks a Replace has made by the time it would
+// make the backup: the ones the writes themselves would fail on.
+FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
+                     bool binary, bool changes);
+
+// A Replace of a file left unread by readWholeFile, a block at a time.
+FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const QString &path,
+                           const ReadResult &read, bool syncEach, bool *wrote);
+
+} // namespace vexalo

@@ -1,0 +1,417 @@
+// SPDX-License-Identifier: MIT
+#include "engine/runs/Scheduler.h"
+
+#include "engine/files/FileNames.h"
+#include "engine/runs/RunSteps.h"
+#include "engine/text/TextTools.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace vexalo {
+
+namespace {
+
+// Bytes held by the files in work at once: a small file's content, or a
+// large file's blocks. A request larger than the budget is let in only when
+// nothing else is held, so a run's memory stays within the budget plus its
+// largest request.
+class MemoryGate {
+public:
+    explicit MemoryGate(qint64 budget)
+        : m_budget(budget)
+    {
+    }
+
+    void acquire(qint64 bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        m_freed.wait(lock, [&] { return m_held == 0 || m_held + bytes <= m_budget; });
+        m_held += bytes;
+    }
+
+    void release(qint64 bytes)
+    {
+        if (bytes == 0)
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_held -= bytes;
+        }
+        m_freed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_freed;
+    qint64 m_held = 0;
+    const qint64 m_budget;
+};
+
+constexpr qint64 parallelMemoryBudget = 32 * 1024 * 1024;
+constexpr qint64 largeFileSize = 8 * 1024 * 1024;
+
+using PendingResult = std::optional<std::pair<FileResult, int>>;
+
+// The one sync of a run that syncs at the end. When it fails, nothing written
+// is known to be on the disk: the held-back last line says so, so the user
+// never takes the run as safe.
+void syncAtEnd(const QString &folder, RunSummary &summary, PendingResult &pending)
+{
+    const IoStatus synced = syncFileSystemOf(folder);
+    if (synced.ok() || !pending)
+        return;
+    FileResult &last = summary.results.last();
+    if (last.outcome != Outcome::Failed) {
+        last = failed(last.name, tr("written, but the disk could not be synced: %1").arg(synced.error));
+        pending->first = last;
+    }
+}
+
+// Reports each result as the run's caller asked: the last one is held back
+// until the sync at the end, when there is one.
+class Reporter {
+public:
+    Reporter(const QString &folder, const RunControl &control)
+        : m_folder(folder)
+        , m_control(control)
+    {
+    }
+    void add(RunSummary &summary, FileResult result, int index, bool wrote, bool last)
+    {
+        m_wroteAny = m_wroteAny || wrote;
+        summary.results.append(result);
+        m_pending.emplace(std::move(result), index);
+        if (!last || m_control.durability != Durability::AtEnd)
+            report();
+    }
+    void finish(RunSummary &summary)
+    {
+        if (m_wroteAny && m_control.durability == Durability::AtEnd)
+            syncAtEnd(m_folder, summary, m_pending);
+        report();
+    }
+
+private:
+    void report()
+    {
+        if (m_pending && m_control.fileDone)
+            m_control.fileDone(m_pending->first, m_pending->second);
+        m_pending.reset();
+    }
+    const QString &m_folder;
+    const RunControl &m_control;
+    PendingResult m_pending;
+    bool m_wroteAny = false;
+};
+
+// Which files of a run may be in work at the same time. Two files that touch
+// a common file are worked on in list order; only files that share nothing
+// overlap, so a run over several files at once ends exactly as the run one
+// file after another would. What a file touches is described by keys, found
+// with a few stat calls per file, before it starts:
+//  - the file's name, and for a link the name of the file it leads to;
+//  - the (device, inode) of the file the name leads to, which every other
+//    name of that file (a hard link, a link, a name that differs only in
+//    case where the file system ignores case) shares;
+//  - when the run uses backups, the backup's name and its (device, inode).
+// Names are compared in their real folder and case-folded, so names equal
+// under a file system's case rules share a key even before such a file
+// exists (on a file system that tells case apart this only serialises a few
+// files that need not be). A file waits for every earlier file still in work
+// that shares a key with it.
+class DependencyKeys {
+public:
+    DependencyKeys(const QString &folder, bool usesBackups)
+        : m_folder(folder)
+        , m_usesBackups(usesBackups)
+    {
+        m_realFolder = realFolder(encodeFileName(folder));
+    }
+
+    std::vector<QByteArray> keysFor(const QString &name) const
+    {
+        std::vector<QByteArray> keys;
+        const QByteArray path = encodeFileName(joinPath(m_folder, name));
+        addFile(keys, path);
+        if (m_usesBackups)
+            addFile(keys, path + ".old");
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        return keys;
+    }
+
+private:
+    static QByteArray realFolder(const QByteArray &folder)
+    {
+        char *resolved = ::realpath(folder.isEmpty() ? "." : folder.constData(), nullptr);
+        if (!resolved)
+            return folder;
+        QByteArray real(resolved);
+        std::free(resolved);
+        return real;
+    }
+
+    QByteArray nameKey(const QByteArray &path) const
+    {
+        const qsizetype slash = path.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArray(".") : path.left(qMax<qsizetype>(slash, 1));
+        const QByteArray real = folder == encodeFileName(m_folder) ? m_realFolder : realFolder(folder);
+        return 'n' + QString::fromUtf8(real + '/' + path.mid(slash + 1)).toCaseFolded().toUtf8();
+    }
+
+    void addFile(std::vector<QByteArray> &keys, const QByteArray &path) const
+    {
+        keys.push_back(nameKey(path));
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0)
+            return;
+        if (S_ISLNK(info.st_mode)) {
+            // Where the link leads, even to a file that does not exist yet
+            // (another file of the run may create it).
+            QByteArray at = path;
+            for (int hops = 0; hops < 40; ++hops) {
+                char buffer[PATH_MAX];
+                const ssize_t n = ::readlink(at.constData(), buffer, sizeof buffer);
+                if (n < 0)
+                    break;
+                const QByteArray to(buffer, n);
+                const qsizetype slash = at.lastIndexOf('/');
+                at = to.startsWith('/') || slash < 0 ? to : at.left(slash + 1) + to;
+                struct stat next {};
+                if (::lstat(at.constData(), &next) != 0 || !S_ISLNK(next.st_mode))
+                    break;
+            }
+            keys.push_back(nameKey(at));
+            if (::stat(path.constData(), &info) != 0)
+                return;
+        }
+        QByteArray inode(1 + sizeof info.st_dev + sizeof info.st_ino, 'i');
+        std::memcpy(inode.data() + 1, &info.st_dev, sizeof info.st_dev);
+        std::memcpy(inode.data() + 1 + sizeof info.st_dev, &info.st_ino, sizeof info.st_ino);
+        keys.push_back(inode);
+    }
+
+    const QString m_folder;
+    const bool m_usesBackups;
+    QByteArray m_realFolder;
+};
+
+// Several files in work at once. Worker threads take the names in list
+// order; a file starts once no earlier file still in work shares a key with
+// it (DependencyKeys), and this thread reports the results in list order.
+class ParallelRun {
+public:
+    ParallelRun(const QString &folder, const QStringList &names, const RunControl &control, bool usesBackups,
+                const ProcessOne &processOne)
+        : m_names(names)
+        , m_control(control)
+        , m_processOne(processOne)
+        , m_count(int(names.size()))
+        , m_entries(size_t(m_count))
+        , m_keysOf(size_t(m_count))
+        , m_dependencies(folder, usesBackups)
+        , m_reporter(folder, control)
+    {
+    }
+
+    RunSummary run()
+    {
+        std::vector<std::thread> workers;
+        const int threads = std::min(m_control.parallelFiles, m_count);
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([this] { work(); });
+        RunSummary summary;
+        collect(summary);
+        for (std::thread &t : workers)
+            t.join();
+        m_reporter.finish(summary);
+        return summary;
+    }
+
+private:
+    struct Entry {
+        std::optional<FileResult> result;
+        bool wrote = false;
+    };
+
+    void work()
+    {
+        int index;
+        while (take(&index)) {
+            waitTurn(index);
+            qint64 held = 0;
+            const ReadGate readGate = [&](qint64 size) -> ReadBuffer * {
+                m_gate.acquire(size);
+                held += size;
+                // A file over the budget is in work alone, so the one kept
+                // buffer is free for it.
+                return size > parallelMemoryBudget ? &m_largeFiles : nullptr;
+            };
+            bool wrote = false;
+            FileResult result = m_processOne(m_names.at(index), syncEach(), &wrote, readGate);
+            m_gate.release(held);
+            done(index, std::move(result), wrote);
+        }
+    }
+
+    bool syncEach() const { return m_control.durability == Durability::EachFile; }
+
+    // Taking a name and entering its keys is one step, in list order; the
+    // stat calls it takes are few beside a file's rewrite.
+    bool take(int *index)
+    {
+        std::unique_lock order(m_entering);
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stop || m_next >= m_count)
+                return false;
+            *index = m_next++;
+        }
+        std::vector<QByteArray> keys = m_dependencies.keysFor(m_names.at(*index));
+        std::lock_guard lock(m_mutex);
+        for (const QByteArray &key : keys)
+            m_holders[key].append(*index);
+        m_keysOf[size_t(*index)] = std::move(keys);
+        return true;
+    }
+
+    // For each key, the files in work (taken, not yet done) that have it, in
+    // list order: a file may start once it is first in each of its queues.
+    bool mayStart(int index) const
+    {
+        for (const QByteArray &key : m_keysOf[size_t(index)]) {
+            if (m_holders.value(key).constFirst() != index)
+                return false;
+        }
+        return true;
+    }
+
+    void waitTurn(int index)
+    {
+        std::unique_lock lock(m_mutex);
+        if (mayStart(index))
+            return;
+        ++m_waiting;
+        m_queuesChanged.wait(lock, [&] { return mayStart(index); });
+        --m_waiting;
+    }
+
+    void done(int index, FileResult result, bool wrote)
+    {
+        bool wake;
+        bool wakeWaiting;
+        {
+            std::lock_guard lock(m_mutex);
+            m_entries[size_t(index)].result = std::move(result);
+            m_entries[size_t(index)].wrote = wrote;
+            for (const QByteArray &key : m_keysOf[size_t(index)]) {
+                const auto it = m_holders.find(key);
+                it->removeFirst(); // this file, first since it started
+                if (it->isEmpty())
+                    m_holders.erase(it);
+            }
+            // Only the result the reporting thread waits for wakes it: a
+            // wake-up per file was a system call per file.
+            wake = index == m_awaited;
+            wakeWaiting = m_waiting > 0;
+        }
+        if (wakeWaiting)
+            m_queuesChanged.notify_all();
+        if (wake)
+            m_done.notify_one();
+    }
+
+    // The results in list order, each reported as soon as it is there.
+    void collect(RunSummary &summary)
+    {
+        for (int i = 0; i < m_count; ++i) {
+            Entry entry;
+            {
+                std::unique_lock lock(m_mutex);
+                // After a stop, only the names already taken are waited for.
+                while (!m_entries[size_t(i)].result && !(m_stop && i >= m_next)) {
+                    m_awaited = i;
+                    m_done.wait(lock);
+                }
+                m_awaited = -1;
+                if (!m_entries[size_t(i)].result) {
+                    summary.stopped = true;
+                    return;
+                }
+                entry = std::move(m_entries[size_t(i)]);
+            }
+            m_reporter.add(summary, std::move(*entry.result), i, entry.wrote, i + 1 == m_count);
+            if (i + 1 < m_count && m_control.stopRequested && m_control.stopRequested()) {
+                std::lock_guard lock(m_mutex);
+                m_stop = true;
+            }
+        }
+    }
+
+    const QStringList &m_names;
+    const RunControl &m_control;
+    const ProcessOne &m_processOne;
+    const int m_count;
+    std::vector<Entry> m_entries;
+    std::vector<std::vector<QByteArray>> m_keysOf;
+    const DependencyKeys m_dependencies;
+    Reporter m_reporter;
+    MemoryGate m_gate{parallelMemoryBudget};
+    ReadBuffer m_largeFiles;
+
+    std::mutex m_mutex; // guards everything below, and m_entries, m_keysOf
+    std::condition_variable m_done;
+    std::condition_variable m_queuesChanged;
+    QHash<QByteArray, QList<int>> m_holders;
+    int m_next = 0;     // the next name a worker takes
+    int m_awaited = -1; // the result the reporting thread sleeps for
+    int m_waiting = 0;  // workers asleep until a file before theirs is done
+    bool m_stop = false;
+    std::mutex m_entering;
+};
+
+} // namespace
+
+RunSummary runEach(const QString &folder, const QStringList &names, const RunControl &control, bool usesBackups,
+                   const ProcessOne &processOne)
+{
+    if (control.parallelFiles > 1 && names.size() > 1)
+        return ParallelRun(folder, names, control, usesBackups, processOne).run();
+    RunSummary summary;
+    const bool syncEach = control.durability == Durability::EachFile;
+    // Large files read one after another share one buffer; small ones are
+    // cheap to allocate and leave no memory held after them.
+    ReadBuffer largeFiles;
+    const ReadGate sequentialGate = [&](qint64 size) -> ReadBuffer * {
+        return size >= largeFileSize ? &largeFiles : nullptr;
+    };
+    Reporter reporter(folder, control);
+    for (int i = 0; i < names.size(); ++i) {
+        bool wrote = false;
+        FileResult result = processOne(names.at(i), syncEach, &wrote, sequentialGate);
+        // Asked here rather than before the next file, so that a stopped run's
+        // last line, like a finished run's, waits for the sync at the end.
+        const bool stopping = i + 1 < names.size() && control.stopRequested && control.stopRequested();
+        reporter.add(summary, std::move(result), i, wrote, i + 1 == names.size() || stopping);
+        if (stopping) {
+            summary.stopped = true;
+            break;
+        }
+    }
+    reporter.finish(summary);
+    return summary;
+}
+
+} // namespace vexalo

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The scheduler of the runs: the names in order, one file after another or
+// several at once, with the stop check, the memory budget and the durability
+// promise. It knows nothing of what is done to a file.
+
+#include "engine/files/FileOps.h"
+#include "engine/files/Results.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace vexalo {
+
+// What is done to one file; wrote tells the scheduler that something reached
+// the disk (for the sync at the end). gate is told the memory the file takes.
+using ProcessOne = std::function<FileResult(const QString &name, bool syncEach, bool *wrote, const ReadGate &gate)>;
+
+// Runs processOne for each name in order, with the stop check between two
+// files and the durability promise kept before the last result is reported.
+// With more than one file in work at once (RunControl::parallelFiles), worker
+// threads take the names in order, files that touch a common file wait for
+// each other, and this thread reports each result as soon as all before it
+// are reported. usesBackups: a file's backup counts as a file it touches.
+RunSummary runEach(const QString &folder, const QStringList &names, const RunControl &control, bool usesBackups,
+                   const ProcessOne &processOne);
+
+} // namespace vexalo
