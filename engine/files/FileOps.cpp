@@ -343,145 +343,140 @@ OpenFile::~OpenFile()
         ::close(m_fd);
 }
 
-ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const ReadOptions &options)
+namespace {
+
+// Opens the file a name leads to for reading, and checks that it is a
+// regular file; info is the file's, after links.
+IoStatus openForReading(const QByteArray &name, const ReadOptions &options, Fd &file, struct stat *info)
 {
-    ReadResult result;
-    const QByteArray name = native(path);
-    Fd file;
-    // A run that held the lock may have renamed a new file over the name
-    // while this one waited: then the locked file is no longer the one the
-    // name leads to, and the new one is opened and locked in turn.
+    // O_NONBLOCK: a FIFO given as a file must not hang the run; regular
+    // files read the same either way.
+    file.fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (options.noFollow ? O_NOFOLLOW : 0));
+    if (file.fd < 0) {
+        const int err = errno;
+        struct stat link {};
+        if (err == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode))
+            return {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
+        if (err == ELOOP && options.noFollow)
+            return {err, QCoreApplication::translate("FileOps", "it is a link")};
+        return IoStatus::fromErrno(err);
+    }
+    if (::fstat(file.fd, info) != 0)
+        return IoStatus::fromErrno(errno);
+    if (S_ISDIR(info->st_mode))
+        return IoStatus::fromErrno(EISDIR);
+    if (!S_ISREG(info->st_mode))
+        return IoStatus::failure(QCoreApplication::translate("FileOps", "it is not a regular file"));
+    return {};
+}
+
+// Locks the open file; *stillNamed says whether the name still leads to it.
+IoStatus lockOpenFile(const QByteArray &name, const ReadOptions &options, int fd, struct stat *info,
+                      bool *stillNamed)
+{
+    bool waited = false;
+    if (const int err = lockExclusive(fd, &waited))
+        return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "another program kept it locked for too long"));
+    // Taken again after a wait for the lock: what was there before it may
+    // have changed.
+    if (waited && ::fstat(fd, info) != 0)
+        return IoStatus::fromErrno(errno);
+    struct stat named {};
+    const int namedOk = options.noFollow ? ::lstat(name.constData(), &named) : ::stat(name.constData(), &named);
+    *stillNamed = namedOk == 0 && named.st_dev == info->st_dev && named.st_ino == info->st_ino;
+    return {};
+}
+
+// Opens the file, and when asked locks it. A run that held the lock may have
+// renamed a new file over the name while this one waited: then the locked
+// file is no longer the one the name leads to, and the new one is opened and
+// locked in turn.
+IoStatus openAndLock(const QByteArray &name, const ReadOptions &options, Fd &file, ReadResult &result)
+{
     for (int attempt = 0;; ++attempt) {
-        // O_NONBLOCK: a FIFO given as a file must not hang the run; regular
-        // files read the same either way.
-        file.fd = ::open(name.constData(),
-                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (options.noFollow ? O_NOFOLLOW : 0));
-        if (file.fd < 0) {
-            const int err = errno;
-            struct stat link {};
-            if (err == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
-                result.status = {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
-            } else if (err == ELOOP && options.noFollow) {
-                result.status = {err, QCoreApplication::translate("FileOps", "it is a link")};
-            } else {
-                result.status = IoStatus::fromErrno(err);
-            }
-            return result;
-        }
-        if (::fstat(file.fd, &result.info) != 0) {
-            result.status = IoStatus::fromErrno(errno);
-            return result;
-        }
-        if (S_ISDIR(result.info.st_mode)) {
-            result.status = IoStatus::fromErrno(EISDIR);
-            return result;
-        }
-        if (!S_ISREG(result.info.st_mode)) {
-            result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is not a regular file"));
-            return result;
-        }
+        if (const IoStatus opened = openForReading(name, options, file, &result.info); !opened.ok())
+            return opened;
         if (!options.lock)
+            return {};
+        bool stillNamed = false;
+        if (const IoStatus locked = lockOpenFile(name, options, file.fd, &result.info, &stillNamed); !locked.ok())
+            return locked;
+        if (stillNamed)
             break;
-        bool waited = false;
-        if (const int err = lockExclusive(file.fd, &waited)) {
-            result.status = IoStatus::fromErrno(
-                err, QCoreApplication::translate("FileOps", "another program kept it locked for too long"));
-            return result;
-        }
-        // Taken again after a wait for the lock: what was there before it
-        // may have changed.
-        struct stat named {};
-        if (waited && ::fstat(file.fd, &result.info) != 0) {
-            result.status = IoStatus::fromErrno(errno);
-            return result;
-        }
-        const int namedOk = options.noFollow ? ::lstat(name.constData(), &named) : ::stat(name.constData(), &named);
-        if (namedOk == 0 && named.st_dev == result.info.st_dev && named.st_ino == result.info.st_ino)
-            break;
-        if (attempt == 100) {
-            result.status = IoStatus::failure(
+        if (attempt == 100)
+            return IoStatus::failure(
                 QCoreApplication::translate("FileOps", "it was replaced again and again while waiting for its lock"));
-            return result;
-        }
         ::close(file.release());
     }
-    if (options.lock) {
-        // The lock belongs to the open file, so a second descriptor of it
-        // holds the lock after the one read from is closed.
-        const int held = ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0);
-        if (held < 0) {
+    // The lock belongs to the open file, so a second descriptor of it holds
+    // the lock after the one read from is closed.
+    const int held = ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0)
+        return IoStatus::fromErrno(errno);
+    result.lock = FileLock(held);
+    return {};
+}
+
+// One read() of up to size bytes, again when a signal interrupted it.
+ssize_t readSome(int fd, char *into, size_t size)
+{
+    ssize_t n;
+    do {
+        n = ::read(fd, into, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// The file read into memory a gate handed out, sized as fstat() gave it. A
+// file that grew since has its rest read into memory of its own, after
+// what is already there.
+ReadResult readIntoGiven(int fd, char *data, ReadResult result)
+{
+    const qsizetype capacity = qsizetype(result.info.st_size);
+    qsizetype size = 0;
+    while (size < capacity) {
+        const ssize_t n = readSome(fd, data + size, size_t(capacity - size));
+        if (n < 0) {
             result.status = IoStatus::fromErrno(errno);
             return result;
         }
-        result.lock = FileLock(held);
+        if (n == 0)
+            break; // it shrank
+        size += n;
     }
-    if (options.wholeUpTo >= 0 && qint64(result.info.st_size) > options.wholeUpTo) {
-        result.unread = OpenFile(file.release());
+    char probe[4096];
+    ssize_t n = size < capacity ? 0 : readSome(fd, probe, sizeof probe);
+    if (n <= 0) {
+        if (n < 0)
+            result.status = IoStatus::fromErrno(errno);
+        else
+            result.data = QByteArray::fromRawData(data, size);
         return result;
     }
-    ReadBuffer *buffer = beforeRead ? beforeRead(qint64(result.info.st_size)) : nullptr;
-    if (buffer && result.info.st_size > 0) {
-        if (char *data = buffer->reserve(qsizetype(result.info.st_size))) {
-            const qsizetype capacity = qsizetype(result.info.st_size);
-            qsizetype size = 0;
-            while (size < capacity) {
-                const ssize_t n = ::read(file.fd, data + size, size_t(capacity - size));
-                if (n < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    result.status = IoStatus::fromErrno(errno);
-                    return result;
-                }
-                if (n == 0)
-                    break; // it shrank
-                size += n;
-            }
-            if (size < capacity) {
-                result.data = QByteArray::fromRawData(data, size);
-                return result;
-            }
-            // Full: the file may have grown since fstat(). Then the rest is
-            // read into memory of its own, below, after what is already here.
-            char probe[4096];
-            ssize_t n;
-            do {
-                n = ::read(file.fd, probe, sizeof probe);
-            } while (n < 0 && errno == EINTR);
-            if (n < 0) {
-                result.status = IoStatus::fromErrno(errno);
-                return result;
-            }
-            if (n == 0) {
-                result.data = QByteArray::fromRawData(data, size);
-                return result;
-            }
-            try {
-                result.data = QByteArray(data, size);
-                result.data.append(probe, n);
-            } catch (const std::bad_alloc &) {
-                return tooLarge(std::move(result));
-            }
-            for (;;) {
-                do {
-                    n = ::read(file.fd, probe, sizeof probe);
-                } while (n < 0 && errno == EINTR);
-                if (n < 0) {
-                    result.status = IoStatus::fromErrno(errno);
-                    result.data.clear();
-                    return result;
-                }
-                if (n == 0)
-                    return result;
-                result.data.append(probe, n);
-            }
-        }
-    }
     try {
-        // One byte more than fstat() gave: once the whole size is in, a read
-        // that returns less than asked is at the end, so no extra read() is
-        // spent to find it. Short of the whole size, a short read (a network
-        // or FUSE file system may give one) only means "read on". A file that
-        // grew fills the buffer, which then grows until the end is reached.
+        result.data = QByteArray(data, size);
+        while (n > 0) {
+            result.data.append(probe, n);
+            n = readSome(fd, probe, sizeof probe);
+        }
+    } catch (const std::bad_alloc &) {
+        return tooLarge(std::move(result));
+    }
+    if (n < 0) {
+        result.status = IoStatus::fromErrno(errno);
+        result.data.clear();
+    }
+    return result;
+}
+
+// The file read into memory of its own. One byte more than fstat() gave:
+// once the whole size is in, a read that returns less than asked is at the
+// end, so no extra read() is spent to find it. Short of the whole size, a
+// short read (a network or FUSE file system may give one) only means "read
+// on". A file that grew fills the buffer, which then grows until the end.
+ReadResult readIntoOwn(int fd, ReadResult result)
+{
+    try {
         const qsizetype expected = qsizetype(result.info.st_size);
         qsizetype capacity = expected + 1;
         result.data.resize(capacity);
@@ -491,10 +486,8 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const 
                 capacity = qMax<qsizetype>(capacity * 2, 4096);
                 result.data.resize(capacity);
             }
-            const ssize_t n = ::read(file.fd, result.data.data() + size, size_t(capacity - size));
+            const ssize_t n = readSome(fd, result.data.data() + size, size_t(capacity - size));
             if (n < 0) {
-                if (errno == EINTR)
-                    continue;
                 result.status = IoStatus::fromErrno(errno);
                 result.data.clear();
                 return result;
@@ -510,6 +503,27 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const 
         return tooLarge(std::move(result));
     }
     return result;
+}
+
+} // namespace
+
+ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const ReadOptions &options)
+{
+    ReadResult result;
+    Fd file;
+    result.status = openAndLock(native(path), options, file, result);
+    if (!result.status.ok())
+        return result;
+    if (options.wholeUpTo >= 0 && qint64(result.info.st_size) > options.wholeUpTo) {
+        result.unread = OpenFile(file.release());
+        return result;
+    }
+    ReadBuffer *buffer = beforeRead ? beforeRead(qint64(result.info.st_size)) : nullptr;
+    if (buffer && result.info.st_size > 0) {
+        if (char *data = buffer->reserve(qsizetype(result.info.st_size)))
+            return readIntoGiven(file.fd, data, std::move(result));
+    }
+    return readIntoOwn(file.fd, std::move(result));
 }
 
 bool isRegularFile(const QString &path)
