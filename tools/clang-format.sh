@@ -24,11 +24,11 @@ tool="${CLANG_FORMAT:-}"
 if [ -z "$tool" ]; then
     tool=$(command -v clang-format-14 || command -v clang-format || true)
 fi
-if [ -z "$tool" ]; then
+if [ -z "$tool" ] || ! command -v "$tool" >/dev/null; then
     echo "skipped: clang-format is not installed (Debian: apt-get install clang-format)"
     exit 77
 fi
-version=$("$tool" --version | sed -n 's/.*clang-format version \([0-9]*\).*/\1/p')
+version=$("$tool" --version 2>/dev/null | sed -n 's/.*clang-format version \([0-9]*\).*/\1/p')
 if [ "$version" != 14 ]; then
     echo "skipped: $tool is version ${version:-unknown}; the layout is defined by clang-format 14"
     exit 77
