@@ -23,8 +23,11 @@ if(VEXALO_SANITIZE)
     set(VEXALO_SANITIZER_ENV
         "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:log_path=${reports}/asan"
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=0:log_path=${reports}/ubsan"
-        "TSAN_OPTIONS=halt_on_error=0:second_deadlock_stack=1:log_path=${reports}/tsan"
-        "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0")
+        "TSAN_OPTIONS=halt_on_error=0:second_deadlock_stack=1:suppressions=${CMAKE_SOURCE_DIR}/cmake/tsan.supp:log_path=${reports}/tsan"
+        "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0"
+        # Instrumented code runs several times slower; QtTest's own limit of
+        # five minutes a function is then reached by the larger tables.
+        "QTEST_FUNCTION_TIMEOUT=1800000")
 endif()
 
 function(vexalo_add_test name)
