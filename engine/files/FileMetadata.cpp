@@ -83,6 +83,7 @@ struct PathFd {
 IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current, const WriteOptions &options)
 {
     m_attributes.clear();
+    m_folderGivesAcl = options.folderGivesAcl != 0;
     const struct stat *like = current && !options.alwaysModeFrom ? current : options.modeFrom;
     m_known = like != nullptr;
     if (!like)
@@ -90,6 +91,10 @@ IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current
     m_mode = like->st_mode & 07777;
     m_uid = like->st_uid;
     m_gid = like->st_gid;
+    // The file itself, held open by the caller: nothing to look up by name.
+    if (options.openFile >= 0 && options.openInfo && options.openInfo->st_dev == like->st_dev
+        && options.openInfo->st_ino == like->st_ino)
+        return readAttributes({}, false, options.openFile);
     if (like == current) {
         // The writer hands over the name with links already resolved: what
         // is there now is the file itself, or another file in its place,
@@ -121,14 +126,18 @@ IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current
     return status;
 }
 
-IoStatus FileMetadata::readAttributes(const QByteArray &path, bool followLinks)
+IoStatus FileMetadata::readAttributes(const QByteArray &path, bool followLinks, int fd)
 {
     m_attributes.clear();
     const auto list = [&](char *buffer, size_t size) {
+        if (fd >= 0)
+            return ::flistxattr(fd, buffer, size);
         return followLinks ? ::listxattr(path.constData(), buffer, size)
                            : ::llistxattr(path.constData(), buffer, size);
     };
     const auto get = [&](const char *name, char *buffer, size_t size) {
+        if (fd >= 0)
+            return ::fgetxattr(fd, name, buffer, size);
         return followLinks ? ::getxattr(path.constData(), name, buffer, size)
                            : ::lgetxattr(path.constData(), name, buffer, size);
     };
@@ -231,7 +240,7 @@ IoStatus FileMetadata::applyAccess(int fd) const
         // user's data.
         return IoStatus::fromErrno(err, lossOf(attribute.name));
     }
-    if (!hasAcl) {
+    if (!hasAcl && m_folderGivesAcl) {
         // A new file takes the default ACL of its folder; the old file had no
         // ACL, so the new one must grant nobody more than it did.
         if (::fremovexattr(fd, aclName) != 0 && errno != ENODATA && errno != ENOTSUP) {

@@ -48,13 +48,15 @@ private:
         QByteArray name;
         QByteArray value;
     };
-    IoStatus readAttributes(const QByteArray &path, bool followLinks);
+    // From the open file fd when it is given, else by path.
+    IoStatus readAttributes(const QByteArray &path, bool followLinks, int fd = -1);
 
     std::vector<Attribute> m_attributes;
     mode_t m_mode = 0;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
     bool m_known = false;
+    bool m_folderGivesAcl = true;
 };
 
 } // namespace vexalo

@@ -19,13 +19,18 @@
 #include <chrono>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <string>
+#include <unordered_map>
 #include <thread>
 #include <utility>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <linux/fs.h>
+#include <sys/sysmacros.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -169,35 +174,6 @@ bool sameFile(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
         && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-// The attributes that forbid replacing a file, even for root (chattr +i,
-// +a), of the file or of its folder; statx reports them without opening
-// anything, and a file system that has no such attributes reports none.
-QString replaceForbiddenBy(const QByteArray &path)
-{
-    struct Check {
-        QByteArray path;
-        const char *immutable;
-        const char *appendOnly;
-    };
-    const Check checks[] = {
-        {path, QT_TRANSLATE_NOOP("FileOps", "the file is marked immutable"),
-         QT_TRANSLATE_NOOP("FileOps", "the file is marked append-only")},
-        {folderOf(path), QT_TRANSLATE_NOOP("FileOps", "its folder is marked immutable"),
-         QT_TRANSLATE_NOOP("FileOps", "its folder is marked append-only")},
-    };
-    for (const Check &check : checks) {
-        struct statx sx {};
-        if (::statx(AT_FDCWD, check.path.constData(), 0, 0, &sx) != 0)
-            continue;
-        const auto set = sx.stx_attributes_mask & sx.stx_attributes;
-        if (set & STATX_ATTR_IMMUTABLE)
-            return QCoreApplication::translate("FileOps", check.immutable);
-        if (set & STATX_ATTR_APPEND)
-            return QCoreApplication::translate("FileOps", check.appendOnly);
-    }
-    return {};
 }
 
 int syncFolder(const QByteArray &folder)
@@ -396,7 +372,7 @@ IoStatus openAndLock(const QByteArray &name, const ReadOptions &options, Fd &fil
     for (int attempt = 0;; ++attempt) {
         if (const IoStatus opened = openForReading(name, options, file, &result.info); !opened.ok())
             return opened;
-        if (!options.lock)
+        if (!options.lock && !options.lockLater)
             return {};
         bool stillNamed = false;
         if (const IoStatus locked = lockOpenFile(name, options, file.fd, &result.info, &stillNamed); !locked.ok())
@@ -505,25 +481,102 @@ ReadResult readIntoOwn(int fd, ReadResult result)
     return result;
 }
 
+// The content of the open file, into the gate's memory or memory of its own.
+ReadResult readContent(int fd, ReadResult result, const ReadGate &beforeRead)
+{
+    ReadBuffer *buffer = beforeRead ? beforeRead(qint64(result.info.st_size)) : nullptr;
+    if (buffer && result.info.st_size > 0) {
+        if (char *data = buffer->reserve(qsizetype(result.info.st_size)))
+            return readIntoGiven(fd, data, std::move(result));
+    }
+    return readIntoOwn(fd, std::move(result));
+}
+
+// A regular file just looked up by name, read whole and left open, unlocked:
+// no status is taken, the look-up's stands for it until lockAsRead(). False
+// where this does not apply or the open fails (the name is a link now, say):
+// the general path then opens it again and says why.
+bool readNamedUnlocked(const QByteArray &name, ReadResult &result, const ReadGate &beforeRead,
+                       const ReadOptions &options)
+{
+    const struct stat &named = *options.named;
+    if (!S_ISREG(named.st_mode) || (options.wholeUpTo >= 0 && qint64(named.st_size) > options.wholeUpTo))
+        return false;
+    // O_NOFOLLOW: the look-up saw no link, and a link put there since is
+    // left to the general path. O_NONBLOCK: nor may a FIFO put there hang it.
+    Fd file{::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW)};
+    if (file.fd < 0)
+        return false;
+    result.info = named;
+    result = readContent(file.fd, std::move(result), beforeRead);
+    if (result.status.ok())
+        result.opened = OpenFile(file.release());
+    return true;
+}
+
 } // namespace
 
 ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const ReadOptions &options)
 {
     ReadResult result;
+    const QByteArray name = native(path);
+    if (options.lockLater && options.named && !options.noFollow && readNamedUnlocked(name, result, beforeRead, options))
+        return result;
     Fd file;
-    result.status = openAndLock(native(path), options, file, result);
+    result.status = openAndLock(name, options, file, result);
     if (!result.status.ok())
         return result;
     if (options.wholeUpTo >= 0 && qint64(result.info.st_size) > options.wholeUpTo) {
         result.unread = OpenFile(file.release());
         return result;
     }
-    ReadBuffer *buffer = beforeRead ? beforeRead(qint64(result.info.st_size)) : nullptr;
-    if (buffer && result.info.st_size > 0) {
-        if (char *data = buffer->reserve(qsizetype(result.info.st_size)))
-            return readIntoGiven(file.fd, data, std::move(result));
+    return readContent(file.fd, std::move(result), beforeRead);
+}
+
+IoStatus lockAsRead(ReadResult &result, bool *changed)
+{
+    *changed = false;
+    if (result.lock.fd() >= 0)
+        return {};
+    const int fd = result.opened.fd();
+    if (fd < 0) {
+        *changed = true; // nothing open to lock: read it again, locked
+        return {};
     }
-    return readIntoOwn(file.fd, std::move(result));
+    bool waited = false;
+    if (const int err = lockExclusive(fd, &waited))
+        return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "another program kept it locked for too long"));
+    // One call for the status and the attributes the writability check needs.
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &sx) != 0)
+        return IoStatus::fromErrno(errno);
+    struct stat now = result.info;
+    now.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    now.st_ino = ino_t(sx.stx_ino);
+    now.st_mode = mode_t(sx.stx_mode);
+    now.st_nlink = nlink_t(sx.stx_nlink);
+    now.st_uid = sx.stx_uid;
+    now.st_gid = sx.stx_gid;
+    now.st_rdev = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
+    now.st_size = off_t(sx.stx_size);
+    now.st_blksize = blksize_t(sx.stx_blksize);
+    now.st_blocks = blkcnt_t(sx.stx_blocks);
+    now.st_atim = {time_t(sx.stx_atime.tv_sec), long(sx.stx_atime.tv_nsec)};
+    now.st_mtim = {time_t(sx.stx_mtime.tv_sec), long(sx.stx_mtime.tv_nsec)};
+    now.st_ctim = {time_t(sx.stx_ctime.tv_sec), long(sx.stx_ctime.tv_nsec)};
+    // The change time moves with every write, every change of mode, owner,
+    // links or name: equal, no one touched the file from the look-up before
+    // it was opened to this moment, in which it is locked.
+    const struct stat &seen = result.info;
+    if (!sameFile(now, seen) || now.st_ctim.tv_sec != seen.st_ctim.tv_sec || now.st_ctim.tv_nsec != seen.st_ctim.tv_nsec
+        || now.st_mode != seen.st_mode || now.st_nlink == 0) {
+        *changed = true;
+        return {};
+    }
+    result.info = now;
+    result.attributes = sx.stx_attributes_mask & sx.stx_attributes;
+    result.lock = FileLock(result.opened.release());
+    return {};
 }
 
 bool isRegularFile(const QString &path)
@@ -534,10 +587,6 @@ bool isRegularFile(const QString &path)
 
 IoStatus checkWritable(const QString &path, const struct stat &info)
 {
-    // Root may write anything; a file its owner marked read-only is still
-    // read-only to this program.
-    if (!(info.st_mode & S_IWUSR))
-        return IoStatus::failure(QCoreApplication::translate("FileOps", "the file is read-only"));
     // The rewrite replaces the file a link leads to, in that file's folder:
     // that is where the new file must be created and renamed.
     QByteArray target = native(path);
@@ -548,22 +597,111 @@ IoStatus checkWritable(const QString &path, const struct stat &info)
             std::free(resolved);
         }
     }
+    FolderChecks once;
+    return once.checkWritable(target, info);
+}
+
+// What a run needs to know of a folder it rewrites files in.
+struct FolderChecks::Facts {
+    IoStatus forbidden;    // an attribute forbids replacing any file in it
+    IoStatus refused;      // it may not be written
+    bool readOnly = false; // on a read-only file system, and so are its files
+    bool sticky = false;   // only a file's or the folder's owner may replace it
+    uid_t owner = 0;
+    bool givesAcl = true;  // a default ACL (or not known)
+};
+
+struct FolderChecks::State {
+    std::mutex mutex;
+    // Nodes, so that a reference stays valid as the table grows.
+    std::unordered_map<std::string, std::unique_ptr<Facts>> folders;
+};
+
+FolderChecks::FolderChecks()
+    : m(std::make_unique<State>())
+{
+}
+
+FolderChecks::~FolderChecks() = default;
+
+const FolderChecks::Facts &FolderChecks::factsOf(const QByteArray &folder)
+{
+    const std::string key(folder.constData(), size_t(folder.size()));
+    {
+        std::lock_guard lock(m->mutex);
+        if (const auto it = m->folders.find(key); it != m->folders.end())
+            return *it->second;
+    }
+    auto facts = std::make_unique<Facts>();
+    struct statx sx {};
+    if (::statx(AT_FDCWD, folder.constData(), 0, STATX_MODE | STATX_UID, &sx) == 0) {
+        const auto set = sx.stx_attributes_mask & sx.stx_attributes;
+        if (set & STATX_ATTR_IMMUTABLE)
+            facts->forbidden = IoStatus::fromErrno(
+                EPERM, QCoreApplication::translate("FileOps", "its folder is marked immutable"));
+        else if (set & STATX_ATTR_APPEND)
+            facts->forbidden = IoStatus::fromErrno(
+                EPERM, QCoreApplication::translate("FileOps", "its folder is marked append-only"));
+        facts->sticky = sx.stx_mode & S_ISVTX;
+        facts->owner = sx.stx_uid;
+    }
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
+        facts->readOnly = errno == EROFS;
+        facts->refused = IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                                       .arg(displayName(decodeFileName(folder))));
+    }
+    if (::getxattr(folder.constData(), "system.posix_acl_default", nullptr, 0) < 0
+        && (errno == ENODATA || errno == ENOTSUP))
+        facts->givesAcl = false;
+    std::lock_guard lock(m->mutex);
+    // Another thread may have looked first: either answer serves.
+    return *m->folders.try_emplace(key, std::move(facts)).first->second;
+}
+
+bool FolderChecks::givesAcl(const QByteArray &target)
+{
+    return factsOf(folderOf(target)).givesAcl;
+}
+
+IoStatus FolderChecks::checkWritable(const QByteArray &target, const struct stat &info,
+                                     std::optional<quint64> attributes)
+{
+    // Root may write anything; a file its owner marked read-only is still
+    // read-only to this program.
+    if (!(info.st_mode & S_IWUSR))
+        return IoStatus::failure(QCoreApplication::translate("FileOps", "the file is read-only"));
     // Found out here, before a backup takes the place of an older one for a
-    // rewrite that is bound to fail at the rename.
-    if (const QString forbidden = replaceForbiddenBy(target); !forbidden.isEmpty())
-        return IoStatus::fromErrno(EPERM, forbidden);
-    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
-        return IoStatus::fromErrno(errno);
+    // rewrite that is bound to fail at the rename. statx reports the
+    // attributes that forbid it even for root (chattr +i, +a) without
+    // opening anything; a file system that has no such attributes reports none.
+    if (!attributes) {
+        struct statx sx {};
+        if (::statx(AT_FDCWD, target.constData(), 0, 0, &sx) == 0)
+            attributes = sx.stx_attributes_mask & sx.stx_attributes;
+    }
+    if (attributes && (*attributes & STATX_ATTR_IMMUTABLE))
+        return IoStatus::fromErrno(EPERM, QCoreApplication::translate("FileOps", "the file is marked immutable"));
+    if (attributes && (*attributes & STATX_ATTR_APPEND))
+        return IoStatus::fromErrno(EPERM, QCoreApplication::translate("FileOps", "the file is marked append-only"));
     const QByteArray folder = folderOf(target);
-    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
-        return IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                              .arg(displayName(decodeFileName(folder))));
+    const Facts &facts = factsOf(folder);
+    if (!facts.forbidden.ok())
+        return facts.forbidden;
+    // Root, and the owner (whose access the owner bits above decide, ACL or
+    // not), may write it unless its file system is read-only, as its
+    // folder's tells; anyone else is asked of the system.
+    static const uid_t euid = ::geteuid();
+    if (euid != 0 && euid != info.st_uid) {
+        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+            return IoStatus::fromErrno(errno);
+    } else if (facts.readOnly) {
+        return IoStatus::fromErrno(EROFS);
+    }
+    if (!facts.refused.ok())
+        return facts.refused;
     // In a folder with the sticky bit (such as /tmp) only the file's or the
     // folder's owner may rename another file over it.
-    struct stat folderInfo {};
-    static const uid_t euid = ::geteuid();
-    if (euid != 0 && ::stat(folder.constData(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX)
-        && info.st_uid != euid && folderInfo.st_uid != euid) {
+    if (euid != 0 && facts.sticky && info.st_uid != euid && facts.owner != euid) {
         return IoStatus::fromErrno(
             EPERM, QCoreApplication::translate("FileOps", "its folder lets only the file's owner replace it"));
     }
@@ -610,9 +748,13 @@ AtomicWriter::AtomicWriter(const QString &path, const WriteOptions &options)
     m->options = options;
     QByteArray target = native(path);
 
-    // A link stays a link: the file it points to is the one rewritten.
+    // A link stays a link: the file it points to is the one rewritten. A
+    // file the caller holds open under this very name is none.
     struct stat linkInfo {};
-    const bool linkExists = ::lstat(target.constData(), &linkInfo) == 0;
+    const bool held = options.openFile >= 0 && options.openInfo && !options.replaceName;
+    if (held)
+        linkInfo = *options.openInfo;
+    const bool linkExists = held || ::lstat(target.constData(), &linkInfo) == 0;
     const int lstatErr = linkExists ? 0 : errno;
     const bool isLink = linkExists && S_ISLNK(linkInfo.st_mode) && !options.replaceName;
     if (options.replaceName && linkExists) {

@@ -14,7 +14,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
+#include <utility>
 #include <sys/stat.h>
 
 namespace vexalo {
@@ -56,6 +58,7 @@ public:
     ~OpenFile();
     int fd() const { return m_fd; }
     bool isOpen() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); } // the caller's to close now
 
 private:
     int m_fd = -1;
@@ -64,11 +67,20 @@ private:
 struct ReadResult {
     IoStatus status;
     QByteArray data;
-    struct stat info {}; // of the file read (after links)
+    // Of the file read (after links). Read with ReadOptions::lockLater, it is
+    // what the look-up of the name found (ReadOptions::named) until
+    // lockAsRead() takes it from the open file.
+    struct stat info {};
     FileLock lock;       // held only when asked for
     // Set instead of data for a file larger than ReadOptions::wholeUpTo:
     // open at its start, for the caller to read in blocks.
     OpenFile unread;
+    // Read with ReadOptions::lockLater and not locked yet: the file read,
+    // still open, for lockAsRead().
+    OpenFile opened;
+    // The file's attributes (statx's stx_attributes & stx_attributes_mask),
+    // when lockAsRead() has read them from the open file.
+    std::optional<quint64> attributes;
 };
 
 struct ReadOptions {
@@ -83,6 +95,14 @@ struct ReadOptions {
     // checked and locked like any other, but left unread (ReadResult::unread)
     // so that its reader holds only a block of it at a time. -1: no limit.
     qint64 wholeUpTo = -1;
+    // Most files a run reads hold no match and are never written: with this
+    // and what a look-up of the name found (lstat) in named, a regular file
+    // read whole costs an open, a read and a close, unlocked, and the caller
+    // takes the lock with lockAsRead() only once it means to rewrite the
+    // file. Without named, for a link, or for a file read in blocks, the
+    // file is locked before it is read, as with lock.
+    bool lockLater = false;
+    const struct stat *named = nullptr;
 };
 
 // Memory that a run keeps for its large files, read one after another: pages
@@ -105,6 +125,15 @@ using ReadGate = std::function<ReadBuffer *(qint64 size)>;
 // Reads the whole file; a file too large for memory is a failure, not a crash.
 ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {}, const ReadOptions &options = {});
 
+// Locks a file read with ReadOptions::lockLater (nothing to do for one that
+// is locked already) and makes sure that what was read is what is there now:
+// the open file still has the status the look-up of the name gave before it
+// was opened (device, inode, size, modification and change time, mode), so
+// no one changed it or took its name since. *changed is set, and the file
+// left unlocked, when it is not: the caller then reads it again, locked.
+// Takes result.info and result.attributes from the open file.
+IoStatus lockAsRead(ReadResult &result, bool *changed);
+
 // True for a regular file or a link to one; folders and special files do not count.
 bool isRegularFile(const QString &path);
 
@@ -112,6 +141,33 @@ bool isRegularFile(const QString &path);
 // may not replace: the file itself, and the folder the new file is created in
 // (for a link, its target's folder), with its attributes and sticky bit.
 IoStatus checkWritable(const QString &path, const struct stat &info);
+
+// The same checks within one run, which looks at each folder once: whether
+// it may be written, its attributes, its sticky bit and owner, and whether
+// it gives new files an ACL of its own. A folder changed during the run is
+// still found out by the write itself, which then fails with its reason.
+// Shared by a run's worker threads.
+class FolderChecks {
+public:
+    FolderChecks();
+    ~FolderChecks();
+    FolderChecks(const FolderChecks &) = delete;
+    FolderChecks &operator=(const FolderChecks &) = delete;
+
+    // target: the file itself, no link (a link's target resolved); info its
+    // status; attributes as statx gave them for it, when known.
+    IoStatus checkWritable(const QByteArray &target, const struct stat &info,
+                           std::optional<quint64> attributes = std::nullopt);
+    // Whether a new file beside target takes an ACL from its folder (a
+    // default ACL).
+    bool givesAcl(const QByteArray &target);
+
+private:
+    struct Facts;
+    const Facts &factsOf(const QByteArray &folder);
+    struct State;
+    std::unique_ptr<State> m;
+};
 
 // Whether a backup may be written under this name (as the writer's
 // replaceName would): nothing there, a regular file or a link (replaced, never

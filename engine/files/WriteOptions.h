@@ -63,6 +63,17 @@ struct WriteOptions {
     int keepFolder = -1;
     QByteArray keepName;
     std::function<void()> keepFailed;
+    // The file being replaced as the caller holds it open (and locked), with
+    // its status: a regular file under the very name given, no link. The
+    // writer then looks nothing up by name before the check of expected, and
+    // reads the attributes from this descriptor. Taken as modeFrom's file
+    // too, where modeFrom is that file.
+    int openFile = -1;
+    const struct stat *openInfo = nullptr;
+    // Whether a new file in the folder written to takes an ACL from it: the
+    // writer then takes it away again from a file that had none. -1: not
+    // known, looked after as if it did.
+    int folderGivesAcl = -1;
 };
 
 } // namespace vexalo

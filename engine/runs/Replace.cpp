@@ -10,7 +10,10 @@
 #include "engine/runs/Scheduler.h"
 #include "engine/text/TextTools.h"
 
+#include <optional>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace vexalo {
 
@@ -34,6 +37,12 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
     WriteOptions options;
     options.syncData = syncEach;
     options.expected = &read.info;
+    if (read.attributes) {
+        // The file as locked, under its own name: nothing more to look up.
+        options.openFile = read.lock.fd();
+        options.openInfo = &read.info;
+        options.folderGivesAcl = context.folders.givesAcl(encodeFileName(path)) ? 1 : 0;
+    }
     JournalFile journaled =
         context.job.journal ? context.job.journal->keep(path, read.info, read.lock.fd()) : JournalFile();
     journaled.attach(options);
@@ -44,16 +53,18 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
     return rewritten(name, path, read.info, journaled, syncEach, context);
 }
 
-FileResult replaceWhole(ReplaceContext &context, const QString &name, const QString &path, const ReadResult &read,
-                        bool syncEach, bool *wrote)
+// Locks a file read whole once the text is known to occur; a file changed
+// since it was read is read again, locked, and gives nullopt.
+std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &name, const QString &path,
+                                       ReadResult &read, bool syncEach, bool *wrote)
 {
     const ReplaceJob &job = context.job;
     if (read.data.isEmpty())
-        return {name, Outcome::NotFound, {}};
+        return FileResult{name, Outcome::NotFound, {}};
     const ContentFacts facts = context.texts.factsOf(read.data);
     const EncodedTexts &texts = context.texts.texts(facts);
     if (!texts.findRepresentable)
-        return {name, Outcome::NotFound, {}}; // nothing to search for: the content is not looked at
+        return FileResult{name, Outcome::NotFound, {}}; // nothing to search for: the content is not looked at
     PieceList output;
     const std::unique_ptr<StreamMatcher> matcher = context.texts.matcher(facts, output);
     matcher->feed(read.data);
@@ -62,12 +73,26 @@ FileResult replaceWhole(ReplaceContext &context, const QString &name, const QStr
     if (const auto decided = decidedBySearch(name, texts, facts.text.encoding, found))
         return *decided;
 
+    // Found: from here on the file is locked to the rename, so another run
+    // of this program that rewrites the same file starts from this one's
+    // result, not beside it; what was read unlocked must still be there.
+    bool changed = false;
+    if (const IoStatus locked = lockAsRead(read, &changed); !locked.ok())
+        return failed(name, locked.error);
+    if (changed)
+        return std::nullopt;
+
     // Checked before the backup: a file that cannot be rewritten gets no
     // backup either, and keeps any older one. A file that would not change
     // (an empty find text, a replacement equal to every match) is not
     // written, so whether it could be does not matter.
     if (found.changes) {
-        if (const IoStatus writable = checkWritable(path, read.info); !writable.ok())
+        // Read with no link in the way (a link is read locked from the start
+        // and checked by its name).
+        const IoStatus writable = read.attributes
+            ? context.folders.checkWritable(encodeFileName(path), read.info, read.attributes)
+            : checkWritable(path, read.info);
+        if (!writable.ok())
             return failed(name, writable.error);
     }
     if (job.preview)
@@ -75,19 +100,21 @@ FileResult replaceWhole(ReplaceContext &context, const QString &name, const QStr
         return previewOf(job, name, path, found.matches, !isUtf16(facts.text.encoding) && read.data.contains('\0'),
                          found.changes);
     if (job.makeBackups) {
-        const WriteOptions backupOptions = backupWriteOptions(path, read.info, syncEach);
+        WriteOptions backupOptions = backupWriteOptions(path, read.info, syncEach);
+        backupOptions.openFile = read.lock.fd();
+        backupOptions.openInfo = &read.info;
         const IoStatus backup = writeFileAtomically(path + QStringLiteral(".old"), read.data, backupOptions);
         if (!backup.ok())
             return failed(name, backupFailedReason(backup.error));
         *wrote = true;
     }
     if (!found.changes)
-        return {name, Outcome::Replaced, {}};
+        return FileResult{name, Outcome::Replaced, {}};
     return writeNewContent(context, name, path, read, output, syncEach, wrote);
 }
 
 FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEach, bool *wrote,
-                      const ReadGate &gate)
+                      const ReadGate &gate, const struct stat *named)
 {
     const ReplaceJob &job = context.job;
     if (isProtected(name, job.protectedExtensions))
@@ -96,20 +123,36 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
         return failed(name, leftoverReason());
 
     const QString path = joinPath(job.folder, name);
-    // Locked from here to the rename, so another run of this program that
-    // rewrites the same file starts from this one's result, not beside it.
+    // Most files hold no match: read unlocked, after the one look-up of the
+    // name the scheduler made for its keys (or this one), and locked only
+    // once the text is found in them. A link, or a file read in blocks, is
+    // locked from the start.
+    struct stat own {};
+    if (!named && ::lstat(encodeFileName(path).constData(), &own) == 0)
+        named = &own;
     ReadOptions readOptions;
-    readOptions.lock = true;
+    readOptions.lockLater = true;
+    readOptions.named = named;
     readOptions.wholeUpTo = wholeFileLimit();
-    const ReadResult read = readWholeFile(path, gate, readOptions);
-    if (!read.status.ok())
-        return failed(name, read.status.error);
-    if (read.unread.isOpen()) {
-        if (gate)
-            gate(blockMemory());
-        return replaceInBlocks(context, name, path, read, syncEach, wrote);
+    ReadResult read = readWholeFile(path, gate, readOptions);
+    for (bool again = false;; again = true) {
+        if (!read.status.ok())
+            return failed(name, read.status.error);
+        if (read.unread.isOpen()) {
+            if (gate && !again)
+                gate(blockMemory());
+            return replaceInBlocks(context, name, path, read, syncEach, wrote);
+        }
+        if (std::optional<FileResult> result = replaceWhole(context, name, path, read, syncEach, wrote))
+            return std::move(*result);
+        // Changed since it was read: again, locked from the start. The memory
+        // of the first read is given back as this one takes its place.
+        ReadOptions locked;
+        locked.lock = true;
+        locked.wholeUpTo = wholeFileLimit();
+        read = ReadResult();
+        read = readWholeFile(path, {}, locked);
     }
-    return replaceWhole(context, name, path, read, syncEach, wrote);
 }
 
 } // namespace
@@ -118,8 +161,8 @@ RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
 {
     ReplaceContext context(job);
     return runEach(job.folder, job.names, control, job.makeBackups,
-                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
-        return replaceOne(context, name, syncEach, wrote, gate);
+                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *named) {
+        return replaceOne(context, name, syncEach, wrote, gate, named);
     });
 }
 

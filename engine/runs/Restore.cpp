@@ -117,7 +117,7 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control)
 {
     // A restore reads and deletes the backup.
     return runEach(job.folder, job.names, control, true,
-                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate) {
+                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *) {
         return restoreOne(job, name, syncEach, wrote, gate);
     });
 }

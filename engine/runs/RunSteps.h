@@ -56,6 +56,7 @@ public:
     const ReplaceJob &job;
     SearchTexts texts;
     const dev_t folderDevice; // set before any worker thread starts
+    FolderChecks folders;     // the run's folders, each looked at once
 };
 
 // What the search of one file found, whole or in blocks, and the outcome it

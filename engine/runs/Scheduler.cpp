@@ -140,13 +140,15 @@ public:
         m_realFolder = realFolder(encodeFileName(folder));
     }
 
-    std::vector<QByteArray> keysFor(const QString &name) const
+    // *named gets what the look-up of the name found (lstat), for the file's
+    // processing to share; it is left alone when nothing is there.
+    std::vector<QByteArray> keysFor(const QString &name, std::optional<struct stat> *named) const
     {
         std::vector<QByteArray> keys;
         const QByteArray path = encodeFileName(joinPath(m_folder, name));
-        addFile(keys, path);
+        addFile(keys, path, named);
         if (m_usesBackups)
-            addFile(keys, path + ".old");
+            addFile(keys, path + ".old", nullptr);
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         return keys;
@@ -171,12 +173,14 @@ private:
         return 'n' + QString::fromUtf8(real + '/' + path.mid(slash + 1)).toCaseFolded().toUtf8();
     }
 
-    void addFile(std::vector<QByteArray> &keys, const QByteArray &path) const
+    void addFile(std::vector<QByteArray> &keys, const QByteArray &path, std::optional<struct stat> *named) const
     {
         keys.push_back(nameKey(path));
         struct stat info {};
         if (::lstat(path.constData(), &info) != 0)
             return;
+        if (named)
+            *named = info;
         if (S_ISLNK(info.st_mode)) {
             // Where the link leads, even to a file that does not exist yet
             // (another file of the run may create it).
@@ -221,6 +225,7 @@ public:
         , m_count(int(names.size()))
         , m_entries(size_t(m_count))
         , m_keysOf(size_t(m_count))
+        , m_namedOf(size_t(m_count))
         , m_dependencies(folder, usesBackups)
         , m_reporter(folder, control)
     {
@@ -260,7 +265,8 @@ private:
                 return size > parallelMemoryBudget ? &m_largeFiles : nullptr;
             };
             bool wrote = false;
-            FileResult result = m_processOne(m_names.at(index), syncEach(), &wrote, readGate);
+            const std::optional<struct stat> &named = m_namedOf[size_t(index)];
+            FileResult result = m_processOne(m_names.at(index), syncEach(), &wrote, readGate, named ? &*named : nullptr);
             m_gate.release(held);
             done(index, std::move(result), wrote);
         }
@@ -279,7 +285,7 @@ private:
                 return false;
             *index = m_next++;
         }
-        std::vector<QByteArray> keys = m_dependencies.keysFor(m_names.at(*index));
+        std::vector<QByteArray> keys = m_dependencies.keysFor(m_names.at(*index), &m_namedOf[size_t(*index)]);
         std::lock_guard lock(m_mutex);
         for (const QByteArray &key : keys)
             m_holders[key].append(*index);
@@ -366,6 +372,7 @@ private:
     const int m_count;
     std::vector<Entry> m_entries;
     std::vector<std::vector<QByteArray>> m_keysOf;
+    std::vector<std::optional<struct stat>> m_namedOf; // written in take(), read by the file's own worker
     const DependencyKeys m_dependencies;
     Reporter m_reporter;
     MemoryGate m_gate{parallelMemoryBudget};
@@ -400,7 +407,7 @@ RunSummary runEach(const QString &folder, const QStringList &names, const RunCon
     Reporter reporter(folder, control);
     for (int i = 0; i < names.size(); ++i) {
         bool wrote = false;
-        FileResult result = processOne(names.at(i), syncEach, &wrote, sequentialGate);
+        FileResult result = processOne(names.at(i), syncEach, &wrote, sequentialGate, nullptr);
         // Asked here rather than before the next file, so that a stopped run's
         // last line, like a finished run's, waits for the sync at the end.
         const bool stopping = i + 1 < names.size() && control.stopRequested && control.stopRequested();

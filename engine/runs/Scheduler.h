@@ -13,11 +13,16 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+
 namespace vexalo {
 
 // What is done to one file; wrote tells the scheduler that something reached
 // the disk (for the sync at the end). gate is told the memory the file takes.
-using ProcessOne = std::function<FileResult(const QString &name, bool syncEach, bool *wrote, const ReadGate &gate)>;
+// named: what the scheduler's look-up of the name found (lstat), to be
+// shared rather than made again; null when it made none or found nothing.
+using ProcessOne = std::function<FileResult(const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+                                            const struct stat *named)>;
 
 // Runs processOne for each name in order, with the stop check between two
 // files and the durability promise kept before the last result is reported.

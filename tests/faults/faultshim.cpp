@@ -37,6 +37,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
@@ -383,6 +384,18 @@ int close(int fd)
     return finish(h, real<int (*)(int)>("close")(fd));
 }
 
+// Taking the lock on a file read unlocked: a change just before it is one
+// made after the file was read.
+int flock(int fd, int operation)
+{
+    const Hit h = considerFd("flock", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, int)>("flock")(fd, operation));
+}
+
 int fchmod(int fd, mode_t mode)
 {
     const Hit h = considerFd("fchmod", fd);
@@ -503,6 +516,28 @@ ssize_t lgetxattr(const char *path, const char *name, void *value, size_t size)
     }
     using Fn = ssize_t (*)(const char *, const char *, void *, size_t);
     return finish(h, real<Fn>("lgetxattr")(path, name, value, size));
+}
+
+// The same, read from the file a run holds open.
+ssize_t flistxattr(int fd, char *list, size_t size)
+{
+    const Hit h = considerFd("flistxattr", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<ssize_t (*)(int, char *, size_t)>("flistxattr")(fd, list, size));
+}
+
+ssize_t fgetxattr(int fd, const char *name, void *value, size_t size)
+{
+    const Hit h = considerFd("fgetxattr", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    using Fn = ssize_t (*)(int, const char *, void *, size_t);
+    return finish(h, real<Fn>("fgetxattr")(fd, name, value, size));
 }
 
 int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
