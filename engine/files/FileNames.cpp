@@ -106,6 +106,30 @@ QByteArray encodeFileName(QStringView name)
     return bytes;
 }
 
+namespace {
+
+// How a character that would break or forge a line is shown: a line break,
+// a tab or any other C0 control, DEL, a C1 control (U+0085 is a line break
+// to some readers) and the two Unicode line separators (the window's log
+// starts a new line at them). None of them is left in a name as shown, so
+// one file's line is always one line.
+QString escapedControl(char16_t c)
+{
+    switch (c) {
+    case u'\n': return QStringLiteral("\\n");
+    case u'\r': return QStringLiteral("\\r");
+    case u'\t': return QStringLiteral("\\t");
+    default: break;
+    }
+    if (c < 0x20 || c == 0x7F)
+        return QLatin1String("\\x") + QString::number(unsigned(c), 16).rightJustified(2, u'0').toUpper();
+    if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029)
+        return QLatin1String("\\u") + QString::number(unsigned(c), 16).rightJustified(4, u'0').toUpper();
+    return {};
+}
+
+} // namespace
+
 QString displayName(QStringView name)
 {
     QString shown;
@@ -117,6 +141,8 @@ QString displayName(QStringView name)
             shown += name[++i];
         } else if (isEscape(c)) {
             shown += QLatin1String("\\x") + QString::number(unsigned(c - escapeBase), 16).toUpper();
+        } else if (const QString escaped = escapedControl(c); !escaped.isEmpty()) {
+            shown += escaped;
         } else if (QChar::isSurrogate(c)) {
             shown += QChar(QChar::ReplacementCharacter);
         } else {

@@ -15,7 +15,10 @@ namespace vexalo {
 QString decodeFileName(QByteArrayView bytes);
 QByteArray encodeFileName(QStringView name);
 
-// What people read: each undecodable byte as \xHH. Never opened or passed on.
+// What people read: each undecodable byte as \xHH, and each control
+// character as \n, \r, \t, \xHH (other C0 controls and DEL) or \uHHHH (C1
+// controls, U+2028, U+2029), so a name never breaks the line it is shown in.
+// Never opened or passed on.
 QString displayName(QStringView name);
 
 // The name in upper or lower case. QString::toUpper() would turn each

@@ -85,8 +85,12 @@ ProtectedList loadProtectedList(const QString &programFolder)
 
 bool isProtected(const QString &name, const QString &protectedExtensions)
 {
+    // Both sides without regard to case: a list written in capitals (.JPG)
+    // is meant to protect photo.JPG, and matching nothing would expose
+    // exactly the files it is there for. Lower-casing the tail first keeps
+    // every match the exact comparison made.
     const QString tail = name.right(4).toLower();
-    return protectedExtensions.contains(tail, Qt::CaseSensitive);
+    return protectedExtensions.contains(tail, Qt::CaseInsensitive);
 }
 
 } // namespace vexalo

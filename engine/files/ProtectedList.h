@@ -31,8 +31,8 @@ ProtectedList loadProtectedListFrom(const QStringList &files);
 // The same over protectedListFiles(programFolder).
 ProtectedList loadProtectedList(const QString &programFolder);
 
-// The last four characters of the name, lower-cased, searched anywhere in the
-// list as it stands.
+// The last four characters of the name searched anywhere in the list as it
+// stands, without regard to case (ASCII, Latin-1 and other letters alike).
 bool isProtected(const QString &name, const QString &protectedExtensions);
 
 } // namespace vexalo

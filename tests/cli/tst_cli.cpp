@@ -521,6 +521,14 @@ private slots:
         }
         QCOMPARE(rawEntries(folder).size(), 6);
 
+        // A name holding a line break is still one line: read raw, it forged
+        // a failure of x.txt and a line of a y.txt that is not there.
+        const QByteArray forged = "x.txt:  failed: forged\ny.txt";
+        writeRawFile(folder + '/' + forged, "nothing to find");
+        o = runRaw({"replace", "-f", "alpha", "-w", "beta", forged}, folder);
+        QCOMPARE(o.out, QByteArray("x.txt:  failed: forged\\ny.txt:  not found\n"));
+        QVERIFY(QFile::remove(QFile::decodeName(folder + '/' + forged)));
+
         writeRawFile(folder + "/latin.txt", "un caf\xe9 noir, \xe0 emporter");
         writeRawFile(folder + "/utf8.txt", "un caf\xc3\xa9 noir");
         writeRawFile(folder + "/with\xe9.in", "cafe");
@@ -573,7 +581,9 @@ private slots:
         QFETCH(int, perFolder);
         QFETCH(int, signal);
         QTemporaryDir dir;
-        const int folders = signal ? 3000 : 40;
+        // Enough folders that the signal, sent once the first file is done,
+        // always comes before the last; each costs a folder and a file to make.
+        const int folders = signal ? 800 : 40;
         QStringList files;
         for (int f = 0; f < folders; ++f) {
             const QString folder = dir.filePath(QStringLiteral("d%1").arg(f, 4, 10, QLatin1Char('0')));
@@ -706,6 +716,10 @@ private slots:
         QCOMPARE(run({}), QString("a.txt:  protected file\nb.exe:  replaced\n"));
         QCOMPARE(run({"--protect", ".exe"}), QString("a.txt:  replaced\nb.exe:  protected file\n"));
         QCOMPARE(run({"--protect="}), QString("a.txt:  replaced\nb.exe:  replaced\n"));
+        // Entries in capitals protect as lower-case ones do.
+        QCOMPARE(run({"--protect", ".JPG .EXE"}), QString("a.txt:  replaced\nb.exe:  protected file\n"));
+        writeFile(programFolder.filePath("exception.txt"), ".TXT\r\n");
+        QCOMPARE(run({}), QString("a.txt:  protected file\nb.exe:  replaced\n"));
     }
 
     // What only the real executable shows: the program folder is its own

@@ -145,7 +145,15 @@ private slots:
         QTest::newRow("x.html not under the default") << "x.html" << def << false;
         QTest::newRow("y.jpeg not under the default") << "y.jpeg" << def << false;
         QTest::newRow("x.html with .html listed") << "x.html" << ".html" << true;
-        QTest::newRow("upper-case entry never matches") << "a.exe" << ".EXE" << false;
+        // Compared without regard to case on both sides: a list in capitals
+        // protects what it names (it used to match nothing at all).
+        QTest::newRow("upper-case entry protects a.exe") << "a.exe" << ".EXE" << true;
+        QTest::newRow("upper-case entry protects photo.JPG") << "photo.JPG" << ".JPG .EXE" << true;
+        QTest::newRow("mixed-case entry, mixed-case name") << "Clip.Mp3" << ".mP3" << true;
+        QTest::newRow("Latin-1 letters, entry in capitals") << u"x.CAFÉ"_qs << u".CAFÉ"_qs << true;
+        QTest::newRow("Latin-1 letters, name in capitals") << u"x.CAFÉ"_qs << u".café"_qs << true;
+        QTest::newRow("Latin-1 letters, list in capitals") << u"x.café"_qs << u".CAFÉ"_qs << true;
+        QTest::newRow("upper-case list still tells extensions apart") << "a.txt" << ".EXE .JPG" << false;
         QTest::newRow("b.HTM with .txt .htm") << "b.HTM" << ".txt .htm" << true;
         QTest::newRow("exe no longer protected by own list") << "a.exe" << ".txt .htm" << false;
         QTest::newRow("across the blank between entries") << "zip.t .h" << ".txt .htm" << true;
