@@ -373,6 +373,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         replaceTemplate.makeBackups = request.makeBackups;
         replaceTemplate.preview = request.dryRun;
         replaceTemplate.exactBreaks = request.exactBreaks;
+        replaceTemplate.regex = request.regex;
         if (request.protectedExtensions) {
             replaceTemplate.protectedExtensions = *request.protectedExtensions;
         } else {

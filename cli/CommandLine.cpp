@@ -3,7 +3,9 @@
 
 #include "engine/files/FileNames.h"
 #include "engine/files/FileOps.h"
+#include "engine/text/RegexMatcher.h"
 #include "engine/text/TextCodec.h"
+#include "engine/text/TextTools.h"
 
 #include <QCoreApplication>
 
@@ -22,7 +24,7 @@ QString tr(const char *text)
 enum class Opt {
     Find, With, FindFile, WithFile, Protect, Sync, // take a value
     CaseSensitive, Backup, Trim, DryRun, ExactBreaks, Quiet, Paths, NoProgress, Help,
-    NoJournal, List,
+    NoJournal, List, Regex,
 };
 
 struct OptionSpec {
@@ -45,6 +47,7 @@ constexpr OptionSpec options[] = {
     {Opt::Trim, 't', "trim", false, true},
     {Opt::DryRun, 'n', "dry-run", false, true},
     {Opt::ExactBreaks, 0, "exact-breaks", false, true},
+    {Opt::Regex, 'e', "regex", false, true},
     {Opt::Quiet, 'q', "quiet", false, false},
     {Opt::Paths, 0, "paths", false, false},
     {Opt::NoProgress, 0, "no-progress", false, false},
@@ -200,6 +203,7 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         case Opt::Trim: r.trim = true; break;
         case Opt::DryRun: r.dryRun = true; break;
         case Opt::ExactBreaks: r.exactBreaks = true; break;
+        case Opt::Regex: r.regex = true; break;
         case Opt::Quiet: r.quiet = true; break;
         case Opt::Paths: r.fullPaths = true; break;
         case Opt::NoProgress: r.noProgress = true; break;
@@ -307,6 +311,18 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         } else {
             r.replaceText = textFromArgument(*with);
         }
+        if (r.regex) {
+            // Said before any file is read: no run can go on without it.
+            const RegexProgram program(r.trim ? trimTrailingBreaks(r.findText) : r.findText,
+                                       r.trim ? trimTrailingBreaks(r.replaceText) : r.replaceText, r.caseSensitive);
+            if (const std::optional<RegexError> &error = program.error()) {
+                return fail(error->inReplacement
+                                ? tr("the replacement cannot be used (at character %1): %2").arg(error->offset).arg(error->message)
+                                : tr("the regular expression cannot be used (at offset %1): %2")
+                                      .arg(error->offset)
+                                      .arg(error->message));
+            }
+        }
     }
 
     if (r.command == Command::Undo) {
@@ -340,6 +356,13 @@ QString helpText(const QString &topic)
         "                         and the last one included ('-' reads standard input);\n"
         "                         its line breaks follow each file's, see --exact-breaks\n"
         "  -W, --with-file FILE   take the replacement from FILE, byte for byte\n"
+        "  -e, --regex            TEXT is a regular expression (Perl's syntax, PCRE2):\n"
+        "                         ^ and $ match at every line, . any character but LF;\n"
+        "                         the replacement takes groups as $1, ${1}, ${name},\n"
+        "                         and $$ for a dollar sign. A pattern or group that is\n"
+        "                         not valid stops the run before any file is read\n"
+        "                         (exit status 2). A --find-file's last line break\n"
+        "                         is part of the pattern unless --trim is given\n"
         "  -c, --case-sensitive   match case exactly (the default ignores case)\n"
         "  -b, --backup           keep the old content of each file the text is found in\n"
         "                         as NAME.old (a NAME.old that is a link is replaced,\n"

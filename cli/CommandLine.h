@@ -22,6 +22,7 @@ struct CliRequest {
     bool trim = false;
     bool dryRun = false; // only what a replace would do; nothing is written
     bool exactBreaks = false; // the texts' line breaks as given, not the file's
+    bool regex = false;       // the find text is a regular expression
     bool noJournal = false;   // replace: keep nothing for undo
     bool list = false;        // undo: only list the runs the journal holds
     // Given with --protect; otherwise the program folder's list is used.

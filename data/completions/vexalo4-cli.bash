@@ -43,7 +43,7 @@ _vexalo4_cli()
         local common='--quiet --paths --no-progress --sync --help -q -h'
         if [[ $command == replace ]]; then
             COMPREPLY=($(compgen -W "--find --with --find-file --with-file --case-sensitive --backup
-                --trim --dry-run --exact-breaks --protect --no-journal -f -w -F -W -c -b -t -n -p $common" -- "$cur"))
+                --trim --dry-run --exact-breaks --regex --protect --no-journal -f -w -F -W -c -b -t -n -p -e $common" -- "$cur"))
         elif [[ $command == undo ]]; then
             COMPREPLY=($(compgen -W "--list -l $common" -- "$cur"))
         else

@@ -25,7 +25,7 @@ enum class Outcome {
 struct FileResult {
     QString name; // exactly as it was given
     Outcome outcome = Outcome::Failed;
-    QString reason; // only for Failed: the system's or the program's reason
+    QString reason; // for Failed: the system's or the program's reason; for NotFound, why it cannot occur
     qsizetype matches = 0; // only for Matched
     bool binary = false;   // only for Matched: the content holds NUL bytes
     QString notUndoable;   // only for Replaced: why the journal could not keep the file

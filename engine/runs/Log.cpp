@@ -21,6 +21,9 @@ QString logLine(const FileResult &result)
             return name + tr(":  replaced (cannot be undone: %1)").arg(result.notUndoable);
         return name + tr(":  replaced");
     case Outcome::NotFound:
+        // Why a text cannot occur in the file, where that is not plain.
+        if (!result.reason.isEmpty())
+            return name + tr(":  not found (%1)").arg(result.reason);
         return name + tr(":  not found");
     case Outcome::Protected:
         return name + tr(":  protected file");

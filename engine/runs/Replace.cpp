@@ -123,6 +123,8 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
         return failed(name, leftoverReason());
 
     const QString path = joinPath(job.folder, name);
+    if (context.regex)
+        return replaceRegexOne(context, name, path, gate, syncEach, wrote);
     // Most files hold no match: read unlocked, after the one look-up of the
     // name the scheduler made for its keys (or this one), and locked only
     // once the text is found in them. A link, or a file read in blocks, is
@@ -160,6 +162,20 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
 RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
 {
     ReplaceContext context(job);
+    context.stop = control.stopRequested;
+    if (job.regex) {
+        context.regex = makeRegexRun(job);
+        if (const std::optional<QString> error = regexRunError(*context.regex)) {
+            // The callers check first; should one not, nothing is touched.
+            RunSummary summary;
+            for (const QString &name : job.names) {
+                summary.results.append(failed(name, tr("the regular expression cannot be used: %1").arg(*error)));
+                if (control.fileDone)
+                    control.fileDone(summary.results.last(), int(summary.results.size() - 1));
+            }
+            return summary;
+        }
+    }
     return runEach(job.folder, job.names, control, job.makeBackups,
                    [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *named) {
         return replaceOne(context, name, syncEach, wrote, gate, named);

@@ -12,11 +12,16 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 #include <sys/stat.h>
 
 namespace vexalo {
 
 class JournalFile;
+class RegexRun;
 
 // lupdate files a free tr() under the namespace it sits in, so the window's
 // translations hold these strings under "vexalo"; they are looked up there.
@@ -57,7 +62,18 @@ public:
     SearchTexts texts;
     const dev_t folderDevice; // set before any worker thread starts
     FolderChecks folders;     // the run's folders, each looked at once
+    // With ReplaceJob::regex: the pattern, per encoding; and the run's stop,
+    // asked from any thread while a long file is matched.
+    std::shared_ptr<RegexRun> regex;
+    std::function<bool()> stop;
 };
+
+std::shared_ptr<RegexRun> makeRegexRun(const ReplaceJob &job);
+// Why the pattern or the replacement cannot be used, if so.
+std::optional<QString> regexRunError(const RegexRun &run);
+// A Replace with a regular expression, read whole or in blocks.
+FileResult replaceRegexOne(ReplaceContext &context, const QString &name, const QString &path, const ReadGate &gate,
+                           bool syncEach, bool *wrote);
 
 // What the search of one file found, whole or in blocks, and the outcome it
 // decides before anything is written: none while the file goes on to be

@@ -33,6 +33,10 @@ struct ReplaceJob {
     // the backup, and stops there: nothing is written, and a file a Replace
     // would change reports Matched with its count.
     bool preview = false;
+    // The find text is a regular expression (PCRE2), the replace text may use
+    // its groups: $1, ${1}, ${name}, $$. Check it with RegexProgram first: a
+    // run with a pattern that does not compile fails every file untouched.
+    bool regex = false;
     // Where the run keeps what Undo needs; none: the run cannot be undone.
     JournalRun *journal = nullptr;
 };

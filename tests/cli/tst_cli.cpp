@@ -288,41 +288,42 @@ private slots:
         QTest::addColumn<bool>("exact"); // --exact-breaks
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("regex");
         QTest::newRow("CR LF lines, last break kept")
             << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false << true
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\nend multi\r\nline");
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\nend multi\r\nline") << false;
         QTest::newRow("CR LF lines, trimmed")
             << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true << true
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\r\nend one\nline");
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\r\nend one\nline") << false;
         QTest::newRow("CR LF lines, the replacement in the file's breaks")
             << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false << false
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend multi\r\nline");
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend multi\r\nline") << false;
         QTest::newRow("CR LF lines, trimmed, in the file's breaks")
             << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true << false
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend one\r\nline");
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend one\r\nline") << false;
         QTest::newRow("LF find file, CR LF file")
             << QByteArray("multi\nline\n") << QByteArray("one\n") << false << false
-            << QByteArray("x multi\r\nline\r\nend") << QByteArray("x one\r\nend");
+            << QByteArray("x multi\r\nline\r\nend") << QByteArray("x one\r\nend") << false;
         QTest::newRow("LF find file, CR LF file, exact breaks")
             << QByteArray("multi\nline\n") << QByteArray("one\n") << false << true
-            << QByteArray("x multi\r\nline\r\nend") << QByteArray("x multi\r\nline\r\nend");
+            << QByteArray("x multi\r\nline\r\nend") << QByteArray("x multi\r\nline\r\nend") << false;
         QTest::newRow("CR LF find file, LF file")
             << QByteArray("a\r\nb\r\n") << QByteArray("z\r\n") << false << false << QByteArray("a\nb\nc\r")
-            << QByteArray("z\nc\r");
+            << QByteArray("z\nc\r") << false;
         QTest::newRow("CR LF find file, mixed file: only its LF lines")
             << QByteArray("a\r\nb") << QByteArray("z") << false << false << QByteArray("a\r\nb\na\nb")
-            << QByteArray("a\r\nb\nz");
+            << QByteArray("a\r\nb\nz") << false;
         QTest::newRow("CR LF find file, mixed file, exact breaks")
             << QByteArray("a\r\nb") << QByteArray("z") << false << true << QByteArray("a\r\nb\na\nb")
-            << QByteArray("z\na\nb");
+            << QByteArray("z\na\nb") << false;
         QTest::newRow("empty replacement file deletes")
             << QByteArray("<b>\n</b>\n") << QByteArray() << false << false << QByteArray("a<b>\n</b>\nz")
-            << QByteArray("az");
+            << QByteArray("az") << false;
         // Bytes that are not UTF-8 are Latin-1 text: they match the same
         // characters in a UTF-8 file too.
         QTest::newRow("latin-1 find file")
             << QByteArray("caf\xe9") << QByteArray("cafe") << false << false << QByteArray("un caf\xc3\xa9 noir")
-            << QByteArray("un cafe noir");
+            << QByteArray("un cafe noir") << false;
         // A UTF-16 text file (its byte-order mark is no part of the text),
         // and a UTF-16 file with CR LF lines.
         auto utf16 = [](const QString &text, QStringConverter::Encoding order) {
@@ -330,11 +331,18 @@ private slots:
         };
         QTest::newRow("UTF-16LE find file, UTF-8 file")
             << utf16(u"caf\u00E9"_qs, QStringConverter::Utf16LE) << QByteArray("cafe") << false << false
-            << QByteArray("un caf\xc3\xa9 noir") << QByteArray("un cafe noir");
+            << QByteArray("un caf\xc3\xa9 noir") << QByteArray("un cafe noir") << false;
         QTest::newRow("UTF-16BE texts, UTF-16LE CR LF file")
             << utf16(u"multi\nline"_qs, QStringConverter::Utf16BE) << utf16(u"\u00E9\n\U0001F600"_qs, QStringConverter::Utf16BE)
             << false << false << utf16(u"x multi\r\nline\r\nend"_qs, QStringConverter::Utf16LE)
-            << utf16(u"x \u00E9\r\n\U0001F600\r\nend"_qs, QStringConverter::Utf16LE);
+            << utf16(u"x \u00E9\r\n\U0001F600\r\nend"_qs, QStringConverter::Utf16LE) << false;
+        QTest::newRow("regex from a find file, trimmed")
+            << QByteArray("(\\w+)@(?<host>\\w+)$\n") << QByteArray("${host} for $1\n") << true << false
+            // $ comes before an LF: not after a word that a CR ends.
+            << QByteArray("mail bob@home\r\nto ann@work") << QByteArray("mail bob@home\r\nto work for ann") << true;
+        QTest::newRow("regex from a find file, its last break kept")
+            << QByteArray("\\d\r\n") << QByteArray("#\n") << false << false
+            << QByteArray("1\r\n2 3\r\n") << QByteArray("#\r\n2 #\r\n") << true;
     }
 
     void multiLineTextsFromFiles()
@@ -345,6 +353,7 @@ private slots:
         QFETCH(bool, exact);
         QFETCH(QByteArray, content);
         QFETCH(QByteArray, expected);
+        QFETCH(bool, regex);
         QTemporaryDir dir;
         writeFile(dir.filePath("find.in"), findBytes);
         writeFile(dir.filePath("with.in"), withBytes);
@@ -355,6 +364,8 @@ private slots:
             args << "-t";
         if (exact)
             args << "--exact-breaks";
+        if (regex)
+            args << "--regex";
         const CliOutcome o = runCli(args, dir.path());
         QCOMPARE(o.out, QString(expected == content ? "page.html:  not found\n" : "page.html:  replaced\n"));
         QCOMPARE(readFile(dir.filePath("page.html")), expected);
@@ -393,6 +404,12 @@ private slots:
                                          << "--backup takes no value";
         QTest::newRow("both from stdin") << QStringList{"replace", "-F", "-", "-W", "-", "@"}
                                          << "standard input can give only one";
+        QTest::newRow("regex that does not compile") << QStringList{"replace", "-e", "-f", "a(b", "-w", "y", "@"}
+                                                     << "cannot be used (at offset 3): missing closing parenthesis";
+        QTest::newRow("regex, unknown group") << QStringList{"replace", "--regex", "-f", "(?<x>l+)", "-w", "a${y}", "@"}
+                                              << "(at character 1): the replacement refers to group \"y\"";
+        QTest::newRow("regex, group past the last") << QStringList{"replace", "-e", "-f", "(l)", "-w", "$2", "@"}
+                                                    << "group \"2\", which the pattern does not have";
     }
 
     void usageErrors()

@@ -1025,33 +1025,46 @@ private slots:
         QTest::addColumn<QString>("with");
         QTest::addColumn<bool>("caseSensitive");
         QTest::addColumn<QByteArray>("mark"); // what the file begins with
+        QTest::addColumn<bool>("regex");
         const QByteArray utf8 = QStringLiteral(u"grüße ").toUtf8();
         const QByteArray latin1 = QStringLiteral(u"grüße ").toLatin1();
-        QTest::newRow("exact, UTF-8") << utf8 << QByteArray("NEEDLE") << utf8 << "NEEDLE" << "pin" << true << QByteArray();
+        QTest::newRow("exact, UTF-8") << utf8 << QByteArray("NEEDLE") << utf8 << "NEEDLE" << "pin" << true << QByteArray() << false;
         QTest::newRow("exact, Latin-1") << latin1 << QStringLiteral(u"Nädel").toLatin1() << latin1 << QStringLiteral(u"Nädel")
-                                        << QStringLiteral(u"Stäbchen") << true << QByteArray();
-        QTest::newRow("folding ASCII, UTF-8") << utf8 << QByteArray("nEeDlE") << utf8 << "Needle" << "pin" << false << QByteArray();
+                                        << QStringLiteral(u"Stäbchen") << true << QByteArray() << false;
+        QTest::newRow("folding ASCII, UTF-8") << utf8 << QByteArray("nEeDlE") << utf8 << "Needle" << "pin" << false << QByteArray() << false;
         QTest::newRow("folding, UTF-8") << utf8 << QStringLiteral(u"ÄPFEL").toUtf8() << utf8 << QStringLiteral(u"äpfel")
-                                        << QStringLiteral(u"Birnen") << false << QByteArray();
+                                        << QStringLiteral(u"Birnen") << false << QByteArray() << false;
         QTest::newRow("folding, Latin-1") << latin1 << QStringLiteral(u"ÄPFEL").toLatin1() << latin1 << QStringLiteral(u"äpfel")
-                                          << QStringLiteral(u"Birnen") << false << QByteArray();
+                                          << QStringLiteral(u"Birnen") << false << QByteArray() << false;
         QTest::newRow("folding onto ASCII") << QStringLiteral(u"\u212A ").toUtf8() << QStringLiteral(u"\u212Aey").toUtf8()
-                                            << utf8 << "key" << "lock" << false << QByteArray();
+                                            << utf8 << "key" << "lock" << false << QByteArray() << false;
         QTest::newRow("line break, CR LF") << QByteArray("a\r\nb\r\n") << QByteArray("end\r\nstart")
-                                           << QByteArray("\r\nc") << "end\nstart" << "one\ntwo" << true << QByteArray();
+                                           << QByteArray("\r\nc") << "end\nstart" << "one\ntwo" << true << QByteArray() << false;
         // UTF-16 after its mark; where the match comes at an odd offset the
         // file is not UTF-16 after all, and blocks must agree on that too.
         const auto le = [](const QString &t) { return QByteArray(QStringEncoder(QStringConverter::Utf16LE)(t)); };
         const auto be = [](const QString &t) { return QByteArray(QStringEncoder(QStringConverter::Utf16BE)(t)); };
         QTest::newRow("exact, UTF-16LE") << le(u"grüße "_qs) << le(u"NEEDLE"_qs) << le(u"grüße "_qs) << "NEEDLE" << "pin"
-                                         << true << QByteArray("\xFF\xFE");
+                                         << true << QByteArray("\xFF\xFE") << false;
         QTest::newRow("folding, UTF-16BE, outside the BMP")
             << be(u"grüße \U00010400 "_qs) << be(u"ÄPFEL\U00010428"_qs) << be(u"grüße "_qs)
-            << QStringLiteral(u"äpfel\U00010400") << QStringLiteral(u"Birnen") << false << QByteArray("\xFE\xFF");
+            << QStringLiteral(u"äpfel\U00010400") << QStringLiteral(u"Birnen") << false << QByteArray("\xFE\xFF") << false;
         QTest::newRow("line break, CR LF, UTF-16LE")
             << le(u"a\r\nb\r\n"_qs) << le(u"end\r\nstart"_qs) << le(u"\r\nc"_qs) << "end\nstart" << "one\ntwo" << true
-            << QByteArray("\xFF\xFE");
-        QTest::newRow("replacement equals the match") << utf8 << QByteArray("same") << utf8 << "SAME" << "same" << false << QByteArray();
+            << QByteArray("\xFF\xFE") << false;
+        QTest::newRow("replacement equals the match") << utf8 << QByteArray("same") << utf8 << "SAME" << "same" << false << QByteArray() << false;
+        // Regular expressions: a match that waits for the bytes it needs,
+        // groups in the replacement, and a replacement's line break in the
+        // file's style.
+        QTest::newRow("regex, groups, UTF-8") << utf8 << QByteArray("31.12.2026") << utf8 << R"((\d+)\.(\d+)\.(\d{4}))"
+                                              << "$3-${2}-$1" << true << QByteArray() << true;
+        QTest::newRow("regex, \\w folding, Latin-1") << latin1 << QStringLiteral(u"ÄPFELmüs").toLatin1() << latin1
+                                                   << QStringLiteral(u"äpfel\\w*") << "Birnen" << false << QByteArray() << true;
+        QTest::newRow("regex, UTF-16BE, outside the BMP")
+            << be(u"grüße \U00010400 "_qs) << be(u"ÄPFEL\U00010428"_qs) << be(u"grüße "_qs)
+            << QStringLiteral(u"äpfel\U00010400") << QStringLiteral(u"$0!") << false << QByteArray("\xFE\xFF") << true;
+        QTest::newRow("regex, lines, CR LF") << QByteArray("a\r\nb\r\n") << QByteArray("end\r\nstart") << QByteArray("\r\nc")
+                                             << R"(^end\s+^start\b)" << "one\ntwo" << true << QByteArray() << true;
     }
 
     void blockEdges()
@@ -1063,6 +1076,7 @@ private slots:
         QFETCH(QString, with);
         QFETCH(bool, caseSensitive);
         QFETCH(QByteArray, mark);
+        QFETCH(bool, regex);
         // The match at every offset across the first blocks, and once at the
         // very end; a neighbouring match now and then.
         QList<QPair<QString, QByteArray>> files;
@@ -1081,6 +1095,7 @@ private slots:
                 writeFile(folder + '/' + name, content);
             ReplaceJob j = job(folder, names, find, with);
             j.caseSensitive = caseSensitive;
+            j.regex = regex;
             j.makeBackups = true;
             j.preview = true;
             QStringList log = buildLog(runReplace(j).results).split("\r\n");
