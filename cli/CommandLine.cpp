@@ -317,7 +317,7 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
                                        r.trim ? trimTrailingBreaks(r.replaceText) : r.replaceText, r.caseSensitive);
             if (const std::optional<RegexError> &error = program.error()) {
                 return fail(error->inReplacement
-                                ? tr("the replacement cannot be used (at character %1): %2").arg(error->offset).arg(error->message)
+                                ? tr("the replacement cannot be used (at offset %1): %2").arg(error->offset).arg(error->message)
                                 : tr("the regular expression cannot be used (at offset %1): %2")
                                       .arg(error->offset)
                                       .arg(error->message));

@@ -29,6 +29,9 @@ struct MainWindowState {
     QString findString;
     QString replaceString;
     QStringList folders; // Folder1 (newest) to Folder5
+    // Run > Regular Expression. Its key is one an older version does not
+    // know and leaves alone.
+    bool regularExpression = false;
 };
 
 } // namespace vexalo

@@ -158,6 +158,9 @@ SettingsResult SettingsStore::load(MainWindowState &state) const
 
     state.findString = textOf(settings->value(QStringLiteral("FindText"), QString()));
     state.replaceString = textOf(settings->value(QStringLiteral("ReplaceText"), QString()));
+    // Only a "1" turns it on: a value that is anything else leaves the
+    // literal search, which never surprises.
+    state.regularExpression = textOf(settings->value(QStringLiteral("RegularExpression"), QString())) == QLatin1String("1");
 
     state.folders.resize(folderCount);
     for (int i = 0; i < folderCount; ++i)
@@ -196,6 +199,7 @@ SettingsResult SettingsStore::save(const MainWindowState &state) const
 
     settings->setValue(QStringLiteral("FindText"), state.findString);
     settings->setValue(QStringLiteral("ReplaceText"), state.replaceString);
+    settings->setValue(QStringLiteral("RegularExpression"), state.regularExpression ? QStringLiteral("1") : QStringLiteral("0"));
     for (int i = 0; i < folderCount; ++i)
         settings->setValue(folderKey(i), folderValue(state.folders.value(i)));
 

@@ -536,6 +536,26 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
             <numerusform>%n Dateien des Laufs können nicht rückgängig gemacht werden.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>(the find text is a regular expression)</source>
+        <translation>(der Suchtext ist ein regulärer Ausdruck)</translation>
+    </message>
+    <message>
+        <source>Regular &amp;Expression</source>
+        <translation>Regulärer &amp;Ausdruck</translation>
+    </message>
+    <message>
+        <source>Takes the find text as a regular expression; the replacement may use its groups as $1 or ${name}.</source>
+        <translation>Nimmt den Suchtext als regulären Ausdruck; die Ersetzung kann seine Gruppen als $1 oder ${name} verwenden.</translation>
+    </message>
+    <message>
+        <source>The replacement cannot be used: %1 (at character %2 of With This).</source>
+        <translation>Die Ersetzung kann nicht verwendet werden: %1 (bei Zeichen %2 von „Hierdurch“).</translation>
+    </message>
+    <message>
+        <source>The regular expression cannot be used: %1 (at character %2 of Replace This).</source>
+        <translation>Der reguläre Ausdruck kann nicht verwendet werden: %1 (bei Zeichen %2 von „Dies ersetzen“).</translation>
+    </message>
 </context>
 <context>
     <name>frmViewer</name>
@@ -742,6 +762,42 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>the journal in %1 could not be saved to the disk, so this run may not be undone after a system crash: %2</source>
         <translation>das Journal in %1 konnte nicht auf den Datenträger geschrieben werden; nach einem Systemabsturz lässt sich dieser Lauf womöglich nicht rückgängig machen: %2</translation>
+    </message>
+    <message>
+        <source>the regular expression cannot be used: %1</source>
+        <translation>der reguläre Ausdruck kann nicht verwendet werden: %1</translation>
+    </message>
+    <message>
+        <source>:  not found (%1)</source>
+        <translation>:  nicht gefunden (%1)</translation>
+    </message>
+    <message>
+        <source>the replacement refers to group &quot;%1&quot;, which the pattern does not have</source>
+        <translation>die Ersetzung verweist auf die Gruppe „%1“, die das Muster nicht hat</translation>
+    </message>
+    <message>
+        <source>the pattern has characters that a Latin-1 file cannot hold</source>
+        <translation>das Muster enthält Zeichen, die eine Latin-1-Datei nicht aufnehmen kann</translation>
+    </message>
+    <message>
+        <source>the pattern cannot be used in a %1 file: %2</source>
+        <translation>das Muster kann in einer Datei in %1 nicht verwendet werden: %2</translation>
+    </message>
+    <message>
+        <source>a match would need more than 64 MiB of the file at once; the file was left unchanged</source>
+        <translation>ein Treffer bräuchte mehr als 64 MiB der Datei auf einmal; die Datei blieb unverändert</translation>
+    </message>
+    <message>
+        <source>the pattern is too complex for this file; the file was left unchanged</source>
+        <translation>das Muster ist für diese Datei zu komplex; die Datei blieb unverändert</translation>
+    </message>
+    <message>
+        <source>the file&apos;s text is not valid in its encoding</source>
+        <translation>der Text der Datei ist in ihrer Kodierung nicht gültig</translation>
+    </message>
+    <message>
+        <source>stopped before the file was finished; the file was left unchanged</source>
+        <translation>angehalten, bevor die Datei fertig war; die Datei blieb unverändert</translation>
     </message>
 </context>
 <context>

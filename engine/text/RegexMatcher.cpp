@@ -14,11 +14,6 @@ namespace vexalo {
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("vexalo", text);
-}
-
 // Where PCRE2 stops one search: past it the file is failed as too complex,
 // which takes a small part of a second with the JIT, so a stop is never far.
 constexpr uint32_t matchLimit = 5'000'000;
@@ -90,8 +85,11 @@ RegexProgram::RegexProgram(const QString &pattern, const QString &replacement, b
                 index = n;
         }
         if (index < 0) {
-            m_error = RegexError{tr("the replacement refers to group \"%1\", which the pattern does not have").arg(name),
-                                 at, true};
+            m_error =
+                RegexError{QCoreApplication::translate(
+                               "vexalo", "the replacement refers to group \"%1\", which the pattern does not have")
+                               .arg(name),
+                           at, true};
             return false;
         }
         if (!literal.isEmpty())
@@ -143,13 +141,14 @@ RegexCode::RegexCode(const RegexProgram &program, FileEncoding encoding)
     : m_encoding(encoding)
 {
     if (encoding == FileEncoding::Latin1 && !encodeText(program.pattern(), encoding)) {
-        m_refusal = tr("the pattern has characters that a Latin-1 file cannot hold");
+        m_refusal = QCoreApplication::translate("vexalo", "the pattern has characters that a Latin-1 file cannot hold");
         return;
     }
     int error = 0;
     m_code = compile(program, false, &error);
     if (!m_code) { // compiles in UTF mode but not here: \x{100} in Latin-1
-        m_refusal = tr("the pattern cannot be used in a %1 file: %2").arg(encodingName(encoding), errorText16(error));
+        m_refusal = QCoreApplication::translate("vexalo", "the pattern cannot be used in a %1 file: %2")
+                        .arg(encodingName(encoding), errorText16(error));
         return;
     }
     m_codeBeforeEnd = compile(program, true, &error);
@@ -180,12 +179,12 @@ void *RegexCode::compile(const RegexProgram &program, bool beforeEnd, int *error
             pcre2_jit_compile_16(code, beforeEnd ? PCRE2_JIT_PARTIAL_HARD : PCRE2_JIT_COMPLETE);
         return code;
     }
-    const QByteArray bytes = m_encoding == FileEncoding::Latin1 ? *encodeText(program.pattern(), m_encoding)
-                                                                : program.pattern().toUtf8();
+    const QByteArray bytes =
+        m_encoding == FileEncoding::Latin1 ? *encodeText(program.pattern(), m_encoding) : program.pattern().toUtf8();
     pcre2_compile_context_8 *context = pcre2_compile_context_create_8(nullptr);
     pcre2_set_newline_8(context, PCRE2_NEWLINE_LF);
-    pcre2_code_8 *code = pcre2_compile_8(reinterpret_cast<PCRE2_SPTR8>(bytes.constData()), size_t(bytes.size()), options,
-                                         error, &offset, context);
+    pcre2_code_8 *code = pcre2_compile_8(reinterpret_cast<PCRE2_SPTR8>(bytes.constData()), size_t(bytes.size()),
+                                         options, error, &offset, context);
     pcre2_compile_context_free_8(context);
     if (code)
         pcre2_jit_compile_8(code, beforeEnd ? PCRE2_JIT_PARTIAL_HARD : PCRE2_JIT_COMPLETE);
@@ -212,7 +211,8 @@ std::optional<EncodedReplacement> EncodedReplacement::make(const RegexProgram &p
             encoded.parts.emplace_back(part.group);
             continue;
         }
-        const std::optional<QByteArray> bytes = encodeText(breaks ? withLineBreaks(part.text, *breaks) : part.text, encoding);
+        const std::optional<QByteArray> bytes =
+            encodeText(breaks ? withLineBreaks(part.text, *breaks) : part.text, encoding);
         if (!bytes)
             return std::nullopt;
         encoded.parts.emplace_back(*bytes);
@@ -278,16 +278,18 @@ QString RegexMatcher::describe(Status status)
 {
     switch (status) {
     case Status::LookBackTooLong:
-        return tr("a match would need more than 64 MiB of the file at once; the file was left unchanged");
+        return QCoreApplication::translate(
+            "vexalo", "a match would need more than 64 MiB of the file at once; the file was left unchanged");
     case Status::TooComplex:
-        return tr("the pattern is too complex for this file; the file was left unchanged");
+        return QCoreApplication::translate("vexalo",
+                                           "the pattern is too complex for this file; the file was left unchanged");
     case Status::BrokenText:
-        return tr("the file's text is not valid in its encoding");
+        return QCoreApplication::translate("vexalo", "the file's text is not valid in its encoding");
     case Status::Stopped:
-        return tr("stopped before the file was finished; the file was left unchanged");
+        return QCoreApplication::translate("vexalo",
+                                           "stopped before the file was finished; the file was left unchanged");
     case Status::Ok:
-    case Status::Failed:
-        break;
+    case Status::Failed: break;
     }
     return {};
 }
@@ -321,14 +323,26 @@ qsizetype RegexMatcher::validUpTo(qsizetype from, bool last, bool *broken) const
             }
             int len = 0;
             char32_t min = 0;
-            if ((c & 0xE0) == 0xC0) { len = 2; min = 0x80; }
-            else if ((c & 0xF0) == 0xE0) { len = 3; min = 0x800; }
-            else if ((c & 0xF8) == 0xF0) { len = 4; min = 0x10000; }
-            else { *broken = true; return i; }
+            if ((c & 0xE0) == 0xC0) {
+                len = 2;
+                min = 0x80;
+            } else if ((c & 0xF0) == 0xE0) {
+                len = 3;
+                min = 0x800;
+            } else if ((c & 0xF8) == 0xF0) {
+                len = 4;
+                min = 0x10000;
+            } else {
+                *broken = true;
+                return i;
+            }
             if (i + len > n) {
                 // Could the bytes there are begin a character? Then wait.
                 for (qsizetype k = i + 1; k < n; ++k) {
-                    if ((b[k] & 0xC0) != 0x80) { *broken = true; return i; }
+                    if ((b[k] & 0xC0) != 0x80) {
+                        *broken = true;
+                        return i;
+                    }
                 }
                 if (last)
                     *broken = true;
@@ -336,7 +350,10 @@ qsizetype RegexMatcher::validUpTo(qsizetype from, bool last, bool *broken) const
             }
             char32_t cp = c & (0x7F >> len);
             for (int k = 1; k < len; ++k) {
-                if ((b[i + k] & 0xC0) != 0x80) { *broken = true; return i; }
+                if ((b[i + k] & 0xC0) != 0x80) {
+                    *broken = true;
+                    return i;
+                }
                 cp = (cp << 6) | (b[i + k] & 0x3F);
             }
             if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
@@ -349,12 +366,13 @@ qsizetype RegexMatcher::validUpTo(qsizetype from, bool last, bool *broken) const
     }
     // UTF-16 in the file's order: surrogates in pairs.
     const bool big = m_encoding == FileEncoding::Utf16BE;
-    auto unitAt = [&](qsizetype at) {
-        return char16_t(big ? (b[at] << 8) | b[at + 1] : (b[at + 1] << 8) | b[at]);
-    };
+    auto unitAt = [&](qsizetype at) { return char16_t(big ? (b[at] << 8) | b[at + 1] : (b[at + 1] << 8) | b[at]); };
     while (i + 2 <= n) {
         const char16_t u = unitAt(i);
-        if (u >= 0xDC00 && u <= 0xDFFF) { *broken = true; return i; }
+        if (u >= 0xDC00 && u <= 0xDFFF) {
+            *broken = true;
+            return i;
+        }
         if (u >= 0xD800 && u <= 0xDBFF) {
             if (i + 4 > n) {
                 if (last)
@@ -362,7 +380,10 @@ qsizetype RegexMatcher::validUpTo(qsizetype from, bool last, bool *broken) const
                 return i;
             }
             const char16_t low = unitAt(i + 2);
-            if (low < 0xDC00 || low > 0xDFFF) { *broken = true; return i; }
+            if (low < 0xDC00 || low > 0xDFFF) {
+                *broken = true;
+                return i;
+            }
             i += 4;
             continue;
         }
@@ -430,6 +451,10 @@ RegexMatcher::Status RegexMatcher::feed(QByteArrayView bytes, bool last)
     if (m_done)
         return Status::Ok;
     m_pieces.clear();
+    if (m_stop && m_stop()) {
+        m_done = true;
+        return Status::Stopped;
+    }
     m_made.clear();
     // Drop what is handed out and lies before the context the next search needs.
     qsizetype drop = std::min(m_kept, m_pos - m_code.contextBytes());

@@ -110,7 +110,7 @@ public:
     RegexMatcher(const RegexMatcher &) = delete;
     RegexMatcher &operator=(const RegexMatcher &) = delete;
 
-    // Asked now and then during a long feed; true ends it with Stopped.
+    // Asked at every feed and now and then during a long one; true ends it with Stopped.
     void setStop(std::function<bool()> stop) { m_stop = std::move(stop); }
     void setLookBackLimit(qsizetype bytes) { m_lookBackLimit = bytes; }
 
@@ -141,13 +141,13 @@ private:
     FileEncoding m_encoding;
     int m_unit = 1; // bytes per code unit
 
-    QByteArray m_buf;     // the bytes in work: context, then undecided bytes
-    QByteArray m_swapped; // UTF-16 not in this machine's order: m_buf in native order
-    qint64 m_bufStart = 0;    // file offset of m_buf[0]
-    qsizetype m_pos = 0;      // where the search goes on
-    qsizetype m_kept = 0;     // bytes before it are handed out
-    qsizetype m_valid = 0;    // bytes checked for the encoding
-    bool m_emptyAt = false;   // an empty match ended at m_pos
+    QByteArray m_buf;       // the bytes in work: context, then undecided bytes
+    QByteArray m_swapped;   // UTF-16 not in this machine's order: m_buf in native order
+    qint64 m_bufStart = 0;  // file offset of m_buf[0]
+    qsizetype m_pos = 0;    // where the search goes on
+    qsizetype m_kept = 0;   // bytes before it are handed out
+    qsizetype m_valid = 0;  // bytes checked for the encoding
+    bool m_emptyAt = false; // an empty match ended at m_pos
     bool m_done = false;
 
     std::vector<QByteArrayView> m_pieces;

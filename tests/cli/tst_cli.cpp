@@ -407,7 +407,7 @@ private slots:
         QTest::newRow("regex that does not compile") << QStringList{"replace", "-e", "-f", "a(b", "-w", "y", "@"}
                                                      << "cannot be used (at offset 3): missing closing parenthesis";
         QTest::newRow("regex, unknown group") << QStringList{"replace", "--regex", "-f", "(?<x>l+)", "-w", "a${y}", "@"}
-                                              << "(at character 1): the replacement refers to group \"y\"";
+                                              << "(at offset 1): the replacement refers to group \"y\"";
         QTest::newRow("regex, group past the last") << QStringList{"replace", "-e", "-f", "(l)", "-w", "$2", "@"}
                                                     << "group \"2\", which the pattern does not have";
     }

@@ -459,6 +459,62 @@ private slots:
         }
     }
 
+    // A pattern that backtracks without end, or a match that would need more
+    // of the file than the matcher holds, fails the file: never a hang, never
+    // memory without bound. Stop is heard between blocks.
+    void regexLimits_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("block");
+        QTest::addColumn<int>("lookBack");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<int>("status");
+        const QByteArray as = QByteArray(40000, 'a') + 'b';
+        const QByteArray line = 'x' + QByteArray(5000, 'y');
+        using S = RegexMatcher::Status;
+        QTest::newRow("catastrophic backtracking") << "^(a|aa)+$" << as << 0 << -1 << false << int(S::TooComplex);
+        QTest::newRow("catastrophic, in blocks") << "^(a|aa)+$" << as << 4096 << -1 << false << int(S::TooComplex);
+        QTest::newRow("look-back past the limit") << "x.*z" << line << 100 << 1000 << false << int(S::LookBackTooLong);
+        QTest::newRow("look-back within the limit") << "x.*z" << line << 100 << 6000 << false << int(S::Ok);
+        QTest::newRow("whole content needs no look-back") << "x.*z" << line << 0 << 1000 << false << int(S::Ok);
+        QTest::newRow("stopped") << "y" << line << 100 << -1 << true << int(S::Stopped);
+        QTest::newRow("not UTF-8 after all") << "y" << line + "\xE9" << 100 << -1 << false << int(S::BrokenText);
+    }
+    void regexLimits()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QByteArray, content);
+        QFETCH(int, block);
+        QFETCH(int, lookBack);
+        QFETCH(bool, stop);
+        QFETCH(int, status);
+        const RegexProgram program(pattern, QStringLiteral("-"), true);
+        QVERIFY(!program.error());
+        const RegexCode code(program, FileEncoding::Utf8);
+        const std::optional<EncodedReplacement> replacement = EncodedReplacement::make(program, FileEncoding::Utf8, {});
+        RegexMatcher matcher(code, *replacement);
+        if (lookBack > 0)
+            matcher.setLookBackLimit(lookBack);
+        int asked = 0;
+        if (stop)
+            matcher.setStop([&] { return ++asked > 3; });
+        const qsizetype step = block > 0 ? block : content.size();
+        RegexMatcher::Status got = RegexMatcher::Status::Ok;
+        qsizetype out = 0;
+        for (qsizetype at = 0; at < content.size() && got == RegexMatcher::Status::Ok; at += step) {
+            got = matcher.feed(QByteArrayView(content).sliced(at, std::min(step, content.size() - at)),
+                               at + step >= content.size());
+            for (QByteArrayView piece : matcher.pieces())
+                out += piece.size();
+        }
+        QCOMPARE(int(got), status);
+        if (got == RegexMatcher::Status::Ok)
+            QCOMPARE(out, content.size()); // nothing matched, every byte handed back
+        else
+            QVERIFY(!RegexMatcher::describe(got).isEmpty());
+    }
+
     void knownCases_data()
     {
         QTest::addColumn<QByteArray>("content");

@@ -60,6 +60,7 @@ private:
         state.height = 6015;
         state.findString = QStringLiteral("first line\r\nsecond line\r\n");
         state.replaceString = QStringLiteral("one\ntwo");
+        state.regularExpression = true;
         state.folders = {QStringLiteral("/f/one"), QStringLiteral("/f/two"), QStringLiteral("/f/three"),
                          QStringLiteral("/f/four"), QStringLiteral("/f/five")};
         return state;
@@ -87,6 +88,7 @@ private slots:
         QCOMPARE(state.height, 7815.f);
         QCOMPARE(state.findString, QString());
         QCOMPARE(state.replaceString, QString());
+        QCOMPARE(state.regularExpression, false);
         QCOMPARE(state.folders, QStringList(5, m_programFolder));
         // Loading writes nothing: a first run that ends without closing the
         // window leaves no store behind.
@@ -106,6 +108,7 @@ private slots:
         QCOMPARE(loaded.height, saved.height);
         QCOMPARE(loaded.findString, saved.findString);
         QCOMPARE(loaded.replaceString, saved.replaceString);
+        QCOMPARE(loaded.regularExpression, true);
         QCOMPARE(loaded.folders, saved.folders);
 
         // Swapped pairs must come back swapped: guards against two keys being
@@ -116,9 +119,12 @@ private slots:
         std::swap(swapped.left, swapped.top);
         std::swap(swapped.width, swapped.height);
         std::reverse(swapped.folders.begin(), swapped.folders.end());
+        swapped.regularExpression = false;
         QVERIFY(store().save(swapped).ok);
         MainWindowState again = laidOut();
+        again.regularExpression = true;
         QVERIFY(store().load(again).ok);
+        QCOMPARE(again.regularExpression, false);
         QCOMPARE(again.findString, saved.replaceString);
         QCOMPARE(again.replaceString, saved.findString);
         QCOMPARE(again.left, saved.top);

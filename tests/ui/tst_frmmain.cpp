@@ -338,6 +338,32 @@ void TestFrmMain::previewFromTheRunMenu()
     QCOMPARE(m_fakes->messages.shown.first().text, QStringLiteral("No files selected!"));
     QCOMPARE(m_fakes->messages.shown.first().title, QStringLiteral("Preview"));
     QCOMPARE(m_window->txtResults->toPlainText(), log);
+
+    // Regular Expression: the note beside Results while it is on; a pattern
+    // that does not compile is said before anything happens.
+    clickFile(QStringLiteral("index.htm"));
+    QVERIFY(m_window->lblRegularExpression->isHidden());
+    m_window->mnuRegularExpression->trigger();
+    QVERIFY(!m_window->lblRegularExpression->isHidden());
+    m_window->txtFindString->setPlainText(QStringLiteral("<b>(a|b"));
+    const QStringList unchanged = testfiles::fullListing(m_dir->path());
+    for (QAction *command : {m_window->mnuPreview, m_window->mnuReplace}) {
+        command->trigger();
+        QCOMPARE(m_fakes->messages.shown.last().text,
+                 QStringLiteral("The regular expression cannot be used: missing closing parenthesis "
+                                "(at character 8 of Replace This)."));
+        QCOMPARE(m_fakes->messages.shown.last().icon, MessageRequest::Icon::Critical);
+        QCOMPARE(m_window->txtResults->toPlainText(), log);
+        QCOMPARE(testfiles::fullListing(m_dir->path()), unchanged);
+    }
+    m_window->txtFindString->setPlainText(QStringLiteral("<(b)>([ab])</b>"));
+    m_window->txtReplaceString->setPlainText(QStringLiteral("<i>$2$$</i>"));
+    m_window->mnuPreview->trigger();
+    QCOMPARE(m_window->txtResults->toPlainText().section(QLatin1Char('\n'), 0, 0), QStringLiteral("index.htm:  2 matches"));
+    m_window->mnuReplace->trigger();
+    QCOMPARE(readFile(m_dir->filePath("index.htm")), QByteArray("<i>a$</i> <i>b$</i> <b>c</b>"));
+    m_window->mnuRegularExpression->trigger();
+    QVERIFY(m_window->lblRegularExpression->isHidden());
 }
 
 // Undo Last Run says which folder and how many files, asks (Cancel being the

@@ -282,7 +282,7 @@ void TestFrmMainLayout::menusAndCaption()
         run << action->objectName() + QLatin1Char('=') + (action->isSeparator() ? QStringLiteral("-") : action->text())
                 + (action->shortcut().isEmpty() ? QString() : QLatin1Char(' ') + action->shortcut().toString());
     QCOMPARE(run, (QStringList{"mnuPreview=&Preview F5", "=-", "mnuReplace=&Replace", "mnuRestore=Rest&ore", "=-",
-                               "mnuUndo=&Undo Last Run"}));
+                               "mnuUndo=&Undo Last Run", "=-", "mnuRegularExpression=Regular &Expression"}));
 
     QStringList help;
     for (QAction *action : window.mnuHelp->actions())

@@ -198,6 +198,10 @@ void frmMain::createControls()
     Label1 = place(new QLabel(tr("Replace This:"), client), "Label1", 2040, 120, 1335, 255);
     Label2 = place(new QLabel(tr("With This:"), client), "Label2", 2040, 2040, 1455, 255);
     Label3 = place(new QLabel(tr("Results:"), client), "Label3", 2040, 3840, 735, 255);
+    // So that nobody replaces with a pattern by surprise.
+    lblRegularExpression = place(new QLabel(tr("(the find text is a regular expression)"), client), "lblRegularExpression",
+                                 2880, 3840, 4815, 255);
+    lblRegularExpression->setVisible(false);
     lblFolders = place(new QLabel(tr("Last Folder:"), client), "lblFolders", 3720, 6360, 855, 255);
 
     Shape1 = place(new QFrame(client), "Shape1", 3960, 0, 375, 375);
@@ -244,6 +248,11 @@ void frmMain::createMenus()
     mnuRun->addSeparator();
     mnuUndo = namedAction(mnuRun, "mnuUndo", tr("&Undo Last Run"));
     mnuUndo->setStatusTip(tr("Puts back the files the last Replace run changed, where they have not changed since."));
+    mnuRun->addSeparator();
+    mnuRegularExpression = namedAction(mnuRun, "mnuRegularExpression", tr("Regular &Expression"));
+    mnuRegularExpression->setCheckable(true);
+    mnuRegularExpression->setStatusTip(
+        tr("Takes the find text as a regular expression; the replacement may use its groups as $1 or ${name}."));
 
     mnuHelp = menuBar()->addMenu(tr("Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -333,6 +342,7 @@ void frmMain::connectHandlers()
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExitClick);
 
     connect(mnuPreview, &QAction::triggered, this, &frmMain::mnuPreviewClick);
+    connect(mnuRegularExpression, &QAction::toggled, this, &frmMain::mnuRegularExpressionClick);
     connect(mnuReplace, &QAction::triggered, this, &frmMain::cmdReplaceClick);
     connect(mnuRestore, &QAction::triggered, this, &frmMain::cmdRestoreClick);
     connect(mnuUndo, &QAction::triggered, this, &frmMain::mnuUndoClick);
@@ -460,6 +470,7 @@ void frmMain::Settings(const QString &task)
     state.findString = FindString;
     state.replaceString = ReplaceString;
     state.folders = Folders;
+    state.regularExpression = mnuRegularExpression->isChecked();
 
     const vexalo::SettingsResult result = m_settingsStore.run(task, state);
     if (result.task == vexalo::SettingsTask::Save) {
@@ -481,6 +492,7 @@ void frmMain::Settings(const QString &task)
     FindString = state.findString;
     ReplaceString = state.replaceString;
     Folders = state.folders;
+    mnuRegularExpression->setChecked(state.regularExpression);
 }
 
 void frmMain::useJournal(const QString &location)

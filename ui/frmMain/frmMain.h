@@ -100,6 +100,7 @@ public:
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
     QLabel *Label3 = nullptr;
+    QLabel *lblRegularExpression = nullptr; // beside Label3 while the option is on
     QLabel *lblFolders = nullptr;
     QFrame *Shape1 = nullptr;
 
@@ -110,6 +111,7 @@ public:
     QAction *mnuReplace = nullptr;
     QAction *mnuRestore = nullptr;
     QAction *mnuUndo = nullptr;
+    QAction *mnuRegularExpression = nullptr; // checkable
     QMenu *mnuHelp = nullptr;
     QAction *mnuEmail = nullptr;
     QAction *mnuWebSite = nullptr;
@@ -192,6 +194,8 @@ private:
     void cmdExitClick();
     bool selectionCheck(const QString &title);
     bool protectedListCheck(const QString &title);
+    bool regularExpressionCheck(const QString &title, const QString &find, const QString &replace);
+    void mnuRegularExpressionClick();
     void startRun();
     void recordRunFolder();
     void finishRun(const vexalo::RunSummary &summary, const QString &closingLine = {});

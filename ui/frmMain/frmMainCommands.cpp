@@ -7,11 +7,13 @@
 #include "engine/files/ProtectedList.h"
 #include "engine/files/FileNames.h"
 #include "engine/runs/Runs.h"
+#include "engine/text/RegexMatcher.h"
 #include "engine/text/TextTools.h"
 #include "platform/FileSystemPlaces.h"
 #include "ui/frmViewer/frmViewer.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListView>
@@ -127,6 +129,8 @@ void frmMain::cmdReplaceClick()
 {
     if (!selectionCheck(tr("Find & Replace")) || !protectedListCheck(tr("Find & Replace")))
         return;
+    if (!regularExpressionCheck(tr("Find & Replace"), fieldText(txtFindString), fieldText(txtReplaceString)))
+        return;
     startRun();
     if (chkTrim->isChecked()) {
         // Written back only when something was cut, so an untrimmed field keeps its undo history.
@@ -150,6 +154,33 @@ void frmMain::cmdReplaceClick()
     journal->finish();
     finishRun(summary, journal->problem());
     updateUndo();
+}
+
+// A pattern that does not compile, or a replacement naming a group it does
+// not have, is said before anything happens: no file is read or touched and
+// the Results box keeps what it had. Checked on the texts as the run would
+// take them (trimmed when asked).
+bool frmMain::regularExpressionCheck(const QString &title, const QString &find, const QString &replace)
+{
+    if (!mnuRegularExpression->isChecked())
+        return true;
+    const bool trim = chkTrim->isChecked();
+    const vexalo::RegexProgram program(trim ? vexalo::trimTrailingBreaks(find) : find,
+                                       trim ? vexalo::trimTrailingBreaks(replace) : replace, chkCaseSensitive->isChecked());
+    const std::optional<vexalo::RegexError> &error = program.error();
+    if (!error)
+        return true;
+    const QString text = error->inReplacement
+                             ? tr("The replacement cannot be used: %1 (at character %2 of With This).")
+                             : tr("The regular expression cannot be used: %1 (at character %2 of Replace This).");
+    // Counted from 1, as people count characters.
+    showMessage(text.arg(error->message).arg(error->offset + 1), title, MessageRequest::Icon::Critical);
+    return false;
+}
+
+void frmMain::mnuRegularExpressionClick()
+{
+    lblRegularExpression->setVisible(mnuRegularExpression->isChecked());
 }
 
 void frmMain::updateUndo()
@@ -218,6 +249,7 @@ vexalo::ReplaceJob frmMain::replaceJob(const QString &findText, const QString &r
     job.findText = findText;
     job.replaceText = replaceText;
     job.caseSensitive = chkCaseSensitive->isChecked();
+    job.regex = mnuRegularExpression->isChecked();
     job.makeBackups = chkBackup->isChecked();
     job.protectedExtensions = ExceptionList;
     return job;
@@ -230,9 +262,11 @@ void frmMain::mnuPreviewClick()
 {
     if (!selectionCheck(tr("Preview")) || !protectedListCheck(tr("Preview")))
         return;
-    txtResults->clear();
     QString find = fieldText(txtFindString);
     QString replace = fieldText(txtReplaceString);
+    if (!regularExpressionCheck(tr("Preview"), find, replace))
+        return;
+    txtResults->clear();
     if (chkTrim->isChecked()) {
         find = vexalo::trimTrailingBreaks(find);
         replace = vexalo::trimTrailingBreaks(replace);
