@@ -120,6 +120,7 @@ private slots:
     void completions();
     void installTree();
     void package();
+    void makeInstallThenUninstall();
 };
 
 void tst_installed::desktopEntry()
@@ -288,17 +289,24 @@ void tst_installed::installTree()
         QStringLiteral("usr/share/applications/") + appId + QStringLiteral(".desktop"),
         QStringLiteral("usr/share/metainfo/") + appId + QStringLiteral(".metainfo.xml"),
         QStringLiteral("usr/share/icons/hicolor/scalable/apps/") + appId + QStringLiteral(".svg"),
-        QStringLiteral("usr/share/man/man1/vexalo4.1"),
-        QStringLiteral("usr/share/man/man1/vexalo4-cli.1"),
+        QStringLiteral("usr/share/man/man1/vexalo4.1.gz"),
+        QStringLiteral("usr/share/man/man1/vexalo4-cli.1.gz"),
         QStringLiteral("usr/share/bash-completion/completions/vexalo4-cli"),
         QStringLiteral("usr/share/zsh/vendor-completions/_vexalo4-cli"),
         QStringLiteral("usr/share/fish/vendor_completions.d/vexalo4-cli.fish"),
-        QStringLiteral("usr/share/doc/vexalo4/LICENSE"),
+        QStringLiteral("usr/share/doc/vexalo4/copyright"),
+        QStringLiteral("usr/share/doc/vexalo4/changelog.gz"),
         QStringLiteral("usr/share/doc/vexalo4/README.md"),
         QStringLiteral("usr/share/vexalo4/translations/vexalo_de.qm"),
     };
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
         expected << QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(appId);
+    // Every picture the installed README shows is installed beside it.
+    static const QRegularExpression picture(QStringLiteral("\\]\\((docs/[^)\\s]+\\.png)\\)"));
+    const QString readme = readText(dest.path() + QStringLiteral("/usr/share/doc/vexalo4/README.md"));
+    for (auto m = picture.globalMatch(readme); m.hasNext();)
+        expected << QStringLiteral("usr/share/doc/vexalo4/") + m.next().captured(1);
+    QVERIFY(expected.last().endsWith(QStringLiteral(".png")));
     for (const QString &path : expected)
         QVERIFY2(tree.contains(path), qPrintable(path + QStringLiteral(" is not installed")));
     // Nothing from the build tree's tests or objects leaks into the install.
@@ -396,6 +404,46 @@ void tst_installed::package()
     QCOMPARE(replaced.out, QStringLiteral("b.txt:  replaced\n"));
     QCOMPARE(readText(sample.fileName()), QStringLiteral("blue green blue\n"));
     QCOMPARE(readText(sample.fileName() + QStringLiteral(".old")), QStringLiteral("red green red\n"));
+
+    // Debian's own checks: no error and no warning. What the package asks
+    // lintian to accept is in its overrides file, each with its reason.
+    if (QStandardPaths::findExecutable(QStringLiteral("lintian")).isEmpty())
+        QSKIP("lintian is not installed (package lintian)");
+    const Ran lintian = run(QStringLiteral("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error,warning"),
+                                                         QStringLiteral("--no-tag-display-limit"), deb});
+    qInfo().noquote() << "lintian:" << lintian.out + lintian.err;
+    QVERIFY2(lintian.status == 0, qPrintable(lintian.out + lintian.err));
+    for (const QString &line : lintian.out.split(QLatin1Char('\n')))
+        QVERIFY2(!line.startsWith(QStringLiteral("E: ")) && !line.startsWith(QStringLiteral("W: ")), qPrintable(line));
+}
+
+// make install, then make uninstall, leaves nothing under the prefix: no
+// file and none of the folders the install made (it once left 32).
+void tst_installed::makeInstallThenUninstall()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("make")).isEmpty())
+        QSKIP("make is not installed");
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    // A folder that was there before, empty, stays.
+    const QString prefix = root.filePath(QStringLiteral("local"));
+    QVERIFY(QDir().mkpath(prefix + QStringLiteral("/share/man")));
+    const QStringList args{QStringLiteral("-C"), sourceDir, QStringLiteral("BUILD_DIR=" VEXALO_BUILD_DIR),
+                           QStringLiteral("PREFIX=") + prefix};
+    // The build is the tests' own to make: install only, from it as it stands.
+    const Ran installed = run(QStringLiteral("make"), QStringList(args) << QStringLiteral("-o") << QStringLiteral("build")
+                                                             << QStringLiteral("install"));
+    QVERIFY2(installed.status == 0, qPrintable(installed.out + installed.err));
+    QVERIFY(QFile::exists(prefix + QStringLiteral("/bin/vexalo4-cli")));
+    QVERIFY(QFile::exists(prefix + QStringLiteral("/share/vexalo4/translations/vexalo_de.qm")));
+    const Ran removed = run(QStringLiteral("make"), QStringList(args) << QStringLiteral("uninstall"));
+    QVERIFY2(removed.status == 0, qPrintable(removed.out + removed.err));
+    QStringList left;
+    QDirIterator it(prefix, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        left << QDir(prefix).relativeFilePath(it.next());
+    QCOMPARE(left, (QStringList{QStringLiteral("share"), QStringLiteral("share/man")}));
 }
 
 QTEST_GUILESS_MAIN(tst_installed)
