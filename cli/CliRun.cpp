@@ -289,14 +289,22 @@ QString plainName(const QString &path)
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-// "2026-12-09 04:30:12  3 files  /home/ann/site": the folder last, since it
-// may hold blanks.
+// "run 12  2026-12-09 04:30:12  3 files kept  /home/ann/site": the folder
+// last, since it may hold blanks. Runs are numbered in the order they began;
+// the time is the clock's, which may have been set back between two runs.
 QString journalLine(const JournalEntry &entry)
 {
-    QString line = entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ")
-        + (entry.files == 1 ? tr("1 file") : tr("%1 files").arg(entry.files));
+    QString line = tr("run %1").arg(entry.run >= 0 ? QString::number(entry.run) : entry.id) + QStringLiteral("  ");
+    if (!entry.unreadable.isEmpty())
+        return line + tr("cannot be read: %1").arg(entry.unreadable);
+    line += entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ")
+        + (entry.files == 1 ? tr("1 file kept") : tr("%1 files kept").arg(entry.files));
     if (entry.unkept > 0)
         line += tr(" (%1 more cannot be undone)").arg(entry.unkept);
+    if (entry.damaged > 0)
+        line += tr(" (%1 records cannot be read)").arg(entry.damaged);
+    if (entry.running)
+        line += tr(" (still going on)");
     return line + QStringLiteral("  ") + displayName(entry.folder);
 }
 
@@ -336,6 +344,9 @@ int runUndo(const CliRequest &request, CliStreams &streams)
         reporter.error(result.message);
         return ExitFailed;
     }
+    // Records that could not be read: said, and the run is not undone whole.
+    if (!result.message.isEmpty())
+        reporter.error(result.message);
     const QString outputError = reporter.outputError();
     if (!outputError.isEmpty())
         reporter.error(outputError);
@@ -345,7 +356,7 @@ int runUndo(const CliRequest &request, CliStreams &streams)
                            .arg(last->files + last->unkept));
         return ExitStopped;
     }
-    return reporter.failed() > 0 || !outputError.isEmpty() ? ExitFailed : ExitOk;
+    return reporter.failed() > 0 || !outputError.isEmpty() || !result.message.isEmpty() ? ExitFailed : ExitOk;
 }
 
 } // namespace
@@ -459,6 +470,8 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     for (const QString &message : std::as_const(syncErrors))
         reporter.error(message);
     // Said once, and no failure of the run: every file was still replaced.
+    if (journal && !journal->notice().isEmpty())
+        reporter.error(journal->notice());
     if (journal && !journal->problem().isEmpty())
         reporter.error(journal->problem());
     // Results that did not reach the output leave the user not knowing what

@@ -390,16 +390,18 @@ QString helpText(const QString &topic)
     const QString undoHelp = tr(
         "vexalo4-cli undo [--list]\n"
         "  Takes back the last replace run (of the window or of vexalo4-cli), even one\n"
-        "  without backups: each file the run rewrote gets its old content, owner,\n"
-        "  permissions, ACL and attributes back, but only while it still holds exactly\n"
-        "  what the run wrote. A file changed, replaced or deleted since keeps what it\n"
-        "  has. Prints \"name:  restored\" or \"name:  failed: reason\" per file; undo\n"
+        "  without backups: each file the run rewrote gets its old content and\n"
+        "  modification time back (owner, permissions, ACL and attributes stay as\n"
+        "  they are now), but only while it still holds exactly what the run wrote.\n"
+        "  A file changed, renamed, replaced or deleted since keeps what it has.\n"
+        "  Prints \"name:  restored\" or \"name:  failed: reason\" per file; undo\n"
         "  a second time and it says there is no run to undo (exit status 1).\n"
+        "  The last run is the one begun last; undo refuses while a run goes on.\n"
         "  The journal keeps the last 20 runs within 1 GiB or 5% of the free space of\n"
         "  its file system, whichever is less, in $XDG_STATE_HOME/Vexalo/journal\n"
         "  (~/.local/state/Vexalo/journal).\n"
-        "  -l, --list             list the runs in the journal, newest first: time,\n"
-        "                         folder and how many files can be put back\n");
+        "  -l, --list             list the runs in the journal, newest first: number,\n"
+        "                         time, how many files are kept, and folder\n");
     const QString common = tr(
         "Options of every command:\n"
         "  -q, --quiet            print only the lines of files that failed\n"

@@ -36,7 +36,7 @@ function(vexalo_add_test name)
     target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
     add_test(NAME ${name} COMMAND ${name})
     set(home ${CMAKE_BINARY_DIR}/test-home/${name})
-    file(MAKE_DIRECTORY ${home})
+    file(MAKE_DIRECTORY ${home}/.local/state)
     set(env QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 HOME=${home} XDG_CONFIG_HOME=${home}/.config
         XDG_STATE_HOME=${home}/.local/state ${VEXALO_SANITIZER_ENV})
     set_tests_properties(${name} PROPERTIES

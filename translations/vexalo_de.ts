@@ -700,10 +700,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
         <translation>das Journal konnte sie nicht verzeichnen: %1</translation>
     </message>
     <message>
-        <source>the journal folder %1 could not be made</source>
-        <translation>der Journal-Ordner %1 konnte nicht angelegt werden</translation>
-    </message>
-    <message>
         <source>the journal folder %1 is not a folder of this user&apos;s</source>
         <translation>der Journal-Ordner %1 gehört nicht diesem Benutzer</translation>
     </message>
@@ -732,10 +728,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
         <translation>sie wurde seit dem Lauf gelöscht</translation>
     </message>
     <message>
-        <source>it was replaced by another file since the run; that file was left as it is</source>
-        <translation>sie wurde seit dem Lauf durch eine andere Datei ersetzt; diese Datei blieb, wie sie ist</translation>
-    </message>
-    <message>
         <source>it was changed since the run; it was left as it is</source>
         <translation>sie wurde seit dem Lauf geändert; sie blieb, wie sie ist</translation>
     </message>
@@ -746,14 +738,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>its old content in the journal was changed; the file was left as it is</source>
         <translation>ihr alter Inhalt im Journal wurde verändert; die Datei blieb, wie sie ist</translation>
-    </message>
-    <message>
-        <source>the last run is still going on; undo it once it has finished</source>
-        <translation>der letzte Lauf ist noch im Gange; machen Sie ihn rückgängig, sobald er beendet ist</translation>
-    </message>
-    <message>
-        <source>its record of the run is damaged</source>
-        <translation>seine Aufzeichnung des Laufs ist beschädigt</translation>
     </message>
     <message>
         <source>:  replaced (cannot be undone: %1)</source>
@@ -798,6 +782,51 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>stopped before the file was finished; the file was left unchanged</source>
         <translation>angehalten, bevor die Datei fertig war; die Datei blieb unverändert</translation>
+        <source>XDG_STATE_HOME is not used for the journal (%1); it is kept in %2</source>
+        <translation>XDG_STATE_HOME wird für das Journal nicht verwendet (%1); es liegt in %2</translation>
+    </message>
+    <message>
+        <source>the file system could not swap it into the journal</source>
+        <translation>das Dateisystem konnte sie nicht ins Journal tauschen</translation>
+    </message>
+    <message>
+        <source>the journal could not be saved to the disk: %1</source>
+        <translation>das Journal konnte nicht auf den Datenträger geschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>its old content is not in the journal (the run could not keep it there)</source>
+        <translation>ihr alter Inhalt ist nicht im Journal (der Lauf konnte ihn dort nicht aufbewahren)</translation>
+    </message>
+    <message>
+        <source>it was renamed or replaced since the run</source>
+        <translation>sie wurde seit dem Lauf umbenannt oder ersetzt</translation>
+    </message>
+    <message>
+        <source>it was renamed or replaced since the run; it was left as it is</source>
+        <translation>sie wurde seit dem Lauf umbenannt oder ersetzt; sie blieb, wie sie ist</translation>
+    </message>
+    <message>
+        <source>run %1 (begun %2 in %3) is still going on; undo once it has finished</source>
+        <translation>Lauf %1 (begonnen %2 in %3) läuft noch; machen Sie ihn rückgängig, wenn er beendet ist</translation>
+    </message>
+    <message>
+        <source>a run is still going on; undo once it has finished</source>
+        <translation>ein Lauf läuft noch; machen Sie ihn rückgängig, wenn er beendet ist</translation>
+    </message>
+    <message>
+        <source>the journal&apos;s record of run %1 cannot be read: %2</source>
+        <translation>die Aufzeichnung des Journals zu Lauf %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>line %1: %2</source>
+        <translation>Zeile %1: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n record(s) of run %1 cannot be read, so the files they name cannot be undone (%2)</source>
+        <translation>
+            <numerusform>%n Aufzeichnung von Lauf %1 kann nicht gelesen werden, daher können die Dateien, die sie nennt, nicht rückgängig gemacht werden (%2)</numerusform>
+            <numerusform>%n Aufzeichnungen von Lauf %1 können nicht gelesen werden, daher können die Dateien, die sie nennen, nicht rückgängig gemacht werden (%2)</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -825,6 +854,81 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>its set-user-ID or set-group-ID bit could not be kept</source>
         <translation>ihr Set-User-ID- oder Set-Group-ID-Bit konnte nicht erhalten werden</translation>
+    </message>
+</context>
+<context>
+    <name>vexalo::journal</name>
+    <message>
+        <source>the folder %1 belongs to another user</source>
+        <translation>der Ordner %1 gehört einem anderen Benutzer</translation>
+    </message>
+    <message>
+        <source>the folder %1 can be changed by other users</source>
+        <translation>der Ordner %1 kann von anderen Benutzern geändert werden</translation>
+    </message>
+    <message>
+        <source>%1 is not a full path</source>
+        <translation>%1 ist kein vollständiger Pfad</translation>
+    </message>
+    <message>
+        <source>%1 is not a plain path</source>
+        <translation>%1 ist kein einfacher Pfad</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>%1 is a link</source>
+        <translation>%1 ist eine Verknüpfung</translation>
+    </message>
+    <message>
+        <source>%1 is not a folder</source>
+        <translation>%1 ist kein Ordner</translation>
+    </message>
+    <message>
+        <source>the journal folder %1 could not be made</source>
+        <translation>der Journal-Ordner %1 konnte nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>the journal folder %1 is not a folder of this user&apos;s</source>
+        <translation>der Journal-Ordner %1 gehört nicht diesem Benutzer</translation>
+    </message>
+    <message>
+        <source>its checksum does not match</source>
+        <translation>ihre Prüfsumme stimmt nicht</translation>
+    </message>
+    <message>
+        <source>it is of a kind this version does not know (%1)</source>
+        <translation>sie ist von einer Art, die diese Version nicht kennt (%1)</translation>
+    </message>
+    <message>
+        <source>its field &quot;%1&quot; is missing or not readable</source>
+        <translation>ihr Feld „%1“ fehlt oder ist nicht lesbar</translation>
+    </message>
+    <message>
+        <source>its kept name is not one the program gives</source>
+        <translation>ihr aufbewahrter Name ist keiner, den das Programm vergibt</translation>
+    </message>
+    <message>
+        <source>it was written by an earlier version of the program</source>
+        <translation>es wurde von einer früheren Version des Programms geschrieben</translation>
+    </message>
+    <message>
+        <source>its first line cannot be read: %1</source>
+        <translation>seine erste Zeile kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>it was written by a later version of the program</source>
+        <translation>es wurde von einer späteren Version des Programms geschrieben</translation>
+    </message>
+    <message>
+        <source>it repeats the run&apos;s first line</source>
+        <translation>sie wiederholt die erste Zeile des Laufs</translation>
+    </message>
+    <message>
+        <source>it is empty</source>
+        <translation>es ist leer</translation>
     </message>
 </context>
 </TS>

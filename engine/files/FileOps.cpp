@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "engine/files/FileOps.h"
 
+#include "engine/files/Digest.h"
+
 #include "engine/files/FileMetadata.h"
 #include "engine/files/FileNames.h"
 #include "engine/text/TextTools.h"
@@ -732,6 +734,68 @@ struct AtomicWriter::State {
     int tempFolder = AT_FDCWD;
     bool anonymous = false;
     struct stat tempInfo {}; // as the temporary was first seen: its device and inode
+    std::unique_ptr<Digest> digest; // of what is written, while a keeper is to be asked
+    qint64 written = 0;
+
+    void add(QByteArrayView bytes)
+    {
+        digest->addData(bytes);
+        written += bytes.size();
+    }
+
+    // The new content takes the file's place: swapped with it where the
+    // keeper asked (the old file then holds the keeper's name), renamed over
+    // it otherwise, and where the swap cannot be made (a file system without
+    // it) renamed over it all the same: the keeper sees that the name it
+    // gave does not hold the old file.
+    int renameIntoPlace(const KeepDecision &keep)
+    {
+        if (keep.swap()) {
+            const char *name = keep.name.constData();
+            if (tempFolder == keep.folder
+                || ::renameat(tempFolder, tempName.constData(), keep.folder, name) == 0) {
+                tempName = keep.name;
+                tempFolder = keep.folder;
+                if (::renameat2(tempFolder, name, AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+                    tempName.clear(); // the old file, now under that name, is the keeper's
+                    return 0;
+                }
+            }
+        }
+        if (::renameat(tempFolder, tempName.constData(), AT_FDCWD, target.constData()) != 0)
+            return errno;
+        tempName.clear();
+        return 0;
+    }
+
+    // An unnamed temporary gets its name: the keeper's, in its folder, where
+    // it asked for a swap (a link there, no rename more); a hidden one beside
+    // the file otherwise.
+    int nameTemp(const KeepDecision &keep)
+    {
+        const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
+        if (keep.swap()) {
+            const char *name = keep.name.constData();
+            if (::linkat(AT_FDCWD, procPath.constData(), keep.folder, name, AT_SYMLINK_FOLLOW) == 0
+                || (errno == ENOENT && ::linkat(temp.fd, "", keep.folder, name, AT_EMPTY_PATH) == 0)) {
+                tempName = keep.name;
+                tempFolder = keep.folder;
+                return 0;
+            }
+        }
+        int err = EEXIST;
+        for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+            tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
+            err = ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, tempName.constData(), AT_SYMLINK_FOLLOW) == 0
+                ? 0
+                : errno;
+            if (err == ENOENT) // no /proc: root can still name it directly
+                err = ::linkat(temp.fd, "", AT_FDCWD, tempName.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+        }
+        if (err)
+            tempName.clear(); // nothing was named, so nothing is left to remove
+        return err;
+    }
 
     void removeTemp()
     {
@@ -746,6 +810,8 @@ AtomicWriter::AtomicWriter(const QString &path, const WriteOptions &options)
     : m(std::make_unique<State>())
 {
     m->options = options;
+    if (options.keeper)
+        m->digest = std::make_unique<Digest>();
     QByteArray target = native(path);
 
     // A link stays a link: the file it points to is the one rewritten. A
@@ -868,11 +934,9 @@ IoStatus AtomicWriter::write(std::span<const QByteArrayView> pieces)
         return m_status;
     if (const int err = writePieces(m->temp.fd, pieces))
         return fail(IoStatus::fromErrno(err));
-    if (m->options.written) {
-        for (const QByteArrayView &piece : pieces) {
-            if (!piece.isEmpty())
-                m->options.written(piece);
-        }
+    if (m->digest) {
+        for (const QByteArrayView &piece : pieces)
+            m->add(piece);
     }
     return {};
 }
@@ -884,7 +948,7 @@ IoStatus AtomicWriter::copyFrom(int fd, qint64 offset, qint64 length)
     if (length <= 0)
         return {};
     // A digest needs the bytes themselves, so they come through here then.
-    if (!m->options.written) {
+    if (!m->digest) {
 #ifdef FICLONE
         // A whole file into an empty temporary: a file system that shares
         // blocks between files (Btrfs, XFS) copies nothing at all.
@@ -934,8 +998,8 @@ IoStatus AtomicWriter::copyFrom(int fd, qint64 offset, qint64 length)
         iovec one{buffer.get(), size_t(n)};
         if (const int err = writevAll(m->temp.fd, &one, 1))
             return fail(IoStatus::fromErrno(err));
-        if (m->options.written)
-            m->options.written(QByteArrayView(buffer.get(), n));
+        if (m->digest)
+            m->add(QByteArrayView(buffer.get(), n));
         offset += n;
         length -= n;
     }
@@ -947,7 +1011,6 @@ IoStatus AtomicWriter::commit()
     if (!m_status.ok())
         return m_status;
     const WriteOptions &options = m->options;
-    QByteArray &tempName = m->tempName;
     Fd &temp = m->temp;
     const QByteArray &target = m->target;
     const QByteArray &folder = m->folder;
@@ -960,67 +1023,28 @@ IoStatus AtomicWriter::commit()
     if (options.syncData && ::fdatasync(temp.fd) != 0)
         return fail(errno);
 
-    if (m->tempInfo.st_ino == 0 && options.beforeRename && ::fstat(temp.fd, &m->tempInfo) != 0)
+    if (m->tempInfo.st_ino == 0 && options.keeper && ::fstat(temp.fd, &m->tempInfo) != 0)
         return fail(errno);
 
-    // To keep the old file, the new content is named where the old one is to
-    // end, and the two are swapped: a rename, with no link or copy more.
-    bool swap = false;
-    if (m->anonymous && options.keepFolder >= 0 && !options.keepName.isEmpty()) {
-        const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
-        const char *name = options.keepName.constData();
-        swap = ::linkat(AT_FDCWD, procPath.constData(), options.keepFolder, name, AT_SYMLINK_FOLLOW) == 0
-            || (errno == ENOENT && ::linkat(temp.fd, "", options.keepFolder, name, AT_EMPTY_PATH) == 0);
-        if (swap) {
-            tempName = options.keepName;
-            m->tempFolder = options.keepFolder;
-        }
-    }
-
-    if (m->anonymous && !swap) {
-        const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(temp.fd);
-        int err = EEXIST;
-        for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-            tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
-            err = ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, tempName.constData(), AT_SYMLINK_FOLLOW) == 0
-                ? 0
-                : errno;
-            if (err == ENOENT) // no /proc: root can still name it directly
-                err = ::linkat(temp.fd, "", AT_FDCWD, tempName.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
-        }
-        if (err) {
-            tempName.clear(); // nothing was named, so nothing is left to remove
-            return fail(err);
-        }
-    }
-
-    if (::close(temp.release()) != 0)
-        return fail(errno);
-    // As late as it can be: only the rename itself comes after it. A change
-    // another program makes between this check and the rename is the one
-    // that can still be lost.
+    // As late as it can be: only naming the new content and the rename come
+    // after it. A change another program makes between this check and the
+    // rename is the one that can still be lost.
     if (options.expected) {
         struct stat now {};
         if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected))
             return this->fail(IoStatus::failure(changedUnderneathReason()));
     }
-    if (options.beforeRename) {
-        if (const IoStatus ready = options.beforeRename(m->tempInfo.st_dev, m->tempInfo.st_ino); !ready.ok())
-            return this->fail(ready);
+    KeepDecision keep;
+    if (options.keeper)
+        keep = options.keeper->decide({m->tempInfo.st_dev, m->tempInfo.st_ino, m->written, m->digest->result()});
+    if (m->anonymous) {
+        if (const int err = m->nameTemp(keep))
+            return fail(err);
     }
-    if (swap && ::renameat2(m->tempFolder, tempName.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
-        // The old file now has the temporary's name: it is kept, not removed.
-        tempName.clear();
-    } else {
-        if (options.keepFailed && options.keepFolder >= 0)
-            options.keepFailed();
-        const int renamed = m->tempFolder == AT_FDCWD
-            ? ::rename(tempName.constData(), target.constData())
-            : ::renameat(m->tempFolder, tempName.constData(), AT_FDCWD, target.constData());
-        if (renamed != 0)
-            return fail(errno);
-        tempName.clear();
-    }
+    if (::close(temp.release()) != 0)
+        return fail(errno);
+    if (const int err = m->renameIntoPlace(keep))
+        return fail(err);
     m->tempFolder = AT_FDCWD;
     m_status = IoStatus::failure(QStringLiteral("committed")); // a writer commits once
 

@@ -9,7 +9,6 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include <functional>
 #include <sys/stat.h>
 
 namespace vexalo {
@@ -22,6 +21,35 @@ struct IoStatus {
     bool ok() const { return error.isEmpty(); }
     static IoStatus fromErrno(int err, const QString &what = {});
     static IoStatus failure(const QString &message) { return {0, message}; }
+};
+
+// The new content of a file as it is about to take the old one's place.
+struct NewContent {
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 size = 0;
+    QByteArray digest; // of every byte written (Digest)
+};
+
+// Where the file being replaced goes. With a folder and a name, the new
+// content is named there (on the file's own file system) and swapped with
+// the file in one step, so the old file ends under that name at the cost of
+// the rename alone; otherwise the old file simply goes.
+struct KeepDecision {
+    int folder = -1;
+    QByteArray name;
+    bool swap() const { return folder >= 0 && !name.isEmpty(); }
+};
+
+// What decides, for the writer, whether the file it replaces is kept. The
+// writer asks once, with the new content complete and the file known
+// unchanged, just before the rename: whatever the keeper must note down (for
+// Undo, before the old file can be lost) it does then. The writer tells it
+// nothing afterwards; whether a swap happened shows in the files themselves.
+class OldFileKeeper {
+public:
+    virtual ~OldFileKeeper() = default;
+    virtual KeepDecision decide(const NewContent &content) = 0;
 };
 
 struct WriteOptions {
@@ -45,24 +73,6 @@ struct WriteOptions {
     // Access and modification time of the new file, as for futimens(); none
     // given, it has the time it is written (Undo gives an old file's back).
     const struct timespec *times = nullptr;
-    // Handed every byte of the new content, in order, as it goes to the
-    // temporary, before the rename (a digest of what lands). A writer that
-    // is given up (a failure, or a file that is done again from its start)
-    // never renames, so what it handed on never lands.
-    std::function<void(QByteArrayView)> written;
-    // Called once the file is known unchanged (the check of expected), just
-    // before the rename, with the device and inode of the new content; a
-    // failure leaves the file as it was.
-    std::function<IoStatus(dev_t device, ino_t inode)> beforeRename;
-    // Keeps the file being replaced rather than letting it go, at no cost
-    // beyond the rename: the new content is named keepName in the open
-    // folder keepFolder (on the file's own file system) and swapped with the
-    // file in one step, so that the old file ends under keepName. Where the
-    // two cannot be swapped, keepFailed is called just before a plain rename
-    // lets the old file go (it may still keep it by other means).
-    int keepFolder = -1;
-    QByteArray keepName;
-    std::function<void()> keepFailed;
     // The file being replaced as the caller holds it open (and locked), with
     // its status: a regular file under the very name given, no link. The
     // writer then looks nothing up by name before the check of expected, and
@@ -74,6 +84,9 @@ struct WriteOptions {
     // writer then takes it away again from a file that had none. -1: not
     // known, looked after as if it did.
     int folderGivesAcl = -1;
+    // Asked, once, where the file being replaced goes (see OldFileKeeper).
+    // While one is set the writer digests every byte it writes.
+    OldFileKeeper *keeper = nullptr;
 };
 
 } // namespace vexalo

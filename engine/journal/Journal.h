@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 namespace vexalo {
 
@@ -28,20 +29,24 @@ struct JournalLimits {
 
 // One Replace run as the journal holds it.
 struct JournalEntry {
-    QString id;       // the entry's folder name: later runs sort after earlier ones
+    QString id;       // the entry's folder name
+    qint64 run = -1;  // the run's number: a later run has a higher one, whatever the clock said
     QString folder;   // where the run worked, as the run was given it
-    QDateTime time;   // when it started
+    QDateTime time;   // when it started (for people only)
     int files = 0;    // rewritten files whose old content is kept and not yet put back
     int unkept = 0;   // rewritten files that could not be kept (too large, say)
     qint64 bytes = 0; // what the kept files take
+    int damaged = 0;  // records that cannot be read: the files they name cannot be undone
+    bool running = false; // the run is still going on
+    QString unreadable;   // why the entry cannot be read at all, when it cannot
 };
 
 class JournalRun;
 
-// One file a run is about to rewrite. The writer hands it every byte of the
-// new content (its digest, which Undo compares) and calls it once the file is
-// known unchanged, just before the rename (the old file is then kept by a hard
-// link). Dropped without commit(), it removes what it kept.
+// One file a run is about to rewrite. The writer asks it once, just before
+// the rename, where the old file goes; it records what Undo needs then,
+// before the old file can be lost. Dropped without commit(), it takes back
+// what it kept unless the file was replaced all the same.
 class JournalFile {
 public:
     JournalFile();
@@ -49,12 +54,9 @@ public:
     JournalFile &operator=(JournalFile &&) noexcept;
     ~JournalFile();
 
-    // Sets the writer's hooks; does nothing for a file the journal does not keep.
+    // Makes the journal the writer's keeper; does nothing for a file the
+    // journal does not keep.
     void attach(WriteOptions &options);
-    // The content is being written again from its start (a file read in
-    // blocks whose facts turned out otherwise): what was handed on so far
-    // never lands.
-    void restartDigest();
     // After a successful rewrite: records the file for Undo. Empty when it can
     // be undone; otherwise why not, for its result line.
     QString commit();
@@ -75,6 +77,8 @@ public:
     // Why nothing of this run can be undone; empty while the journal works,
     // and for a run that rewrote no file.
     QString problem() const;
+    // Something the user should know of the journal's place, said once.
+    QString notice() const;
     // For a file about to be rewritten: path as the run names it, info and fd
     // of the file as read and locked.
     JournalFile keep(const QString &path, const struct stat &info, int fd);
@@ -102,10 +106,15 @@ struct UndoResult {
 
 class Journal {
 public:
-    // $XDG_STATE_HOME/Vexalo/journal, or ~/.local/state/Vexalo/journal.
-    static QString defaultLocation();
+    // $XDG_STATE_HOME/Vexalo/journal, or ~/.local/state/Vexalo/journal,
+    // where every folder on the way is this user's (or root's) and no one
+    // else may change it. *note says why a place that was asked for (an
+    // XDG_STATE_HOME) is not used.
+    static QString defaultLocation(QString *note = nullptr);
 
-    explicit Journal(const QString &location = defaultLocation(), const JournalLimits &limits = {});
+    // The default place, said once per run where it is not the one asked for.
+    Journal();
+    explicit Journal(const QString &location, const JournalLimits &limits = {});
 
     QString location() const { return m_location; }
 
@@ -127,6 +136,7 @@ public:
 
 private:
     QString m_location;
+    QString m_note;
     JournalLimits m_limits;
 };
 

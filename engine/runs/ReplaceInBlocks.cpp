@@ -249,10 +249,9 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
             return {name, Outcome::NotFound, {}};
         const bool binary = pass.binary;
         const ContentFacts seen = pass.seen;
-        // The first pass's temporary goes unrenamed; a hook on the new
-        // content (WriteOptions::written) has seen its bytes and starts over.
+        // The first pass's temporary goes unrenamed, and the digest the
+        // writer made of it for the journal with it.
         pass = {};
-        journaled.restartDigest();
         pass = readPass(in, seen);
         if (!pass.readError.ok())
             return failed(name, pass.readError.error);

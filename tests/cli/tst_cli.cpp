@@ -434,6 +434,8 @@ private slots:
     {
         QTemporaryDir dir;
         const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        // A state folder that does not exist is not used: it is made here.
+        QVERIFY(QDir().mkpath(dir.filePath("state")));
         qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath("state")));
         const auto restoreEnvironment = qScopeGuard([&] { qputenv("XDG_STATE_HOME", savedState); });
         const QString data = dir.filePath("data");
@@ -447,7 +449,7 @@ private slots:
         QCOMPARE(runCli(replace + QStringList{"--no-journal"} + pathsIn(data, {"c.txt"}), dir.path()).status, 0);
         const CliOutcome list = runCli({"undo", "--list"}, dir.path());
         QCOMPARE(list.status, 0);
-        QVERIFY2(list.out.contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  2 files  "
+        QVERIFY2(list.out.contains(QRegularExpression("^run 1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  2 files kept  "
                                                       + QRegularExpression::escape(data) + "\n$")),
                  qPrintable(list.out));
 

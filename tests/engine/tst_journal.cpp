@@ -15,8 +15,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -106,13 +110,17 @@ private slots:
     void undoGivesBackTheOriginal_data()
     {
         QTest::addColumn<bool>("elsewhere");
-        QTest::newRow("journal on the same file system (link)") << false;
-        QTest::newRow("journal on another file system (copy)") << true;
+        QTest::addColumn<bool>("narrowed");
+        QTest::newRow("journal on the same file system (link)") << false << false;
+        QTest::newRow("journal on another file system (copy)") << true << false;
+        QTest::newRow("access narrowed after the run: it stays narrowed") << false << true;
+        QTest::newRow("access narrowed after the run, copy") << true << true;
     }
 
     void undoGivesBackTheOriginal()
     {
         QFETCH(bool, elsewhere);
+        QFETCH(bool, narrowed);
         QTemporaryDir dir;
         std::optional<QTemporaryDir> shm;
         QString location = dir.filePath("state/Vexalo/journal");
@@ -156,6 +164,13 @@ private slots:
         QVERIFY(last);
         QCOMPARE(last->files, 2);
         QCOMPARE(last->folder, data);
+        if (narrowed) {
+            // The user's newer wish: Undo gives back content and time only.
+            QCOMPARE(::chmod(native.constData(), 0600), 0);
+            QCOMPARE(::removexattr(native.constData(), "user.note"), 0);
+            if (acl)
+                QCOMPARE(QProcess::execute("setfacl", {"-b", file}), 0);
+        }
 
         const UndoResult undone = journal.undoLast();
         QVERIFY2(!undone.refused, qPrintable(undone.message));
@@ -164,14 +179,14 @@ private slots:
         QCOMPARE(readFile(file), QByteArray("alpha beta alpha\r\n"));
         QCOMPARE(readRawFile(odd), QByteArray("alpha in a name that is not UTF-8\n"));
         const struct stat after = statOf(file);
-        QCOMPARE(after.st_mode & 07777, before.st_mode & 07777);
+        QCOMPARE(after.st_mode & 07777, narrowed ? 0600u : before.st_mode & 07777);
         QCOMPARE(after.st_uid, before.st_uid);
         QCOMPARE(after.st_gid, before.st_gid);
         QCOMPARE(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
         QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-        QCOMPARE(attribute(file, "user.note"), QByteArray("kept"));
+        QCOMPARE(attribute(file, "user.note"), narrowed ? QByteArray("<none>") : QByteArray("kept"));
         if (acl)
-            QCOMPARE(attribute(file, "system.posix_acl_access"), aclBefore);
+            QCOMPARE(attribute(file, "system.posix_acl_access"), narrowed ? QByteArray("<none>") : aclBefore);
 
         // Undo twice: the second finds nothing to do and says so, and does
         // not reach back to an older run.
@@ -234,7 +249,8 @@ private slots:
         QTest::newRow("appended to") << "append" << "it was changed since the run";
         QTest::newRow("same size and time, other bytes") << "same-identity" << "it was changed since the run";
         QTest::newRow("deleted") << "delete" << "it was deleted since the run";
-        QTest::newRow("another file renamed over it") << "replace" << "it was replaced by another file since the run";
+        QTest::newRow("another file renamed over it") << "replace" << "it was renamed or replaced since the run";
+        QTest::newRow("renamed") << "rename" << "it was renamed or replaced since the run";
     }
 
     void changedFilesAreLeftAlone()
@@ -266,6 +282,8 @@ private slots:
             left = "OMEGA two\n";
         } else if (change == "delete") {
             QVERIFY(QFile::remove(b));
+        } else if (change == "rename") {
+            QVERIFY(QFile::rename(b, data + "/b-renamed.txt"));
         } else {
             writeFile(data + "/new.txt", "a new file\n");
             QCOMPARE(::rename(QFile::encodeName(data + "/new.txt").constData(), QFile::encodeName(b).constData()), 0);
@@ -353,6 +371,149 @@ private slots:
         QCOMPARE(undone.summary.results.size(), 40);
         for (int i = 0; i < 40; ++i)
             QCOMPARE(readFile(data + '/' + names[i]), "alpha " + QByteArray::number(i));
+    }
+
+    // Runs are ordered by their number, never by the clock: a run that
+    // begins while another goes on is the later one. Undo refuses, naming
+    // the run, while any run goes on; a run that begins while an Undo goes
+    // on waits for it. A record that cannot be read is said, never passed
+    // over, and what it kept stays.
+    void runsInOrderAndUndoWaits()
+    {
+        QTemporaryDir dir;
+        const QString data = dir.filePath("data");
+        QVERIFY(QDir().mkpath(data));
+        const QString location = dir.filePath("journal");
+        const Journal journal(location);
+        for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+            writeFile(data + '/' + name, QByteArray("alpha ") + name);
+
+        std::unique_ptr<JournalRun> longRun = journal.record(data, Durability::AtEnd);
+        ReplaceJob job;
+        job.folder = data;
+        job.names = {"a.txt"};
+        job.findText = QStringLiteral("alpha");
+        job.replaceText = QStringLiteral("omega");
+        job.journal = longRun.get();
+        QCOMPARE(runReplace(job, {}).results.size(), 1);
+        replaceWithJournal(journal, data, {"b.txt"});
+        const UndoResult refused = journal.undoLast();
+        QVERIFY(refused.refused);
+        QVERIFY2(refused.message.startsWith("run 1 (begun ") && refused.message.contains("still going on"),
+                 qPrintable(refused.message));
+        QCOMPARE(readFile(data + "/b.txt"), QByteArray("omega b.txt"));
+        QList<JournalEntry> entries = journal.entries();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0].run, 2);
+        QVERIFY(!entries[0].running && entries[1].running);
+        longRun->finish();
+        // The last run is the one begun last.
+        const UndoResult undone = journal.undoLast();
+        QCOMPARE(lines(undone.summary.results), QStringList({"b.txt:  restored"}));
+        QCOMPARE(readFile(data + "/a.txt"), QByteArray("omega a.txt"));
+        QVERIFY(journal.undoLast().message.contains("undone already"));
+
+        // An Undo going on (its hold on the journal, taken here by hand)
+        // holds back a run that begins meanwhile.
+        const int busy = ::open(QFile::encodeName(location + "/busy").constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(busy >= 0 && ::flock(busy, LOCK_EX) == 0);
+        std::atomic<bool> begun{false};
+        std::unique_ptr<JournalRun> waiting;
+        std::thread starter([&] {
+            waiting = journal.record(data, Durability::AtEnd);
+            begun = true;
+        });
+        QTest::qWait(300);
+        const bool waited = !begun;
+        ::close(busy);
+        starter.join();
+        QVERIFY(waited);
+        QVERIFY(begun);
+        waiting.reset();
+
+        // A damaged record: the file it names stays as it is, with its kept
+        // old content, and the run is not taken for undone.
+        replaceWithJournal(journal, data, {"c.txt", "d.txt"});
+        const QString manifest = location + '/' + journal.entries().first().id + "/manifest";
+        QByteArray bytes = readFile(manifest);
+        const qsizetype keep = bytes.indexOf("\nkeep file=1 ");
+        QVERIFY(keep > 0);
+        bytes[keep + 20] = bytes[keep + 20] == '0' ? '1' : '0';
+        writeFile(manifest, bytes);
+        const UndoResult partly = journal.undoLast();
+        QVERIFY(!partly.refused);
+        QVERIFY2(partly.message.contains("1 record(s) of run") && partly.message.contains("checksum"),
+                 qPrintable(partly.message));
+        QCOMPARE(lines(partly.summary.results), QStringList({"d.txt:  restored"}));
+        QVERIFY(!partly.complete);
+        QCOMPARE(journal.entries().first().damaged, 1);
+        QCOMPARE(keptFiles(location).size(), 2);
+        QCOMPARE(readFile(data + "/c.txt"), QByteArray("omega c.txt"));
+    }
+
+    // The journal's default place is this user's alone: an XDG_STATE_HOME
+    // that does not exist, or below a folder someone else may change, is
+    // not used (and the run says so); a link in the journal's own folders
+    // is never followed, and nothing is made through it.
+    void defaultPlaceIsThisUsersOwn_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("usable") << "usable" << "";
+        QTest::newRow("does not exist") << "missing" << "No such file";
+        QTest::newRow("below a folder anyone may change") << "open" << "can be changed by other users";
+        QTest::newRow("below another user's folder") << "foreign" << "belongs to another user";
+        QTest::newRow("its Vexalo folder a link") << "link" << "";
+    }
+
+    void defaultPlaceIsThisUsersOwn()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, note);
+        if (setup == "foreign" && ::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QTemporaryDir dir;
+        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", savedState); });
+        QString state = dir.filePath("state");
+        QVERIFY(QDir().mkpath(state));
+        if (setup == "missing") {
+            state = dir.filePath("not-yet/state");
+        } else if (setup == "open") {
+            QVERIFY(QDir().mkpath(dir.filePath("open/state")));
+            QCOMPARE(::chmod(QFile::encodeName(dir.filePath("open")).constData(), 0777), 0);
+            state = dir.filePath("open/state");
+        } else if (setup == "foreign") {
+            QVERIFY(QDir().mkpath(dir.filePath("theirs/state")));
+            QCOMPARE(::chown(QFile::encodeName(dir.filePath("theirs")).constData(), 12345, 12345), 0);
+            state = dir.filePath("theirs/state");
+        } else if (setup == "link") {
+            QVERIFY(QDir().mkpath(dir.filePath("elsewhere")));
+            QCOMPARE(::symlink(QFile::encodeName(dir.filePath("elsewhere")).constData(),
+                               QFile::encodeName(state + "/Vexalo").constData()), 0);
+        }
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+        QString said;
+        const QString location = Journal::defaultLocation(&said);
+        if (note.isEmpty()) {
+            QCOMPARE(location, state + "/Vexalo/journal");
+            QCOMPARE(said, QString());
+        } else {
+            QVERIFY2(!location.startsWith(dir.path()), qPrintable(location));
+            QVERIFY2(said.contains("XDG_STATE_HOME") && said.contains(note), qPrintable(said));
+        }
+        if (setup != "usable" && setup != "link")
+            return;
+        writeFile(dir.filePath("a.txt"), "alpha");
+        const Ran ran = replaceWithJournal(Journal(location), dir.path(), {"a.txt"});
+        QCOMPARE(lines(ran.summary.results), QStringList({"a.txt:  replaced"}));
+        if (setup == "link") {
+            QVERIFY2(ran.problem.contains("cannot be undone"), qPrintable(ran.problem));
+            QCOMPARE(QDir(dir.filePath("elsewhere")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        } else {
+            QCOMPARE(ran.problem, QString());
+            QCOMPARE(QFileInfo(location).permissions() & 0077, 0);
+        }
     }
 
     // A journal that cannot be written stops no run.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "engine/files/Digest.h"
 #include "engine/files/FileNames.h"
 #include "engine/files/FileOps.h"
 #include "engine/journal/Journal.h"
@@ -24,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/mount.h>
 #include <sys/sysmacros.h>
@@ -871,25 +873,40 @@ private slots:
         }
     }
 
-    // The writer hands every byte of the new content to its hook, in order,
-    // before the new content takes the old one's place; a writer given up
-    // leaves no trace.
-    void writerHandsOnEveryByte()
+    // The writer asks its keeper once, with the digest of every byte of the
+    // new content, before the new content takes the old one's place; asked
+    // for a swap, it leaves the old file under the keeper's name.
+    void writerAsksItsKeeperOnce()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("w.txt");
         writeFile(path, "old");
+        QVERIFY(QDir().mkpath(dir.filePath("kept")));
+        const int keptFolder = ::open(QFile::encodeName(dir.filePath("kept")).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(keptFolder >= 0);
+        const auto closeFolder = qScopeGuard([&] { ::close(keptFolder); });
         const QByteArray source = largeSample(3, 600000);
         writeFile(dir.filePath("source.txt"), source);
         QFile from(dir.filePath("source.txt"));
         QVERIFY(from.open(QIODevice::ReadOnly));
-        QByteArray seen;
-        bool replacedEarly = false;
+        struct Keeper : OldFileKeeper {
+            QString path;
+            int folder = -1;
+            int asked = 0;
+            bool replacedEarly = false;
+            NewContent seen;
+            KeepDecision decide(const NewContent &content) override
+            {
+                ++asked;
+                seen = content;
+                replacedEarly = readFile(path) != "old";
+                return {folder, "old-one"};
+            }
+        } keeper;
+        keeper.path = path;
+        keeper.folder = keptFolder;
         WriteOptions options;
-        options.written = [&](QByteArrayView bytes) {
-            seen += bytes;
-            replacedEarly = replacedEarly || readFile(path) != "old";
-        };
+        options.keeper = &keeper;
         {
             AtomicWriter writer(path, options);
             QVERIFY(writer.status().ok());
@@ -900,10 +917,16 @@ private slots:
             QVERIFY(writer.commit().ok());
         }
         const QByteArray expected = "head " + source.first(5000) + source.sliced(1000);
-        QVERIFY(seen == expected);
-        QVERIFY(!replacedEarly);
+        QCOMPARE(keeper.asked, 1);
+        QVERIFY(keeper.seen.digest == Digest::of(expected));
+        QCOMPARE(keeper.seen.size, expected.size());
+        QVERIFY(!keeper.replacedEarly);
+        QCOMPARE(readFile(dir.filePath("kept/old-one")), QByteArray("old"));
+        struct stat now {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &now), 0);
+        QCOMPARE(now.st_ino, keeper.seen.inode);
         QVERIFY(readFile(path) == expected);
-        // Without a hook the copy is the kernel's, with the same bytes; the
+        // Without a keeper the copy is the kernel's, with the same bytes; the
         // source's own position is not moved.
         {
             AtomicWriter writer(path);
@@ -918,7 +941,7 @@ private slots:
             QVERIFY(dropped.write(pieces).ok());
         }
         QVERIFY(readFile(path) == source);
-        QCOMPARE(allEntries(dir.path()), QStringList({"source.txt", "w.txt"}));
+        QCOMPARE(allEntries(dir.path()), QStringList({"kept", "source.txt", "w.txt"}));
     }
 
     void callbackOrderAndStop()

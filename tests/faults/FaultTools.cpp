@@ -52,7 +52,7 @@ DriverRun runDriver(const QStringList &arguments, const Fault &fault, const QStr
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"VXF_DIR", "VXF_CALL", "VXF_NTH", "VXF_ACTION", "VXF_ERRNO", "VXF_NO_TMPFILE",
-                             "VXF_NO_RENAMEAT2", "VXF_TRACE", "VXF_CHANGE_PATH", "VXF_CHANGE_DATA"})
+                             "VXF_NO_RENAMEAT2", "VXF_TRACE", "VXF_CHANGE_PATH", "VXF_CHANGE_DATA", "VXF_CLOCK_SHIFT"})
         env.remove(QString::fromLatin1(name));
     if (!fault.dir.isEmpty()) {
         env.insert("LD_PRELOAD", QStringLiteral(VEXALO_FAULT_SHIM));
@@ -68,6 +68,8 @@ DriverRun runDriver(const QStringList &arguments, const Fault &fault, const QStr
             env.insert("VXF_NO_TMPFILE", "1");
         if (fault.noRenameat2)
             env.insert("VXF_NO_RENAMEAT2", "1");
+        if (fault.clockShift)
+            env.insert("VXF_CLOCK_SHIFT", QString::number(fault.clockShift));
         if (!fault.tracePath.isEmpty())
             env.insert("VXF_TRACE", fault.tracePath);
         if (!fault.changePath.isEmpty()) {

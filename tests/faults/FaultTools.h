@@ -30,6 +30,7 @@ struct Fault {
     int error = 0;      // 0: the library's default
     bool noTmpfile = false;
     bool noRenameat2 = false;
+    qint64 clockShift = 0; // seconds added to the wall clock the process reads
     QString tracePath;
     QString changePath;
     QByteArray changeData;

@@ -100,6 +100,8 @@ int main(int argc, char **argv)
         const UndoResult result = Journal().undoLast(controlFor(argv[2]));
         if (result.refused)
             printLine(QStringLiteral("refused: ") + result.message);
+        else if (!result.message.isEmpty())
+            std::fprintf(stderr, "%s\n", result.message.toUtf8().constData());
         return result.refused ? 1 : 0;
     }
     if (command == QLatin1String("restore") && argc >= 4) {

@@ -24,6 +24,8 @@
 //               counted, as on a file system without RENAME_NOREPLACE or
 //               RENAME_EXCHANGE
 //   VXF_TRACE   a file that gets one line per matching call: "number call path"
+//   VXF_CLOCK_SHIFT  seconds added to the wall clock (gettimeofday, and
+//               clock_gettime of CLOCK_REALTIME), as a clock set back would read
 // pread counts as read, writev and copy_file_range as write, renameat and a
 // renameat2 that swaps two files as rename, unlinkat as unlink. A path
 // relative to an open folder counts as the path it names; a call on two paths
@@ -34,11 +36,13 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -472,6 +476,27 @@ int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpa
     }
     return finish(h, real<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2")(
                          olddirfd, oldpath, newdirfd, newpath, flags));
+}
+
+// Qt reads the wall clock with gettimeofday.
+int gettimeofday(struct timeval *time, void *zone)
+{
+    const int rc = real<int (*)(struct timeval *, void *)>("gettimeofday")(time, zone);
+    if (rc == 0 && time) {
+        if (const char *shift = env("VXF_CLOCK_SHIFT"))
+            time->tv_sec += std::atol(shift);
+    }
+    return rc;
+}
+
+int clock_gettime(clockid_t clock, struct timespec *time)
+{
+    const int rc = real<int (*)(clockid_t, struct timespec *)>("clock_gettime")(clock, time);
+    if (rc == 0 && time && (clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE)) {
+        if (const char *shift = env("VXF_CLOCK_SHIFT"))
+            time->tv_sec += std::atol(shift);
+    }
+    return rc;
 }
 
 // The attribute calls the writer makes to carry a file's ACL and extended

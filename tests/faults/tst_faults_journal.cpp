@@ -7,11 +7,16 @@
 // content.
 #include "FaultTools.h"
 
+#include "engine/journal/Journal.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace faults;
+using vexalo::Journal;
+using vexalo::JournalEntry;
 
 namespace {
 
@@ -58,16 +63,35 @@ QString lineOf(const QStringList &lines, const QString &name)
     return {};
 }
 
+// Rows for every call a run or an undo makes under the journal's folder;
+// "one file" traces one file's whole keep-swap-record sequence, on the
+// files' side as much as on the journal's.
+// Whether some file in the journal holds these bytes.
+bool keptIn(const QString &state, const QByteArray &bytes)
+{
+    QDirIterator it(state, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        if (readFile(it.next()) == bytes)
+            return true;
+    }
+    return false;
+}
+
 void journalRows(const QString &command)
 {
     QTest::addColumn<QString>("flags");
     QTest::addColumn<int>("nth");
     QTest::addColumn<QString>("call");
-    for (const QString flags : {"j", "je"}) {
+    // One file's sequence with each file synced holds every step of the one
+    // without, and a sync more between them.
+    const QStringList flagSets = command == "one file" ? QStringList{"je"} : QStringList{"j", "je"};
+    for (const QString &flags : flagSets) {
         Place place;
         QStringList calls;
         if (command == "replace") {
             calls = traceCalls(replaceArgs(place.data, flags), place.state);
+        } else if (command == "one file") {
+            calls = traceCalls(replaceArgs(place.data, flags, {"first.txt"}), place.root.path());
         } else {
             runDriver(replaceArgs(place.data, flags));
             calls = traceCalls({"undo", flags}, place.root.path());
@@ -165,6 +189,71 @@ private slots:
                     QVERIFY2(place.isBefore(name), qPrintable(line));
             }
         }
+    }
+
+    // kill -9 at each step of one file's keep, swap and record: whatever
+    // the step, the record Undo needs was written before the file was
+    // replaced, so Undo puts the file back. A file changed after such a
+    // run is left as it is, and the old content the journal kept of it
+    // stays there, listed, for a later Undo.
+    void oneFileKilledAtEachStep_data() { journalRows("one file"); }
+
+    void oneFileKilledAtEachStep()
+    {
+        QFETCH(QString, flags);
+        QFETCH(int, nth);
+        for (const char *action : {"kill-before", "kill-after"}) {
+            Place place;
+            Fault fault;
+            fault.dir = place.root.path();
+            fault.call = "*";
+            fault.nth = nth;
+            fault.action = action;
+            const DriverRun run = runDriver(replaceArgs(place.data, flags, {"first.txt"}), fault);
+            QVERIFY2(run.killed, action);
+            QVERIFY(place.isBefore("first.txt") || place.isAfter("first.txt"));
+            if (place.isAfter("first.txt")) {
+                writeFile(place.data + "/first.txt", sampleAfter + "a later line\n");
+                const DriverRun refused = runDriver({"undo", "-"});
+                QVERIFY2(lineOf(refused.lines, "first.txt").contains(":  failed: it was changed since the run"),
+                         qPrintable(refused.lines.join('\n')));
+                QVERIFY2(keptIn(place.state, sampleBefore), action);
+                const QList<JournalEntry> entries = Journal().entries();
+                QVERIFY(!entries.isEmpty());
+                QCOMPARE(entries.first().files, 1);
+                writeFile(place.data + "/first.txt", sampleAfter);
+            }
+            const DriverRun undo = runDriver({"undo", "-"});
+            const QString line = lineOf(undo.lines, "first.txt");
+            QVERIFY2(place.isBefore("first.txt"), qPrintable(QString(action) + ' ' + undo.lines.join('\n')));
+            QVERIFY2(line.isEmpty() || line.endsWith(":  restored"), qPrintable(line));
+            QCOMPARE(strangers(place.data, names), QStringList());
+        }
+    }
+
+    // Runs are ordered by their number, never by the clock: a run made with
+    // the clock set back a day is still the last run, and Undo takes it
+    // back, and only it.
+    void clockSetBack()
+    {
+        Place place;
+        QVERIFY(!runDriver(replaceArgs(place.data, "j", {"first.txt"})).killed);
+        Fault back;
+        back.dir = place.root.path();
+        back.clockShift = -86400;
+        QVERIFY(!runDriver(replaceArgs(place.data, "j", {"second.txt"}), back).killed);
+        const QList<JournalEntry> entries = Journal().entries();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0].run, 2);
+        QVERIFY2(entries[0].time < entries[1].time.addSecs(-3600), "the clock shim did not set the clock back");
+        const DriverRun undo = runDriver({"undo", "-"});
+        QCOMPARE(undo.lines.size(), 1);
+        QVERIFY2(lineOf(undo.lines, "second.txt").endsWith(":  restored"), qPrintable(undo.lines.join('\n')));
+        QVERIFY(place.isBefore("second.txt"));
+        QVERIFY(place.isAfter("first.txt"));
+        const DriverRun again = runDriver({"undo", "-"});
+        QVERIFY2(again.lines.join('\n').contains("undone already"), qPrintable(again.lines.join('\n')));
+        QVERIFY(place.isAfter("first.txt"));
     }
 
     // kill -9 in the middle of a run over many files, four in work at once:

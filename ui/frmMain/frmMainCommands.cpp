@@ -152,7 +152,9 @@ void frmMain::cmdReplaceClick()
         RunProgress::run(this, tr("Replace"), int(job.names.size()), m_progressDelayMs,
                          [&](const vexalo::RunControl &control) { return vexalo::runReplace(job, control); });
     journal->finish();
-    finishRun(summary, journal->problem());
+    QStringList journalWords{journal->notice(), journal->problem()};
+    journalWords.removeAll(QString());
+    finishRun(summary, journalWords.join(QLatin1Char('\n')));
     updateUndo();
 }
 
@@ -228,7 +230,9 @@ void frmMain::mnuUndoClick()
     QString text = vexalo::buildLog(summary.results);
     if (undone.refused)
         text = undone.message;
-    else if (summary.stopped)
+    else if (!undone.message.isEmpty())
+        text += QStringLiteral("\r\n") + undone.message;
+    if (!undone.refused && summary.stopped)
         text += QStringLiteral("\r\n") + tr("Stopped: %n file(s) were not processed.", nullptr,
                                              int(last->files + last->unkept - summary.results.size()));
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));

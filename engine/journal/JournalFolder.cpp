@@ -1,0 +1,336 @@
+// SPDX-License-Identifier: MIT
+#include "engine/journal/JournalFolder.h"
+
+#include "engine/files/FileNames.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace vexalo::journal {
+
+namespace {
+
+// lupdate files a free tr() under the namespace it sits in.
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("vexalo::journal", text);
+}
+
+QString shown(const QByteArray &path)
+{
+    return displayName(decodeFileName(path));
+}
+
+const QByteArray droppedPrefix = ".dropped-";
+
+// Who else could rename or replace what is in a folder: its owner when that
+// is neither this user nor root, and anyone it grants writing to, unless
+// the sticky bit keeps them to their own names.
+QString untrustedFolder(const QByteArray &path, const struct stat &info)
+{
+    const uid_t euid = ::geteuid();
+    if (info.st_uid != euid && info.st_uid != 0)
+        return tr("the folder %1 belongs to another user").arg(shown(path));
+    const bool othersWrite = (info.st_mode & S_IWOTH) || ((info.st_mode & S_IWGRP) && info.st_gid != ::getegid());
+    if (othersWrite && !(info.st_mode & S_ISVTX))
+        return tr("the folder %1 can be changed by other users").arg(shown(path));
+    return {};
+}
+
+} // namespace
+
+void Fd::reset(int f)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = f;
+}
+
+QByteArray readSmallFile(const QByteArray &path, int *error)
+{
+    Fd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.fd < 0) {
+        if (error)
+            *error = errno;
+        return {};
+    }
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (error)
+                *error = errno;
+            return {};
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    if (error)
+        *error = 0;
+    return bytes;
+}
+
+int writeAll(int fd, QByteArrayView data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO;
+        done += n;
+    }
+    return 0;
+}
+
+int syncPath(const QByteArray &path)
+{
+    Fd fd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.fd < 0)
+        return errno;
+    if (::fsync(fd.fd) != 0 && errno != EINVAL)
+        return errno;
+    return 0;
+}
+
+QString untrustedOnTheWay(const QByteArray &path, bool mustExist)
+{
+    if (!path.startsWith('/'))
+        return tr("%1 is not a full path").arg(shown(path));
+    QByteArray at = "/";
+    struct stat info {};
+    if (::lstat("/", &info) != 0)
+        return IoStatus::fromErrno(errno).error;
+    if (QString why = untrustedFolder(at, info); !why.isEmpty())
+        return why;
+    for (const QByteArray &part : path.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..")
+            return tr("%1 is not a plain path").arg(shown(path));
+        const QByteArray next = at + (at.endsWith('/') ? "" : "/") + part;
+        if (::lstat(next.constData(), &info) != 0) {
+            if (errno == ENOENT && !mustExist)
+                return {};
+            return tr("%1: %2").arg(shown(next), IoStatus::fromErrno(errno).error);
+        }
+        if (S_ISLNK(info.st_mode)) {
+            // The system's own links (/home to /var/home) are followed; one
+            // that a user made could be pointed elsewhere at any time.
+            if (info.st_uid != 0)
+                return tr("%1 is a link").arg(shown(next));
+            char *resolved = ::realpath(next.constData(), nullptr);
+            if (!resolved)
+                return tr("%1: %2").arg(shown(next), IoStatus::fromErrno(errno).error);
+            at = resolved;
+            std::free(resolved);
+            if (::lstat(at.constData(), &info) != 0)
+                return tr("%1: %2").arg(shown(at), IoStatus::fromErrno(errno).error);
+        } else {
+            at = next;
+        }
+        if (!S_ISDIR(info.st_mode))
+            return tr("%1 is not a folder").arg(shown(at));
+        if (QString why = untrustedFolder(at, info); !why.isEmpty())
+            return why;
+    }
+    return {};
+}
+
+IoStatus ensureJournalFolder(const QByteArray &root)
+{
+    // The journal's own two folders are never links, whoever made them:
+    // nothing is made in a link's target.
+    const QByteArray parent = root.left(root.lastIndexOf('/'));
+    for (const QByteArray &folder : {parent, root}) {
+        struct stat info {};
+        if (::lstat(folder.constData(), &info) == 0 && S_ISLNK(info.st_mode))
+            return IoStatus::failure(tr("%1 is a link").arg(shown(folder)));
+    }
+    if (const QString why = untrustedOnTheWay(root, false); !why.isEmpty())
+        return IoStatus::failure(why);
+    // The way is this user's or root's and no one else may change it, so
+    // what mkdir made is still what is checked below.
+    QByteArray at;
+    for (const QByteArray &part : root.split('/')) {
+        if (part.isEmpty())
+            continue;
+        at += '/' + part;
+        if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)
+            return IoStatus::fromErrno(errno, tr("the journal folder %1 could not be made").arg(shown(at)));
+    }
+    for (const QByteArray &folder : {parent, root}) {
+        struct stat info {};
+        if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+            return IoStatus::failure(tr("the journal folder %1 is not a folder of this user's").arg(shown(folder)));
+    }
+    // Copies of the user's files: no one else may look in.
+    if (::chmod(root.constData(), 0700) != 0)
+        return IoStatus::fromErrno(errno);
+    return {};
+}
+
+QByteArray entryName(qint64 run)
+{
+    return QByteArray::number(run).rightJustified(12, '0');
+}
+
+qint64 runOfEntry(const QByteArray &name)
+{
+    bool ok = false;
+    const qint64 run = name.toLongLong(&ok);
+    return ok && name.size() == 12 ? run : -1;
+}
+
+QByteArrayList entryNames(const QByteArray &root, int *error)
+{
+    QByteArrayList names;
+    *error = 0;
+    DIR *dir = ::opendir(root.constData());
+    if (!dir) {
+        *error = errno == ENOENT ? 0 : errno;
+        return names;
+    }
+    while (const dirent *e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        if (!name.isEmpty() && name[0] >= '0' && name[0] <= '9')
+            names << name;
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), [](const QByteArray &a, const QByteArray &b) {
+        const qint64 ra = runOfEntry(a);
+        const qint64 rb = runOfEntry(b);
+        return ra != rb ? ra < rb : a < b;
+    });
+    return names;
+}
+
+bool removeEntry(const QByteArray &dirPath, bool evenIfLocked)
+{
+    if (!evenIfLocked) {
+        Fd manifest(::open((dirPath + '/' + manifestName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (manifest.fd >= 0 && ::flock(manifest.fd, LOCK_EX | LOCK_NB) != 0)
+            return false;
+    }
+    if (DIR *dir = ::opendir(dirPath.constData())) {
+        // By name within the open folder: an entry holds thousands of files,
+        // and a full path would be walked again for each.
+        QByteArrayList names;
+        while (const dirent *e = ::readdir(dir)) {
+            const QByteArray name(e->d_name);
+            if (name != "." && name != "..")
+                names << name;
+        }
+        for (const QByteArray &name : std::as_const(names))
+            ::unlinkat(::dirfd(dir), name.constData(), 0);
+        ::closedir(dir);
+    }
+    return ::rmdir(dirPath.constData()) == 0;
+}
+
+namespace {
+
+// The deleting takes mostly what the files in work leave of the processors
+// and the disk, and the run waits for what is left of it at its end. The
+// lowest ordinary priority rather than an idle one: a machine busy with
+// something else must not hold the end of the run back for good.
+void deleteInBackground(const QByteArray &dirPath)
+{
+    ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 19); // this thread only
+    constexpr int ioprioClassBestEffort = 2;
+    constexpr int ioprioClassShift = 13;
+    constexpr int ioprioLowest = 7;
+    ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS, a thread's id */, pid_t(::syscall(SYS_gettid)),
+              (ioprioClassBestEffort << ioprioClassShift) | ioprioLowest);
+    removeEntry(dirPath, true);
+}
+
+} // namespace
+
+bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters)
+{
+    {
+        Fd manifest(::open((dirPath + '/' + manifestName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (manifest.fd >= 0 && ::flock(manifest.fd, LOCK_EX | LOCK_NB) != 0)
+            return false; // a run still writing into it
+    }
+    const qsizetype slash = dirPath.lastIndexOf('/');
+    const QByteArray away = dirPath.left(slash + 1) + droppedPrefix + dirPath.mid(slash + 1);
+    if (::rename(dirPath.constData(), away.constData()) != 0)
+        return removeEntry(dirPath);
+    deleters.emplace_back([away] { deleteInBackground(away); });
+    return true;
+}
+
+void dropLeftovers(const QByteArray &root, std::vector<std::thread> &deleters)
+{
+    DIR *dir = ::opendir(root.constData());
+    if (!dir)
+        return;
+    while (const dirent *e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        if (name.startsWith(droppedPrefix)) {
+            const QByteArray leftover = root + '/' + name;
+            deleters.emplace_back([leftover] { deleteInBackground(leftover); });
+        }
+    }
+    ::closedir(dir);
+}
+
+RootLock::RootLock(const QByteArray &root)
+{
+    m_fd.reset(::open((root + '/' + lockName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (m_fd.fd >= 0) {
+        while (::flock(m_fd.fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+}
+
+qint64 takeRunNumber(const QByteArray &root, int *error)
+{
+    *error = 0;
+    const QByteArray path = root + '/' + sequenceName;
+    Fd fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    char buffer[32] = {};
+    const ssize_t n = ::pread(fd.fd, buffer, sizeof buffer - 1, 0);
+    qint64 last = n > 0 ? QByteArray(buffer, int(n)).trimmed().toLongLong() : 0;
+    // The entries and the last run undone outlive a counter lost in a
+    // crash: a number is never given twice, so the counter needs no sync.
+    bool known = false;
+    const qint64 undone = readSmallFile(root + '/' + undoneName).trimmed().toLongLong(&known);
+    if (known)
+        last = std::max(last, undone);
+    int err = 0;
+    const QByteArrayList names = entryNames(root, &err);
+    for (const QByteArray &name : names)
+        last = std::max(last, runOfEntry(name));
+    const QByteArray next = QByteArray::number(last + 1) + '\n';
+    if (::pwrite(fd.fd, next.constData(), size_t(next.size()), 0) != next.size() || ::ftruncate(fd.fd, next.size()) != 0) {
+        *error = errno ? errno : EIO;
+        return -1;
+    }
+    return last + 1;
+}
+
+} // namespace vexalo::journal

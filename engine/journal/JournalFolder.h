@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The journal's folder on disk: where it may be, how it is made without
+// following a link someone planted, its entries (one folder per run, named
+// by the run's number), its locks and its run counter.
+
+#include "engine/files/WriteOptions.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <thread>
+#include <vector>
+
+namespace vexalo::journal {
+
+struct Fd {
+    int fd = -1;
+    Fd() = default;
+    explicit Fd(int f)
+        : fd(f)
+    {
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { reset(); }
+    void reset(int f = -1);
+};
+
+inline const QByteArray manifestName = "manifest";
+// The number of the last run Undo took back as a whole.
+inline const QByteArray undoneName = "undone";
+// Held briefly while entries are made, dropped or undone.
+inline const QByteArray lockName = "lock";
+// Held shared by every run for as long as it goes on, and exclusively by
+// Undo: a run waits for an Undo, and an Undo refuses while a run goes on.
+inline const QByteArray busyName = "busy";
+// The number of the last run begun.
+inline const QByteArray sequenceName = "sequence";
+// What a finished run's kept files take, so that a new run need not read
+// every older run's manifest to know how much room is left.
+inline const QByteArray bytesName = "bytes";
+
+QByteArray readSmallFile(const QByteArray &path, int *error = nullptr);
+int writeAll(int fd, QByteArrayView data);
+int syncPath(const QByteArray &path);
+
+// Why a folder on the way to path cannot hold this user's journal (it
+// belongs to another user, others may change it, it is a link that is not
+// the system's own), or empty when none is found. Folders that do not exist
+// yet are fine unless mustExist.
+QString untrustedOnTheWay(const QByteArray &path, bool mustExist);
+
+// Makes the journal folder and those above it that are missing, each
+// private to this user, never through a link; checks the way first.
+IoStatus ensureJournalFolder(const QByteArray &root);
+
+// The entries' folder names, oldest run first. Names of an earlier version
+// of the program (not a plain number) come before all others.
+QByteArrayList entryNames(const QByteArray &root, int *error);
+QByteArray entryName(qint64 run);
+qint64 runOfEntry(const QByteArray &name); // -1: not a run number
+
+// An entry's files go first, then its folder; a run still writing into it
+// holds its manifest locked, and is left alone unless evenIfLocked.
+bool removeEntry(const QByteArray &dirPath, bool evenIfLocked = false);
+// An older entry given up for room: renamed out of the way at once and
+// deleted by a thread of its own at the lowest ordinary priority.
+bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters);
+// Deletes what earlier runs gave up but could not finish deleting.
+void dropLeftovers(const QByteArray &root, std::vector<std::thread> &deleters);
+
+// Holds the journal's own lock while it lives.
+class RootLock {
+public:
+    explicit RootLock(const QByteArray &root);
+
+private:
+    Fd m_fd;
+};
+
+// The next run's number, taken under the root lock: one more than the last
+// begun, never from the clock. -1 with *error set when it cannot be.
+qint64 takeRunNumber(const QByteArray &root, int *error);
+
+} // namespace vexalo::journal

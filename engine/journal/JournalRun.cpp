@@ -1,0 +1,605 @@
+// SPDX-License-Identifier: MIT
+// Recording a run: what each file's old content becomes (the old file
+// itself, swapped into the journal as the new one takes its place; a link to
+// it; a copy), and the record Undo reads, written before the file is
+// replaced so that a run killed at any instant leaves Undo the truth.
+#include "engine/journal/Journal.h"
+#include "engine/journal/JournalFolder.h"
+#include "engine/journal/JournalRecord.h"
+
+#include "engine/files/FileMetadata.h"
+#include "engine/files/FileNames.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace vexalo {
+
+using namespace journal;
+
+namespace {
+
+QString formatSize(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+}
+
+QByteArray absolutePath(const QString &path, QByteArray absolute = {})
+{
+    QByteArray bytes = encodeFileName(path);
+    if (bytes.startsWith('/'))
+        return bytes;
+    if (absolute.isEmpty()) {
+        char *cwd = ::getcwd(nullptr, 0);
+        if (!cwd)
+            return bytes;
+        absolute = cwd;
+        std::free(cwd);
+    }
+    if (bytes == ".")
+        return absolute;
+    if (bytes.startsWith("./"))
+        bytes = bytes.mid(2);
+    return absolute + (absolute.endsWith('/') ? "" : "/") + bytes;
+}
+
+// Copies what fd holds into a new file at target: a clone where the file
+// system shares blocks, else copy_file_range, else plain reads and writes.
+int copyInto(int from, const QByteArray &target, qint64 size, int *created)
+{
+    const int to = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (to < 0)
+        return errno;
+    *created = to;
+    if (::ioctl(to, FICLONE, from) == 0)
+        return 0;
+    loff_t in = 0;
+    qint64 left = size;
+    while (left > 0) {
+        const ssize_t n = ::copy_file_range(from, &in, to, nullptr, size_t(std::min<qint64>(left, 1 << 30)), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+            return errno;
+        if (n <= 0)
+            break;
+        left -= n;
+    }
+    if (left == 0)
+        return 0;
+    if (::ftruncate(to, 0) != 0 || ::lseek(to, 0, SEEK_SET) != 0)
+        return errno;
+    char buffer[128 * 1024];
+    off_t at = 0;
+    for (;;) {
+        const ssize_t n = ::pread(from, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        if (const int err = writeAll(to, QByteArrayView(buffer, n)))
+            return err;
+        at += n;
+    }
+}
+
+// Whether two names in the entry's folder can be swapped in one step: the
+// file system may not know how (a network share), and the old file is then
+// linked before the rename instead.
+bool canSwapIn(int dirFd)
+{
+    const char *a = ".swap-a";
+    const char *b = ".swap-b";
+    Fd fa(::openat(dirFd, a, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    Fd fb(::openat(dirFd, b, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const bool swapped = fa.fd >= 0 && fb.fd >= 0 && ::renameat2(dirFd, a, dirFd, b, RENAME_EXCHANGE) == 0;
+    ::unlinkat(dirFd, a, 0);
+    ::unlinkat(dirFd, b, 0);
+    return swapped;
+}
+
+} // namespace
+
+struct JournalRun::Shared {
+    QByteArray root;
+    QByteArray dir; // the entry's folder
+    Fd dirHandle;   // open on it, so that each file's name is made without a path walk
+    QByteArray cwd; // where relative names of this run start
+    dev_t device = 0;
+    bool canSwap = false;
+    uid_t euid = ::geteuid(); // root links a descriptor itself, anyone else through /proc
+    Durability durability = Durability::AtEnd;
+    qint64 budget = 0;
+    std::mutex mutex;
+    Fd manifest; // open for appending, and locked for as long as the run goes on
+    Fd busy;     // held shared for as long as the run goes on
+    QString problem;
+    QString notice;
+    std::atomic<int> seq{0};
+    qint64 used = 0;                                  // this run's kept bytes
+    std::vector<std::pair<QByteArray, qint64>> older; // earlier entries, oldest first
+    int live = 0;                                     // files recorded as rewritten
+    bool finished = false;
+    std::vector<std::thread> deleters; // of older entries given up for room
+    std::atomic<bool> missed{false};   // a file was rewritten while the journal could not be written
+    std::atomic<bool> copied{false};   // a file was kept by a copy, not yet on the disk
+
+    // Room for one more file: the oldest runs give way first. False when the
+    // file cannot have it; *why then says so.
+    bool reserve(qint64 size, QString *why)
+    {
+        std::lock_guard guard(mutex);
+        if (size > budget - used) {
+            *why = used == 0 ? QCoreApplication::translate("vexalo", "it is larger than the journal's room (%1)").arg(formatSize(budget))
+                             : QCoreApplication::translate("vexalo", "the journal's room (%1) is taken by the run's other files").arg(formatSize(budget));
+            return false;
+        }
+        qint64 olderBytes = 0;
+        for (const auto &e : older)
+            olderBytes += e.second;
+        if (olderBytes + used + size > budget) {
+            RootLock lock(root);
+            while (!older.empty() && olderBytes + used + size > budget) {
+                dropLater(older.front().first, deleters);
+                olderBytes -= older.front().second;
+                older.erase(older.begin());
+            }
+        }
+        used += size;
+        return true;
+    }
+
+    void release(qint64 size)
+    {
+        std::lock_guard guard(mutex);
+        used -= size;
+    }
+
+    // Appends one record whole or not at all: a line cut short by a full
+    // disk is cut off again, so the next one is not read as its rest.
+    IoStatus append(const Record &record, bool syncNow, int liveChange)
+    {
+        const QByteArray line = recordLine(record);
+        std::lock_guard guard(mutex);
+        if (manifest.fd < 0)
+            return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed") : problem);
+        const off_t end = ::lseek(manifest.fd, 0, SEEK_END);
+        int err = writeAll(manifest.fd, line);
+        if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
+            err = errno;
+        if (err) {
+            if (end >= 0 && ::ftruncate(manifest.fd, end) != 0) {
+                // Neither written nor taken back: nothing more goes in.
+                manifest.reset();
+            }
+            return IoStatus::fromErrno(err);
+        }
+        live += liveChange;
+        return {};
+    }
+};
+
+struct JournalFile::State final : OldFileKeeper {
+    enum class Kept { Nothing, Swap, Linked, Copied };
+
+    std::shared_ptr<JournalRun::Shared> run;
+    QByteArray path;
+    int seq = 0;
+    struct stat original {};
+    int fd = -1; // the original, open and locked by the run
+    Kept kept = Kept::Nothing;
+    QByteArray keptName;
+    bool reserved = false;
+    QString notKept; // why the file cannot be undone
+    bool decided = false; // its Keep record is written
+    NewContent content;
+    bool committed = false;
+
+    bool syncEach() const { return run->durability == Durability::EachFile; }
+
+    Record keepRecord() const
+    {
+        Record r;
+        r.kind = Record::Kind::Keep;
+        r.file = seq;
+        r.path = path;
+        r.kept = keptName;
+        r.origDev = original.st_dev;
+        r.origIno = original.st_ino;
+        r.origSize = original.st_size;
+        r.origMtimeSec = original.st_mtim.tv_sec;
+        r.origMtimeNsec = original.st_mtim.tv_nsec;
+        r.newDev = content.device;
+        r.newIno = content.inode;
+        r.newSize = content.size;
+        r.digest = content.digest;
+        return r;
+    }
+
+    Record fileRecord(Record::Kind kind) const
+    {
+        Record r;
+        r.kind = kind;
+        r.file = seq;
+        r.path = path;
+        r.reason = notKept;
+        return r;
+    }
+
+    // What was kept goes, and its room with it.
+    void unkeep()
+    {
+        if (kept == Kept::Linked || kept == Kept::Copied)
+            ::unlinkat(run->dirHandle.fd, keptName.constData(), 0);
+        kept = Kept::Nothing;
+        if (reserved)
+            run->release(original.st_size);
+        reserved = false;
+    }
+
+    // A copy of the original, with its owner, mode, ACL and attributes.
+    bool copy()
+    {
+        keptName = 'c' + QByteArray::number(seq);
+        int created = -1;
+        const int err = copyInto(fd, run->dir + '/' + keptName, original.st_size, &created);
+        Fd to(created);
+        if (created >= 0) {
+            kept = Kept::Copied;
+            run->copied = true;
+        }
+        if (err) {
+            notKept = QCoreApplication::translate("vexalo", "the journal could not keep it: %1").arg(IoStatus::fromErrno(err).error);
+            return false;
+        }
+        WriteOptions like;
+        like.modeFrom = &original;
+        like.metadataFrom = decodeFileName(path);
+        FileMetadata metadata;
+        IoStatus status = metadata.read(run->dir + '/' + keptName, nullptr, like);
+        if (status.ok())
+            status = metadata.applyOwner(to.fd);
+        if (status.ok())
+            status = metadata.applyAccess(to.fd);
+        // Only where each file is promised on the disk: otherwise the one
+        // sync of the journal's file system at the run's end covers it.
+        if (status.ok() && syncEach() && ::fdatasync(to.fd) != 0)
+            status = IoStatus::fromErrno(errno);
+        if (!status.ok()) {
+            notKept = QCoreApplication::translate("vexalo", "the journal could not keep it: %1").arg(status.error);
+            return false;
+        }
+        return true;
+    }
+
+    // The old inode itself linked into the entry's folder by its
+    // descriptor: root may link the descriptor, anyone else through /proc.
+    bool link()
+    {
+        keptName = 'l' + QByteArray::number(seq);
+        const int dirFd = run->dirHandle.fd;
+        const char *name = keptName.constData();
+        const bool root = run->euid == 0;
+        int rc = root ? ::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) : -1;
+        if (rc != 0) {
+            const QByteArray byFd = "/proc/self/fd/" + QByteArray::number(fd);
+            rc = ::linkat(AT_FDCWD, byFd.constData(), dirFd, name, AT_SYMLINK_FOLLOW);
+            if (rc != 0 && errno == ENOENT && !root)
+                rc = ::linkat(fd, "", dirFd, name, AT_EMPTY_PATH);
+        }
+        if (rc == 0)
+            kept = Kept::Linked;
+        return rc == 0;
+    }
+
+    KeepDecision decide(const NewContent &newContent) override
+    {
+        if (!notKept.isEmpty() || kept == Kept::Nothing)
+            return {};
+        content = newContent;
+        const IoStatus appended = run->append(keepRecord(), syncEach(), 1);
+        if (!appended.ok()) {
+            notKept = QCoreApplication::translate("vexalo", "the journal could not record it: %1").arg(appended.error);
+            unkeep();
+            return {};
+        }
+        decided = true;
+        if (kept == Kept::Swap)
+            return {run->dirHandle.fd, keptName};
+        return {};
+    }
+
+    // Whether the file now holds the new content: the writer replaced it.
+    bool replaced() const
+    {
+        struct stat now {};
+        return ::stat(path.constData(), &now) == 0 && now.st_dev == content.device && now.st_ino == content.inode;
+    }
+
+    // The file was not replaced after all (the writer failed before its
+    // rename): its record is withdrawn and what was kept goes.
+    void withdraw()
+    {
+        if (decided && replaced())
+            return; // replaced, then something after failed: Undo still can
+        if (decided)
+            run->append(fileRecord(Record::Kind::Withdrawn), false, -1);
+        if (kept == Kept::Swap) {
+            // The name holds the old file only after a swap, which did not happen.
+            kept = Kept::Nothing;
+        }
+        unkeep();
+    }
+};
+
+JournalFile::JournalFile() = default;
+JournalFile::JournalFile(JournalFile &&) noexcept = default;
+JournalFile &JournalFile::operator=(JournalFile &&other) noexcept
+{
+    if (this != &other) {
+        if (m_state && !m_state->committed)
+            m_state->withdraw();
+        m_state = std::move(other.m_state);
+    }
+    return *this;
+}
+
+JournalFile::~JournalFile()
+{
+    if (m_state && !m_state->committed)
+        m_state->withdraw();
+}
+
+void JournalFile::attach(WriteOptions &options)
+{
+    if (m_state && m_state->notKept.isEmpty())
+        options.keeper = m_state.get();
+}
+
+QString JournalFile::commit()
+{
+    if (!m_state)
+        return {};
+    State &s = *m_state;
+    s.committed = true;
+    if (s.decided && s.kept == State::Kept::Swap) {
+        // The writer swaps where it can; where it could not, the name does
+        // not hold the old file, and the record says so before Undo looks.
+        struct stat there {};
+        if (::fstatat(s.run->dirHandle.fd, s.keptName.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
+            || there.st_ino != s.original.st_ino || there.st_dev != s.original.st_dev) {
+            s.notKept = QCoreApplication::translate("vexalo", "the file system could not swap it into the journal");
+            s.run->append(s.fileRecord(Record::Kind::Unkept), s.syncEach(), 0);
+            return s.notKept;
+        }
+    }
+    if (!s.decided) {
+        if (s.notKept.isEmpty())
+            s.notKept = QCoreApplication::translate("vexalo", "the journal could not keep it");
+        s.unkeep();
+        s.run->append(s.fileRecord(Record::Kind::Unkept), s.syncEach(), 1);
+        return s.notKept;
+    }
+    if (s.syncEach() && ::fsync(s.run->dirHandle.fd) != 0)
+        return QCoreApplication::translate("vexalo", "the journal could not be saved to the disk: %1").arg(IoStatus::fromErrno(errno).error);
+    return {};
+}
+
+JournalRun::~JournalRun()
+{
+    finish();
+}
+
+QString JournalRun::problem() const
+{
+    // Said only for a run that rewrote a file: one that changed nothing has
+    // nothing to undo, wherever the journal is.
+    return m_shared && m_shared->missed ? m_shared->problem : QString();
+}
+
+QString JournalRun::notice() const
+{
+    return m_shared ? m_shared->notice : QString();
+}
+
+JournalFile JournalRun::keep(const QString &path, const struct stat &info, int fd)
+{
+    JournalFile file;
+    if (m_shared && !m_shared->problem.isEmpty())
+        m_shared->missed = true;
+    if (!m_shared || !m_shared->problem.isEmpty() || m_shared->finished)
+        return file;
+    auto state = std::make_unique<JournalFile::State>();
+    using Kept = JournalFile::State::Kept;
+    state->run = m_shared;
+    state->path = absolutePath(path, m_shared->cwd);
+    state->seq = ++m_shared->seq;
+    state->original = info;
+    state->fd = fd;
+    if (fd < 0) {
+        state->notKept = QCoreApplication::translate("vexalo", "the journal could not keep it");
+    } else if (m_shared->reserve(info.st_size, &state->notKept)) {
+        state->reserved = true;
+        // A file with other names stays reachable, and changeable, through
+        // them: only a copy keeps its old content for certain.
+        const bool own = info.st_dev == m_shared->device && info.st_nlink == 1;
+        if (own && m_shared->canSwap) {
+            state->kept = Kept::Swap;
+            state->keptName = 'l' + QByteArray::number(state->seq);
+        } else if (!(own && state->link()) && !state->copy()) {
+            state->unkeep();
+        }
+    }
+    file.m_state = std::move(state);
+    return file;
+}
+
+void JournalRun::finish()
+{
+    if (!m_shared)
+        return;
+    Shared &s = *m_shared;
+    std::lock_guard guard(s.mutex);
+    if (s.finished)
+        return;
+    s.finished = true;
+    for (std::thread &deleter : s.deleters)
+        deleter.join();
+    if (s.manifest.fd < 0) {
+        s.busy.reset();
+        return;
+    }
+    if (s.live == 0) {
+        // Nothing was rewritten: no entry, so Undo keeps to the run before.
+        RootLock lock(s.root);
+        s.manifest.reset();
+        removeEntry(s.dir, true);
+        s.busy.reset();
+        return;
+    }
+    {
+        Fd bytes(::open((s.dir + '/' + bytesName).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                        0600));
+        if (bytes.fd >= 0)
+            writeAll(bytes.fd, QByteArray::number(s.used));
+    }
+    if (s.durability != Durability::None) {
+        // Copies go to the disk with one sync of the journal's file system
+        // rather than one per file; without copies the records and the
+        // names in the two folders are all there is.
+        int err = 0;
+        if (s.copied && s.durability == Durability::AtEnd)
+            err = ::syncfs(s.manifest.fd) == 0 ? 0 : errno;
+        else if (::fdatasync(s.manifest.fd) != 0)
+            err = errno;
+        for (const QByteArray *folder : {&s.dir, &s.root}) {
+            if (!err)
+                err = syncPath(*folder);
+        }
+        // The files are replaced and Undo works until the machine stops;
+        // after a crash it may find less than the run did. Said once, as any
+        // trouble of the journal.
+        if (err && s.problem.isEmpty()) {
+            s.problem = QCoreApplication::translate("vexalo", "the journal in %1 could not be saved to the disk, so this run may not be undone after a system crash: %2")
+                            .arg(displayName(decodeFileName(s.root)), IoStatus::fromErrno(err).error);
+            s.missed = true;
+        }
+    }
+    s.manifest.reset(); // and with it the lock: Undo may take the entry now
+    s.busy.reset();
+}
+
+std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability durability) const
+{
+    std::unique_ptr<JournalRun> run(new JournalRun);
+    auto shared = std::make_shared<JournalRun::Shared>();
+    run->m_shared = shared;
+    shared->durability = durability;
+    shared->notice = m_note;
+    shared->root = encodeFileName(m_location);
+    const QByteArray &root = shared->root;
+    auto fail = [&](const QString &reason) {
+        shared->problem = QCoreApplication::translate("vexalo", "the journal in %1 could not be written, so this run cannot be undone: %2")
+                              .arg(displayName(m_location), reason);
+        shared->manifest.reset();
+        shared->busy.reset();
+        return std::move(run);
+    };
+    if (const IoStatus made = ensureJournalFolder(root); !made.ok())
+        return fail(made.error);
+    // An Undo going on is waited for: it may be about to put back files this
+    // run would otherwise read half-way.
+    shared->busy.reset(::open((root + '/' + busyName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (shared->busy.fd < 0)
+        return fail(IoStatus::fromErrno(errno).error);
+    while (::flock(shared->busy.fd, LOCK_SH) != 0 && errno == EINTR) {
+    }
+    RootLock lock(root);
+
+    // Older entries: the oldest go while there are too many with this one.
+    int err = 0;
+    QByteArrayList names = entryNames(root, &err);
+    if (err)
+        return fail(IoStatus::fromErrno(err).error);
+    while (!names.isEmpty() && names.size() >= m_limits.runs)
+        dropLater(root + '/' + names.takeFirst(), shared->deleters);
+    dropLeftovers(root, shared->deleters);
+    qint64 olderBytes = 0;
+    for (const QByteArray &name : std::as_const(names)) {
+        bool known = false;
+        qint64 bytes = readSmallFile(root + '/' + name + '/' + bytesName).toLongLong(&known);
+        if (!known)
+            bytes = parseManifest(readSmallFile(root + '/' + name + '/' + manifestName)).keptBytes();
+        shared->older.emplace_back(root + '/' + name, bytes);
+        olderBytes += bytes;
+    }
+
+    struct statvfs fs {};
+    struct stat rootInfo {};
+    if (::statvfs(root.constData(), &fs) != 0 || ::stat(root.constData(), &rootInfo) != 0)
+        return fail(IoStatus::fromErrno(errno).error);
+    shared->device = rootInfo.st_dev;
+    const qint64 room = qint64(fs.f_bavail) * qint64(fs.f_frsize) + olderBytes;
+    shared->budget = std::min<qint64>(m_limits.maxBytes, room / 100 * m_limits.freePercent);
+
+    // The run's number orders it among the others; its start time is only
+    // for people, since a clock can be set back.
+    qint64 number = -1;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        number = takeRunNumber(root, &err);
+        if (number < 0)
+            return fail(IoStatus::fromErrno(err).error);
+        if (::mkdir((root + '/' + entryName(number)).constData(), 0700) == 0)
+            break;
+        if (errno != EEXIST || attempt == 99)
+            return fail(IoStatus::fromErrno(errno).error);
+    }
+    shared->dir = root + '/' + entryName(number);
+    shared->dirHandle.reset(::open(shared->dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    if (shared->dirHandle.fd < 0) {
+        const int openErr = errno;
+        removeEntry(shared->dir, true);
+        return fail(IoStatus::fromErrno(openErr).error);
+    }
+    shared->canSwap = canSwapIn(shared->dirHandle.fd);
+    if (char *cwd = ::getcwd(nullptr, 0)) {
+        shared->cwd = cwd;
+        std::free(cwd);
+    }
+    shared->manifest.reset(::open((shared->dir + '/' + manifestName).constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (shared->manifest.fd < 0) {
+        const int openErr = errno;
+        removeEntry(shared->dir, true);
+        return fail(IoStatus::fromErrno(openErr).error);
+    }
+    ::flock(shared->manifest.fd, LOCK_EX);
+    Record header;
+    header.kind = Record::Kind::Header;
+    header.run = number;
+    header.folder = absolutePath(folder);
+    header.startedMs = QDateTime::currentMSecsSinceEpoch();
+    if (const int writeErr = writeAll(shared->manifest.fd, recordLine(header))) {
+        shared->manifest.reset();
+        removeEntry(shared->dir, true);
+        return fail(IoStatus::fromErrno(writeErr).error);
+    }
+    return run;
+}
+
+} // namespace vexalo
