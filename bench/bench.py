@@ -3,8 +3,10 @@
 """Times vexalo4-cli replace against sed -i, perl -pi and sd, side by side.
 
 vexalo4-cli --dry-run, the preview of the same replace, is timed beside it, and
-vexalo4-cli --no-journal, which keeps nothing for undo (the journal goes to a
-"state" folder in the place timed).
+vexalo4-cli --no-journal, which keeps nothing for undo. The journal is where a
+user's would be by default: in a home folder on the disk (--state, a state
+folder of its own, never the user's real one), whichever place the files are
+timed in, so on the tmpfs the journal is on another file system than the files.
 
 Every timed run works on a fresh copy of the corpus. The floor is `cp -r` of
 the same files, which reads and writes every byte. The tools take turns run by
@@ -579,6 +581,8 @@ def main():
     ap.add_argument("--cli", required=True)
     ap.add_argument("--baseline", help="another vexalo4-cli, timed beside the first as \"vexalo4-cli (baseline)\"")
     ap.add_argument("--place", action="append", required=True, help="NAME=DIR holding master/<set>")
+    ap.add_argument("--state", default=os.path.join(os.path.expanduser("~"), ".cache", "vexalo-bench-state"),
+                    help="the journal's state folder (XDG_STATE_HOME): a home folder on the disk")
     ap.add_argument("--huge-place", action="append", default=[],
                     help="NAME=DIR for the huge set, the first with room is used")
     ap.add_argument("--sets", default="small,large,worst,huge")
@@ -604,9 +608,11 @@ def main():
         sets = [s for s in sets if s not in ("worst", "huge")]
     for place_arg in args.place:
         place, base = place_arg.split("=", 1)
-        # The journal in the place's own file system, as a home folder on the
-        # same disk as the files would have it; never the user's real one.
-        os.environ["XDG_STATE_HOME"] = os.path.join(base, "state")
+        # The journal in its default place, a home folder on the disk, for
+        # every place: files on another volume than the home folder are the
+        # case the journal must also cost little in.
+        os.makedirs(args.state, exist_ok=True)
+        os.environ["XDG_STATE_HOME"] = args.state
         for corpus_set in sets:
             if corpus_set == "huge":
                 continue

@@ -150,5 +150,8 @@ extra=()
 if [ -n "$json" ]; then extra+=(--json "$json"); fi
 if [ -n "$baseline" ]; then extra+=(--baseline "$baseline"); fi
 if [ -n "$syscalls_only" ]; then extra+=(--syscalls-only); fi
+# The journal's default place: a state folder of the benchmark's own on the
+# disk, as a home folder would be, whichever place the files are timed in.
+place_args+=(--state "$disk_dir/state")
 exec python3 "$here/bench.py" --cli "$cli" "${place_args[@]}" "${huge_args[@]}" --sets "$sets" --modes "$modes" \
     --disk-modes "$disk_modes" --runs "$runs" --cap "$cap" "${extra[@]}"
