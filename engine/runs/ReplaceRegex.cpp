@@ -248,7 +248,6 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
         const bool binary = pass.binary;
         const BlockFacts seen = pass.seen;
         pass = {};
-        journaled.restartDigest();
         pass = regexPass(job, context, read, path, options, seen);
         if (!pass.readError.ok())
             return failed(name, pass.readError.error);
