@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/files/FilePath.h"
+
 #include <QString>
 
 class ProcessLauncher {
@@ -10,5 +12,5 @@ public:
     // bare name is looked up in this program's folder, then PATH, never in
     // the working folder. On failure returns false and puts the reason in
     // *error.
-    virtual bool startDetached(const QString &program, QString *error) = 0;
+    virtual bool startDetached(const vexalo::FilePath &program, QString *error) = 0;
 };

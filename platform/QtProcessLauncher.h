@@ -5,5 +5,5 @@
 
 class QtProcessLauncher final : public ProcessLauncher {
 public:
-    bool startDetached(const QString &program, QString *error) override;
+    bool startDetached(const vexalo::FilePath &program, QString *error) override;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/files/FilePath.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
@@ -29,7 +31,7 @@ class HandOff {
     Q_DECLARE_TR_FUNCTIONS(HandOff)
 
 public:
-    static HandOffResult write(const QString &folder);
+    static HandOffResult write(const FilePath &folder);
 };
 
 } // namespace vexalo

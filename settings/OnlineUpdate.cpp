@@ -2,68 +2,48 @@
 #include "OnlineUpdate.h"
 
 #include "ProgramInfo.h"
-#include "engine/text/TextTools.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/Services.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
+#include <cstdio>
+#include <sys/stat.h>
+
+// The updater's names are FilePaths: in a program folder whose name is not
+// UTF-8 these would look up, rename and start another file.
+#pragma GCC poison QFile QFileInfo QDir QSaveFile
 
 namespace vexalo {
 
-namespace {
-
-std::filesystem::path fsPath(const QString &path)
+IoStatus OnlineUpdate::putReplacementInPlace(const FilePath &folder)
 {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-QString native(const QString &path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-} // namespace
-
-IoStatus OnlineUpdate::putReplacementInPlace(const QString &folder)
-{
-    const QString replacement = joinPath(folder, replacementUpdaterFileName());
-    const QString updater = joinPath(folder, updaterFileName());
+    const FilePath replacement = folder / FilePath::fromString(replacementUpdaterFileName());
+    const FilePath updater = folder / FilePath::fromString(updaterFileName());
     if (!isRegularFile(replacement))
         return {};
 
     // The old updater is deleted before the new one takes its name; when it
     // cannot be deleted because it is not there (or is a folder), nothing is
     // renamed, so the replacement keeps its name for the next attempt.
-    std::error_code ec;
-    const std::filesystem::file_status old = std::filesystem::symlink_status(fsPath(updater), ec);
-    if (!std::filesystem::exists(old))
-        return IoStatus::fromErrno(ENOENT, native(updater));
-    if (std::filesystem::is_directory(old))
-        return IoStatus::fromErrno(EISDIR, native(updater));
+    struct stat old {};
+    if (::lstat(updater.c_str(), &old) != 0)
+        return IoStatus::fromErrno(errno, updater.display());
+    if (S_ISDIR(old.st_mode))
+        return IoStatus::fromErrno(EISDIR, updater.display());
 
     // Renaming over the old updater deletes it and puts the new one in its
     // place in one step: no moment passes with neither of them there, and a
     // failure leaves both as they were.
-    std::filesystem::rename(fsPath(replacement), fsPath(updater), ec);
-    if (ec) {
-        return IoStatus{ec.value(), tr("%1 could not be renamed to %2: %3")
-                                        .arg(native(replacement), updaterFileName(),
-                                             QString::fromLocal8Bit(ec.message()))};
+    if (std::rename(replacement.c_str(), updater.c_str()) != 0) {
+        const IoStatus failed = IoStatus::fromErrno(errno);
+        return {failed.code, tr("%1 could not be renamed to %2: %3")
+                                 .arg(replacement.display(), updaterFileName(), failed.error)};
     }
     return {};
 }
 
-UpdateResult OnlineUpdate::run(const QString &folder, const Services &services, QWidget *parent,
+UpdateResult OnlineUpdate::run(const FilePath &folder, const Services &services, QWidget *parent,
                                const std::function<void()> &closeWindow)
 {
     Q_ASSERT(services.messages && services.processes);
@@ -85,7 +65,7 @@ UpdateResult OnlineUpdate::run(const QString &folder, const Services &services, 
         // replacement has just been put: never a program of the same name
         // that happens to lie in a folder the user browsed to.
         QString error;
-        if (!services.processes->startDetached(joinPath(folder, updaterFileName()), &error))
+        if (!services.processes->startDetached(folder / FilePath::fromString(updaterFileName()), &error))
             reason = tr("%1 could not be started: %2").arg(updaterFileName(), error);
     }
 

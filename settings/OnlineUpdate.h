@@ -33,13 +33,13 @@ public:
     // the program and the only place its files are looked for; services must
     // provide messages and processes. closeWindow is called only once the
     // updater has started.
-    static UpdateResult run(const QString &folder, const Services &services, QWidget *parent,
+    static UpdateResult run(const FilePath &folder, const Services &services, QWidget *parent,
                             const std::function<void()> &closeWindow);
 
     // Puts "Update" in place of "Fennick" in folder when a regular file
     // "Update" is there; success without touching anything when it is not.
     // The old updater must exist: without it nothing is renamed.
-    static IoStatus putReplacementInPlace(const QString &folder);
+    static IoStatus putReplacementInPlace(const FilePath &folder);
 };
 
 } // namespace vexalo

@@ -2,7 +2,7 @@
 #include "SettingsStore.h"
 
 #include "NumberText.h"
-#include "engine/files/FileNames.h"
+#include "engine/files/FilePath.h"
 #include "ProgramInfo.h"
 
 #include <QDir>
@@ -74,21 +74,15 @@ QSettings::Status storeFileStatus(const QString &file)
     return check.status();
 }
 
-// A folder whose name is not valid UTF-8 goes in as its bytes, which the store
-// keeps exactly; as text, those bytes would come back as another name.
+// A folder keeps its bytes in the store (see FilePath::settingsValue()).
 QVariant folderValue(const QString &folder)
 {
-    const QByteArray bytes = encodeFileName(folder);
-    if (QString::fromUtf8(bytes) == folder)
-        return folder;
-    return bytes;
+    return FilePath::fromString(folder).settingsValue();
 }
 
 QString folderOf(const QVariant &value)
 {
-    if (value.metaType().id() == QMetaType::QByteArray)
-        return decodeFileName(value.toByteArray());
-    return textOf(value);
+    return FilePath::fromSettingsValue(value).toString();
 }
 
 } // namespace

@@ -518,10 +518,10 @@ bool readNamedUnlocked(const QByteArray &name, ReadResult &result, const ReadGat
 
 } // namespace
 
-ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead, const ReadOptions &options)
+ReadResult readWholeFile(const FilePath &path, const ReadGate &beforeRead, const ReadOptions &options)
 {
     ReadResult result;
-    const QByteArray name = native(path);
+    const QByteArray &name = path.bytes();
     if (options.lockLater && options.named && !options.noFollow && readNamedUnlocked(name, result, beforeRead, options))
         return result;
     Fd file;
@@ -581,17 +581,17 @@ IoStatus lockAsRead(ReadResult &result, bool *changed)
     return {};
 }
 
-bool isRegularFile(const QString &path)
+bool isRegularFile(const FilePath &path)
 {
     struct stat info {};
-    return ::stat(native(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-IoStatus checkWritable(const QString &path, const struct stat &info)
+IoStatus checkWritable(const FilePath &path, const struct stat &info)
 {
     // The rewrite replaces the file a link leads to, in that file's folder:
     // that is where the new file must be created and renamed.
-    QByteArray target = native(path);
+    QByteArray target = path.bytes();
     struct stat named {};
     if (::lstat(target.constData(), &named) == 0 && S_ISLNK(named.st_mode)) {
         if (char *resolved = ::realpath(target.constData(), nullptr)) {
@@ -710,15 +710,15 @@ IoStatus FolderChecks::checkWritable(const QByteArray &target, const struct stat
     return {};
 }
 
-IoStatus checkBackupName(const QString &path)
+IoStatus checkBackupName(const FilePath &path)
 {
     struct stat named {};
-    if (::lstat(native(path).constData(), &named) != 0)
+    if (::lstat(path.c_str(), &named) != 0)
         return {};
     return nameRefusesBackup(named);
 }
 
-IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options)
+IoStatus writeFileAtomically(const FilePath &path, QByteArrayView bytes, const WriteOptions &options)
 {
     const QByteArrayView pieces[] = {bytes};
     return writeFileAtomically(path, std::span<const QByteArrayView>(pieces), options);
@@ -806,13 +806,13 @@ struct AtomicWriter::State {
     }
 };
 
-AtomicWriter::AtomicWriter(const QString &path, const WriteOptions &options)
+AtomicWriter::AtomicWriter(const FilePath &path, const WriteOptions &options)
     : m(std::make_unique<State>())
 {
     m->options = options;
     if (options.keeper)
         m->digest = std::make_unique<Digest>();
-    QByteArray target = native(path);
+    QByteArray target = path.bytes();
 
     // A link stays a link: the file it points to is the one rewritten. A
     // file the caller holds open under this very name is none.
@@ -1055,7 +1055,7 @@ IoStatus AtomicWriter::commit()
     return {};
 }
 
-IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
+IoStatus writeFileAtomically(const FilePath &path, std::span<const QByteArrayView> pieces,
                              const WriteOptions &options)
 {
     AtomicWriter writer(path, options);
@@ -1064,7 +1064,7 @@ IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView
     return writer.commit();
 }
 
-IoStatus writeFileAtomically(const QString &path, const ReadResult &from, const WriteOptions &options)
+IoStatus writeFileAtomically(const FilePath &path, const ReadResult &from, const WriteOptions &options)
 {
     if (!from.unread.isOpen())
         return writeFileAtomically(path, QByteArrayView(from.data), options);
@@ -1109,12 +1109,12 @@ bool sameContent(int a, int b, qint64 size)
     return true;
 }
 
-IoStatus renameNoReplace(const QString &folder, const QString &from, const QString &to)
+IoStatus renameNoReplace(const FilePath &folder, const FilePath &from, const FilePath &to)
 {
     if (from == to)
         return {};
-    const QByteArray a = native(joinPath(folder, from));
-    const QByteArray b = native(joinPath(folder, to));
+    const QByteArray a = (folder / from).bytes();
+    const QByteArray b = (folder / to).bytes();
     struct stat sa {};
     if (::lstat(a.constData(), &sa) != 0)
         return IoStatus::fromErrno(errno);
@@ -1126,7 +1126,7 @@ IoStatus renameNoReplace(const QString &folder, const QString &from, const QStri
         if (::lstat(b.constData(), &sb) == 0 && sb.st_dev == sa.st_dev && sb.st_ino == sa.st_ino) {
             // A file system that ignores case sees the new name as the file
             // itself: go through a name of our own.
-            const QByteArray middle = native(joinPath(folder, temporaryPrefix())) + randomSuffix();
+            const QByteArray middle = (folder / native(temporaryPrefix())).bytes() + randomSuffix();
             if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, middle.constData(), RENAME_NOREPLACE) != 0)
                 return IoStatus::fromErrno(errno);
             if (::renameat2(AT_FDCWD, middle.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) != 0) {
@@ -1136,7 +1136,7 @@ IoStatus renameNoReplace(const QString &folder, const QString &from, const QStri
             }
             return {};
         }
-        return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to)};
+        return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to.display())};
     }
     if (err == EINVAL || err == ENOSYS) {
         // No atomic "do not replace" here: a hard link fails on an existing
@@ -1153,14 +1153,14 @@ IoStatus renameNoReplace(const QString &folder, const QString &from, const QStri
         }
         err = errno;
         if (err == EEXIST)
-            return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to)};
+            return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to.display())};
     }
     return IoStatus::fromErrno(err);
 }
 
-IoStatus syncFileSystemOf(const QString &path)
+IoStatus syncFileSystemOf(const FilePath &path)
 {
-    Fd fd{::open(native(path).constData(), O_RDONLY | O_CLOEXEC)};
+    Fd fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (fd.fd < 0)
         return IoStatus::fromErrno(errno);
     if (::syncfs(fd.fd) != 0)

@@ -6,6 +6,7 @@
 // protected list and the words runs report in. May use engine/text, nothing
 // above it.
 
+#include "engine/files/FilePath.h"
 #include "engine/files/WriteOptions.h"
 
 #include <QByteArray>
@@ -123,7 +124,7 @@ private:
 using ReadGate = std::function<ReadBuffer *(qint64 size)>;
 
 // Reads the whole file; a file too large for memory is a failure, not a crash.
-ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {}, const ReadOptions &options = {});
+ReadResult readWholeFile(const FilePath &path, const ReadGate &beforeRead = {}, const ReadOptions &options = {});
 
 // Locks a file read with ReadOptions::lockLater (nothing to do for one that
 // is locked already) and makes sure that what was read is what is there now:
@@ -135,12 +136,12 @@ ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {}, c
 IoStatus lockAsRead(ReadResult &result, bool *changed);
 
 // True for a regular file or a link to one; folders and special files do not count.
-bool isRegularFile(const QString &path);
+bool isRegularFile(const FilePath &path);
 
 // Refuses files the owner may not write, even for root, and any the process
 // may not replace: the file itself, and the folder the new file is created in
 // (for a link, its target's folder), with its attributes and sticky bit.
-IoStatus checkWritable(const QString &path, const struct stat &info);
+IoStatus checkWritable(const FilePath &path, const struct stat &info);
 
 // The same checks within one run, which looks at each folder once: whether
 // it may be written, its attributes, its sticky bit and owner, and whether
@@ -172,7 +173,7 @@ private:
 // Whether a backup may be written under this name (as the writer's
 // replaceName would): nothing there, a regular file or a link (replaced, never
 // followed) may; a folder, device, pipe or socket refuses, with the reason.
-IoStatus checkBackupName(const QString &path);
+IoStatus checkBackupName(const FilePath &path);
 
 
 // The writer behind writeFileAtomically, for content that comes in parts: a
@@ -182,7 +183,7 @@ IoStatus checkBackupName(const QString &path);
 // trace.
 class AtomicWriter {
 public:
-    AtomicWriter(const QString &path, const WriteOptions &options = {});
+    AtomicWriter(const FilePath &path, const WriteOptions &options = {});
     ~AtomicWriter();
     AtomicWriter(const AtomicWriter &) = delete;
     AtomicWriter &operator=(const AtomicWriter &) = delete;
@@ -210,12 +211,12 @@ private:
 // bits, ACL and extended attributes, and fails where they cannot be kept (see
 // FileMetadata). On any failure the old file is left as it was and no
 // temporary file remains.
-IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
+IoStatus writeFileAtomically(const FilePath &path, std::span<const QByteArrayView> pieces,
                              const WriteOptions &options = {});
-IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options = {});
+IoStatus writeFileAtomically(const FilePath &path, QByteArrayView bytes, const WriteOptions &options = {});
 // The content of another file as a read gave it (Restore's backup, Undo's
 // kept file): held whole, or streamed from the file when it was left unread.
-IoStatus writeFileAtomically(const QString &path, const ReadResult &from, const WriteOptions &options = {});
+IoStatus writeFileAtomically(const FilePath &path, const ReadResult &from, const WriteOptions &options = {});
 
 // Compares two open files from their starts, one block at a time, without
 // moving their positions; false also when either cannot be read.
@@ -226,10 +227,42 @@ QString changedUnderneathReason();
 
 // Renames within one folder and never replaces another file. A case-only
 // change works also where the file system ignores case.
-IoStatus renameNoReplace(const QString &folder, const QString &from, const QString &to);
+IoStatus renameNoReplace(const FilePath &folder, const FilePath &from, const FilePath &to);
 
 // Syncs the file system that holds path (used once at the end of a run).
-IoStatus syncFileSystemOf(const QString &path);
+IoStatus syncFileSystemOf(const FilePath &path);
+
+// Names the runs and the journal still hold as text, converted once here.
+// The windows and the settings never use these: their names are FilePaths.
+inline ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {}, const ReadOptions &options = {})
+{
+    return readWholeFile(FilePath::fromString(path), beforeRead, options);
+}
+inline IoStatus checkWritable(const QString &path, const struct stat &info)
+{
+    return checkWritable(FilePath::fromString(path), info);
+}
+inline IoStatus checkBackupName(const QString &path)
+{
+    return checkBackupName(FilePath::fromString(path));
+}
+inline IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
+                                   const WriteOptions &options = {})
+{
+    return writeFileAtomically(FilePath::fromString(path), pieces, options);
+}
+inline IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options = {})
+{
+    return writeFileAtomically(FilePath::fromString(path), bytes, options);
+}
+inline IoStatus writeFileAtomically(const QString &path, const ReadResult &from, const WriteOptions &options = {})
+{
+    return writeFileAtomically(FilePath::fromString(path), from, options);
+}
+inline IoStatus syncFileSystemOf(const QString &path)
+{
+    return syncFileSystemOf(FilePath::fromString(path));
+}
 
 // The prefix of the hidden temporary names the writer uses; a temporary left
 // by a killed run carries it and is never a user's file.

@@ -77,7 +77,7 @@ private:
         m_notWritable = checkWritable(m_path, m_info);
         if (!m_notWritable.ok() || !m_write)
             return;
-        m_writer = std::make_unique<AtomicWriter>(m_path, m_options);
+        m_writer = std::make_unique<AtomicWriter>(FilePath::fromString(m_path), m_options);
         m_writeError = m_writer->status();
         if (m_writeError.ok())
             m_writeError = m_writer->copyFrom(m_fd, 0, m_unchanged);
@@ -269,7 +269,7 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
         return failed(name, pass.writeError.error);
 
     if (job.makeBackups) {
-        AtomicWriter backup(path + QStringLiteral(".old"), backupWriteOptions(path, read.info, syncEach));
+        AtomicWriter backup(FilePath::fromString(path + QStringLiteral(".old")), backupWriteOptions(path, read.info, syncEach));
         IoStatus made = backup.copyFrom(fd, 0, pass.size);
         if (made.ok())
             made = backup.commit();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "engine/files/FileNames.h"
+#include "engine/files/FilePath.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -49,6 +50,13 @@ private slots:
         const QString name = decodeFileName(bytes);
         QCOMPARE(encodeFileName(name), bytes);
         QCOMPARE(displayName(name), shown);
+        // The path type converts the same way, and the settings store keeps
+        // its bytes.
+        const FilePath path = FilePath::fromBytes(bytes);
+        QCOMPARE(path.toString(), name);
+        QCOMPARE(FilePath::fromString(name), path);
+        QCOMPARE(path.display(), shown);
+        QCOMPARE(FilePath::fromSettingsValue(path.settingsValue()), path);
         // Valid UTF-8 reads as Qt reads it, so ordinary names are the same
         // QStrings everywhere else in the program.
         if (QString::fromUtf8(bytes).toUtf8() == bytes)
@@ -97,14 +105,37 @@ private slots:
         QCOMPARE(encodeFileName(changeCase(changeCase(name, true), false)), encodeFileName(name));
     }
 
-    // Names are put together as QStrings (folder, separator, name, ".old");
-    // the pieces keep their bytes in the whole.
+    // Names are put together as QStrings (folder, separator, name, ".old")
+    // or as paths; the pieces keep their bytes in the whole, and a folder
+    // that ends in '/' gets no second one.
+    void joinedNamesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("joined");
+        QTest::newRow("not UTF-8") << QByteArray("/tmp/d\xe9j\xc3\xa0") << QByteArray("\xf0\x9f\x98\x80\xe8")
+                                   << QByteArray("/tmp/d\xe9j\xc3\xa0/\xf0\x9f\x98\x80\xe8");
+        QTest::newRow("root") << QByteArray("/") << QByteArray("a.txt") << QByteArray("/a.txt");
+        QTest::newRow("folder ending in a separator") << QByteArray("/tmp/") << QByteArray("a") << QByteArray("/tmp/a");
+        QTest::newRow("no folder") << QByteArray() << QByteArray("a") << QByteArray("a");
+    }
     void joinedNamesKeepTheirBytes()
     {
-        const QString folder = decodeFileName("/tmp/d\xe9j\xc3\xa0");
-        const QString name = decodeFileName("\xf0\x9f\x98\x80\xe8");
-        QCOMPARE(encodeFileName(folder + QLatin1Char('/') + name + QStringLiteral(".old")),
-                 QByteArray("/tmp/d\xe9j\xc3\xa0/\xf0\x9f\x98\x80\xe8.old"));
+        QFETCH(QByteArray, folder);
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, joined);
+        const FilePath path = FilePath::fromBytes(folder) / FilePath::fromBytes(name);
+        QCOMPARE(path.bytes(), joined);
+        QCOMPARE(path.fileName().bytes(), name);
+        QCOMPARE(path.withSuffix(".old").bytes(), joined + ".old");
+        if (folder.size() > 1 && folder.endsWith('/'))
+            folder.chop(1);
+        QCOMPARE(path.folder().bytes(), folder.isEmpty() ? QByteArray(".") : folder);
+        if (!folder.isEmpty() && !folder.endsWith('/')) {
+            QCOMPARE(encodeFileName(decodeFileName(folder) + QLatin1Char('/') + decodeFileName(name)
+                                    + QStringLiteral(".old")),
+                     joined + ".old");
+        }
     }
 };
 

@@ -908,7 +908,7 @@ private slots:
         WriteOptions options;
         options.keeper = &keeper;
         {
-            AtomicWriter writer(path, options);
+            AtomicWriter writer(FilePath::fromString(path), options);
             QVERIFY(writer.status().ok());
             const QByteArrayView pieces[] = {"head ", QByteArrayView(source).first(5000)};
             QVERIFY(writer.write(pieces).ok());
@@ -929,14 +929,14 @@ private slots:
         // Without a keeper the copy is the kernel's, with the same bytes; the
         // source's own position is not moved.
         {
-            AtomicWriter writer(path);
+            AtomicWriter writer(FilePath::fromString(path));
             QVERIFY(writer.copyFrom(from.handle(), 0, source.size()).ok());
             QVERIFY(writer.commit().ok());
         }
         QVERIFY(readFile(path) == source);
         QCOMPARE(from.pos(), 0);
         {
-            AtomicWriter dropped(path);
+            AtomicWriter dropped(FilePath::fromString(path));
             const QByteArrayView pieces[] = {"never"};
             QVERIFY(dropped.write(pieces).ok());
         }

@@ -112,7 +112,8 @@ int main(int argc, char **argv)
         for (int i = 3; i + 1 < argc; i += 2) {
             const QString from = QString::fromLocal8Bit(argv[i]);
             const QString to = QString::fromLocal8Bit(argv[i + 1]);
-            const IoStatus status = renameNoReplace(folder, from, to);
+            const IoStatus status = renameNoReplace(FilePath::fromBytes(argv[2]), FilePath::fromBytes(argv[i]),
+                                                    FilePath::fromBytes(argv[i + 1]));
             printLine(status.ok() ? from + QStringLiteral(" -> ") + to
                                   : from + QStringLiteral(":  failed: ") + status.error);
         }

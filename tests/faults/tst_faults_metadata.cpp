@@ -247,7 +247,7 @@ private slots:
             services.messages = &messages;
             frmViewer viewer(services);
             QString error;
-            QVERIFY2(viewer.loadFile(file, &error), qPrintable(error));
+            QVERIFY2(viewer.loadFile(vexalo::FilePath::fromString(file), &error), qPrintable(error));
             viewer.txtViewer->setPlainText("omega");
             viewer.cmdSave->click();
             QCOMPARE(messages.shown.size(), 0);

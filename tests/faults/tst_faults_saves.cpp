@@ -227,7 +227,7 @@ private slots:
         services.messages = &messages;
         frmViewer viewer(services);
         QString error;
-        QVERIFY2(viewer.loadFile(path, &error), qPrintable(error));
+        QVERIFY2(viewer.loadFile(vexalo::FilePath::fromString(path), &error), qPrintable(error));
         viewer.txtViewer->setPlainText("an edited text that is longer than the first one\n");
         const QString edited = viewer.txtViewer->toPlainText();
 

@@ -2,6 +2,7 @@
 #include "platform/QtFileSystemPlaces.h"
 #include "platform/QtMessageBoxes.h"
 #include "platform/QtProcessLauncher.h"
+#include "tests/common/TestFiles.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -17,6 +18,8 @@ private slots:
     void workingFolder();
     void messageBoxShowsTheRequestAndReturnsTheAnswer();
     void missingProgramIsReported();
+    void programStartsInItsOwnFolder_data();
+    void programStartsInItsOwnFolder();
 };
 
 void TestPlatform::drivesStartWithTheRoot()
@@ -79,7 +82,7 @@ void TestPlatform::missingProgramIsReported()
 {
     QtProcessLauncher launcher;
     QString error;
-    QVERIFY(!launcher.startDetached(QStringLiteral("no-such-program-vexalo"), &error));
+    QVERIFY(!launcher.startDetached(vexalo::FilePath::fromBytes("no-such-program-vexalo"), &error));
     QVERIFY(error.contains(QStringLiteral("no-such-program-vexalo")));
 
     // A program of that name in the working folder, which is whatever folder
@@ -93,11 +96,36 @@ void TestPlatform::missingProgramIsReported()
     QVERIFY(QFile::setPermissions(planted, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     const QString before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(browsed.path()));
-    const bool started = launcher.startDetached(QStringLiteral("no-such-program-vexalo"), &error);
+    const bool started = launcher.startDetached(vexalo::FilePath::fromBytes("no-such-program-vexalo"), &error);
     QDir::setCurrent(before);
     QVERIFY(!started);
     QTest::qWait(200);
     QVERIFY(!QFile::exists(planted + QStringLiteral(".ran")));
+}
+
+void TestPlatform::programStartsInItsOwnFolder_data()
+{
+    QTest::addColumn<QByteArray>("folderName");
+    QTest::newRow("folder in UTF-8") << QByteArray("caf\xc3\xa9");
+    // The updater beside a program installed in such a folder must start too.
+    QTest::newRow("folder not UTF-8") << QByteArray("pr\xe9g");
+}
+
+void TestPlatform::programStartsInItsOwnFolder()
+{
+    QFETCH(QByteArray, folderName);
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + '/' + folderName;
+    QCOMPARE(::mkdir(folder.constData(), 0700), 0);
+    const testfiles::RawTreeRemover remover{folder};
+    const QByteArray program = folder + "/Fennick";
+    testfiles::writeRawFile(program, "#!/bin/sh\necho started > ran\n");
+    QCOMPARE(::chmod(program.constData(), 0700), 0);
+
+    QtProcessLauncher launcher;
+    QString error;
+    QVERIFY2(launcher.startDetached(vexalo::FilePath::fromBytes(program), &error), qPrintable(error));
+    QTRY_COMPARE(testfiles::readRawFile(folder + "/ran"), QByteArray("started\n"));
 }
 
 QTEST_MAIN(TestPlatform)

@@ -33,16 +33,16 @@ public:
     QString failWith;
     std::function<void(const QString &)> onStart;
 
-    bool startDetached(const QString &program, QString *error) override
+    bool startDetached(const vexalo::FilePath &program, QString *error) override
     {
         if (!failWith.isEmpty()) {
             if (error)
                 *error = failWith;
             return false;
         }
-        started << program;
+        started << program.toString();
         if (onStart)
-            onStart(program);
+            onStart(program.toString());
         return true;
     }
 };

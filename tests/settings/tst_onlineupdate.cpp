@@ -3,6 +3,7 @@
 
 #include "platform/Services.h"
 #include "settings/OnlineUpdate.h"
+#include "tests/common/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace vexalo;
 
 class TestOnlineUpdate : public QObject {
@@ -18,29 +23,34 @@ class TestOnlineUpdate : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
+    QByteArray m_folder; // the program folder, by its bytes
+    std::optional<testfiles::RawTreeRemover> m_remover;
     FakeMessageBoxes m_messages;
     FakeProcessLauncher m_launcher;
     Services m_services;
     int m_closed = 0;
 
-    QString folder() const { return m_dir->path(); }
-    QString file(const QString &name) const { return m_dir->filePath(name); }
+    FilePath folder() const { return FilePath::fromBytes(m_folder); }
+    QByteArray file(const QString &name) const { return m_folder + '/' + name.toUtf8(); }
+    QString startedName(const QString &name) const { return FilePath::fromBytes(file(name)).toString(); }
 
-    void put(const QString &name, const QByteArray &bytes)
+    // The program folder becomes a folder of this name inside the test's own.
+    void enterFolder(const QByteArray &name)
     {
-        QFile f(file(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        if (name.isEmpty())
+            return;
+        m_folder += '/' + name;
+        QCOMPARE(::mkdir(m_folder.constData(), 0700), 0);
+        m_remover.emplace(m_folder);
     }
-    QByteArray contents(const QString &name) const
-    {
-        QFile f(file(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    void put(const QString &name, const QByteArray &bytes) { testfiles::writeRawFile(file(name), bytes); }
+    QByteArray contents(const QString &name) const { return testfiles::readRawFile(file(name)); }
     QStringList entries() const
     {
-        return QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                        QDir::Name);
+        QStringList names;
+        for (const QByteArray &name : testfiles::rawEntries(m_folder))
+            names << QString::fromUtf8(name);
+        return names;
     }
 
     UpdateResult runUpdate()
@@ -68,8 +78,10 @@ private slots:
 
     void init()
     {
+        m_remover.reset();
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
+        m_folder = QFile::encodeName(m_dir->path());
         m_messages = FakeMessageBoxes();
         m_launcher = FakeProcessLauncher();
         m_services = Services();
@@ -95,42 +107,56 @@ private slots:
 
     void okWithoutReplacementStartsTheUpdater_data()
     {
+        QTest::addColumn<QByteArray>("folderName");
         QTest::addColumn<bool>("updateIsFolder");
-        QTest::newRow("no Update") << false;
+        QTest::newRow("no Update") << QByteArray() << false;
         // A folder of that name is not a replacement updater.
-        QTest::newRow("Update is a folder") << true;
+        QTest::newRow("Update is a folder") << QByteArray() << true;
+        QTest::newRow("no Update, folder not UTF-8") << QByteArray("pr\xe9g") << false;
     }
     void okWithoutReplacementStartsTheUpdater()
     {
+        QFETCH(QByteArray, folderName);
         QFETCH(bool, updateIsFolder);
+        enterFolder(folderName);
         put(QStringLiteral("Fennick"), "old updater");
         if (updateIsFolder)
-            QVERIFY(QDir(folder()).mkdir(QStringLiteral("Update")));
+            QCOMPARE(::mkdir(file(QStringLiteral("Update")).constData(), 0700), 0);
         const QStringList before = entries();
 
         QCOMPARE(runUpdate().outcome, UpdateResult::Outcome::Started);
         QCOMPARE(m_messages.shown.size(), 1);
         verifyQuestion(m_messages.shown[0]);
-        QCOMPARE(m_launcher.started, QStringList{file(QStringLiteral("Fennick"))});
+        QCOMPARE(m_launcher.started, QStringList{startedName(QStringLiteral("Fennick"))});
         QCOMPARE(m_closed, 1);
         QCOMPARE(entries(), before);
         QCOMPARE(contents(QStringLiteral("Fennick")), QByteArray("old updater"));
     }
 
+    void okWithReplacementStartsTheNewUpdater_data()
+    {
+        QTest::addColumn<QByteArray>("folderName");
+        QTest::newRow("program folder") << QByteArray();
+        // Looked up under another name, "Update" and "Fennick" would seem
+        // missing and the command would fail.
+        QTest::newRow("program folder not UTF-8") << QByteArray("pr\xe9g");
+    }
     void okWithReplacementStartsTheNewUpdater()
     {
+        QFETCH(QByteArray, folderName);
+        enterFolder(folderName);
         put(QStringLiteral("Update"), "new updater");
         put(QStringLiteral("Fennick"), "old updater");
-        QFile::setPermissions(file(QStringLiteral("Update")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(::chmod(file(QStringLiteral("Update")).constData(), 0700), 0);
         QByteArray startedContents;
         m_launcher.onStart = [&](const QString &) { startedContents = contents(QStringLiteral("Fennick")); };
 
         QCOMPARE(runUpdate().outcome, UpdateResult::Outcome::Started);
-        QCOMPARE(m_launcher.started, QStringList{file(QStringLiteral("Fennick"))});
+        QCOMPARE(m_launcher.started, QStringList{startedName(QStringLiteral("Fennick"))});
         // The copy started is the replacement, already under its new name.
         QCOMPARE(startedContents, QByteArray("new updater"));
         QCOMPARE(entries(), QStringList{QStringLiteral("Fennick")});
-        QVERIFY(QFileInfo(file(QStringLiteral("Fennick"))).isExecutable());
+        QCOMPARE(::access(file(QStringLiteral("Fennick")).constData(), X_OK), 0);
         QCOMPARE(m_closed, 1);
         QCOMPARE(m_messages.shown.size(), 1);
     }
@@ -139,16 +165,20 @@ private slots:
     // fails and the replacement keeps its name for the next attempt.
     void okWithReplacementButNoUpdater_data()
     {
+        QTest::addColumn<QByteArray>("folderName");
         QTest::addColumn<bool>("updaterIsFolder");
-        QTest::newRow("no Fennick") << false;
-        QTest::newRow("Fennick is a folder") << true;
+        QTest::newRow("no Fennick") << QByteArray() << false;
+        QTest::newRow("Fennick is a folder") << QByteArray() << true;
+        QTest::newRow("no Fennick, folder not UTF-8") << QByteArray("pr\xe9g") << false;
     }
     void okWithReplacementButNoUpdater()
     {
+        QFETCH(QByteArray, folderName);
         QFETCH(bool, updaterIsFolder);
+        enterFolder(folderName);
         put(QStringLiteral("Update"), "new updater");
         if (updaterIsFolder)
-            QVERIFY(QDir(folder()).mkdir(QStringLiteral("Fennick")));
+            QCOMPARE(::mkdir(file(QStringLiteral("Fennick")).constData(), 0700), 0);
         const QStringList before = entries();
 
         const UpdateResult result = runUpdate();
@@ -194,10 +224,12 @@ private slots:
     void updaterLinkIsReplacedNotItsTarget()
     {
         put(QStringLiteral("elsewhere"), "target");
-        QVERIFY(QFile::link(file(QStringLiteral("elsewhere")), file(QStringLiteral("Fennick"))));
+        QCOMPARE(::symlink(file(QStringLiteral("elsewhere")).constData(), file(QStringLiteral("Fennick")).constData()), 0);
         put(QStringLiteral("Update"), "new updater");
         QCOMPARE(runUpdate().outcome, UpdateResult::Outcome::Started);
-        QVERIFY(!QFileInfo(file(QStringLiteral("Fennick"))).isSymLink());
+        struct stat named {};
+        QCOMPARE(::lstat(file(QStringLiteral("Fennick")).constData(), &named), 0);
+        QVERIFY(!S_ISLNK(named.st_mode));
         QCOMPARE(contents(QStringLiteral("Fennick")), QByteArray("new updater"));
         QCOMPARE(contents(QStringLiteral("elsewhere")), QByteArray("target"));
     }

@@ -6,6 +6,7 @@
 #include "settings/HandOff.h"
 #include "settings/SettingsStore.h"
 #include "settings/StartFolders.h"
+#include "tests/common/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,29 +59,33 @@ private slots:
 
     void handOffFilesHoldExactlyTheseBytes_data()
     {
+        QTest::addColumn<QByteArray>("folderName");
         QTest::addColumn<int>("size");
         QTest::addColumn<QByteArray>("version");
-        QTest::newRow("some size") << 123456 << QByteArray("4.1.27.123456");
-        QTest::newRow("empty program file") << 0 << QByteArray("4.1.27.0");
+        QTest::newRow("some size") << QByteArray("bytes-123456") << 123456 << QByteArray("4.1.27.123456");
+        QTest::newRow("empty program file") << QByteArray("bytes-0") << 0 << QByteArray("4.1.27.0");
+        // Looked up under another name, the program file would count as empty.
+        QTest::newRow("folder not UTF-8") << QByteArray("pr\xe9g") << 4321 << QByteArray("4.1.27.4321");
     }
     void handOffFilesHoldExactlyTheseBytes()
     {
+        QFETCH(QByteArray, folderName);
         QFETCH(int, size);
         QFETCH(QByteArray, version);
-        const QString folder = path(QStringLiteral("bytes-%1").arg(size));
-        QVERIFY(QDir().mkpath(folder));
-        writeFile(folder + QStringLiteral("/vexalo4"), QByteArray(size, 'x'));
+        const QByteArray folder = QFile::encodeName(m_dir.path()) + '/' + folderName;
+        QCOMPARE(::mkdir(folder.constData(), 0700), 0);
+        const testfiles::RawTreeRemover remover{folder};
+        testfiles::writeRawFile(folder + "/vexalo4", QByteArray(size, 'x'));
         // Longer old files: a stale tail would show that they were not
         // replaced whole.
-        writeFile(folder + QStringLiteral("/fennick.dat"), QByteArray(200, 'o'));
-        writeFile(folder + QStringLiteral("/vexalo4.ver"), QByteArray(200, 'o'));
+        testfiles::writeRawFile(folder + "/fennick.dat", QByteArray(200, 'o'));
+        testfiles::writeRawFile(folder + "/vexalo4.ver", QByteArray(200, 'o'));
 
-        const HandOffResult result = HandOff::write(folder);
+        const HandOffResult result = HandOff::write(FilePath::fromBytes(folder));
         QCOMPARE(result.outcome, HandOffResult::Outcome::Written);
-        QCOMPARE(readFile(folder + QStringLiteral("/fennick.dat")), "Vexalo4\r\nVexalo4\r\n" + version);
-        QCOMPARE(readFile(folder + QStringLiteral("/vexalo4.ver")), version);
-        QCOMPARE(entries(folder), (QStringList{QStringLiteral("fennick.dat"), QStringLiteral("vexalo4"),
-                                               QStringLiteral("vexalo4.ver")}));
+        QCOMPARE(testfiles::readRawFile(folder + "/fennick.dat"), "Vexalo4\r\nVexalo4\r\n" + version);
+        QCOMPARE(testfiles::readRawFile(folder + "/vexalo4.ver"), version);
+        QCOMPARE(testfiles::rawEntries(folder), (QByteArrayList{"fennick.dat", "vexalo4", "vexalo4.ver"}));
     }
 
     void programFileThroughALinkCountsWithItsTargetSize()
@@ -89,7 +94,7 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         writeFile(path(QStringLiteral("real-vexalo4")), QByteArray(4321, 'x'));
         QVERIFY(QFile::link(path(QStringLiteral("real-vexalo4")), folder + QStringLiteral("/vexalo4")));
-        QCOMPARE(HandOff::write(folder).outcome, HandOffResult::Outcome::Written);
+        QCOMPARE(HandOff::write(FilePath::fromString(folder)).outcome, HandOffResult::Outcome::Written);
         QCOMPARE(readFile(folder + QStringLiteral("/vexalo4.ver")), QByteArray("4.1.27.4321"));
     }
 
@@ -109,7 +114,7 @@ private slots:
         if (asFolder)
             QVERIFY(QDir().mkpath(folder + QStringLiteral("/vexalo4")));
         const QStringList before = entries(folder);
-        QCOMPARE(HandOff::write(folder).outcome, HandOffResult::Outcome::NoProgramFile);
+        QCOMPARE(HandOff::write(FilePath::fromString(folder)).outcome, HandOffResult::Outcome::NoProgramFile);
         QCOMPARE(entries(folder), before);
     }
 
@@ -120,7 +125,7 @@ private slots:
         const QString folder = path(QStringLiteral("blocked"));
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/fennick.dat")));
         writeFile(folder + QStringLiteral("/vexalo4"), "12345");
-        const HandOffResult result = HandOff::write(folder);
+        const HandOffResult result = HandOff::write(FilePath::fromString(folder));
         QCOMPARE(result.outcome, HandOffResult::Outcome::Failed);
         QVERIFY2(result.error.contains(QStringLiteral("fennick.dat")), qPrintable(result.error));
         QVERIFY(QFileInfo(folder + QStringLiteral("/fennick.dat")).isDir());
@@ -196,7 +201,7 @@ private slots:
         places.refuseMove = refuseMove;
         const SettingsStore store(program, dir.filePath(QStringLiteral("store.ini")));
 
-        const HandOffResult handOff = HandOff::write(places.workingFolder());
+        const HandOffResult handOff = HandOff::write(FilePath::fromString(places.workingFolder()));
         MainWindowState state;
         QVERIFY(store.run(QStringLiteral("get"), state).ok);
         const QString dir1 = vexalo::folderToOpen(state.folders.value(0), program);

@@ -33,9 +33,9 @@ public:
 
 class FakeProcesses : public ProcessLauncher {
 public:
-    bool startDetached(const QString &program, QString *) override
+    bool startDetached(const vexalo::FilePath &program, QString *) override
     {
-        started << program;
+        started << program.toString();
         return true;
     }
     QStringList started;

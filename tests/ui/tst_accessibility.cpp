@@ -125,7 +125,7 @@ void tst_Accessibility::everyControlHasAName()
         auto *viewer = new frmViewer(fakes.services());
         shown.reset(viewer);
         QString error;
-        QVERIFY2(viewer->loadFile(sample.fileName(), &error), qPrintable(error));
+        QVERIFY2(viewer->loadFile(vexalo::FilePath::fromString(sample.fileName()), &error), qPrintable(error));
         mustBeSeen = {QStringLiteral("txtViewer"), QStringLiteral("cmdSave"), QStringLiteral("txtSave")};
     } else {
         shown = std::make_unique<frmAbout>();

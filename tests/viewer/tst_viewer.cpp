@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
+#include "tests/common/TestFiles.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/ViewerLayout.h"
 #include "ui/frmViewer/ViewerSave.h"
@@ -169,7 +170,7 @@ void tst_Viewer::unchangedSaveKeepsTheBytes()
 
     frmViewer *viewer = openViewer();
     QString error;
-    QVERIFY2(viewer->loadFile(path, &error), qPrintable(error));
+    QVERIFY2(viewer->loadFile(vexalo::FilePath::fromString(path), &error), qPrintable(error));
     save();
     QCOMPARE(readBytes(path), bytes);
     save();
@@ -250,7 +251,7 @@ void tst_Viewer::editedSaveKeepsEncodingAndLineBreaks()
     QVERIFY(writeBytes(path, bytes));
 
     frmViewer *viewer = openViewer();
-    QVERIFY(viewer->loadFile(path, nullptr));
+    QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(path), nullptr));
     QCOMPARE(viewer->encoding(), encoding);
     QPlainTextEdit *box = viewer->findChild<QPlainTextEdit *>(QStringLiteral("txtViewer"));
     QCOMPARE(box->toPlainText(), QStringLiteral(u"caf\u00E9\nbar"));
@@ -272,7 +273,7 @@ void tst_Viewer::emptyTextSavesAnEmptyFile()
     QVERIFY(writeBytes(path, "something\r\n"));
 
     frmViewer *viewer = openViewer();
-    QVERIFY(viewer->loadFile(path, nullptr));
+    QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(path), nullptr));
     QPlainTextEdit *box = viewer->txtViewer;
     box->setFocus();
     QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
@@ -303,7 +304,7 @@ void tst_Viewer::failingSaveKeepsFileAndTexts()
 
     frmViewer *viewer = openViewer();
     if (failure != QLatin1String("nothing loaded"))
-        QVERIFY(viewer->loadFile(path, nullptr));
+        QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(path), nullptr));
     viewer->txtViewer->setFocus();
     QTest::keyClicks(viewer->txtViewer, QStringLiteral("edited "));
     const QString shownText = viewer->txtViewer->toPlainText();
@@ -343,7 +344,7 @@ void tst_Viewer::characterOutsideTheEncodingIsRefused()
     QVERIFY(writeBytes(path, bytes));
 
     frmViewer *viewer = openViewer();
-    QVERIFY(viewer->loadFile(path, nullptr));
+    QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(path), nullptr));
     viewer->txtViewer->setFocus();
     QTest::keyClick(viewer->txtViewer, Qt::Key_End, Qt::ControlModifier);
     typeText(viewer->txtViewer, QStringLiteral("\u20AC"));
@@ -360,11 +361,19 @@ void tst_Viewer::characterOutsideTheEncodingIsRefused()
 
 void tst_Viewer::changedOnDiskAsksBeforeOverwriting_data()
 {
+    QTest::addColumn<QByteArray>("folderName"); // below the test folder; empty for the test folder itself
+    QTest::addColumn<QByteArray>("fileName");
     QTest::addColumn<bool>("changeOnDisk");
     QTest::addColumn<int>("answerValue");
-    QTest::newRow("changed, kept") << true << int(MessageAnswer::Cancel);
-    QTest::newRow("changed, overwritten") << true << int(MessageAnswer::Ok);
-    QTest::newRow("unchanged, no question") << false << int(MessageAnswer::Cancel);
+    // A name that is not UTF-8, looked up as another name, would seem gone,
+    // and the change on disk would be overwritten without a question.
+    const std::pair<QByteArray, QByteArray> names[] = {{"", "notes.txt"}, {"pr\xE9g", "caf\xE9.txt"}};
+    for (const auto &[folder, file] : names) {
+        const QByteArray tag = folder.isEmpty() ? QByteArray() : QByteArray("names not UTF-8, ");
+        QTest::newRow(tag + "changed, kept") << folder << file << true << int(MessageAnswer::Cancel);
+        QTest::newRow(tag + "changed, overwritten") << folder << file << true << int(MessageAnswer::Ok);
+        QTest::newRow(tag + "unchanged, no question") << folder << file << false << int(MessageAnswer::Cancel);
+    }
 }
 
 // Another program writes the file after the viewer loaded it: Save asks
@@ -372,11 +381,19 @@ void tst_Viewer::changedOnDiskAsksBeforeOverwriting_data()
 // text either way. A second Save after an overwrite asks no more.
 void tst_Viewer::changedOnDiskAsksBeforeOverwriting()
 {
+    QFETCH(QByteArray, folderName);
+    QFETCH(QByteArray, fileName);
     QFETCH(bool, changeOnDisk);
     QFETCH(int, answerValue);
     const auto answer = MessageAnswer(answerValue);
-    const QString path = m_dir->filePath(QStringLiteral("notes.txt"));
-    QVERIFY(writeBytes(path, "first\n"));
+    QByteArray folder = QFile::encodeName(m_dir->path());
+    if (!folderName.isEmpty()) {
+        folder += '/' + folderName;
+        QCOMPARE(::mkdir(folder.constData(), 0700), 0);
+    }
+    const testfiles::RawTreeRemover remover{folderName.isEmpty() ? QByteArray() : folder};
+    const vexalo::FilePath path = vexalo::FilePath::fromBytes(folder + '/' + fileName);
+    testfiles::writeRawFile(path.bytes(), "first\n");
     frmViewer *viewer = openViewer();
     QVERIFY(viewer->loadFile(path, nullptr));
     viewer->txtViewer->setFocus();
@@ -384,23 +401,23 @@ void tst_Viewer::changedOnDiskAsksBeforeOverwriting()
     const QString shownText = viewer->txtViewer->toPlainText();
     const QByteArray theirs("theirs, a longer text\n");
     if (changeOnDisk)
-        QVERIFY(writeBytes(path, theirs));
+        testfiles::writeRawFile(path.bytes(), theirs);
 
     m_messages.answers = {answer};
     save();
     QCOMPARE(viewer->txtViewer->toPlainText(), shownText);
     if (!changeOnDisk) {
         QVERIFY(m_messages.shown.isEmpty());
-        QCOMPARE(readBytes(path), QByteArray("mine first\n"));
+        QCOMPARE(testfiles::readRawFile(path.bytes()), QByteArray("mine first\n"));
         return;
     }
     QCOMPARE(m_messages.shown.size(), 1);
     const MessageRequest &question = m_messages.shown.first();
-    QVERIFY2(question.text.contains(QDir::toNativeSeparators(path)), qPrintable(question.text));
+    QVERIFY2(question.text.contains(path.display()), qPrintable(question.text));
     QCOMPARE(question.buttons, MessageRequest::Buttons::OkCancel);
     QVERIFY(question.cancelIsDefault);
-    QCOMPARE(readBytes(path), answer == MessageAnswer::Ok ? QByteArray("mine first\n") : theirs);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("notes.txt")});
+    QCOMPARE(testfiles::readRawFile(path.bytes()), answer == MessageAnswer::Ok ? QByteArray("mine first\n") : theirs);
+    QCOMPARE(testfiles::rawEntries(folder), QByteArrayList{fileName});
 
     save(); // asks again only while the change on disk is still not overwritten
     QCOMPARE(m_messages.shown.size(), answer == MessageAnswer::Ok ? 1 : 2);
@@ -413,7 +430,7 @@ void tst_Viewer::reloadShowsTheNewContent()
     const QString path = m_dir->filePath(QStringLiteral("a.htm"));
     QVERIFY(writeBytes(path, "old\r\n"));
     frmViewer *viewer = openViewer();
-    QVERIFY(viewer->loadFile(path, nullptr));
+    QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(path), nullptr));
     QTest::keyClicks(viewer->txtViewer, QStringLiteral("unsaved "));
 
     const QByteArray replaced("new\r\nlines\xA0\r\n"); // now Latin-1
@@ -450,9 +467,9 @@ void tst_Viewer::largeFileIsRefused()
     file.close();
 
     frmViewer *viewer = openViewer();
-    QVERIFY(viewer->loadFile(small, nullptr));
+    QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(small), nullptr));
     QString error;
-    QVERIFY(!viewer->loadFile(big, &error));
+    QVERIFY(!viewer->loadFile(vexalo::FilePath::fromString(big), &error));
     const QLocale locale;
     QVERIFY2(error.contains(locale.formattedDataSize(size))
                  && error.contains(locale.formattedDataSize(frmViewer::maxViewedSize)),
@@ -486,7 +503,7 @@ void tst_Viewer::windowGoesOnWhileLoading()
     });
     tick.start(0);
     QString error;
-    QVERIFY2(viewer->loadFile(path, &error), qPrintable(error));
+    QVERIFY2(viewer->loadFile(vexalo::FilePath::fromString(path), &error), qPrintable(error));
     tick.stop();
     QVERIFY(ticks > 0);
     QVERIFY(busy);
@@ -501,7 +518,7 @@ void tst_Viewer::closesWithoutAQuestion()
     const QString path = m_dir->filePath(QStringLiteral("a.htm"));
     QVERIFY(writeBytes(path, "text\n"));
     frmViewer *viewer = openViewer();
-    QVERIFY(viewer->loadFile(path, nullptr));
+    QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(path), nullptr));
     QTest::keyClicks(viewer->txtViewer, QStringLiteral("unsaved "));
 
     QVERIFY(viewer->close());
@@ -517,7 +534,7 @@ void tst_Viewer::savesFromTheKeyboard()
     frmViewer *viewer = openViewer();
     viewer->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(viewer));
-    QVERIFY(viewer->loadFile(path, nullptr));
+    QVERIFY(viewer->loadFile(vexalo::FilePath::fromString(path), nullptr));
     viewer->txtViewer->setFocus();
     viewer->txtViewer->moveCursor(QTextCursor::Start);
     QTest::keyClicks(viewer->txtViewer, QStringLiteral("1 "));

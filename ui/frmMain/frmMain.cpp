@@ -439,7 +439,7 @@ void frmMain::startUp()
     // Start-up shows no message: a folder the program was merely started
     // from gets no hand-off files, and one that cannot take them costs the
     // updater nothing this program relies on.
-    vexalo::HandOff::write(m_services.places->workingFolder());
+    vexalo::HandOff::write(vexalo::FilePath::fromString(m_services.places->workingFolder()));
 
     Settings(QStringLiteral("get"));
     txtFindString->setPlainText(FindString);
@@ -540,7 +540,8 @@ void frmMain::mnuUpdateClick()
     // The updater lives beside the program. The working folder follows the
     // user's browsing, and an "Update" or "Fennick" found there (an unpacked
     // download, say) is not this program's to rename or to run.
-    vexalo::OnlineUpdate::run(m_services.places->programFolder(), m_services, this, [this] { close(); });
+    vexalo::OnlineUpdate::run(vexalo::FilePath::fromString(m_services.places->programFolder()), m_services, this,
+                              [this] { close(); });
 }
 
 void frmMain::mnuAboutClick()

@@ -201,7 +201,7 @@ private:
     void finishRun(const vexalo::RunSummary &summary, const QString &closingLine = {});
 
     void showMessage(const QString &text, const QString &title, MessageRequest::Icon icon);
-    void reportViewerFailure(const QString &path, const QString &reason);
+    void reportViewerFailure(const vexalo::FilePath &path, const QString &reason);
 
     Services m_services;
     vexalo::SettingsStore m_settingsStore;

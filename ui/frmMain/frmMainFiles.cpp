@@ -6,18 +6,20 @@
 #include "FileListModel.h"
 #include "engine/files/FileNames.h"
 #include "engine/files/FileOps.h"
-#include "engine/text/TextTools.h"
 #include "platform/FileSystemPlaces.h"
 #include "ui/common/ScreenPlacement.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/frmViewer.h"
 
-#include <QDir>
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QMenu>
 
 #include <algorithm>
+
+// The viewer's file and the case conversion's names are FilePaths: through
+// these, a name that is not UTF-8 would name another file.
+#pragma GCC poison QFile QFileInfo QDir QSaveFile
 
 QStringList frmMain::selectedFileNames() const
 {
@@ -99,15 +101,16 @@ void frmMain::loadCurrentFileIntoViewer()
     const QModelIndex current = lstFiles->currentIndex();
     if (!current.isValid() || !m_viewer)
         return;
-    const QString path = vexalo::joinPath(m_dir1Path, m_files->names().at(current.row()));
+    const vexalo::FilePath path = vexalo::FilePath::fromString(m_dir1Path)
+                                  / vexalo::FilePath::fromString(m_files->names().at(current.row()));
     QString error;
     if (!m_viewer->loadFile(path, &error))
         reportViewerFailure(path, error);
 }
 
-void frmMain::reportViewerFailure(const QString &path, const QString &reason)
+void frmMain::reportViewerFailure(const vexalo::FilePath &path, const QString &reason)
 {
-    showMessage(tr("Cannot read \"%1\": %2").arg(vexalo::displayName(path), reason), tr("Viewer"),
+    showMessage(tr("Cannot read \"%1\": %2").arg(path.display(), reason), tr("Viewer"),
                 MessageRequest::Icon::Exclamation);
 }
 
@@ -138,19 +141,20 @@ void frmMain::convertCase(bool toUpper, const QString &title)
         showMessage(tr("No files selected!"), title, MessageRequest::Icon::Critical);
         return;
     }
-    const QString folder = m_dir1Path;
-    m_services.places->setWorkingFolder(folder, nullptr);
+    m_services.places->setWorkingFolder(m_dir1Path, nullptr);
+    const vexalo::FilePath folder = vexalo::FilePath::fromString(m_dir1Path);
 
     // A failed rename (a name taken by another file, no permission, the file
     // gone) is collected and the pass goes on, so one bad file spoils nothing.
     QStringList failures;
-    for (const QString &name : names) {
-        const QString target = vexalo::changeCase(name, toUpper);
+    for (const QString &listed : names) {
+        const vexalo::FilePath name = vexalo::FilePath::fromString(listed);
+        const vexalo::FilePath target = vexalo::FilePath::fromString(vexalo::changeCase(listed, toUpper));
         if (target == name)
             continue;
         const vexalo::IoStatus status = vexalo::renameNoReplace(folder, name, target);
         if (!status.ok())
-            failures << tr("%1 → %2: %3").arg(vexalo::displayName(name), vexalo::displayName(target), status.error);
+            failures << tr("%1 → %2: %3").arg(name.display(), target.display(), status.error);
     }
     m_files->refresh();
     if (!failures.isEmpty())

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmViewer/ViewerSave.h"
 
-#include "engine/files/FileNames.h"
 #include "engine/files/FileOps.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <sys/stat.h>
+
+// The file's name is a FilePath throughout: through these, a name that is not
+// UTF-8 would be looked up as another file, and a change made to it on disk
+// would go unseen.
+#pragma GCC poison QFile QFileInfo QDir QSaveFile
 
 namespace {
 
@@ -76,21 +77,21 @@ std::optional<QByteArray> ViewerSave::bytesFor(const LoadedText &loaded, const Q
     return vexalo::byteOrderMark(loaded.bytes, loaded.encoding).toByteArray() + *encoded;
 }
 
-MessageRequest ViewerSave::overwriteQuestion(const QString &path)
+MessageRequest ViewerSave::overwriteQuestion(const vexalo::FilePath &path)
 {
     MessageRequest question;
     question.text = tr("%1 was changed on disk after it was opened here, perhaps by another program.\n\n"
                        "OK overwrites that change with the text shown here; Cancel leaves the file as it is. "
                        "The text shown here stays either way.")
-                        .arg(QDir::toNativeSeparators(path));
+                        .arg(path.display());
     question.buttons = MessageRequest::Buttons::OkCancel;
     question.icon = MessageRequest::Icon::Exclamation;
     question.cancelIsDefault = true;
     return question;
 }
 
-std::optional<MessageRequest> ViewerSave::save(const QString &path, LoadedText &loaded, const QString &rawText,
-                                               const ConfirmOverwrite &confirm)
+std::optional<MessageRequest> ViewerSave::save(const vexalo::FilePath &path, LoadedText &loaded,
+                                               const QString &rawText, const ConfirmOverwrite &confirm)
 {
     const auto failure = [](const QString &text, MessageRequest::Icon icon) {
         return MessageRequest{text, QString(), MessageRequest::Buttons::Ok, icon};
@@ -99,7 +100,7 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, LoadedText &
         return failure(tr("There is no file to save to: open a file from the file list first."),
                        MessageRequest::Icon::Exclamation);
 
-    const QString shownPath = vexalo::displayName(path);
+    const QString shownPath = path.display();
     const std::optional<QByteArray> bytes = bytesFor(loaded, rawText);
     if (!bytes) {
         // Writing a stand-in character would change the text behind the
@@ -114,7 +115,7 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, LoadedText &
     // by being written again).
     const auto changedOnDisk = [&] {
         struct stat now {};
-        return loaded.onDisk && ::stat(QFile::encodeName(path).constData(), &now) == 0
+        return loaded.onDisk && ::stat(path.c_str(), &now) == 0
             && !sameVersion(now, *loaded.onDisk);
     };
     bool overwrite = false;
@@ -126,14 +127,14 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, LoadedText &
 
     // A file marked read-only stays so, even for root, who could replace it.
     struct stat info {};
-    if (::stat(vexalo::encodeFileName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         const vexalo::IoStatus writable = vexalo::checkWritable(path, info);
         if (!writable.ok())
             return failure(tr("Could not save %1: %2.").arg(shownPath, writable.error),
                            MessageRequest::Icon::Critical);
     }
     vexalo::WriteOptions options;
-    if (!overwrite && loaded.onDisk && ::stat(QFile::encodeName(path).constData(), &info) == 0)
+    if (!overwrite && loaded.onDisk && ::stat(path.c_str(), &info) == 0)
         options.expected = &*loaded.onDisk;
     vexalo::IoStatus written = vexalo::writeFileAtomically(path, *bytes, options);
     if (!written.ok() && options.expected && changedOnDisk()) {
@@ -145,7 +146,7 @@ std::optional<MessageRequest> ViewerSave::save(const QString &path, LoadedText &
     if (!written.ok())
         return failure(tr("Could not save %1: %2.").arg(shownPath, written.error), MessageRequest::Icon::Critical);
     struct stat saved {};
-    if (::stat(QFile::encodeName(path).constData(), &saved) == 0)
+    if (::stat(path.c_str(), &saved) == 0)
         loaded.onDisk = saved;
     else
         loaded.onDisk.reset();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/files/FilePath.h"
 #include "engine/text/TextCodec.h"
 #include "platform/MessageBoxes.h"
 
@@ -53,7 +54,7 @@ public:
     // A file changed by another program since it was loaded is overwritten
     // only when confirm says so; the check is made again just before the
     // file is replaced. After a save, loaded knows the file as written.
-    static std::optional<MessageRequest> save(const QString &path, LoadedText &loaded, const QString &rawText,
-                                              const ConfirmOverwrite &confirm);
-    static MessageRequest overwriteQuestion(const QString &path);
+    static std::optional<MessageRequest> save(const vexalo::FilePath &path, LoadedText &loaded,
+                                              const QString &rawText, const ConfirmOverwrite &confirm);
+    static MessageRequest overwriteQuestion(const vexalo::FilePath &path);
 };

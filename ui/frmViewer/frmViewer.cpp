@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "frmViewer.h"
 
-#include "engine/files/FileNames.h"
 #include "engine/files/FileOps.h"
 #include "ui/common/KeyboardAccess.h"
 #include "ui/common/Twips.h"
@@ -11,7 +10,6 @@
 #include <QApplication>
 #include <QDebug>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLocale>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -24,6 +22,10 @@
 #include <utility>
 
 #include <sys/stat.h>
+
+// The file shown is named by a FilePath only: these would look up another
+// file when its name is not UTF-8.
+#pragma GCC poison QFile QFileInfo QDir QSaveFile
 
 frmViewer::frmViewer(QWidget *parent)
     : frmViewer(Services{}, parent)
@@ -76,7 +78,7 @@ void frmViewer::describeForAssistiveTools()
     txtSave->setAccessibleName(tr("File name"));
 }
 
-bool frmViewer::loadFile(const QString &path, QString *error)
+bool frmViewer::loadFile(const vexalo::FilePath &path, QString *error)
 {
     auto fail = [&](const QString &message) {
         if (error)
@@ -90,9 +92,8 @@ bool frmViewer::loadFile(const QString &path, QString *error)
     };
     // Refused before a byte is read: a file of hundreds of megabytes would
     // otherwise be held several times over in memory.
-    // By the name's own bytes: QFileInfo would miss a name that is not UTF-8.
     struct stat info {};
-    if (::stat(vexalo::encodeFileName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
         && info.st_size > maxViewedSize)
         return tooLarge(qint64(info.st_size));
 
@@ -139,7 +140,7 @@ bool frmViewer::loadFile(const QString &path, QString *error)
     loaded.onDisk = read.info;
     m_loaded = std::move(loaded);
     m_path = path;
-    txtSave->setText(vexalo::displayName(path));
+    txtSave->setText(path.display());
     QApplication::restoreOverrideCursor();
     return true;
 }

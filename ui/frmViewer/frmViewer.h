@@ -32,11 +32,11 @@ public:
     // Shows the file's text, decoded as UTF-8 when valid and Latin-1 otherwise,
     // and its full path, readably, in txtSave. On failure the viewer is left as it was.
     // A file over maxViewedSize is refused with a message naming its size.
-    bool loadFile(const QString &path, QString *error);
+    bool loadFile(const vexalo::FilePath &path, QString *error);
     // Reads the file shown again.
     bool reload(QString *error);
     // The file shown, as it names the file (txtSave shows it for reading only).
-    QString path() const { return m_path; }
+    vexalo::FilePath path() const { return m_path; }
     // The encoding the shown file was read with, so that saving keeps its bytes.
     vexalo::FileEncoding encoding() const { return m_loaded.encoding; }
 
@@ -58,5 +58,5 @@ private:
 
     Services m_services;
     LoadedText m_loaded;
-    QString m_path;
+    vexalo::FilePath m_path;
 };
