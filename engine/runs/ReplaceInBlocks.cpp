@@ -269,7 +269,8 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
         return failed(name, pass.writeError.error);
 
     if (job.makeBackups) {
-        AtomicWriter backup(FilePath::fromString(path + QStringLiteral(".old")), backupWriteOptions(path, read.info, syncEach));
+        AtomicWriter backup(FilePath::fromString(path + QStringLiteral(".old")),
+                            backupWriteOptions(path, read.info, syncEach));
         IoStatus made = backup.copyFrom(fd, 0, pass.size);
         if (made.ok())
             made = backup.commit();
