@@ -191,7 +191,7 @@ RegexPass regexPass(const ReplaceJob &job, ReplaceContext &context, const ReadRe
             // change need not be writable.
             pass.notWritable = checkWritable(path, read.info);
             if (pass.notWritable.ok() && !job.preview) {
-                pass.writer = std::make_unique<AtomicWriter>(path, writeOptions);
+                pass.writer = std::make_unique<AtomicWriter>(FilePath::fromString(path), writeOptions);
                 pass.writeError = pass.writer->status();
                 // Up to the first change the new content is the old.
                 if (pass.writeError.ok() && handedOut > 0)
