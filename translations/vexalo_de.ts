@@ -782,6 +782,8 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>stopped before the file was finished; the file was left unchanged</source>
         <translation>angehalten, bevor die Datei fertig war; die Datei blieb unverändert</translation>
+    </message>
+    <message>
         <source>XDG_STATE_HOME is not used for the journal (%1); it is kept in %2</source>
         <translation>XDG_STATE_HOME wird für das Journal nicht verwendet (%1); es liegt in %2</translation>
     </message>
