@@ -8,6 +8,8 @@
 #include "engine/text/TextTools.h"
 
 #include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -198,9 +200,8 @@ private:
     QString summary() const
     {
         const QString changedWord = m_request.command == Command::Replace ? tr("replaced") : tr("restored");
-        return tr("%1 of %2 files done: %3 %4, %5 failed")
+        return QCoreApplication::translate("CliRun", "%1 of %Ln files done: %2 %3, %4 failed", nullptr, int(m_total))
             .arg(m_done)
-            .arg(m_total)
             .arg(m_changed)
             .arg(changedWord)
             .arg(m_failed);
@@ -351,15 +352,25 @@ int runUndo(const CliRequest &request, CliStreams &streams)
     if (!outputError.isEmpty())
         reporter.error(outputError);
     if (result.summary.stopped) {
-        reporter.error(tr("stopped: %1 of %2 files were not processed")
-                           .arg(last->files + last->unkept - reporter.done())
-                           .arg(last->files + last->unkept));
+        reporter.error(QCoreApplication::translate("CliRun", "stopped: %1 of %Ln files were not processed", nullptr,
+                                                   int(last->files + last->unkept))
+                           .arg(last->files + last->unkept - reporter.done()));
         return ExitStopped;
     }
     return reporter.failed() > 0 || !outputError.isEmpty() || !result.message.isEmpty() ? ExitFailed : ExitOk;
 }
 
 } // namespace
+
+bool useEnglishOutput(const QString &translationsFolder)
+{
+    QLocale::setDefault(QLocale::c());
+    static QTranslator plurals;
+    if (!plurals.load(QStringLiteral("vexalo_en"), translationsFolder))
+        return false;
+    QCoreApplication::installTranslator(&plurals);
+    return true;
+}
 
 int runRequest(const CliRequest &request, const QString &programFolder, CliStreams &streams)
 {
@@ -480,9 +491,9 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     if (!outputError.isEmpty())
         reporter.error(outputError);
     if (stopped) {
-        reporter.error(tr("stopped: %1 of %2 files were not processed")
-                           .arg(request.files.size() - reporter.done())
-                           .arg(request.files.size()));
+        reporter.error(QCoreApplication::translate("CliRun", "stopped: %1 of %Ln files were not processed", nullptr,
+                                                   int(request.files.size()))
+                           .arg(request.files.size() - reporter.done()));
         return ExitStopped;
     }
     return reporter.failed() > 0 || !syncErrors.isEmpty() || !outputError.isEmpty() ? ExitFailed : ExitOk;

@@ -20,6 +20,12 @@ struct CliStreams {
     std::function<bool()> stopRequested;
 };
 
+// The output's language, whatever the user's: English, with its plural forms
+// ("1 file", "2 files") from vexalo_en.qm in translationsFolder, and numbers
+// in plain digits, as scripts read them. Returns whether the forms were found;
+// without them the lines read "1 files".
+bool useEnglishOutput(const QString &translationsFolder);
+
 // Runs a parsed request and returns the exit status. programFolder is where
 // "exception.txt" is looked for.
 int runRequest(const CliRequest &request, const QString &programFolder, CliStreams &streams);

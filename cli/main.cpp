@@ -3,6 +3,7 @@
 #include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include <csignal>
@@ -31,6 +32,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vexalo4-cli"));
+    // share/vexalo4/translations beside bin/, in the build tree as installed.
+    vexalo::cli::useEnglishOutput(
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vexalo4/translations")));
 
     // The first Ctrl-C stops the run between two files, so the files done so
     // far are reported and synced; a second one ends the program at once

@@ -17,6 +17,9 @@ struct MessageRequest {
     Icon icon = Icon::None;
     // For a question whose OK loses something: Enter then answers Cancel.
     bool cancelIsDefault = false;
+    // The OK button's caption where the question names its action ("Undo");
+    // empty: OK.
+    QString okText;
 };
 
 enum class MessageAnswer { Ok, Cancel };

@@ -1,7 +1,31 @@
 // SPDX-License-Identifier: MIT
 #include "QtMessageBoxes.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+
+int QtMessageBoxes::widthForTitle(const QWidget &box)
+{
+    // The window manager draws the title in a bold face of about the
+    // window's font, beside an icon and three buttons of its own; it cuts
+    // the title in the middle ("Find... lace") where the box is narrower.
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int decoration = 4 * QFontMetrics(titleFont).height() + 48;
+    return QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + decoration;
+}
+
+void QtMessageBoxes::keepTitleWhole(QMessageBox &box)
+{
+    // QMessageBox sizes itself by its text and buttons alone; a spacer across
+    // its grid is the one width it lets a caller add.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(widthForTitle(box), 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
 
 MessageAnswer QtMessageBoxes::show(QWidget *parent, const MessageRequest &request)
 {
@@ -26,5 +50,8 @@ MessageAnswer QtMessageBoxes::show(QWidget *parent, const MessageRequest &reques
     box.setDefaultButton(request.cancelIsDefault && request.buttons == MessageRequest::Buttons::OkCancel
                              ? QMessageBox::Cancel
                              : QMessageBox::Ok);
+    if (!request.okText.isEmpty())
+        box.button(QMessageBox::Ok)->setText(request.okText);
+    keepTitleWhole(box);
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }

@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>FileMetadata</name>
+    <message>
+        <source>its access control list could not be kept</source>
+        <translation>ihre Zugriffssteuerungsliste konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its file capabilities could not be kept</source>
+        <translation>ihre Datei-Capabilities konnten nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its security label (%1) could not be kept</source>
+        <translation>ihr Sicherheitskennzeichen (%1) konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its extended attribute %1 could not be kept</source>
+        <translation>ihr erweitertes Attribut %1 konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its attributes could not be read</source>
+        <translation>ihre Attribute konnten nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>%1 was replaced by another file while it was being processed</source>
+        <translation>%1 wurde während der Bearbeitung durch eine andere Datei ersetzt</translation>
+    </message>
+    <message>
+        <source>its extended attribute %1 could not be read</source>
+        <translation>ihr erweitertes Attribut %1 konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>its owner (%1) could not be kept</source>
+        <translation>ihr Eigentümer (%1) konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its group (%1) could not be kept</source>
+        <translation>ihre Gruppe (%1) konnte nicht erhalten werden</translation>
+    </message>
+    <message>
+        <source>its set-user-ID or set-group-ID bit could not be kept</source>
+        <translation>ihr Set-User-ID- oder Set-Group-ID-Bit konnte nicht erhalten werden</translation>
+    </message>
+</context>
+<context>
     <name>FileOps</name>
     <message>
         <source>the file is marked immutable</source>
@@ -150,16 +193,19 @@
 <context>
     <name>RunProgress</name>
     <message>
-        <source>Working through %1 files...</source>
-        <translation>%1 Dateien werden bearbeitet …</translation>
-    </message>
-    <message>
         <source>Stop</source>
         <translation>Anhalten</translation>
     </message>
     <message>
         <source>Stopping after the files in work...</source>
         <translation>Anhalten nach den Dateien in Arbeit …</translation>
+    </message>
+    <message numerus="yes">
+        <source>Working through %Ln files...</source>
+        <translation>
+            <numerusform>Bearbeite %Ln Datei...</numerusform>
+            <numerusform>Bearbeite %Ln Dateien...</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -235,11 +281,11 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
     </message>
     <message>
         <source>Create Backups</source>
-        <translation>Sicherungen anlegen</translation>
+        <translation>Mit Sicherung</translation>
     </message>
     <message>
         <source>Case Sensitive</source>
-        <translation>Groß/klein beachten</translation>
+        <translation>Groß/Klein</translation>
     </message>
     <message>
         <source>Trim Blank Lines</source>
@@ -251,11 +297,11 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
     </message>
     <message>
         <source>Restore</source>
-        <translation>Zurück</translation>
+        <translation>Zurückholen</translation>
     </message>
     <message>
         <source>Exit</source>
-        <translation>Ende</translation>
+        <translation>&amp;Beenden</translation>
     </message>
     <message>
         <source>Pattern:</source>
@@ -271,11 +317,11 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
     </message>
     <message>
         <source>Results:</source>
-        <translation>Ergebnisse:</translation>
+        <translation>Ergebnis:</translation>
     </message>
     <message>
         <source>Last Folder:</source>
-        <translation>Letzter Ordner:</translation>
+        <translation>Zuletzt:</translation>
     </message>
     <message>
         <source>Help</source>
@@ -443,13 +489,6 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
         <source>No files selected!</source>
         <translation>Keine Dateien ausgewählt!</translation>
     </message>
-    <message numerus="yes">
-        <source>Stopped: %n file(s) were not processed.</source>
-        <translation>
-            <numerusform>Angehalten: %n Datei wurde nicht bearbeitet.</numerusform>
-            <numerusform>Angehalten: %n Dateien wurden nicht bearbeitet.</numerusform>
-        </translation>
-    </message>
     <message>
         <source>Find &amp; Replace</source>
         <translation>Suchen und Ersetzen</translation>
@@ -494,7 +533,7 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
     </message>
     <message>
         <source>Rest&amp;ore</source>
-        <translation>&amp;Zurück</translation>
+        <translation>&amp;Zurückholen</translation>
     </message>
     <message>
         <source>Replace did not start, so no file was changed: %1.</source>
@@ -516,24 +555,28 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
         <source>Undo Last Run</source>
         <translation>Letzten Lauf rückgängig machen</translation>
     </message>
+    <message>
+        <source>Preview did not start: %1.</source>
+        <translation>Die Vorschau wurde nicht gestartet: %1.</translation>
+    </message>
     <message numerus="yes">
-        <source>Undo the Replace run of %1 in %2?
-
-%n file(s) will get back what they held before it, each only if it still holds exactly what the run wrote.</source>
+        <source>Stopped: %Ln files were not processed.</source>
         <translation>
-            <numerusform>Den Ersetzen-Lauf vom %1 in %2 rückgängig machen?
-
-%n Datei erhält zurück, was sie vor ihm enthielt, aber nur, wenn sie noch genau enthält, was der Lauf geschrieben hat.</numerusform>
-            <numerusform>Den Ersetzen-Lauf vom %1 in %2 rückgängig machen?
-
-%n Dateien erhalten zurück, was sie vor ihm enthielten, jede nur, wenn sie noch genau enthält, was der Lauf geschrieben hat.</numerusform>
+            <numerusform>Angehalten: %Ln Datei wurde nicht bearbeitet.</numerusform>
+            <numerusform>Angehalten: %Ln Dateien wurden nicht bearbeitet.</numerusform>
         </translation>
     </message>
     <message numerus="yes">
-        <source>%n file(s) of the run cannot be undone.</source>
+        <source>Undo the Replace run of %1 in %2?
+
+%Ln files will get back what they held before it, each only if it still holds exactly what the run wrote.</source>
         <translation>
-            <numerusform>%n Datei des Laufs kann nicht rückgängig gemacht werden.</numerusform>
-            <numerusform>%n Dateien des Laufs können nicht rückgängig gemacht werden.</numerusform>
+            <numerusform>Den Ersetzen-Lauf vom %1 in %2 rückgängig machen?
+
+%Ln Datei erhält zurück, was sie vorher enthielt, nur wenn sie noch genau das enthält, was der Lauf geschrieben hat.</numerusform>
+            <numerusform>Den Ersetzen-Lauf vom %1 in %2 rückgängig machen?
+
+%Ln Dateien erhalten zurück, was sie vorher enthielten, jede nur, wenn sie noch genau das enthält, was der Lauf geschrieben hat.</numerusform>
         </translation>
     </message>
     <message>
@@ -556,6 +599,21 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
         <source>The regular expression cannot be used: %1 (at character %2 of Replace This).</source>
         <translation>Der reguläre Ausdruck kann nicht verwendet werden: %1 (bei Zeichen %2 von „Dies ersetzen“).</translation>
     </message>
+    <message numerus="yes">
+        <source>%Ln files of the run cannot be undone.</source>
+        <translation>
+            <numerusform>%Ln Datei des Laufs kann nicht rückgängig gemacht werden.</numerusform>
+            <numerusform>%Ln Dateien des Laufs können nicht rückgängig gemacht werden.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Undo</source>
+        <translation>Rückgängig</translation>
+    </message>
+    <message>
+        <source> (the text to find is empty)</source>
+        <translation> (der Suchtext ist leer)</translation>
+    </message>
 </context>
 <context>
     <name>frmViewer</name>
@@ -572,16 +630,20 @@ OK überschreibt diese Änderung mit dem hier gezeigten Text; Abbrechen lässt d
         <translation>Text der Datei</translation>
     </message>
     <message>
-        <source>it is %1; the viewer shows files of up to %2</source>
-        <translation>sie ist %1 groß; der Betrachter zeigt Dateien bis %2</translation>
-    </message>
-    <message>
         <source>Writes the text back to the file, in its own encoding and line breaks.</source>
         <translation>Schreibt den Text in die Datei zurück, in ihrer eigenen Kodierung und mit ihren Zeilenumbrüchen.</translation>
     </message>
     <message>
         <source>File name</source>
         <translation>Dateiname</translation>
+    </message>
+    <message>
+        <source>it is too large for the viewer: %1, where the viewer shows files of up to %2</source>
+        <translation>sie ist zu groß für den Betrachter: %1, der Betrachter zeigt Dateien bis %2</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is too large for the viewer. It is %2; the viewer shows files of up to %3.</source>
+        <translation>„%1“ ist zu groß für den Betrachter. Die Datei hat %2; der Betrachter zeigt Dateien bis %3.</translation>
     </message>
 </context>
 <context>
@@ -644,22 +706,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
         <translation>:  fehlgeschlagen: </translation>
     </message>
     <message>
-        <source>its access control list could not be kept</source>
-        <translation>ihre Zugriffssteuerungsliste konnte nicht erhalten werden</translation>
-    </message>
-    <message>
-        <source>its file capabilities could not be kept</source>
-        <translation>ihre Datei-Capabilities konnten nicht erhalten werden</translation>
-    </message>
-    <message>
-        <source>its security label (%1) could not be kept</source>
-        <translation>ihr Sicherheitskennzeichen (%1) konnte nicht erhalten werden</translation>
-    </message>
-    <message>
-        <source>its extended attribute %1 could not be kept</source>
-        <translation>ihr erweitertes Attribut %1 konnte nicht erhalten werden</translation>
-    </message>
-    <message>
         <source>:  1 match</source>
         <translation>:  1 Treffer</translation>
     </message>
@@ -670,10 +716,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source> (binary content)</source>
         <translation> (binärer Inhalt)</translation>
-    </message>
-    <message>
-        <source>Preview: %1 files, %2 with matches, %3 matches in all, %4 would fail; nothing was written</source>
-        <translation>Vorschau: %1 Dateien, %2 mit Treffern, %3 Treffer insgesamt, bei %4 würde es fehlschlagen; nichts wurde geschrieben</translation>
     </message>
     <message>
         <source>it is larger than the journal&apos;s room (%1)</source>
@@ -830,32 +872,65 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
             <numerusform>%n Aufzeichnungen von Lauf %1 können nicht gelesen werden, daher können die Dateien, die sie nennen, nicht rückgängig gemacht werden (%2)</numerusform>
         </translation>
     </message>
-</context>
-<context>
-    <name>vexalo::FileMetadata</name>
     <message>
-        <source>its attributes could not be read</source>
-        <translation>ihre Attribute konnten nicht gelesen werden</translation>
+        <source>Preview: %1, %2, %3, %4; nothing was written</source>
+        <translation>Vorschau: %1, %2, %3, %4; nichts wurde geschrieben</translation>
+    </message>
+    <message numerus="yes">
+        <source>%Ln files</source>
+        <translation>
+            <numerusform>%Ln Datei</numerusform>
+            <numerusform>%Ln Dateien</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%Ln with matches</source>
+        <translation>
+            <numerusform>%Ln mit Treffern</numerusform>
+            <numerusform>%Ln mit Treffern</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%Ln matches in all</source>
+        <translation>
+            <numerusform>%Ln Treffer insgesamt</numerusform>
+            <numerusform>%Ln Treffer insgesamt</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%Ln would fail</source>
+        <translation>
+            <numerusform>%Ln würde scheitern</numerusform>
+            <numerusform>%Ln würden scheitern</numerusform>
+        </translation>
     </message>
     <message>
-        <source>%1 was replaced by another file while it was being processed</source>
-        <translation>%1 wurde während der Bearbeitung durch eine andere Datei ersetzt</translation>
+        <source>the replacement refers to group &quot;%1&quot;, which the pattern does not have</source>
+        <translation>die Ersetzung verweist auf die Gruppe „%1“, die das Muster nicht hat</translation>
     </message>
     <message>
-        <source>its extended attribute %1 could not be read</source>
-        <translation>ihr erweitertes Attribut %1 konnte nicht gelesen werden</translation>
+        <source>the pattern has characters that a Latin-1 file cannot hold</source>
+        <translation>das Muster enthält Zeichen, die eine Latin-1-Datei nicht aufnehmen kann</translation>
     </message>
     <message>
-        <source>its owner (%1) could not be kept</source>
-        <translation>ihr Eigentümer (%1) konnte nicht erhalten werden</translation>
+        <source>the pattern cannot be used in a %1 file: %2</source>
+        <translation>das Muster ist in einer %1-Datei nicht verwendbar: %2</translation>
     </message>
     <message>
-        <source>its group (%1) could not be kept</source>
-        <translation>ihre Gruppe (%1) konnte nicht erhalten werden</translation>
+        <source>a match would need more than 64 MiB of the file at once; the file was left unchanged</source>
+        <translation>ein Treffer bräuchte mehr als 64 MiB der Datei auf einmal; die Datei blieb unverändert</translation>
     </message>
     <message>
-        <source>its set-user-ID or set-group-ID bit could not be kept</source>
-        <translation>ihr Set-User-ID- oder Set-Group-ID-Bit konnte nicht erhalten werden</translation>
+        <source>the pattern is too complex for this file; the file was left unchanged</source>
+        <translation>das Muster ist für diese Datei zu komplex; die Datei blieb unverändert</translation>
+    </message>
+    <message>
+        <source>the file&apos;s text is not valid in its encoding</source>
+        <translation>der Text der Datei ist in ihrer Kodierung nicht gültig</translation>
+    </message>
+    <message>
+        <source>stopped before the file was finished; the file was left unchanged</source>
+        <translation>vor dem Ende der Datei angehalten; die Datei blieb unverändert</translation>
     </message>
 </context>
 <context>

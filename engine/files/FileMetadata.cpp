@@ -20,10 +20,11 @@ namespace {
 
 const char aclName[] = "system.posix_acl_access";
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("FileMetadata", text);
-}
+// The messages' context, as lupdate files them and the window looks them up:
+// a MetadataText::tr() of a function here would be filed under a name the program never asks for.
+struct MetadataText {
+    Q_DECLARE_TR_FUNCTIONS(FileMetadata)
+};
 
 QString userName(uid_t uid)
 {
@@ -52,12 +53,12 @@ QString lossOf(const QByteArray &name)
     // system.posix_acl_access, and the ACLs of network file systems
     // (system.nfs4_acl) and the like: all of them say who may access the file.
     if (name.startsWith("system."))
-        return tr("its access control list could not be kept");
+        return MetadataText::tr("its access control list could not be kept");
     if (name == "security.capability")
-        return tr("its file capabilities could not be kept");
+        return MetadataText::tr("its file capabilities could not be kept");
     if (name.startsWith("security."))
-        return tr("its security label (%1) could not be kept").arg(shown);
-    return tr("its extended attribute %1 could not be kept").arg(shown);
+        return MetadataText::tr("its security label (%1) could not be kept").arg(shown);
+    return MetadataText::tr("its extended attribute %1 could not be kept").arg(shown);
 }
 
 // Whether the open file already carries this value: a security label the
@@ -112,10 +113,10 @@ IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
         const int err = errno;
-        return IoStatus::fromErrno(err, tr("its attributes could not be read"));
+        return IoStatus::fromErrno(err, MetadataText::tr("its attributes could not be read"));
     }
     if (info.st_dev != like->st_dev || info.st_ino != like->st_ino)
-        return IoStatus::failure(tr("%1 was replaced by another file while it was being processed")
+        return IoStatus::failure(MetadataText::tr("%1 was replaced by another file while it was being processed")
                                      .arg(displayName(QFileInfo(options.metadataFrom).fileName())));
     // An O_PATH descriptor carries no attribute calls of its own; its name
     // under /proc leads to the same file whatever happens to the other name.
@@ -160,7 +161,7 @@ IoStatus FileMetadata::readAttributes(const QByteArray &path, bool followLinks, 
         const int err = errno;
         if (err == ENOTSUP)
             return {};
-        return IoStatus::fromErrno(err, tr("its attributes could not be read"));
+        return IoStatus::fromErrno(err, MetadataText::tr("its attributes could not be read"));
     }
 
     for (const char *name = names; name < names + size; name += qstrlen(name) + 1) {
@@ -178,7 +179,7 @@ IoStatus FileMetadata::readAttributes(const QByteArray &path, bool followLinks, 
             const int err = errno;
             if (err == ENODATA)
                 continue; // removed since it was listed: nothing to keep
-            return IoStatus::fromErrno(err, tr("its extended attribute %1 could not be read")
+            return IoStatus::fromErrno(err, MetadataText::tr("its extended attribute %1 could not be read")
                                                   .arg(QString::fromLocal8Bit(name)));
         }
         value.truncate(n);
@@ -203,13 +204,13 @@ IoStatus FileMetadata::applyOwner(int fd, struct stat *seen) const
         // rather than becoming the writer's: its owner would lose it.
         if (::fchown(fd, m_uid, m_gid) != 0) {
             const int err = errno; // the name lookup may change errno
-            return IoStatus::fromErrno(err, tr("its owner (%1) could not be kept").arg(userName(m_uid)));
+            return IoStatus::fromErrno(err, MetadataText::tr("its owner (%1) could not be kept").arg(userName(m_uid)));
         }
     } else if (now.st_gid != m_gid) {
         // The group alone: an owner may give the file any group of theirs.
         if (::fchown(fd, uid_t(-1), m_gid) != 0) {
             const int err = errno;
-            return IoStatus::fromErrno(err, tr("its group (%1) could not be kept").arg(groupName(m_gid)));
+            return IoStatus::fromErrno(err, MetadataText::tr("its group (%1) could not be kept").arg(groupName(m_gid)));
         }
     }
     return {};
@@ -260,7 +261,7 @@ IoStatus FileMetadata::applyAccess(int fd) const
             if (::fchmod(fd, m_mode) != 0 || ::fstat(fd, &now) != 0)
                 return IoStatus::fromErrno(errno);
             if ((now.st_mode & 07777) != m_mode)
-                return IoStatus::fromErrno(EPERM, tr("its set-user-ID or set-group-ID bit could not be kept"));
+                return IoStatus::fromErrno(EPERM, MetadataText::tr("its set-user-ID or set-group-ID bit could not be kept"));
         }
     }
     return {};

@@ -73,16 +73,20 @@ QString previewSummary(const QList<FileResult> &results)
     for (const FileResult &r : results) {
         if (r.outcome == Outcome::Matched) {
             matches += r.matches;
-            ++changing;
+            // A file the lines say has "0 matches" (an empty text to find) is no file with matches.
+            if (r.matches > 0)
+                ++changing;
         } else if (r.outcome == Outcome::Failed) {
             ++failures;
         }
     }
-    return tr("Preview: %1 files, %2 with matches, %3 matches in all, %4 would fail; nothing was written")
-        .arg(results.size())
-        .arg(changing)
-        .arg(matches)
-        .arg(failures);
+    // Each count with its own plural form, written as the default locale
+    // writes numbers (vexalo4-cli keeps the C locale's plain digits).
+    return tr("Preview: %1, %2, %3, %4; nothing was written")
+        .arg(QCoreApplication::translate("vexalo", "%Ln files", nullptr, int(results.size())),
+             QCoreApplication::translate("vexalo", "%Ln with matches", nullptr, int(changing)),
+             QCoreApplication::translate("vexalo", "%Ln matches in all", nullptr, int(matches)),
+             QCoreApplication::translate("vexalo", "%Ln would fail", nullptr, int(failures)));
 }
 
 } // namespace vexalo

@@ -150,7 +150,12 @@ class tst_Cli : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        // In-process runs speak as the program does: English plural forms, plain digits.
+        QVERIFY(cli::useEnglishOutput(QCoreApplication::applicationDirPath() + "/../share/vexalo4/translations"));
+    }
 
     // The companion must give the same outcomes and bytes as the window's
     // run: both go through the engine, but the texts, options and protected

@@ -195,6 +195,15 @@ private slots:
             QCOMPARE(window.Folders, foldersBefore);
         };
         replaceIsRefused();
+        // A Preview stopped by the same list says Preview, not Replace.
+        fakes.messages.shown.clear();
+        window.mnuPreview->trigger();
+        QCOMPARE(fakes.messages.shown.size(), 1);
+        QCOMPARE(fakes.messages.shown.first().title, QString("Preview"));
+        QVERIFY2(fakes.messages.shown.first().text.startsWith("Preview did not start: ")
+                     && fakes.messages.shown.first().text.contains(list),
+                 qPrintable(fakes.messages.shown.first().text));
+        QCOMPARE(window.txtResults->toPlainText(), QString("the last run's log"));
 
         // Mended while the window is open: the user's list is read then, and
         // protects the files it names.

@@ -3,6 +3,8 @@
 // string added to the sources without a translation fails here, and so does
 // a window that comes up in English under LANG=de_DE.UTF-8.
 #include "tests/ui/FakeServices.h"
+#include "engine/runs/Runs.h"
+#include "ui/common/KeyboardAccess.h"
 #include "ui/common/Translations.h"
 #include "ui/frmMain/frmMain.h"
 #include "ui/frmViewer/frmViewer.h"
@@ -19,7 +21,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QDir>
+#include <QDirIterator>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTranslator>
 #include <QXmlStreamReader>
+
+#include <sys/xattr.h>
 
 namespace {
 
@@ -81,6 +91,91 @@ QString germanFor(const QString &context, const QString &source)
     return {};
 }
 
+// Every access key of one window that another control or menu title of the
+// window shares, and every one a menu's items share; with the captions that
+// have none in missing.
+QStringList clashesIn(QWidget *window, QStringList *missing)
+{
+    QStringList clashes;
+    auto claim = [&](QHash<QChar, QString> &scope, const QString &caption, const QString &who) {
+        const QChar key = keyboard::accessKeyOf(caption);
+        if (key.isNull()) {
+            missing->append(who + QStringLiteral(" \"") + caption + QLatin1Char('"'));
+            return;
+        }
+        if (scope.contains(key))
+            clashes << QStringLiteral("%1: %2 and %3").arg(key, scope.value(key), who + QStringLiteral(" \"") + caption + QLatin1Char('"'));
+        else
+            scope.insert(key, who + QStringLiteral(" \"") + caption + QLatin1Char('"'));
+        qInfo().noquote() << QStringLiteral("Alt+%1: %2").arg(key.toUpper(), scope.value(key));
+    };
+    QHash<QChar, QString> windowKeys;
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        if (!button->text().isEmpty() && button->isVisibleTo(window))
+            claim(windowKeys, button->text(), button->objectName());
+    }
+    if (auto *main = qobject_cast<QMainWindow *>(window)) {
+        for (QAction *title : main->menuBar()->actions())
+            claim(windowKeys, title->text(), QStringLiteral("menu"));
+    }
+    for (QMenu *menu : window->findChildren<QMenu *>()) {
+        QHash<QChar, QString> items;
+        for (QAction *item : menu->actions()) {
+            // Only a menu whose items have keys at all must keep them apart.
+            if (!item->isSeparator() && !keyboard::accessKeyOf(item->text()).isNull())
+                claim(items, item->text(), menu->objectName());
+        }
+    }
+    return clashes;
+}
+
+// The translators of the program and of Qt, as a desktop in that language
+// gets them.
+void useLanguage(QLocale::Language language)
+{
+    for (QTranslator *translator : qApp->findChildren<QTranslator *>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+    QLocale::setDefault(QLocale(language));
+    QVERIFY(translations::install(qApp, QLocale(language)));
+}
+
+// The translation contexts the program asks for: tr() of a class with
+// Q_OBJECT takes the class's name, Q_DECLARE_TR_FUNCTIONS names its own, and
+// translate() and QT_TRANSLATE_NOOP name theirs.
+QSet<QString> contextsAskedFor()
+{
+    static const QRegularExpression named(
+        QStringLiteral("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"([^\"]+)\"|Q_DECLARE_TR_FUNCTIONS\\((\\w+)\\)"));
+    static const QRegularExpression qobjectClass(QStringLiteral("class\\s+(\\w+)[^;{]*\\{\\s*(?:public:\\s*)?Q_OBJECT"));
+    static const QRegularExpression enclosing(QStringLiteral("namespace\\s+([\\w:]+)\\s*\\{"));
+    QSet<QString> contexts;
+    for (const QString &layer : {QStringLiteral("ui"), QStringLiteral("settings"), QStringLiteral("platform"),
+                                 QStringLiteral("engine"), QStringLiteral("app")}) {
+        QDirIterator it(sourceDir + QLatin1Char('/') + layer, {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QString text = QString::fromUtf8(file.readAll());
+            for (auto m = named.globalMatch(text); m.hasNext();) {
+                const auto match = m.next();
+                contexts.insert(match.captured(1).isEmpty() ? match.captured(2) : match.captured(1));
+            }
+            const auto space = enclosing.match(text);
+            for (auto m = qobjectClass.globalMatch(text); m.hasNext();) {
+                const auto match = m.next();
+                contexts.insert(match.captured(1));
+                if (space.hasMatch() && space.capturedStart() < match.capturedStart())
+                    contexts.insert(space.captured(1) + QStringLiteral("::") + match.captured(1));
+            }
+        }
+    }
+    return contexts;
+}
+
 } // namespace
 
 class tst_Translations : public QObject {
@@ -92,6 +187,12 @@ private slots:
     void placeholdersSurviveTranslation();
     void windowsShowGermanUnderAGermanLocale();
     void programAnswersInGerman();
+    void compiledTranslationsAnswerWhatTheProgramAsks();
+    void accessKeysDoNotClash_data();
+    void accessKeysDoNotClash();
+    void countsInTheLanguagesOwnForms_data();
+    void countsInTheLanguagesOwnForms();
+    void metadataFailureInGerman();
 };
 
 void tst_Translations::initTestCase()
@@ -206,6 +307,15 @@ void tst_Translations::windowsShowGermanUnderAGermanLocale()
                                 .arg(button->contentsRect().width())));
     }
 
+    // German wordings that fit at the window's own size: "Sicherungen
+    // anlegen" and "Letzter Ordner:" were once shrunk to about 7 pixels.
+    const qreal normal = window.centralWidget()->font().pointSizeF();
+    for (QWidget *captioned : std::initializer_list<QWidget *>{window.lblPattern, window.Label1, window.Label2,
+                                                                window.Label3, window.lblFolders, window.chkBackup,
+                                                                window.chkCaseSensitive, window.chkTrim})
+        QVERIFY2(captioned->font().pointSizeF() == normal, qPrintable(captioned->objectName() + QStringLiteral(" is shrunk")));
+    QCOMPARE(read(window.cmdExit->text()), QStringLiteral("Beenden"));
+
     frmViewer viewer(fakes.services());
     QCOMPARE(viewer.windowTitle(), germanFor(QStringLiteral("frmViewer"), QStringLiteral("Viewer")));
     frmAbout about;
@@ -232,6 +342,142 @@ void tst_Translations::programAnswersInGerman()
     QVERIFY2(help.contains(description), qPrintable(help));
     // And Qt's description of --help, from Qt's own German translation.
     QVERIFY2(!help.contains(QStringLiteral("Displays help on commandline options.")), qPrintable(help));
+}
+
+// A context the sources never ask for is a translation nobody sees: the
+// metadata copier's messages once sat under "vexalo::FileMetadata" while the
+// program asked for "FileMetadata". Checked against the .qm files the
+// program loads, not only the .ts.
+void tst_Translations::compiledTranslationsAnswerWhatTheProgramAsks()
+{
+    const QSet<QString> asked = contextsAskedFor();
+    QVERIFY(asked.contains(QStringLiteral("frmMain")) && asked.contains(QStringLiteral("FileMetadata")));
+    QTranslator compiled;
+    QVERIFY(compiled.load(QStringLiteral("vexalo_de"), translations::folder()));
+    QStringList wrong;
+    for (const Message &m : readTs(germanTs)) {
+        if (!asked.contains(m.context))
+            wrong << QStringLiteral("context %1 is never asked for: %2").arg(m.context, m.source);
+        const QString got = compiled.translate(qPrintable(m.context), qPrintable(m.source), nullptr,
+                                               m.translations.size() > 1 ? 2 : -1);
+        if (got.isEmpty() || !m.translations.contains(got))
+            wrong << QStringLiteral("%1: \"%2\" not in the .qm as in the .ts").arg(m.context, m.source);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char('\n'))));
+}
+
+void tst_Translations::accessKeysDoNotClash_data()
+{
+    QTest::addColumn<QLocale::Language>("language");
+    QTest::newRow("English") << QLocale::English;
+    QTest::newRow("German") << QLocale::German;
+}
+
+// German "Ausführe&n" and "E&nde" once shared N, and Alt+N then Enter ended
+// the program: in each shipped language, each window's keys are its own.
+void tst_Translations::accessKeysDoNotClash()
+{
+    QFETCH(QLocale::Language, language);
+    useLanguage(language);
+    QTemporaryDir dir;
+    FakeServices fakes;
+    fakes.places.program = dir.path();
+    fakes.places.working = dir.path();
+    frmMain window(fakes.services());
+    frmViewer viewer(fakes.services());
+    frmAbout about;
+    for (QWidget *shown : std::initializer_list<QWidget *>{&window, &viewer, &about}) {
+        QStringList missing;
+        const QStringList clashes = clashesIn(shown, &missing);
+        QVERIFY2(clashes.isEmpty(), qPrintable(shown->objectName() + QLatin1Char('\n') + clashes.join(QLatin1Char('\n'))));
+        QVERIFY2(missing.isEmpty(), qPrintable(shown->objectName() + QStringLiteral(" has no key: ") + missing.join(QStringLiteral(", "))));
+    }
+    // The window's captions are this language's.
+    QCOMPARE(QString(window.mnuHelp->title()).remove(QLatin1Char('&')),
+             language == QLocale::German ? QStringLiteral("Hilfe") : QStringLiteral("Help"));
+    useLanguage(QLocale::German);
+}
+
+void tst_Translations::countsInTheLanguagesOwnForms_data()
+{
+    QTest::addColumn<QLocale::Language>("language");
+    QTest::addColumn<int>("files");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("stopped");
+    QTest::newRow("English, one") << QLocale::English << 1
+                                  << "Preview: 1 file, 1 with matches, 1 match in all, 0 would fail; nothing was written"
+                                  << "Stopped: 1 file was not processed.";
+    QTest::newRow("English, thousands") << QLocale::English << 19221
+                                        << "Preview: 19,221 files, 19,221 with matches, 19,221 matches in all, 0 would "
+                                           "fail; nothing was written"
+                                        << "Stopped: 19,221 files were not processed.";
+    QTest::newRow("German, one") << QLocale::German << 1
+                                 << "Vorschau: 1 Datei, 1 mit Treffern, 1 Treffer insgesamt, 0 würden scheitern; "
+                                    "nichts wurde geschrieben"
+                                 << "Angehalten: 1 Datei wurde nicht bearbeitet.";
+    QTest::newRow("German, thousands") << QLocale::German << 19221
+                                       << "Vorschau: 19.221 Dateien, 19.221 mit Treffern, 19.221 Treffer insgesamt, 0 "
+                                          "würden scheitern; nichts wurde geschrieben"
+                                       << "Angehalten: 19.221 Dateien wurden nicht bearbeitet.";
+}
+
+// "1 files", "5 file(s)" and "19221" once: each count takes the language's
+// plural form and its way of writing numbers.
+void tst_Translations::countsInTheLanguagesOwnForms()
+{
+    QFETCH(QLocale::Language, language);
+    QFETCH(int, files);
+    QFETCH(QString, summary);
+    QFETCH(QString, stopped);
+    useLanguage(language);
+    vexalo::FileResult matched;
+    matched.outcome = vexalo::Outcome::Matched;
+    matched.matches = 1;
+    const QList<vexalo::FileResult> results(files, matched);
+    QCOMPARE(vexalo::previewSummary(results), summary);
+    QCOMPARE(QCoreApplication::translate("frmMain", "Stopped: %Ln files were not processed.", nullptr, files), stopped);
+    useLanguage(QLocale::German);
+}
+
+// The metadata copier's failures reach the German window in German. The
+// fault shim is preloaded for this test and makes every fsetxattr under
+// VXF_DIR fail, so a file's extended attribute cannot be kept there.
+void tst_Translations::metadataFailureInGerman()
+{
+    const QString folder = qEnvironmentVariable("VXF_DIR");
+    if (folder.isEmpty() || !qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("faultshim")))
+        QSKIP("the fault shim is not preloaded");
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/a.htm");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("alpha") == 5);
+    file.close();
+    if (::setxattr(QFile::encodeName(path).constData(), "user.vexalo", "1", 1, 0) != 0)
+        QSKIP("this file system keeps no user attributes");
+
+    QTemporaryDir program;
+    FakeServices fakes;
+    fakes.places.program = program.path();
+    fakes.places.working = program.path();
+    frmMain window(fakes.services());
+    window.useSettingsFile(program.filePath(QStringLiteral("store.conf")));
+    window.startUp();
+    window.show();
+    QVERIFY(window.setDir1Path(folder, nullptr));
+    QTest::mouseClick(window.cmdSelectAll, Qt::LeftButton);
+    window.txtFindString->setPlainText(QStringLiteral("alpha"));
+    window.txtReplaceString->setPlainText(QStringLiteral("omega"));
+    QTest::mouseClick(window.cmdReplace, Qt::LeftButton);
+
+    const QString german = germanFor(QStringLiteral("FileMetadata"), QStringLiteral("its extended attribute %1 could not be kept"));
+    QVERIFY(!german.isEmpty());
+    const QString line = window.txtResults->toPlainText();
+    QVERIFY2(line.startsWith(QStringLiteral("a.htm:  ")) && line.contains(german.arg(QStringLiteral("user.vexalo"))),
+             qPrintable(line));
+    QFile kept(path);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("alpha"));
 }
 
 QTEST_MAIN(tst_Translations)

@@ -17,7 +17,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QAccessible>
 #include <QScreen>
+#include <QScrollBar>
 #include <QToolTip>
 #include <QtTest>
 
@@ -36,6 +38,21 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// What a screen reader does to a control that offers a press.
+void pressAccessibly(QWidget *widget)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface && iface->actionInterface());
+    QVERIFY(iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
+
+// The Results box shows its last line: scrolled to the end, or not scrollable.
+bool showsItsEnd(const QPlainTextEdit *box)
+{
+    return box->verticalScrollBar()->value() == box->verticalScrollBar()->maximum();
 }
 
 } // namespace
@@ -330,6 +347,29 @@ void TestFrmMain::previewFromTheRunMenu()
     m_window->mnuRestore->trigger();
     QCOMPARE(readFile(m_dir->filePath("index.htm")), QByteArray("<b>a</b> <b>b</b> <b>c</b>"));
 
+    // An empty text to find matches nowhere, and the summary agrees with the
+    // lines and says why.
+    QTest::mouseClick(m_window->chkTrim, Qt::LeftButton);
+    m_window->txtFindString->clear();
+    m_window->mnuPreview->trigger();
+    QCOMPARE(m_window->txtResults->toPlainText().split(QLatin1Char('\n')).last(),
+             QStringLiteral("Preview: 5 files, 0 with matches, 0 matches in all, 0 would fail; nothing was written "
+                            "(the text to find is empty)"));
+
+    // With more lines than the box shows, it is left at the last one, after
+    // each kind of run.
+    for (int i = 0; i < 40; ++i)
+        writeFile(m_dir->filePath(QStringLiteral("many%1.htm").arg(i, 2, 10, QLatin1Char('0'))), "<b>");
+    m_window->fileList()->refresh();
+    QTest::mouseClick(m_window->cmdSelectAll, Qt::LeftButton);
+    m_window->txtFindString->setPlainText(QStringLiteral("<b>"));
+    for (QAction *run : {m_window->mnuPreview, m_window->mnuReplace, m_window->mnuRestore}) {
+        m_window->txtResults->verticalScrollBar()->setValue(0);
+        run->trigger();
+        QVERIFY(m_window->txtResults->verticalScrollBar()->maximum() > 0);
+        QVERIFY2(showsItsEnd(m_window->txtResults), qPrintable(run->objectName()));
+    }
+
     // Nothing selected: the same message as Replace, and no run.
     QTest::mouseClick(m_window->cmdClear, Qt::LeftButton);
     const QString log = m_window->txtResults->toPlainText();
@@ -394,6 +434,7 @@ void TestFrmMain::undoLastRunFromTheRunMenu()
     QCOMPARE(asked.title, QStringLiteral("Undo Last Run"));
     QVERIFY2(asked.text.contains(data) && asked.text.contains(QStringLiteral("2 file")), qPrintable(asked.text));
     QCOMPARE(asked.buttons, MessageRequest::Buttons::OkCancel);
+    QCOMPARE(asked.okText, QStringLiteral("Undo"));
     QVERIFY(asked.cancelIsDefault);
     QCOMPARE(readFile(data + "/a.htm"), QByteArray("x bye y"));
 
@@ -522,10 +563,18 @@ void TestFrmMain::historyAfterSeveralRunsAndTheWalk()
     QCOMPARE(m_window->Folders, (QStringList{folders[5], folders[4], folders[3], folders[2], folders[1]}));
     QCOMPARE(m_window->txtLastFolder->text(), folders[5]);
 
-    // Each click on "Last Folder:" steps one entry back, wrapping round.
+    // Each click on "Last Folder:" steps one entry back, wrapping round; so
+    // do its key and a screen reader's press.
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
     QStringList walked;
     for (int i = 0; i < 5; ++i) {
-        QTest::mouseClick(m_window->lblFolders, Qt::LeftButton);
+        if (i % 3 == 0)
+            QTest::mouseClick(m_window->lblFolders, Qt::LeftButton);
+        else if (i % 3 == 1)
+            QTest::keyClick(m_window->lstFiles, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+        else
+            pressAccessibly(m_window->lblFolders);
         walked << m_window->dir1Path();
     }
     QCOMPARE(walked, (QStringList{folders[4], folders[3], folders[2], folders[1], folders[5]}));
@@ -561,6 +610,16 @@ void TestFrmMain::lastFolderDoubleClickAndMissingFolder()
     QTest::mouseDClick(m_window->txtLastFolder, Qt::LeftButton);
     QCOMPARE(m_window->dir1Path(), runFolder);
     QCOMPARE(listed(), QStringList{"a.htm"});
+    // Enter and Space in the box, and a screen reader's press, do the same.
+    for (int way = 0; way < 3; ++way) {
+        browseTo(m_dir->path());
+        m_window->txtLastFolder->setFocus();
+        if (way == 2)
+            pressAccessibly(m_window->txtLastFolder);
+        else
+            QTest::keyClick(m_window->txtLastFolder, way == 0 ? Qt::Key_Return : Qt::Key_Space);
+        QCOMPARE(m_window->dir1Path(), runFolder);
+    }
 
     browseTo(m_dir->path());
     QVERIFY(QDir(runFolder).removeRecursively());
@@ -621,6 +680,18 @@ void TestFrmMain::swapMirrorsAndSelectOnFocus()
     QTest::mouseClick(m_window->Label2, Qt::LeftButton);
     QCOMPARE(m_window->FindString, QStringLiteral("first\nline"));
     QCOMPARE(m_window->ReplaceString, QString());
+    // The swap's key and a screen reader's press on either caption; the focus stays.
+    QTest::keyClick(m_window->txtFindString, Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(m_window->ReplaceString, QStringLiteral("first\nline"));
+    QCOMPARE(QApplication::focusWidget(), m_window->txtFindString);
+    pressAccessibly(m_window->Label2);
+    QCOMPARE(m_window->FindString, QStringLiteral("first\nline"));
+    pressAccessibly(m_window->Label1);
+    pressAccessibly(m_window->Label1);
+    QCOMPARE(m_window->FindString, QStringLiteral("first\nline"));
+    // Alt with a letter no control takes types nothing into the box.
+    QTest::keyClick(m_window->txtFindString, Qt::Key_Q, Qt::AltModifier);
+    QCOMPARE(m_window->FindString, QStringLiteral("first\nline"));
 
     // Tabbing into a box selects its whole text, so typing replaces it.
     m_window->txtReplaceString->setPlainText(QStringLiteral("old"));
@@ -680,6 +751,22 @@ void TestFrmMain::viewerOpensBesideAndFollowsClicks()
     QTRY_VERIFY(!m_window->viewer());
     clickFile(QStringLiteral("b.htm"));
     QVERIFY(!m_window->viewer());
+
+    // A file too large for the viewer: one sentence that says so, and no
+    // empty viewer with a Save button.
+    QFile big(m_dir->filePath("big.htm"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(frmViewer::maxViewedSize + 1));
+    big.close();
+    m_window->fileList()->refresh();
+    clickFile(QStringLiteral("big.htm"));
+    m_fakes->messages.shown.clear();
+    QTest::keyClick(m_window->lstFiles, Qt::Key_Return);
+    QVERIFY(!m_window->viewer());
+    QCOMPARE(m_fakes->messages.shown.size(), 1);
+    const QString refusal = m_fakes->messages.shown.first().text;
+    QVERIFY2(refusal.startsWith(QStringLiteral("\"%1\" is too large for the viewer. It is ").arg(big.fileName()))
+                 && refusal.endsWith(QLatin1Char('.')),
+             qPrintable(refusal));
 }
 
 void TestFrmMain::unavailableDrive()

@@ -4,6 +4,8 @@
 #include "ui/common/Twips.h"
 #include "ui/frmMain/FileListModel.h"
 #include "ui/frmMain/frmMain.h"
+#include "platform/QtMessageBoxes.h"
+#include "settings/MainWindowState.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -15,6 +17,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -55,6 +61,9 @@ private slots:
     void checkBoxesShareOneFont();
     void menusAndCaption();
     void patternListAndFileListAgree();
+    void tallWindowOpensAtTheTop();
+    void messageBoxShowsItsTitleWhole_data();
+    void messageBoxShowsItsTitleWhole();
 };
 
 // The whole suite runs under a dark colour scheme: the layout must read the
@@ -315,6 +324,66 @@ void TestFrmMainLayout::patternListAndFileListAgree()
     QVERIFY(window.cmbPattern->isEditable());
     QCOMPARE(window.cmbPattern->currentText(), QStringLiteral("*.htm"));
     QCOMPARE(window.fileList()->pattern(), QStringLiteral("*.htm"));
+}
+
+// At 200% on a 1280x1024 screen (here the offscreen screen at 2) the window
+// is taller than the screen: it opens at the top, where its title bar and
+// most of its controls are in reach. Where it fits it keeps its place.
+void TestFrmMainLayout::tallWindowOpensAtTheTop()
+{
+    QTemporaryDir dir;
+    FakeServices fakes;
+    fakes.places.program = dir.path();
+    fakes.places.working = dir.path();
+    frmMain window(fakes.services());
+    window.useSettingsFile(dir.filePath(QStringLiteral("store.ini")));
+    window.startUp();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect screen = window.screen()->availableGeometry();
+    const twips::WindowGeometry outer = twips::outerGeometry(&window);
+    if (twips::toPixels(outer.height) > screen.height())
+        QCOMPARE(twips::toPixels(outer.top), screen.top());
+    else
+        QCOMPARE(outer.top, vexalo::defaultMainTop);
+}
+
+void TestFrmMainLayout::messageBoxShowsItsTitleWhole_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("short text") << QStringLiteral("Find & Replace") << QStringLiteral("No files selected!");
+    QTest::newRow("German") << QStringLiteral("Suchen und Ersetzen") << QStringLiteral("Keine Dateien!");
+    QTest::newRow("long title") << QStringLiteral("Undo Last Run of the folder with a long name") << QStringLiteral("?");
+}
+
+// The window manager cuts a title wider than the box in the middle ("Find...
+// lace"); the box is made wide enough for it.
+void TestFrmMainLayout::messageBoxShowsItsTitleWhole()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QtMessageBoxes boxes;
+    MessageRequest request;
+    request.title = title;
+    request.text = text;
+    request.buttons = MessageRequest::Buttons::OkCancel;
+    request.okText = QStringLiteral("Undo");
+    int width = 0;
+    int needed = 0;
+    QString okCaption;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        okCaption = box->button(QMessageBox::Ok)->text();
+        width = box->frameGeometry().width();
+        needed = QtMessageBoxes::widthForTitle(*box);
+        box->button(QMessageBox::Cancel)->click();
+    });
+    QCOMPARE(boxes.show(nullptr, request), MessageAnswer::Cancel);
+    QCOMPARE(okCaption, QStringLiteral("Undo"));
+    QVERIFY(needed > QFontMetrics(QApplication::font()).horizontalAdvance(title));
+    QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
 }
 
 QTEST_MAIN(TestFrmMainLayout)

@@ -548,6 +548,18 @@ void tst_Viewer::savesFromTheKeyboard()
     QCOMPARE(readBytes(path), QByteArray("1 2 text\n"));
     QCOMPARE(QString(viewer->cmdSave->text()).remove(QLatin1Char('&')), QStringLiteral("Save"));
     QVERIFY(m_messages.shown.isEmpty());
+
+    // Alt with a key the viewer has no use for edits nothing: Alt+H once
+    // typed "h" (the main window's Help key, pressed in the wrong window).
+    viewer->txtViewer->setFocus();
+    for (const QKeyCombination &key : {Qt::ALT | Qt::Key_H, Qt::ALT | Qt::Key_N, Qt::ALT | Qt::Key_1,
+                                      Qt::ALT | Qt::SHIFT | Qt::Key_K})
+        QTest::keyClick(viewer->txtViewer, key.key(), key.keyboardModifiers());
+    QCOMPARE(viewer->txtViewer->toPlainText(), QStringLiteral("1 2 text\n"));
+    // Its own Alt+S still saves, and plain keys still type.
+    QTest::keyClicks(viewer->txtViewer, QStringLiteral("h"));
+    QTest::keyClick(viewer->txtViewer, Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE(readBytes(path), QByteArray("1 2 htext\n")); // an access key clicks after a short flash
 }
 
 void tst_Viewer::resizeRule_data()

@@ -42,6 +42,24 @@ QRect ontoScreen(const QRect &outer, const QList<QRect> &screens)
     return moved;
 }
 
+QRect tallAtTop(const QRect &outer, const QList<QRect> &workAreas)
+{
+    const QRect *best = nullptr;
+    qint64 bestArea = 0;
+    for (const QRect &screen : workAreas) {
+        const qint64 shown = area(outer.intersected(screen));
+        if (shown > bestArea) {
+            best = &screen;
+            bestArea = shown;
+        }
+    }
+    if (!best || outer.height() <= best->height())
+        return outer;
+    QRect moved = outer;
+    moved.moveTop(best->top());
+    return moved;
+}
+
 QList<QRect> workAreas()
 {
     QList<QRect> screens;

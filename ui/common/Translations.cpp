@@ -28,6 +28,12 @@ bool install(QCoreApplication *app, const QLocale &locale)
         QCoreApplication::installTranslator(own);
         return true;
     }
+    // English, and every language without a translation of its own, still
+    // needs English's plural forms ("1 file", "2 files").
+    if (own->load(QStringLiteral("vexalo_en"), folder())) {
+        QCoreApplication::installTranslator(own);
+        return locale.language() == QLocale::English || locale.language() == QLocale::C;
+    }
     delete own;
     return false;
 }

@@ -15,8 +15,9 @@ namespace translations {
 QString folder();
 
 // Installs the program's translation and Qt's own (its dialogs' buttons) for
-// locale into app. English needs none; a language without a translation
-// falls back to English. Returns whether the program's own one was found.
+// locale into app. English brings only its plural forms; a language without
+// a translation falls back to English. Returns whether the program's own
+// one for the language was found.
 bool install(QCoreApplication *app, const QLocale &locale = QLocale::system());
 
 } // namespace translations

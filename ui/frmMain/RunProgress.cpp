@@ -46,7 +46,7 @@ vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int t
         const QString stopping = tr("Stopping after the files in work...");
         QProgressDialog progress(stopping, tr("Stop"), 0, total, parent);
         const QSize roomy = progress.sizeHint();
-        progress.setLabelText(tr("Working through %1 files...").arg(total));
+        progress.setLabelText(tr("Working through %Ln files...", nullptr, total));
         progress.resize(roomy.expandedTo(progress.sizeHint()));
         progress.setWindowTitle(title);
         progress.setWindowModality(Qt::ApplicationModal);

@@ -13,6 +13,7 @@
 #include "ui/common/CutOffToolTipDelegate.h"
 #include "ui/common/KeyboardAccess.h"
 #include "ui/common/ReadableColours.h"
+#include "ui/common/ScreenPlacement.h"
 #include "ui/common/Twips.h"
 #include "ui/frmViewer/frmViewer.h"
 #include "ui/help/HelpLinks.h"
@@ -39,6 +40,8 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStyleOptionButton>
+
+#include <cmath>
 
 namespace {
 
@@ -84,6 +87,24 @@ void shrinkToFit(QWidget *widget)
     widget->setFont(font);
 }
 
+// A translated caption longer than its button widens the button to the
+// left: the row keeps its right edge and its gaps and moves into the free
+// room before it. Captions that fit leave the design's geometry as it is.
+void widenForCaptions(const QList<QPushButton *> &row)
+{
+    QList<int> gaps;
+    for (qsizetype i = 0; i < row.size(); ++i)
+        gaps << (i == 0 ? 0 : row[i]->x() - row[i - 1]->geometry().right() - 1);
+    int right = row.last()->geometry().right() + 1;
+    for (qsizetype i = row.size() - 1; i >= 0; --i) {
+        QPushButton *button = row[i];
+        const qreal needed = QFontMetricsF(button->font()).horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
+        const int width = std::max(button->width(), int(std::ceil(needed)) + 6);
+        button->setGeometry(right - width, button->y(), width, button->height());
+        right = button->x() - gaps[i];
+    }
+}
+
 QAction *namedAction(QMenu *menu, const char *name, const QString &caption)
 {
     QAction *action = menu->addAction(caption);
@@ -106,6 +127,7 @@ frmMain::frmMain(const Services &services, QWidget *parent)
 
     createControls();
     createMenus();
+    assignAccessKeys();
     connectHandlers();
     describeForAssistiveTools();
     updateUndo();
@@ -190,19 +212,19 @@ void frmMain::createControls()
     cmdRestore = place(new QPushButton(tr("Restore"), client), "cmdRestore", 6120, 6000, 855, 375);
     cmdExit = place(new QPushButton(tr("Exit"), client), "cmdExit", 7080, 6000, 615, 375);
 
-    txtLastFolder = place(new QLineEdit(client), "txtLastFolder", 3720, 6600, 3975, 285);
+    txtLastFolder = place(new PressableLineEdit(client), "txtLastFolder", 3720, 6600, 3975, 285);
     txtLastFolder->setReadOnly(true);
     setBackground(txtLastFolder, peach);
 
     lblPattern = place(new QLabel(tr("Pattern:"), client), "lblPattern", 120, 6600, 735, 255);
-    Label1 = place(new QLabel(tr("Replace This:"), client), "Label1", 2040, 120, 1335, 255);
-    Label2 = place(new QLabel(tr("With This:"), client), "Label2", 2040, 2040, 1455, 255);
+    Label1 = place(new PressableLabel(tr("Replace This:"), client), "Label1", 2040, 120, 1335, 255);
+    Label2 = place(new PressableLabel(tr("With This:"), client), "Label2", 2040, 2040, 1455, 255);
     Label3 = place(new QLabel(tr("Results:"), client), "Label3", 2040, 3840, 735, 255);
     // So that nobody replaces with a pattern by surprise.
     lblRegularExpression = place(new QLabel(tr("(the find text is a regular expression)"), client), "lblRegularExpression",
                                  2880, 3840, 4815, 255);
     lblRegularExpression->setVisible(false);
-    lblFolders = place(new QLabel(tr("Last Folder:"), client), "lblFolders", 3720, 6360, 855, 255);
+    lblFolders = place(new PressableLabel(tr("Last Folder:"), client), "lblFolders", 3720, 6360, 855, 255);
 
     Shape1 = place(new QFrame(client), "Shape1", 3960, 0, 375, 375);
     Shape1->setFrameShape(QFrame::Box);
@@ -212,6 +234,7 @@ void frmMain::createControls()
     for (QWidget *captioned : std::initializer_list<QWidget *>{lblPattern, Label1, Label2, Label3, lblFolders, chkBackup,
                                                                chkCaseSensitive, chkTrim})
         shrinkToFit(captioned);
+    widenForCaptions({cmdReplace, cmdRestore, cmdExit});
 
     const QList<QWidget *> tabOrder = {Drive1, Dir1, lstFiles, cmdSelectAll, cmdClear, cmdLower,
                                        cmdUpper, cmbPattern, txtFindString, txtReplaceString, txtResults, chkBackup,
@@ -219,24 +242,38 @@ void frmMain::createControls()
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-    // Access keys leave the captions' text as it is; the style underlines the
-    // letter. "h" is kept for the Help menu.
-    QString taken = QStringLiteral("h");
+    for (QPushButton *button : {cmdSelectAll, cmdClear, cmdLower, cmdUpper, cmdReplace, cmdRestore, cmdExit})
+        keyboard::pressOnEnter(button);
+}
+
+// Access keys leave the captions' text as it is; the style underlines the
+// letter. The buttons, check boxes and menu titles share one set of letters,
+// in every language: a translation marks the letter it prefers, and where two
+// captions want the same one the later gets another (German "Ausführen" and
+// "Beenden" both hold an N). Help takes its letter first, as everywhere.
+void frmMain::assignAccessKeys()
+{
+    QString taken;
+    keyboard::addAccessKey(mnuHelp, QLatin1Char('h'), taken);
     const std::pair<QAbstractButton *, char> accessKeys[] = {
         {cmdSelectAll, 's'}, {cmdClear, 'e'}, {cmdLower, 'l'}, {cmdUpper, 'u'}, {cmdReplace, 'r'}, {cmdRestore, 'o'},
         {cmdExit, 'x'}, {chkBackup, 'b'}, {chkCaseSensitive, 'c'}, {chkTrim, 't'}};
     for (const auto &[button, key] : accessKeys)
         keyboard::addAccessKey(button, QLatin1Char(key), taken);
-    for (QPushButton *button : {cmdSelectAll, cmdClear, cmdLower, cmdUpper, cmdReplace, cmdRestore, cmdExit})
-        keyboard::pressOnEnter(button);
+    keyboard::addAccessKey(mnuRun, QLatin1Char('n'), taken);
+
+    // Each menu's items have letters of their own.
+    QString runKeys;
+    for (QAction *item : mnuRun->actions()) {
+        if (!item->isSeparator())
+            item->setText(keyboard::withAccessKey(item->text(), QChar(), runKeys));
+    }
 }
 
 void frmMain::createMenus()
 {
-    // Left of Help, which stays last; the button captions' access keys stay
-    // theirs, so Alt+R still presses Replace.
-    QString menuKeys = QStringLiteral("hseluroxbct");
-    mnuRun = menuBar()->addMenu(keyboard::withAccessKey(tr("Run"), QLatin1Char('n'), menuKeys));
+    // Left of Help, which stays last.
+    mnuRun = menuBar()->addMenu(tr("Run"));
     mnuRun->setObjectName(QStringLiteral("mnuRun"));
     mnuPreview = namedAction(mnuRun, "mnuPreview", tr("&Preview"));
     mnuPreview->setShortcut(QKeySequence(Qt::Key_F5));
@@ -264,8 +301,6 @@ void frmMain::createMenus()
     mnuSel = mnuHelp->addSeparator();
     mnuSel->setObjectName(QStringLiteral("mnuSel"));
     mnuAbout = namedAction(mnuHelp, "mnuAbout", tr("About"));
-    menuKeys = QString();
-    mnuHelp->setTitle(keyboard::withAccessKey(mnuHelp->title(), QLatin1Char('h'), menuKeys));
     // Alt+H opens the menu through its access key; F10 as GNOME programs do.
     auto *helpKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
     connect(helpKey, &QShortcut::activated, this, [this] { menuBar()->setActiveAction(mnuHelp->menuAction()); });
@@ -354,6 +389,20 @@ void frmMain::connectHandlers()
     connect(mnuOnlineHelp, &QAction::triggered, this, &frmMain::mnuOnlineHelpClick);
     connect(mnuUpdate, &QAction::triggered, this, &frmMain::mnuUpdateClick);
     connect(mnuAbout, &QAction::triggered, this, &frmMain::mnuAboutClick);
+
+    // What a click on a caption does, by key and for a screen reader too.
+    auto *swapKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X), this);
+    connect(swapKey, &QShortcut::activated, this, &frmMain::swapTexts);
+    auto *historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), this);
+    connect(historyKey, &QShortcut::activated, this, &frmMain::lblFoldersClick);
+    // Made as these kinds in createControls.
+    keyboard::offerPressAction(static_cast<PressableLabel *>(Label1), [this] { label1Click(); });
+    keyboard::offerPressAction(static_cast<PressableLabel *>(Label2), [this] { label2Click(); });
+    keyboard::offerPressAction(static_cast<PressableLabel *>(lblFolders), [this] { lblFoldersClick(); });
+    keyboard::offerPressAction(static_cast<PressableLineEdit *>(txtLastFolder), [this] { txtLastFolderDblClick(); });
+    keyboard::pressOnKeys(txtLastFolder, [this] { txtLastFolderDblClick(); });
+    for (QPlainTextEdit *box : {txtFindString, txtReplaceString, txtResults})
+        keyboard::ignoreAltTyping(box);
 
     // Events that Qt offers as signals on other widgets only (label clicks,
     // focus, a double click on a line edit, the right button on the list).
@@ -488,6 +537,11 @@ void frmMain::Settings(const QString &task)
     for (const QScreen *screen : QGuiApplication::screens())
         screens << screen->geometry();
     vexalo::keepOnScreen(state, screens);
+    const QRect placed(twips::toPixels(state.left), twips::toPixels(state.top), twips::toPixels(state.width),
+                      twips::toPixels(state.height));
+    const QRect reachable = placement::tallAtTop(placed, placement::workAreas());
+    if (reachable != placed)
+        state.top = twips::fromPixels(reachable.top());
     twips::setOuterGeometry(this, {state.left, state.top, state.width, state.height});
     FindString = state.findString;
     ReplaceString = state.replaceString;

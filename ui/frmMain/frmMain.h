@@ -148,6 +148,7 @@ protected:
 private:
     void createControls();
     void createMenus();
+    void assignAccessKeys();
     void connectHandlers();
     void describeForAssistiveTools();
 
@@ -172,6 +173,8 @@ private:
     void lstFilesClick();
     void lstFilesDblClick();
     void loadCurrentFileIntoViewer();
+    // Says so and answers true when the current file is too large for the viewer.
+    bool refusedByViewer();
     void cmdUpperClick();
     void cmdLowerClick();
     void mnuUpperCaseClick();
@@ -193,13 +196,15 @@ private:
     vexalo::ReplaceJob replaceJob(const QString &findText, const QString &replaceText) const;
     void cmdExitClick();
     bool selectionCheck(const QString &title);
-    bool protectedListCheck(const QString &title);
+    bool protectedListCheck(const QString &title, bool preview);
     bool regularExpressionCheck(const QString &title, const QString &find, const QString &replace);
     void mnuRegularExpressionClick();
     void startRun();
     void recordRunFolder();
     void finishRun(const vexalo::RunSummary &summary, const QString &closingLine = {});
 
+    // The log in txtResults, scrolled to its end.
+    void showResults(QString log);
     void showMessage(const QString &text, const QString &title, MessageRequest::Icon icon);
     void reportViewerFailure(const vexalo::FilePath &path, const QString &reason);
 

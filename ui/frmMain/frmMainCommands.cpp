@@ -19,6 +19,8 @@
 #include <QListView>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QTextDocument>
 
 namespace {
@@ -71,7 +73,7 @@ bool frmMain::selectionCheck(const QString &title)
     return false;
 }
 
-bool frmMain::protectedListCheck(const QString &title)
+bool frmMain::protectedListCheck(const QString &title, bool preview)
 {
     // Looked at again now: a list unreadable at start-up may have been
     // mended since, and a readable one may have become unreadable. Without
@@ -79,8 +81,10 @@ bool frmMain::protectedListCheck(const QString &title)
     const vexalo::ProtectedList list = vexalo::loadProtectedList(m_services.places->programFolder());
     if (!list.ok()) {
         ExceptionListError = list.error;
-        showMessage(tr("Replace did not start, so no file was changed: %1.").arg(list.error), title,
-                    MessageRequest::Icon::Critical);
+        // A Preview never changes a file; it says what it is.
+        showMessage(preview ? tr("Preview did not start: %1.").arg(list.error)
+                            : tr("Replace did not start, so no file was changed: %1.").arg(list.error),
+                    title, MessageRequest::Icon::Critical);
         return false;
     }
     // A list that was read at start-up stays in force for the whole session.
@@ -110,14 +114,11 @@ void frmMain::finishRun(const vexalo::RunSummary &summary, const QString &closin
     QString log = vexalo::buildLog(summary.results);
     if (summary.stopped) {
         const qsizetype left = selectedFileNames().size() - summary.results.size();
-        log += QStringLiteral("\r\n") + tr("Stopped: %n file(s) were not processed.", nullptr, int(left));
+        log += QStringLiteral("\r\n") + tr("Stopped: %Ln files were not processed.", nullptr, int(left));
     }
     if (!closingLine.isEmpty())
         log += (log.isEmpty() ? QString() : QStringLiteral("\r\n")) + closingLine;
-    // The log is joined by CR LF; the box shows the platform's line breaks.
-    QString text = log;
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    txtResults->setPlainText(text);
+    showResults(log);
     if (m_viewer && m_viewer->isVisible()) {
         QString error;
         if (!m_viewer->reload(&error))
@@ -127,7 +128,7 @@ void frmMain::finishRun(const vexalo::RunSummary &summary, const QString &closin
 
 void frmMain::cmdReplaceClick()
 {
-    if (!selectionCheck(tr("Find & Replace")) || !protectedListCheck(tr("Find & Replace")))
+    if (!selectionCheck(tr("Find & Replace")) || !protectedListCheck(tr("Find & Replace"), false))
         return;
     if (!regularExpressionCheck(tr("Find & Replace"), fieldText(txtFindString), fieldText(txtReplaceString)))
         return;
@@ -205,13 +206,15 @@ void frmMain::mnuUndoClick()
     }
     MessageRequest question;
     question.title = title;
-    question.text = tr("Undo the Replace run of %1 in %2?\n\n%n file(s) will get back what they held before it, "
+    question.text = tr("Undo the Replace run of %1 in %2?\n\n%Ln files will get back what they held before it, "
                        "each only if it still holds exactly what the run wrote.",
                        nullptr, last->files)
                         .arg(QLocale().toString(last->time, QLocale::ShortFormat), vexalo::displayName(last->folder));
     if (last->unkept > 0)
-        question.text += QStringLiteral("\n") + tr("%n file(s) of the run cannot be undone.", nullptr, last->unkept);
+        question.text += QStringLiteral("\n") + tr("%Ln files of the run cannot be undone.", nullptr, last->unkept);
     question.buttons = MessageRequest::Buttons::OkCancel;
+    // The button says what it does: "Undo" beside Cancel, not OK.
+    question.okText = tr("Undo");
     question.icon = MessageRequest::Icon::Question;
     question.cancelIsDefault = true;
     if (m_services.messages->show(this, question) != MessageAnswer::Ok)
@@ -233,10 +236,9 @@ void frmMain::mnuUndoClick()
     else if (!undone.message.isEmpty())
         text += QStringLiteral("\r\n") + undone.message;
     if (!undone.refused && summary.stopped)
-        text += QStringLiteral("\r\n") + tr("Stopped: %n file(s) were not processed.", nullptr,
+        text += QStringLiteral("\r\n") + tr("Stopped: %Ln files were not processed.", nullptr,
                                              int(last->files + last->unkept - summary.results.size()));
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    txtResults->setPlainText(text);
+    showResults(text);
     if (m_viewer && m_viewer->isVisible()) {
         QString error;
         if (!m_viewer->reload(&error))
@@ -264,7 +266,7 @@ vexalo::ReplaceJob frmMain::replaceJob(const QString &findText, const QString &r
 // keep their text even when Trim would cut it; the run uses the trimmed text.
 void frmMain::mnuPreviewClick()
 {
-    if (!selectionCheck(tr("Preview")) || !protectedListCheck(tr("Preview")))
+    if (!selectionCheck(tr("Preview")) || !protectedListCheck(tr("Preview"), true))
         return;
     QString find = fieldText(txtFindString);
     QString replace = fieldText(txtReplaceString);
@@ -285,10 +287,27 @@ void frmMain::mnuPreviewClick()
         lines.append(vexalo::logLine(result));
     if (summary.stopped) {
         const qsizetype left = job.names.size() - summary.results.size();
-        lines.append(tr("Stopped: %n file(s) were not processed.", nullptr, int(left)));
+        lines.append(tr("Stopped: %Ln files were not processed.", nullptr, int(left)));
     }
-    lines.append(vexalo::previewSummary(summary.results));
-    txtResults->setPlainText(lines.join(QLatin1Char('\n')));
+    QString closing = vexalo::previewSummary(summary.results);
+    // Every file then reads "0 matches", and a Replace would change none.
+    if (find.isEmpty())
+        closing += tr(" (the text to find is empty)");
+    lines.append(closing);
+    showResults(lines.join(QLatin1Char('\n')));
+}
+
+void frmMain::showResults(QString log)
+{
+    // The log is joined by CR LF; the box shows the platform's line breaks.
+    log.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    txtResults->setPlainText(log);
+    // The last lines (a summary, a Stopped line, the journal's trouble) are
+    // the ones to read; with more files than the box shows they would be
+    // out of sight below.
+    txtResults->moveCursor(QTextCursor::End);
+    // The cursor in view is not yet the end in view where the last line wraps.
+    txtResults->verticalScrollBar()->setValue(txtResults->verticalScrollBar()->maximum());
 }
 
 void frmMain::cmdRestoreClick()

@@ -74,6 +74,9 @@ void frmMain::lstFilesClick()
 
 void frmMain::lstFilesDblClick()
 {
+    // A file the viewer would refuse opens no empty viewer with a Save button.
+    if (refusedByViewer())
+        return;
     if (!m_viewer)
         m_viewer = new frmViewer(m_services);
     m_viewer->show();
@@ -96,8 +99,23 @@ void frmMain::lstFilesDblClick()
     loadCurrentFileIntoViewer();
 }
 
+bool frmMain::refusedByViewer()
+{
+    const QModelIndex current = lstFiles->currentIndex();
+    if (!current.isValid())
+        return false;
+    const QString refusal = frmViewer::tooLargeMessage(vexalo::FilePath::fromString(m_dir1Path)
+                                                       / vexalo::FilePath::fromString(m_files->names().at(current.row())));
+    if (refusal.isEmpty())
+        return false;
+    showMessage(refusal, tr("Viewer"), MessageRequest::Icon::Exclamation);
+    return true;
+}
+
 void frmMain::loadCurrentFileIntoViewer()
 {
+    if (refusedByViewer())
+        return;
     const QModelIndex current = lstFiles->currentIndex();
     if (!current.isValid() || !m_viewer)
         return;

@@ -94,7 +94,10 @@ std::optional<MessageRequest> ViewerSave::save(const vexalo::FilePath &path, Loa
                                                const QString &rawText, const ConfirmOverwrite &confirm)
 {
     const auto failure = [](const QString &text, MessageRequest::Icon icon) {
-        return MessageRequest{text, QString(), MessageRequest::Buttons::Ok, icon};
+        MessageRequest request;
+        request.text = text;
+        request.icon = icon;
+        return request;
     };
     if (path.isEmpty())
         return failure(tr("There is no file to save to: open a file from the file list first."),

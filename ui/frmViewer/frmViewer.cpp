@@ -65,6 +65,7 @@ frmViewer::frmViewer(const Services &services, QWidget *parent)
     QString taken;
     keyboard::addAccessKey(cmdSave, QLatin1Char('s'), taken);
     keyboard::pressOnEnter(cmdSave);
+    keyboard::ignoreAltTyping(txtViewer);
     // Ctrl+S saves wherever the focus is, as in every editor.
     auto *saveKey = new QShortcut(QKeySequence::Save, this);
     connect(saveKey, &QShortcut::activated, this, &frmViewer::cmdSaveClick);
@@ -85,17 +86,11 @@ bool frmViewer::loadFile(const vexalo::FilePath &path, QString *error)
             *error = message;
         return false;
     };
-    auto tooLarge = [&](qint64 size) {
-        const QLocale locale;
-        return fail(tr("it is %1; the viewer shows files of up to %2")
-                        .arg(locale.formattedDataSize(size), locale.formattedDataSize(maxViewedSize)));
-    };
+    auto tooLarge = [&](qint64 size) { return fail(tooLargeReason(size)); };
     // Refused before a byte is read: a file of hundreds of megabytes would
     // otherwise be held several times over in memory.
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-        && info.st_size > maxViewedSize)
-        return tooLarge(qint64(info.st_size));
+    if (const qint64 size = oversize(path); size > 0)
+        return tooLarge(size);
 
     // Reading and decoding run on their own thread while the window's events
     // go on (repaints, timers), under a busy cursor; user input waits, so no
@@ -143,6 +138,32 @@ bool frmViewer::loadFile(const vexalo::FilePath &path, QString *error)
     txtSave->setText(path.display());
     QApplication::restoreOverrideCursor();
     return true;
+}
+
+qint64 frmViewer::oversize(const vexalo::FilePath &path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+        && info.st_size > maxViewedSize)
+        return qint64(info.st_size);
+    return 0;
+}
+
+QString frmViewer::tooLargeReason(qint64 size)
+{
+    const QLocale locale;
+    return tr("it is too large for the viewer: %1, where the viewer shows files of up to %2")
+        .arg(locale.formattedDataSize(size), locale.formattedDataSize(maxViewedSize));
+}
+
+QString frmViewer::tooLargeMessage(const vexalo::FilePath &path)
+{
+    const qint64 size = oversize(path);
+    if (size <= 0)
+        return {};
+    const QLocale locale;
+    return tr("\"%1\" is too large for the viewer. It is %2; the viewer shows files of up to %3.")
+        .arg(path.display(), locale.formattedDataSize(size), locale.formattedDataSize(maxViewedSize));
 }
 
 bool frmViewer::reload(QString *error)

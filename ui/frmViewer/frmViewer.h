@@ -33,6 +33,9 @@ public:
     // and its full path, readably, in txtSave. On failure the viewer is left as it was.
     // A file over maxViewedSize is refused with a message naming its size.
     bool loadFile(const vexalo::FilePath &path, QString *error);
+    // The sentence that refuses a file too large for the viewer; empty when
+    // the viewer would show it. Asked before a viewer is opened for the file.
+    static QString tooLargeMessage(const vexalo::FilePath &path);
     // Reads the file shown again.
     bool reload(QString *error);
     // The file shown, as it names the file (txtSave shows it for reading only).
@@ -50,6 +53,9 @@ protected:
 
 private:
     void describeForAssistiveTools();
+    // The file's size when it is over maxViewedSize, else 0.
+    static qint64 oversize(const vexalo::FilePath &path);
+    static QString tooLargeReason(qint64 size);
     // The text box follows the window's outer size.
     void applyLayout();
     // Writes the shown text to the file shown; a failure leaves
