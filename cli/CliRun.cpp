@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+#include <memory>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 
@@ -172,6 +174,24 @@ public:
         }
     }
 
+    // Called on the thread that waits for a file another program keeps
+    // locked (its path), and with an empty path once none waits: the
+    // progress line says what the run waits for, or it would look hung.
+    void waiting(const QString &path)
+    {
+        std::lock_guard lock(m_terminal);
+        m_waiting = !path.isEmpty();
+        if (!m_streams.showProgress || !m_waiting)
+            return;
+        m_progressShown = true;
+        m_progressVisible = true;
+        m_streams.err->write("\r\x1b[K"
+                             + tr("waiting for another program to let go of %1 (at most a minute for the whole run)")
+                                   .arg(displayName(path))
+                                   .toUtf8());
+        flushDevice(m_streams.err);
+    }
+
     qsizetype failed() const { return m_failed; }
     qsizetype done() const { return m_done; }
     // Why the results did not all reach the output (a full disk, a closed
@@ -209,9 +229,11 @@ private:
 
     void maybeShowProgress()
     {
+        std::lock_guard lock(m_terminal);
         // Short runs stay quiet; a long one updates a few times a second.
+        // A line that says what the run waits for stays until the wait ends.
         const qint64 now = m_clock.elapsed();
-        if (now < 300 || now - m_lastProgress < 100)
+        if (m_waiting || now < 300 || now - m_lastProgress < 100)
             return;
         m_lastProgress = now;
         m_progressShown = true;
@@ -222,6 +244,7 @@ private:
 
     void clearProgress()
     {
+        std::lock_guard lock(m_terminal);
         if (!m_progressVisible)
             return;
         m_progressVisible = false;
@@ -243,6 +266,8 @@ private:
     qint64 m_lastProgress = 0;
     bool m_progressShown = false;
     bool m_progressVisible = false;
+    bool m_waiting = false;
+    std::mutex m_terminal; // the progress line, also written by a thread that waits
     QString m_outputError;
 };
 
@@ -421,6 +446,10 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     if (request.command == Command::Replace && !request.dryRun && !request.noJournal)
         journal = Journal().record(commonFolder(stretches), request.durability);
     bool stopped = false;
+    // One period of waiting for other programs' locks for the whole command,
+    // over all its folders.
+    const auto lockWaits = std::make_shared<LockWaits>();
+    lockWaits->onWait = [&reporter](const QString &path) { reporter.waiting(path); };
 
     for (const Stretch &stretch : stretches) {
         // The engine asks between two files of one folder only: with a file
@@ -434,6 +463,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
         control.durability = syncAtEnd ? Durability::None : request.durability;
         control.stopRequested = streams.stopRequested;
         control.parallelFiles = parallelFiles();
+        control.lockWaits = lockWaits;
         bool wrote = false;
         control.fileDone = [&](const FileResult &result, int index) {
             wrote = wrote || (!request.dryRun && mayHaveWritten(result.outcome));

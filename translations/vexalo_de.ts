@@ -111,6 +111,10 @@
         <translation>ein anderes Programm hielt sie zu lange gesperrt</translation>
     </message>
     <message>
+        <source>it is locked by another program</source>
+        <translation>sie ist von einem anderen Programm gesperrt</translation>
+    </message>
+    <message>
         <source>it was replaced again and again while waiting for its lock</source>
         <translation>sie wurde während des Wartens auf ihre Sperre immer wieder ersetzt</translation>
     </message>
@@ -206,6 +210,10 @@
             <numerusform>Bearbeite %Ln Datei...</numerusform>
             <numerusform>Bearbeite %Ln Dateien...</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Waiting for another program to let go of %1 (at most a minute for the whole run)...</source>
+        <translation>Warten, bis ein anderes Programm %1 freigibt (höchstens eine Minute für den ganzen Lauf) …</translation>
     </message>
 </context>
 <context>

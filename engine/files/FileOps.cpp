@@ -215,28 +215,49 @@ mode_t processUmask()
     return 022;
 }
 
-// Waits for an exclusive flock on the file, for a minute at most: another run
-// of this program holds one only while it rewrites the file, a matter of
-// milliseconds. A file system without such locks is read unlocked, as the
-// other program's run then does too. 0 once held (or not to be had).
-int lockExclusive(int fd, bool *waited)
+// Waits for an exclusive flock on the file while the run's waiting period
+// lasts: another run of this program holds one only while it rewrites the
+// file, a matter of milliseconds. A file system without such locks is read
+// unlocked, as the other program's run then does too. 0 once held (or not to
+// be had).
+int lockExclusive(int fd, bool *waited, LockWaits &waits, const QString &path)
 {
     using namespace std::chrono;
-    const auto giveUp = steady_clock::now() + minutes(1);
     microseconds pause(200);
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return 0;
+            break;
         const int err = errno;
         if (err == EINTR)
             continue;
         if (err != EWOULDBLOCK)
-            return 0;
-        if (steady_clock::now() >= giveUp)
+            break;
+        if (!*waited) {
+            *waited = true;
+            waits.begin(path);
+        }
+        if (waits.spent()) {
+            waits.end();
             return err;
-        *waited = true;
+        }
         std::this_thread::sleep_for(pause);
         pause = std::min<microseconds>(pause * 2, milliseconds(20));
+    }
+    if (*waited)
+        waits.end();
+    return 0;
+}
+
+// A shared flock, not waited for: 0 once held (or not to be had), else the
+// error of a file another program holds locked.
+int lockSharedNow(int fd)
+{
+    for (;;) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        return errno == EWOULDBLOCK ? EWOULDBLOCK : 0;
     }
 }
 
@@ -266,6 +287,37 @@ char *ReadBuffer::reserve(qsizetype size)
     m_data.reset(data);
     m_capacity = size;
     return data;
+}
+
+void LockWaits::begin(const QString &path)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_waiting++ == 0)
+            m_since = Clock::now();
+    }
+    if (onWait)
+        onWait(path);
+}
+
+void LockWaits::end()
+{
+    bool none;
+    {
+        std::lock_guard lock(m_mutex);
+        none = --m_waiting == 0;
+        if (none)
+            m_spent += Clock::now() - m_since;
+    }
+    if (none && onWait)
+        onWait({});
+}
+
+bool LockWaits::spent() const
+{
+    std::lock_guard lock(m_mutex);
+    const Clock::duration now = m_waiting > 0 ? Clock::now() - m_since : Clock::duration{};
+    return m_spent + now >= m_period;
 }
 
 IoStatus IoStatus::fromErrno(int err, const QString &what)
@@ -353,8 +405,11 @@ IoStatus lockOpenFile(const QByteArray &name, const ReadOptions &options, int fd
                       bool *stillNamed)
 {
     bool waited = false;
-    if (const int err = lockExclusive(fd, &waited))
-        return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "another program kept it locked for too long"));
+    LockWaits ownPeriod;
+    if (const int err = lockExclusive(fd, &waited, options.waits ? *options.waits : ownPeriod, decodeFileName(name)))
+        // Said without the system's "Resource temporarily unavailable",
+        // which tells the user nothing more.
+        return {err, QCoreApplication::translate("FileOps", "another program kept it locked for too long")};
     // Taken again after a wait for the lock: what was there before it may
     // have changed.
     if (waited && ::fstat(fd, info) != 0)
@@ -374,6 +429,11 @@ IoStatus openAndLock(const QByteArray &name, const ReadOptions &options, Fd &fil
     for (int attempt = 0;; ++attempt) {
         if (const IoStatus opened = openForReading(name, options, file, &result.info); !opened.ok())
             return opened;
+        if (options.tryShared && !options.lock && !options.lockLater) {
+            if (const int err = lockSharedNow(file.fd))
+                return {err, QCoreApplication::translate("FileOps", "it is locked by another program")};
+            return {};
+        }
         if (!options.lock && !options.lockLater)
             return {};
         bool stillNamed = false;
@@ -535,7 +595,7 @@ ReadResult readWholeFile(const FilePath &path, const ReadGate &beforeRead, const
     return readContent(file.fd, std::move(result), beforeRead);
 }
 
-IoStatus lockAsRead(ReadResult &result, bool *changed)
+IoStatus lockAsRead(ReadResult &result, bool *changed, LockWaits *waits, const QString &path)
 {
     *changed = false;
     if (result.lock.fd() >= 0)
@@ -546,8 +606,9 @@ IoStatus lockAsRead(ReadResult &result, bool *changed)
         return {};
     }
     bool waited = false;
-    if (const int err = lockExclusive(fd, &waited))
-        return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "another program kept it locked for too long"));
+    LockWaits ownPeriod;
+    if (const int err = lockExclusive(fd, &waited, waits ? *waits : ownPeriod, path))
+        return {err, QCoreApplication::translate("FileOps", "another program kept it locked for too long")};
     // One call for the status and the attributes the writability check needs.
     struct statx sx {};
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &sx) != 0)
@@ -733,6 +794,7 @@ struct AtomicWriter::State {
     QByteArray tempName; // set once the temporary has a name, in tempFolder
     int tempFolder = AT_FDCWD;
     bool anonymous = false;
+    bool committed = false;
     struct stat tempInfo {}; // as the temporary was first seen: its device and inode
     std::unique_ptr<Digest> digest; // of what is written, while a keeper is to be asked
     qint64 written = 0;
@@ -1046,6 +1108,7 @@ IoStatus AtomicWriter::commit()
     if (const int err = m->renameIntoPlace(keep))
         return fail(err);
     m->tempFolder = AT_FDCWD;
+    m->committed = true;
     m_status = IoStatus::failure(QStringLiteral("committed")); // a writer commits once
 
     if (options.syncData) {
@@ -1053,6 +1116,11 @@ IoStatus AtomicWriter::commit()
             return IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "written, but not synced"));
     }
     return {};
+}
+
+bool AtomicWriter::committed() const
+{
+    return m->committed;
 }
 
 IoStatus writeFileAtomically(const FilePath &path, std::span<const QByteArrayView> pieces,

@@ -13,9 +13,11 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <span>
 #include <utility>
 #include <sys/stat.h>
@@ -42,6 +44,38 @@ public:
 
 private:
     int m_fd = -1;
+};
+
+// The time the files of one run may spend waiting for locks other programs
+// hold: one period for the whole run, not one per file, so that a run over
+// many files that stay locked does not wait a minute for each. Time counts
+// while any file waits (files waiting side by side count once); once the
+// period is spent, a file still locked fails at once.
+class LockWaits {
+public:
+    explicit LockWaits(std::chrono::milliseconds period = std::chrono::minutes(1))
+        : m_period(period)
+    {
+    }
+    LockWaits(const LockWaits &) = delete;
+    LockWaits &operator=(const LockWaits &) = delete;
+
+    // Told on the waiting thread the path of a file that starts to wait, and
+    // an empty path once no file waits any more; set before the run starts.
+    std::function<void(const QString &path)> onWait;
+
+    // For the reader: a file starts or stops waiting; whether the period is spent.
+    void begin(const QString &path);
+    void end();
+    bool spent() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    const Clock::duration m_period;
+    mutable std::mutex m_mutex;
+    int m_waiting = 0;
+    Clock::time_point m_since; // when the files waiting now began to
+    Clock::duration m_spent{};  // by earlier waits
 };
 
 // An open descriptor, closed when this goes away.
@@ -92,6 +126,13 @@ struct ReadOptions {
     // makes sure the name still leads to the locked file (a run that held it
     // may have replaced it meanwhile). The lock stays in the result.
     bool lock = false;
+    // With lock: the waiting period this file shares with the rest of its
+    // run (see LockWaits); none: a period of its own.
+    LockWaits *waits = nullptr;
+    // Instead of lock, for a reader that writes nothing (a preview): a
+    // shared lock, never waited for. A file another program holds locked
+    // fails at once, saying so.
+    bool tryShared = false;
     // A file larger than this (in bytes, as fstat() gives it) is opened,
     // checked and locked like any other, but left unread (ReadResult::unread)
     // so that its reader holds only a block of it at a time. -1: no limit.
@@ -133,7 +174,9 @@ ReadResult readWholeFile(const FilePath &path, const ReadGate &beforeRead = {}, 
 // no one changed it or took its name since. *changed is set, and the file
 // left unlocked, when it is not: the caller then reads it again, locked.
 // Takes result.info and result.attributes from the open file.
-IoStatus lockAsRead(ReadResult &result, bool *changed);
+// Waits within waits' period (none: one of its own) for another program's
+// lock on path.
+IoStatus lockAsRead(ReadResult &result, bool *changed, LockWaits *waits = nullptr, const QString &path = {});
 
 // True for a regular file or a link to one; folders and special files do not count.
 bool isRegularFile(const FilePath &path);
@@ -197,6 +240,9 @@ public:
     IoStatus copyFrom(int fd, qint64 offset, qint64 length);
     // Puts the temporary in the file's place (see writeFileAtomically).
     IoStatus commit();
+    // Whether the new content is in the file's place: also after a commit
+    // that failed only to sync it there.
+    bool committed() const;
 
 private:
     IoStatus fail(const IoStatus &status);

@@ -9,8 +9,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace vexalo {
+
+class LockWaits; // engine/files/FileOps.h
 
 enum class Outcome {
     Replaced,
@@ -52,6 +55,11 @@ struct RunControl {
     // after another. A stop lets the files already begun finish (they are
     // reported) and begins no others.
     int parallelFiles = 1;
+    // The one period for which the run's files wait, together, for locks
+    // other programs hold (a preview never waits); its onWait tells what is
+    // waited for. Runs that are one to the user (the command line's, one per
+    // folder) share one. None: the run has a minute of its own.
+    std::shared_ptr<LockWaits> lockWaits;
 };
 
 struct RunSummary {

@@ -37,23 +37,15 @@ QByteArray folderOf(const QByteArray &file)
 } // namespace
 
 FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
-                     bool binary, bool changes)
+                     bool binary)
 {
     const QString backupPath = path + QStringLiteral(".old");
-    // The backup and the rewrite each go through a new file in a folder: the
-    // backup beside the name, the rewrite beside the file a link leads to.
+    // The backup goes through a new file beside the name. (The rewrite's
+    // folder, beside the file a link leads to, checkWritable has seen to
+    // before a preview gets here.)
     if (job.makeBackups) {
         if (const std::optional<QString> refused = folderRefuses(folderOf(encodeFileName(backupPath))))
             return failed(name, backupFailedReason(*refused));
-    }
-    if (changes) {
-        QByteArray target = encodeFileName(path);
-        if (char *resolved = ::realpath(target.constData(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-        if (const std::optional<QString> refused = folderRefuses(folderOf(target)))
-            return failed(name, *refused);
     }
     if (job.makeBackups) {
         if (const IoStatus refused = checkBackupName(backupPath); !refused.ok())

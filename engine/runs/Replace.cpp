@@ -32,7 +32,8 @@ public:
 // The new content is written through the journal, which keeps the old file
 // for Undo and a digest of what is written.
 FileResult writeNewContent(ReplaceContext &context, const QString &name, const QString &path,
-                           const ReadResult &read, const PieceList &output, bool syncEach, bool *wrote)
+                           const ReadResult &read, const PieceList &output, bool syncEach, bool *wrote,
+                           OlderBackup &older)
 {
     WriteOptions options;
     options.syncData = syncEach;
@@ -46,9 +47,14 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
     JournalFile journaled =
         context.job.journal ? context.job.journal->keep(path, read.info, read.lock.fd()) : JournalFile();
     journaled.attach(options);
-    const IoStatus written = writeFileAtomically(path, output.pieces, options);
+    AtomicWriter writer(path, options);
+    IoStatus written = writer.write(output.pieces);
+    if (written.ok())
+        written = writer.commit();
+    if (writer.committed())
+        older.keep();
     if (!written.ok())
-        return failed(name, written.error);
+        return failed(name, written.error); // not committed: the older backup is put back
     *wrote = true;
     return rewritten(name, path, read.info, journaled, syncEach, context);
 }
@@ -76,9 +82,12 @@ std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &n
     // Found: from here on the file is locked to the rename, so another run
     // of this program that rewrites the same file starts from this one's
     // result, not beside it; what was read unlocked must still be there.
+    // A preview writes nothing, and takes no exclusive lock.
     bool changed = false;
-    if (const IoStatus locked = lockAsRead(read, &changed); !locked.ok())
-        return failed(name, locked.error);
+    if (!job.preview) {
+        if (const IoStatus locked = lockAsRead(read, &changed, &context.lockWaits, path); !locked.ok())
+            return failed(name, locked.error);
+    }
     if (changed)
         return std::nullopt;
 
@@ -97,20 +106,27 @@ std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &n
     }
     if (job.preview)
         // The ASCII of UTF-16 is half NUL bytes.
-        return previewOf(job, name, path, found.matches, !isUtf16(facts.text.encoding) && read.data.contains('\0'),
-                         found.changes);
+        return previewOf(job, name, path, found.matches, !isUtf16(facts.text.encoding) && read.data.contains('\0'));
+    // The new backup replaces an older one for good only once the file's
+    // rewrite is committed: a file left unchanged keeps its older backup.
+    OlderBackup older;
     if (job.makeBackups) {
+        const QString backupPath = path + QStringLiteral(".old");
         WriteOptions backupOptions = backupWriteOptions(path, read.info, syncEach);
         backupOptions.openFile = read.lock.fd();
         backupOptions.openInfo = &read.info;
-        const IoStatus backup = writeFileAtomically(path + QStringLiteral(".old"), read.data, backupOptions);
+        IoStatus backup = OlderBackup::setAside(backupPath, &older);
+        if (backup.ok())
+            backup = writeFileAtomically(backupPath, read.data, backupOptions);
         if (!backup.ok())
             return failed(name, backupFailedReason(backup.error));
         *wrote = true;
     }
-    if (!found.changes)
+    if (!found.changes) {
+        older.keep();
         return FileResult{name, Outcome::Replaced, {}};
-    return writeNewContent(context, name, path, read, output, syncEach, wrote);
+    }
+    return writeNewContent(context, name, path, read, output, syncEach, wrote, older);
 }
 
 FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEach, bool *wrote,
@@ -132,9 +148,15 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
     struct stat own {};
     if (!named && ::lstat(encodeFileName(path).constData(), &own) == 0)
         named = &own;
+    // A preview writes nothing: it takes no exclusive lock and never waits.
     ReadOptions readOptions;
-    readOptions.lockLater = true;
-    readOptions.named = named;
+    if (job.preview) {
+        readOptions.tryShared = true;
+    } else {
+        readOptions.lockLater = true;
+        readOptions.named = named;
+        readOptions.waits = &context.lockWaits;
+    }
     readOptions.wholeUpTo = wholeFileLimit();
     ReadResult read = readWholeFile(path, gate, readOptions);
     for (bool again = false;; again = true) {
@@ -151,6 +173,7 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
         // of the first read is given back as this one takes its place.
         ReadOptions locked;
         locked.lock = true;
+        locked.waits = &context.lockWaits;
         locked.wholeUpTo = wholeFileLimit();
         read = ReadResult();
         read = readWholeFile(path, {}, locked);
@@ -161,7 +184,8 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
 
 RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
 {
-    ReplaceContext context(job);
+    const std::shared_ptr<LockWaits> waits = lockWaitsFor(control);
+    ReplaceContext context(job, *waits);
     context.stop = control.stopRequested;
     if (job.regex) {
         context.regex = makeRegexRun(job);

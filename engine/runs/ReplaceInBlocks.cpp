@@ -264,26 +264,36 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
     if (pass.found.changes && !pass.notWritable.ok())
         return failed(name, pass.notWritable.error);
     if (job.preview)
-        return previewOf(job, name, path, pass.found.matches, pass.binary && !isUtf16(encoding), pass.found.changes);
+        return previewOf(job, name, path, pass.found.matches, pass.binary && !isUtf16(encoding));
     if (pass.found.changes && !pass.writeError.ok())
         return failed(name, pass.writeError.error);
 
+    // The new backup replaces an older one for good only once the file's
+    // rewrite is committed: a file left unchanged keeps its older backup.
+    OlderBackup older;
     if (job.makeBackups) {
-        AtomicWriter backup(FilePath::fromString(path + QStringLiteral(".old")),
-                            backupWriteOptions(path, read.info, syncEach));
-        IoStatus made = backup.copyFrom(fd, 0, pass.size);
-        if (made.ok())
-            made = backup.commit();
+        const QString backupPath = path + QStringLiteral(".old");
+        IoStatus made = OlderBackup::setAside(backupPath, &older);
+        if (made.ok()) {
+            AtomicWriter backup(FilePath::fromString(backupPath), backupWriteOptions(path, read.info, syncEach));
+            made = backup.copyFrom(fd, 0, pass.size);
+            if (made.ok())
+                made = backup.commit();
+        }
         if (!made.ok())
             return failed(name, backupFailedReason(made.error));
         *wrote = true;
     }
 
-    if (!pass.found.changes)
+    if (!pass.found.changes) {
+        older.keep();
         return {name, Outcome::Replaced, {}};
+    }
     const IoStatus written = pass.writer->commit();
+    if (pass.writer->committed())
+        older.keep();
     if (!written.ok())
-        return failed(name, written.error);
+        return failed(name, written.error); // not committed: the older backup is put back
     *wrote = true;
     return rewritten(name, path, read.info, journaled, syncEach, context);
 }

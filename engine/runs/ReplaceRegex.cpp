@@ -3,6 +3,7 @@
 // fed to the RegexMatcher, and its new content written as it is decided.
 
 #include "engine/files/FileNames.h"
+#include "engine/files/OlderBackup.h"
 #include "engine/journal/Journal.h"
 #include "engine/runs/RunSteps.h"
 #include "engine/text/RegexMatcher.h"
@@ -271,18 +272,27 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
         return previewOf(job, name, path, pass.matches, pass.binary && !isUtf16(encoding), pass.changes);
     if (pass.changes && !pass.writeError.ok())
         return failed(name, pass.writeError.error);
+    // The new backup replaces an older one for good only once the file's
+    // rewrite is committed: a file left unchanged keeps its older backup.
+    OlderBackup older;
     if (job.makeBackups) {
-        const IoStatus backup =
-            writeFileAtomically(path + QStringLiteral(".old"), read, backupWriteOptions(path, read.info, syncEach));
+        const QString backupPath = path + QStringLiteral(".old");
+        IoStatus backup = OlderBackup::setAside(backupPath, &older);
+        if (backup.ok())
+            backup = writeFileAtomically(FilePath::fromString(backupPath), read, backupWriteOptions(path, read.info, syncEach));
         if (!backup.ok())
             return failed(name, backupFailedReason(backup.error));
         *wrote = true;
     }
-    if (!pass.changes)
+    if (!pass.changes) {
+        older.keep();
         return {name, Outcome::Replaced, {}};
+    }
     const IoStatus written = pass.writer->commit();
+    if (pass.writer->committed())
+        older.keep();
     if (!written.ok())
-        return failed(name, written.error);
+        return failed(name, written.error); // not committed: the older backup is put back
     *wrote = true;
     return rewritten(name, path, read.info, journaled, syncEach, context);
 }

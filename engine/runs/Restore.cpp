@@ -33,7 +33,7 @@ std::optional<FileResult> withoutBackup(const RestoreJob &job, const QString &na
 }
 
 FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote,
-                      const ReadGate &gate)
+                      const ReadGate &gate, LockWaits &waits)
 {
     if (isLeftoverTemporary(name))
         return failed(name, leftoverReason());
@@ -47,6 +47,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     // memory that another file in work waits for.
     ReadOptions currentOptions;
     currentOptions.lock = true;
+    currentOptions.waits = &waits;
     currentOptions.wholeUpTo = wholeFileLimit();
     const ReadResult current = readWholeFile(path, {}, currentOptions);
     if (current.status.ok()) {
@@ -115,10 +116,11 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
 
 RunSummary runRestore(const RestoreJob &job, const RunControl &control)
 {
+    const std::shared_ptr<LockWaits> waits = lockWaitsFor(control);
     // A restore reads and deletes the backup.
     return runEach(job.folder, job.names, control, true,
                    [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *) {
-        return restoreOne(job, name, syncEach, wrote, gate);
+        return restoreOne(job, name, syncEach, wrote, gate, *waits);
     });
 }
 

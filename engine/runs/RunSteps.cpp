@@ -88,6 +88,11 @@ std::optional<FileResult> decidedBySearch(const QString &name, const EncodedText
     return std::nullopt;
 }
 
+std::shared_ptr<LockWaits> lockWaitsFor(const RunControl &control)
+{
+    return control.lockWaits ? control.lockWaits : std::make_shared<LockWaits>();
+}
+
 WriteOptions backupWriteOptions(const QString &path, const struct stat &info, bool syncEach)
 {
     WriteOptions options;

@@ -6,6 +6,7 @@
 // whole-file and block readers both take. Not for use outside engine/runs.
 
 #include "engine/files/FileOps.h"
+#include "engine/files/OlderBackup.h"
 #include "engine/files/Results.h"
 #include "engine/runs/Runs.h"
 #include "engine/text/SearchTexts.h"
@@ -52,13 +53,15 @@ qint64 blockMemory();
 // What a Replace run shares between its files and threads.
 class ReplaceContext {
 public:
-    explicit ReplaceContext(const ReplaceJob &job)
+    ReplaceContext(const ReplaceJob &job, LockWaits &lockWaits)
         : job(job)
+        , lockWaits(lockWaits)
         , texts(job.findText, job.replaceText, job.caseSensitive, job.exactBreaks)
         , folderDevice(deviceOf(job.folder))
     {
     }
     const ReplaceJob &job;
+    LockWaits &lockWaits; // the run's one period of waiting for other programs' locks
     SearchTexts texts;
     const dev_t folderDevice; // set before any worker thread starts
     FolderChecks folders;     // the run's folders, each looked at once
@@ -96,9 +99,12 @@ FileResult rewritten(const QString &name, const QString &path, const struct stat
                      bool syncEach, const ReplaceContext &context);
 
 // What a preview adds to the checks a Replace has made by the time it would
-// make the backup: the ones the writes themselves would fail on.
+// make the backup: the ones the backup's write would fail on.
 FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
-                     bool binary, bool changes);
+                     bool binary);
+
+// The run's waiting period: the one it was given, or one of its own.
+std::shared_ptr<LockWaits> lockWaitsFor(const RunControl &control);
 
 // A Replace of a file left unread by readWholeFile, a block at a time.
 FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const QString &path,

@@ -251,6 +251,9 @@ private slots:
         QTest::newRow("deleted") << "delete" << "it was deleted since the run";
         QTest::newRow("another file renamed over it") << "replace" << "it was renamed or replaced since the run";
         QTest::newRow("renamed") << "rename" << "it was renamed or replaced since the run";
+        // The old file kept its other name: edited in place there, it is no
+        // longer what the run replaced, so Undo must not give that back.
+        QTest::newRow("its other name edited in place") << "other-name" << "";
     }
 
     void changedFilesAreLeftAlone()
@@ -263,11 +266,20 @@ private slots:
         QVERIFY(QDir().mkpath(data));
         writeFile(data + "/a.txt", "alpha one\n");
         writeFile(data + "/b.txt", "alpha two\n");
+        const QString otherName = data + "/other-name.txt";
+        if (change == "other-name")
+            QCOMPARE(::link(QFile::encodeName(data + "/b.txt").constData(), QFile::encodeName(otherName).constData()), 0);
         QCOMPARE(replaceWithJournal(journal, data, {"a.txt", "b.txt"}).summary.results.size(), 2);
 
         const QString b = data + "/b.txt";
         QByteArray left = "<missing>";
-        if (change == "append") {
+        if (change == "other-name") {
+            QFile f(otherName);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.write("EDITED");
+            f.close();
+            left = "alpha two\n"; // b.txt itself is untouched since the run: it comes back
+        } else if (change == "append") {
             left = "omega two\nmore\n";
             writeFile(b, left);
         } else if (change == "same-identity") {
@@ -295,6 +307,12 @@ private slots:
         const QStringList got = lines(undone.summary.results);
         QCOMPARE(got.size(), 2);
         QCOMPARE(got[0], QStringLiteral("a.txt:  restored"));
+        if (reason.isEmpty()) {
+            QCOMPARE(got[1], QStringLiteral("b.txt:  restored"));
+            QCOMPARE(readFile(b), left);
+            QVERIFY(undone.complete);
+            return;
+        }
         QVERIFY2(got[1].startsWith("b.txt:  failed: " + reason), qPrintable(got[1]));
         QCOMPARE(readFile(data + "/a.txt"), QByteArray("alpha one\n"));
         QCOMPARE(readFile(b), left);

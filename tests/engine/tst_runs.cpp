@@ -9,6 +9,7 @@
 #include "tests/common/TestFiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QMap>
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -30,6 +32,8 @@
 #include <sys/mount.h>
 #include <sys/sysmacros.h>
 #include <thread>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,6 +140,48 @@ QStringList snapshot(const QString &folder)
     return lines;
 }
 
+// A folder in memory (/dev/shm) where there is one, else the usual one: for
+// the tests that write thousands of small files to check where blocks end
+// or the order of files in work, which are about the search and the
+// scheduler, not the disk, whose latency on a busy machine was most of
+// their time. The files stay small: a default container's /dev/shm is 64 MiB.
+std::unique_ptr<QTemporaryDir> scratchDir()
+{
+    auto shm = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/vexalo-test-XXXXXX"));
+    if (shm->isValid())
+        return shm;
+    return std::make_unique<QTemporaryDir>();
+}
+
+// Runs a run that works on several files at once on a thread of its own,
+// for at most the given seconds: a lost wake-up in the scheduler then fails
+// the test with a message at once, rather than hang the whole suite until
+// its limit. The run gets copies of what it uses, so one that hangs touches
+// nothing of the test once it has failed.
+template<typename Run>
+auto runWithin(int seconds, Run run) -> std::optional<decltype(run())>
+{
+    struct Shared {
+        decltype(run()) summary;
+        std::atomic<bool> returned{false};
+    };
+    const auto shared = std::make_shared<Shared>();
+    std::thread([shared, run] {
+        shared->summary = run();
+        shared->returned = true;
+    }).detach();
+    if (!QTest::qWaitFor([&] { return shared->returned.load(); }, seconds * 1000))
+        return std::nullopt;
+    return std::move(shared->summary);
+}
+
+#define RUN_WITHIN(seconds, summary, run)                                                                      \
+    do {                                                                                                       \
+        auto done_ = runWithin(seconds, run);                                             \
+        QVERIFY2(done_, "a run with several files in work did not return within " #seconds " s (a lost wake-up?)"); \
+        summary = std::move(*done_);                                                                           \
+    } while (false)
+
 } // namespace
 
 class tst_Runs : public QObject {
@@ -223,6 +269,10 @@ private slots:
             << Outcome::Failed;
         QTest::newRow("same, no backup asked") << "backupfolder" << "old" << "new" << false << "f.txt:  3 matches"
                                                << Outcome::Replaced;
+        // Held by another program's flock: a preview says so at once and
+        // never waits; the Replace waits out its period, then fails.
+        QTest::newRow("locked by another program") << "locked" << "old" << "new" << true
+                                                   << "f.txt:  failed: it is locked by another program" << Outcome::Failed;
     }
     void previewForetellsReplace()
     {
@@ -252,18 +302,37 @@ private slots:
         // An older backup that only a real run may replace.
         if (setup == "plain")
             writeFile(path + ".old", "older backup");
+        const int held = setup == "locked" ? ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC) : -1;
+        const auto release = qScopeGuard([held] {
+            if (held >= 0)
+                ::close(held);
+        });
+        if (setup == "locked")
+            QCOMPARE(::flock(held, LOCK_EX), 0);
+        RunControl control;
+        control.lockWaits = std::make_shared<LockWaits>(std::chrono::milliseconds(200));
+        QStringList waitedFor;
+        control.lockWaits->onWait = [&](const QString &p) {
+            if (!p.isEmpty())
+                waitedFor << p;
+        };
 
         ReplaceJob j = job(dir.path(), {name}, find, with);
         j.makeBackups = backups;
         j.preview = true;
         const QStringList before = fullListing(dir.path());
-        const RunSummary preview = runReplace(j);
+        const RunSummary preview = runReplace(j, control);
+        QCOMPARE(waitedFor, QStringList()); // a preview never waits
         QCOMPARE(fullListing(dir.path()), before);
         QCOMPARE(preview.results.size(), 1);
         QCOMPARE(logLine(preview.results[0]), line);
 
         j.preview = false;
-        const RunSummary replace = runReplace(j);
+        const RunSummary replace = runReplace(j, control);
+        if (setup == "locked") {
+            QCOMPARE(waitedFor, QStringList{path});
+            QCOMPARE(logLine(replace.results.value(0)), "f.txt:  failed: another program kept it locked for too long");
+        }
         QCOMPARE(replace.results.size(), 1);
         const Outcome foretold =
             preview.results[0].outcome == Outcome::Matched ? Outcome::Replaced : preview.results[0].outcome;
@@ -285,12 +354,13 @@ private slots:
         j.makeBackups = true;
         RunControl control;
         control.parallelFiles = 3;
-        QList<int> reported;
-        control.fileDone = [&](const FileResult &, int index) { reported.append(index); };
+        const auto reported = std::make_shared<QList<int>>();
+        control.fileDone = [reported](const FileResult &, int index) { reported->append(index); };
         const QStringList before = fullListing(dir.path());
-        const RunSummary run = runReplace(j, control);
+        RunSummary run;
+        RUN_WITHIN(20, run, ([j, control] { return runReplace(j, control); }));
         QCOMPARE(fullListing(dir.path()), before);
-        QCOMPARE(reported, QList<int>({0, 1, 2, 3, 4}));
+        QCOMPARE(*reported, QList<int>({0, 1, 2, 3, 4}));
         QCOMPARE(buildLog(run.results), "index.htm:  3 matches\r\nlogo.dat:  2 matches (binary content)\r\n"
                                         "none.txt:  not found\r\nlogo.gif:  protected file\r\n"
                                         "locked.htm:  failed: the file is read-only");
@@ -1010,11 +1080,14 @@ private slots:
     }
 
     // Large files in work at the same time, each read into memory of its
-    // own: every byte written must come from that file.
+    // own: every byte written must come from that file. Large is what the
+    // run reads in blocks; it is made small here, so the files can be too.
     void parallelLargeFiles()
     {
         QTemporaryDir dir;
-        const qsizetype mib = 1024 * 1024;
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        setBlockReadingForTests(64 * 1024, 16 * 1024);
+        const qsizetype mib = 128 * 1024;
         const QList<qsizetype> sizes = {8 * mib, 10 * mib + 3, 12 * mib + 1, 9 * mib + 2, 16 * mib, 32 * mib};
         QStringList names;
         for (int i = 0; i < sizes.size(); ++i) {
@@ -1025,7 +1098,9 @@ private slots:
         j.caseSensitive = true;
         RunControl control;
         control.parallelFiles = 4;
-        const RunSummary run = runReplace(j, control);
+        control.durability = Durability::None;
+        RunSummary run;
+        RUN_WITHIN(30, run, ([j, control] { return runReplace(j, control); }));
         QCOMPARE(run.results.size(), names.size());
         for (int i = 0; i < names.size(); ++i) {
             QCOMPARE(logLine(run.results[i]), names[i] + ":  replaced");
@@ -1121,12 +1196,17 @@ private slots:
             j.regex = regex;
             j.makeBackups = true;
             j.preview = true;
-            QStringList log = buildLog(runReplace(j).results).split("\r\n");
+            // Syncing has nothing to do with where blocks end, and a sync per
+            // run was most of this test's time.
+            RunControl unsynced;
+            unsynced.durability = Durability::None;
+            QStringList log = buildLog(runReplace(j, unsynced).results).split("\r\n");
             j.preview = false;
-            log += buildLog(runReplace(j).results).split("\r\n");
+            log += buildLog(runReplace(j, unsynced).results).split("\r\n");
             return log + QStringList{"--"} + snapshot(folder);
         };
-        QTemporaryDir dir;
+        const std::unique_ptr<QTemporaryDir> scratch = scratchDir();
+        QTemporaryDir &dir = *scratch;
         QVERIFY(QDir(dir.path()).mkdir("whole"));
         const QStringList expected = runIn(dir.filePath("whole"));
         QVERIFY(expected.contains(names.first() + ":  replaced")); // the match is there to be found
@@ -1237,7 +1317,8 @@ private slots:
                 t += alphabet[rng.bounded(int(alphabet.size()))];
             return t;
         };
-        QTemporaryDir dir;
+        const std::unique_ptr<QTemporaryDir> scratch = scratchDir();
+        QTemporaryDir &dir = *scratch;
         const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
         int replaced = 0;
         for (int batch = 0; batch < 24; ++batch) {
@@ -1346,7 +1427,10 @@ private slots:
     void largeFileBackupAndRestore()
     {
         QTemporaryDir dir;
-        const QByteArray original = largeSample(7, 24 * 1024 * 1024 + 5);
+        // Many blocks; made small, so the file can be.
+        const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
+        setBlockReadingForTests(64 * 1024, 16 * 1024);
+        const QByteArray original = largeSample(7, 1536 * 1024 + 5);
         writeFile(dir.filePath("big.log"), original);
         ReplaceJob j = job(dir.path(), {"big.log"}, "NEEDLE", "pin");
         j.caseSensitive = true;
@@ -1386,20 +1470,23 @@ private slots:
         // Kept for Undo as well, the old files swapped into the journal as
         // the new ones take their place; Undo then gives back the seed.
         QTest::newRow("journaled file and its backup") << "undo" << QStringList{"a.htm=x", "a.htm.old=x old"}
-                                                        << QStringList{"a.htm", "a.htm.old"} << 100;
+                                                        << QStringList{"a.htm", "a.htm.old"} << 25;
         QTest::newRow("journaled two names of one file") << "undo" << QStringList{"a.htm=x x", "b.htm==a.htm"}
-                                                          << QStringList{"b.htm", "a.htm"} << 100;
+                                                          << QStringList{"b.htm", "a.htm"} << 25;
         QTest::newRow("file and its backup") << "replace" << QStringList{"a.htm=x", "a.htm.old=x old"}
-                                              << QStringList{"a.htm", "a.htm.old"} << 200;
+                                              << QStringList{"a.htm", "a.htm.old"} << 40;
         QTest::newRow("restore file and its backup")
             << "restore" << QStringList{"a.htm=y", "a.htm.old=x", "a.htm.old.old=x old"}
-            << QStringList{"a.htm", "a.htm.old"} << 200;
+            << QStringList{"a.htm", "a.htm.old"} << 40;
         QTest::newRow("link and its target") << "replace" << QStringList{"a.htm=x", "b.htm->a.htm"}
-                                              << QStringList{"a.htm", "b.htm"} << 200;
+                                              << QStringList{"a.htm", "b.htm"} << 40;
         QTest::newRow("two names of one file") << "replace" << QStringList{"a.htm=x x", "b.htm==a.htm"}
-                                                << QStringList{"b.htm", "a.htm"} << 200;
+                                                << QStringList{"b.htm", "a.htm"} << 40;
         QTest::newRow("link to a backup") << "replace" << QStringList{"a.htm=x", "a.htm.old=x0", "l.htm->a.htm.old"}
-                                           << QStringList{"a.htm", "l.htm"} << 200;
+                                           << QStringList{"a.htm", "l.htm"} << 40;
+        // The backup the link leads to is made by the run itself.
+        QTest::newRow("link to a backup the run makes") << "replace" << QStringList{"a.htm=x", "l.htm->a.htm.old"}
+                                                        << QStringList{"a.htm", "l.htm"} << 40;
         QStringList files;
         QStringList names;
         for (int i = 0; i < 12; ++i) {
@@ -1415,9 +1502,9 @@ private slots:
         }
         files << "g.htm=x" << "g.htm.old.old=x older" << "h.htm==g.htm";
         names << "g.htm.old" << "g.htm" << "h.htm" << "g.htm.old";
-        QTest::newRow("mixed batch") << "replace" << files << names << 60;
-        QTest::newRow("journaled mixed batch") << "undo" << files << names << 30;
-        QTest::newRow("mixed restore batch") << "restore" << files << names << 60;
+        QTest::newRow("mixed batch") << "replace" << files << names << 15;
+        QTest::newRow("journaled mixed batch") << "undo" << files << names << 8;
+        QTest::newRow("mixed restore batch") << "restore" << files << names << 15;
     }
 
     void parallelRunEqualsOneAfterAnother()
@@ -1443,22 +1530,32 @@ private slots:
                     recording = journal.record(folder, Durability::None);
                     j.journal = recording.get();
                 }
-                run = runReplace(j, control);
+                // A run that hangs is a line no round can match.
+                const auto done = runWithin(20, [j, control] { return runReplace(j, control); });
+                if (!done)
+                    return QStringList{"the run did not return within 20 s (a lost wake-up?)"};
+                run = *done;
                 if (recording) {
                     recording->finish();
                     const QStringList after = snapshot(folder);
-                    const UndoResult back = journal.undoLast();
+                    RunControl unsynced;
+                    unsynced.durability = Durability::None;
+                    const UndoResult back = journal.undoLast(unsynced);
                     // Undo names each file by its whole path: the folder differs from run to run.
                     const QString log = buildLog(back.summary.results).replace(folder + '/', QString());
                     undone = QStringList{"--"} + after + QStringList{"--"} + log.split("\r\n") + QStringList{"--"}
                         + snapshot(folder);
                 }
             } else {
-                run = runRestore({folder, names}, control);
+                const auto done = runWithin(20, [folder, names, control] { return runRestore({folder, names}, control); });
+                if (!done)
+                    return QStringList{"the run did not return within 20 s (a lost wake-up?)"};
+                run = *done;
             }
             return buildLog(run.results).split("\r\n") + QStringList{"--"} + snapshot(folder) + undone;
         };
-        QTemporaryDir dir;
+        const std::unique_ptr<QTemporaryDir> scratch = scratchDir();
+        QTemporaryDir &dir = *scratch;
         QVERIFY(QDir(dir.path()).mkdir("one") && QDir(dir.path()).mkdir("many"));
         const QStringList expected = runIn(dir.filePath("one"), 1);
         if (command == "undo") {
@@ -1554,9 +1651,11 @@ private slots:
     // not change.
     void twoRunsAtOnceLoseNoChange()
     {
-        constexpr int fileCount = 2000;
+        // Enough files for the two runs to meet on many of them.
+        constexpr int fileCount = 500;
         for (int trial = 0; trial < 3; ++trial) {
-            QTemporaryDir dir;
+            const std::unique_ptr<QTemporaryDir> scratch = scratchDir();
+            QTemporaryDir &dir = *scratch;
             QStringList names;
             for (int i = 0; i < fileCount; ++i) {
                 names << QString("f%1.txt").arg(i);
@@ -1565,22 +1664,103 @@ private slots:
             RunControl control;
             control.parallelFiles = 4;
             control.durability = Durability::None;
-            RunSummary first;
-            RunSummary second;
-            std::thread other([&] { second = runReplace(job(dir.path(), names, "beta", "BETA"), control); });
-            first = runReplace(job(dir.path(), names, "alpha", "ALPHA"), control);
-            other.join();
+            std::pair<RunSummary, RunSummary> runs;
+            RUN_WITHIN(30, runs, ([a = job(dir.path(), names, "alpha", "ALPHA"),
+                                   b = job(dir.path(), names, "beta", "BETA"), control] {
+                RunSummary second;
+                std::thread other([&] { second = runReplace(b, control); });
+                RunSummary first = runReplace(a, control);
+                other.join();
+                return std::pair{first, second};
+            }));
             int lost = 0;
             for (const QString &name : names)
                 lost += readFile(dir.filePath(name)) != "ALPHA BETA";
             QCOMPARE(lost, 0);
-            for (const RunSummary *run : {&first, &second}) {
+            for (const RunSummary *run : {&runs.first, &runs.second}) {
                 QCOMPARE(run->results.size(), fileCount);
                 for (const FileResult &r : run->results)
                     QVERIFY2(r.outcome == Outcome::Replaced, qPrintable(logLine(r)));
             }
             QCOMPARE(allEntries(dir.path()).size(), fileCount);
         }
+    }
+
+    // Files another program holds locked (flock): the run waits for them, all
+    // of its files within one period together, and reads a file only once it
+    // holds the lock, so what the other program wrote meanwhile is what it
+    // replaces in.
+    void lockedByAnotherProgram_data()
+    {
+        QTest::addColumn<int>("locked");          // files held locked for the whole run
+        QTest::addColumn<bool>("appendThenFree"); // f.txt appended to under the lock, then let go
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("appended while locked, replaced once free")
+            << 0 << true << QStringList{"f.txt:  replaced"};
+        const QString tooLong = ":  failed: another program kept it locked for too long";
+        QTest::newRow("four locked files share one period")
+            << 4 << false
+            << QStringList{"f.txt:  replaced", "l0.txt" + tooLong, "l1.txt" + tooLong, "l2.txt" + tooLong,
+                           "l3.txt" + tooLong};
+    }
+
+    void lockedByAnotherProgram()
+    {
+        QFETCH(int, locked);
+        QFETCH(bool, appendThenFree);
+        QFETCH(QStringList, lines);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("f.txt"), "old\n");
+        QStringList names{"f.txt"};
+        std::vector<int> held;
+        const auto release = qScopeGuard([&] {
+            for (const int fd : held)
+                ::close(fd);
+        });
+        const auto hold = [&](const QString &name) {
+            held.push_back(::open(QFile::encodeName(dir.filePath(name)).constData(), O_RDWR | O_APPEND | O_CLOEXEC));
+            return ::flock(held.back(), LOCK_EX) == 0;
+        };
+        for (int i = 0; i < locked; ++i) {
+            names << QString("l%1.txt").arg(i);
+            writeFile(dir.filePath(names.last()), "old");
+            QVERIFY(hold(names.last()));
+        }
+        std::thread other;
+        std::atomic<bool> waiting{false};
+        if (appendThenFree) {
+            QVERIFY(hold("f.txt"));
+            // Once the run waits: more content under the lock, then let go.
+            other = std::thread([&waiting, fd = held.back()] {
+                while (!waiting)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                const bool wrote = ::write(fd, "more old\n", 9) == 9;
+                ::flock(fd, LOCK_UN);
+                Q_UNUSED(wrote);
+            });
+        }
+        const auto joinOther = qScopeGuard([&] {
+            waiting = true;
+            if (other.joinable())
+                other.join();
+        });
+        // A period short enough for the test, long enough to outlast the
+        // other program's append.
+        constexpr int period = 400;
+        RunControl control;
+        control.lockWaits = std::make_shared<LockWaits>(std::chrono::milliseconds(period));
+        control.lockWaits->onWait = [&](const QString &path) { waiting = waiting || !path.isEmpty(); };
+        QElapsedTimer clock;
+        clock.start();
+        const RunSummary run = runReplace(job(dir.path(), names, "old", "new"), control);
+        const qint64 took = clock.elapsed();
+        QCOMPARE(buildLog(run.results).split("\r\n"), lines);
+        if (appendThenFree)
+            QCOMPARE(readFile(dir.filePath("f.txt")), QByteArray("new\nmore new\n"));
+        // One period for the run: a period per file would take four.
+        if (locked > 1)
+            QVERIFY2(took < 3 * period, qPrintable(QString("the run waited %1 ms").arg(took)));
+        QVERIFY(waiting);
     }
 
     void failedLineNamesTheReason()

@@ -26,7 +26,7 @@ struct Fault {
     QString dir;        // only calls under this folder count
     QString call;       // empty: no fault, "*": any call
     int nth = 0;
-    QString action;     // fail, kill-before, kill-after, change
+    QString action;     // fail, kill-before, kill-after, change, overwrite, truncate, remove, short
     int error = 0;      // 0: the library's default
     bool noTmpfile = false;
     bool noRenameat2 = false;

@@ -15,6 +15,10 @@
 //   VXF_NTH     the 1-based number of the matching call to hit; 0 hits every one
 //   VXF_ACTION  fail (default), kill-before, kill-after, change (append
 //               VXF_CHANGE_DATA to VXF_CHANGE_PATH, then make the call),
+//               overwrite (write VXF_CHANGE_DATA over the start of
+//               VXF_CHANGE_PATH in place: same size, same inode, and
+//               likely the same second), truncate (cut VXF_CHANGE_PATH
+//               to half its size),
 //               remove (delete VXF_CHANGE_PATH, then make the call),
 //               short (write: only half of the bytes, as the kernel may)
 //   VXF_ERRNO   the error a failing call gives (default ENOSPC for write, EIO else)
@@ -41,6 +45,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/uio.h>
@@ -84,6 +89,15 @@ void rawAppend(const char *path, const char *data, size_t size)
     if (fd < 0)
         return;
     syscall(SYS_write, fd, data, size);
+    syscall(SYS_close, fd);
+}
+
+void rawOverwrite(const char *path, const char *data, size_t size)
+{
+    const int fd = int(syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CLOEXEC));
+    if (fd < 0)
+        return;
+    syscall(SYS_pwrite64, fd, data, size, 0);
     syscall(SYS_close, fd);
 }
 
@@ -134,6 +148,21 @@ Hit consider(const char *call, const char *path)
         if (const char *target = env("VXF_CHANGE_PATH")) {
             const char *data = env("VXF_CHANGE_DATA") ? env("VXF_CHANGE_DATA") : "changed";
             rawAppend(target, data, std::strlen(data));
+        }
+        return h;
+    }
+    if (std::strcmp(action, "overwrite") == 0) {
+        if (const char *target = env("VXF_CHANGE_PATH")) {
+            const char *data = env("VXF_CHANGE_DATA") ? env("VXF_CHANGE_DATA") : "changed";
+            rawOverwrite(target, data, std::strlen(data));
+        }
+        return h;
+    }
+    if (std::strcmp(action, "truncate") == 0) {
+        if (const char *target = env("VXF_CHANGE_PATH")) {
+            struct stat st {};
+            if (syscall(SYS_newfstatat, AT_FDCWD, target, &st, 0) == 0)
+                syscall(SYS_truncate, target, st.st_size / 2);
         }
         return h;
     }

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "RunProgress.h"
 
+#include "engine/files/FileNames.h"
+#include "engine/files/FileOps.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QPointer>
@@ -9,6 +12,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int total, int showAfterMs, const Run &run)
@@ -20,6 +24,16 @@ vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int t
     control.stopRequested = [&] { return stop.load(std::memory_order_relaxed); };
     // Many small files go faster with a few in work at once; results still come in list order.
     control.parallelFiles = qMax(1, QThread::idealThreadCount());
+    // A file another program keeps locked is waited for, within one period
+    // for the whole run; the dialog says which file it waits for, or the
+    // run would look hung.
+    std::mutex waitingMutex;
+    QString waitingFor;
+    control.lockWaits = std::make_shared<vexalo::LockWaits>();
+    control.lockWaits->onWait = [&](const QString &path) {
+        std::lock_guard lock(waitingMutex);
+        waitingFor = path;
+    };
 
     vexalo::RunSummary summary;
     QEventLoop loop;
@@ -46,7 +60,8 @@ vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int t
         const QString stopping = tr("Stopping after the files in work...");
         QProgressDialog progress(stopping, tr("Stop"), 0, total, parent);
         const QSize roomy = progress.sizeHint();
-        progress.setLabelText(tr("Working through %Ln files...", nullptr, total));
+        const QString working = tr("Working through %Ln files...", nullptr, total);
+        progress.setLabelText(working);
         progress.resize(roomy.expandedTo(progress.sizeHint()));
         progress.setWindowTitle(title);
         progress.setWindowModality(Qt::ApplicationModal);
@@ -58,8 +73,26 @@ vexalo::RunSummary RunProgress::run(QWidget *parent, const QString &title, int t
             stop = true;
             progress.setLabelText(stopping);
         });
+        QString shownWait;
         QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&] { progress.setValue(done.load(std::memory_order_relaxed)); });
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            progress.setValue(done.load(std::memory_order_relaxed));
+            QString wait;
+            {
+                std::lock_guard lock(waitingMutex);
+                wait = waitingFor;
+            }
+            if (wait == shownWait)
+                return;
+            shownWait = wait;
+            if (stop)
+                return; // the stop's text stays
+            progress.setLabelText(wait.isEmpty()
+                                      ? working
+                                      : tr("Waiting for another program to let go of %1 (at most a minute for the "
+                                           "whole run)...")
+                                            .arg(vexalo::displayName(wait.section(QLatin1Char('/'), -1))));
+        });
         tick.start(100);
         progress.show();
         if (!finished)
