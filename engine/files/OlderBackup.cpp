@@ -105,6 +105,17 @@ void OlderBackup::putBack()
 {
     if (m_aside.isEmpty())
         return;
+    // Still under the backup's name (the new backup was never made): the
+    // second name goes. rename() would do nothing between two names of one
+    // file, and leave the second behind.
+    struct stat aside {};
+    struct stat named {};
+    if (::lstat(m_aside.constData(), &aside) == 0 && ::lstat(m_backup.constData(), &named) == 0
+        && aside.st_dev == named.st_dev && aside.st_ino == named.st_ino) {
+        ::unlink(m_aside.constData());
+        m_aside.clear();
+        return;
+    }
     // Over the backup this run made for a file it did not rewrite. Should
     // that fail, the older backup stays under its hidden name rather than
     // be lost.

@@ -148,7 +148,16 @@ private slots:
         QStringList expected{"first.txt", "first.txt.old", "second.txt"};
         if (backups)
             expected << "second.txt.old";
-        QCOMPARE(allEntries(dir.path()), expected);
+        QStringList entries = allEntries(dir.path());
+        // The older backup's second name, once the file's rewrite is in
+        // place, could not be removed: it stays behind as a killed run's
+        // temporary does (never taken for a user's file), holding the older
+        // backup, and nothing else is out of place.
+        if (call == "unlink /.vexalo4-*" && !entries.isEmpty() && entries.first().startsWith(".vexalo4-")) {
+            QCOMPARE(readFile(dir.filePath(entries.first())), olderBackup);
+            entries.removeFirst();
+        }
+        QCOMPARE(entries, expected);
     }
 
     // The run's one sync at its end fails: every file already holds its new

@@ -2,6 +2,7 @@
 // Long runs keep the window alive: the run goes on another thread, a progress
 // dialog with Stop appears after a moment, and Stop ends the run between files.
 #include "FakeServices.h"
+#include "engine/files/FileOps.h"
 #include "ui/frmMain/RunProgress.h"
 #include "ui/frmMain/frmMain.h"
 
@@ -89,6 +90,27 @@ private slots:
         });
         QVERIFY(summary.stopped);
         QVERIFY(!progressDialog());
+    }
+
+    // A run waiting for a file another program keeps locked says which, or
+    // it would look hung.
+    void waitForALockIsShown()
+    {
+        QString shown;
+        QTimer::singleShot(300, [&] {
+            QProgressDialog *dialog = progressDialog();
+            QVERIFY(dialog);
+            shown = dialog->labelText();
+            QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+        });
+        RunProgress::run(nullptr, "Replace", 10, 0, [](const vexalo::RunControl &c) {
+            if (c.lockWaits && c.lockWaits->onWait)
+                c.lockWaits->onWait("/somewhere/locked.txt");
+            while (!c.stopRequested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return vexalo::RunSummary{};
+        });
+        QCOMPARE(shown, "Waiting for another program to let go of locked.txt (at most a minute for the whole run)...");
     }
 
     void windowRunThroughTheDialog()
