@@ -3,7 +3,6 @@
 // fed to the RegexMatcher, and its new content written as it is decided.
 
 #include "engine/files/FileNames.h"
-#include "engine/files/OlderBackup.h"
 #include "engine/journal/Journal.h"
 #include "engine/runs/RunSteps.h"
 #include "engine/text/RegexMatcher.h"
@@ -269,7 +268,7 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
     if (pass.changes && !pass.notWritable.ok())
         return failed(name, pass.notWritable.error);
     if (job.preview)
-        return previewOf(job, name, path, pass.matches, pass.binary && !isUtf16(encoding), pass.changes);
+        return previewOf(job, name, path, pass.matches, pass.binary && !isUtf16(encoding));
     if (pass.changes && !pass.writeError.ok())
         return failed(name, pass.writeError.error);
     // The new backup replaces an older one for good only once the file's
@@ -303,9 +302,15 @@ FileResult replaceRegexOne(ReplaceContext &context, const QString &name, const Q
                            bool syncEach, bool *wrote)
 {
     // Locked from the read to the rename, so another run of this program
-    // that rewrites the same file starts from this one's result.
+    // that rewrites the same file starts from this one's result. A preview
+    // writes nothing: it takes no exclusive lock and never waits.
     ReadOptions options;
-    options.lock = true;
+    if (context.job.preview) {
+        options.tryShared = true;
+    } else {
+        options.lock = true;
+        options.waits = &context.lockWaits;
+    }
     options.wholeUpTo = wholeFileLimit();
     const ReadResult read = readWholeFile(path, gate, options);
     if (!read.status.ok())
