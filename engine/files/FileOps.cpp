@@ -1088,14 +1088,6 @@ IoStatus AtomicWriter::commit()
     if (m->tempInfo.st_ino == 0 && options.keeper && ::fstat(temp.fd, &m->tempInfo) != 0)
         return fail(errno);
 
-    // As late as it can be: only naming the new content and the rename come
-    // after it. A change another program makes between this check and the
-    // rename is the one that can still be lost.
-    if (options.expected) {
-        struct stat now {};
-        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected))
-            return this->fail(IoStatus::failure(changedUnderneathReason()));
-    }
     KeepDecision keep;
     if (options.keeper)
         keep = options.keeper->decide({m->tempInfo.st_dev, m->tempInfo.st_ino, m->written, m->digest->result()});
@@ -1105,6 +1097,15 @@ IoStatus AtomicWriter::commit()
     }
     if (::close(temp.release()) != 0)
         return fail(errno);
+    // As late as it can be, after the journal's record and the close (either
+    // may take a while): only the rename comes after it. A change another
+    // program makes between this check and the rename is the one that can
+    // still be lost. Failing here, the keeper withdraws its record.
+    if (options.expected) {
+        struct stat now {};
+        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected))
+            return this->fail(IoStatus::failure(changedUnderneathReason()));
+    }
     if (const int err = m->renameIntoPlace(keep))
         return fail(err);
     m->tempFolder = AT_FDCWD;

@@ -95,6 +95,7 @@ JournalEntry readEntry(const QByteArray &root, const QByteArray &name)
     e.running = fd.fd >= 0 && ::flock(fd.fd, LOCK_SH | LOCK_NB) != 0;
     int err = 0;
     const Manifest m = parseManifest(readSmallFile(manifestPath, &err));
+    e.neverBegan = !e.running && ((err == ENOENT && fd.fd < 0) || (!err && m.noLine));
     if (err) {
         e.unreadable = IoStatus::fromErrno(err).error;
         return e;
@@ -122,8 +123,11 @@ QList<JournalEntry> Journal::entries(QString *error) const
     if (err && error)
         *error = IoStatus::fromErrno(err).error;
     QList<JournalEntry> out;
-    for (auto it = names.crbegin(); it != names.crend(); ++it)
-        out.append(readEntry(root, *it));
+    for (auto it = names.crbegin(); it != names.crend(); ++it) {
+        JournalEntry entry = readEntry(root, *it);
+        if (!entry.neverBegan)
+            out.append(entry);
+    }
     return out;
 }
 
@@ -146,10 +150,18 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     // before it stay as they are.
     bool undoneKnown = false;
     const qint64 undone = readSmallFile(root + '/' + undoneName).trimmed().toLongLong(&undoneKnown);
-    if (names.isEmpty())
+    // A run killed before it wrote its first line rewrote nothing, and must
+    // not stand between Undo and the run before it.
+    JournalEntry last;
+    auto it = names.crbegin();
+    for (; it != names.crend(); ++it) {
+        last = readEntry(root, *it);
+        if (!last.neverBegan)
+            break;
+    }
+    if (it == names.crend())
         return none(undoneKnown ? QCoreApplication::translate("vexalo", "the last run was undone already; there is no run to undo")
                                 : QCoreApplication::translate("vexalo", "there is no run to undo"));
-    const JournalEntry last = readEntry(root, names.last());
     if (undoneKnown && last.run >= 0 && last.run <= undone)
         return none(QCoreApplication::translate("vexalo", "the last run was undone already; there is no run to undo"));
     return last;

@@ -38,6 +38,9 @@ struct JournalEntry {
     qint64 bytes = 0; // what the kept files take
     int damaged = 0;  // records that cannot be read: the files they name cannot be undone
     bool running = false; // the run is still going on
+    // The run was stopped (killed, say) before its first line was written,
+    // so before it could rewrite a file: there is nothing to undo in it.
+    bool neverBegan = false;
     QString unreadable;   // why the entry cannot be read at all, when it cannot
 };
 

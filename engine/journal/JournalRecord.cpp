@@ -281,6 +281,7 @@ Manifest parseManifest(const QByteArray &bytes)
         const QByteArrayView line = QByteArrayView(bytes).sliced(at, end - at);
         at = end + 1;
         ++number;
+        m.noLine = false;
         Record r;
         QString why;
         const bool parsed = parseRecord(line, &r, &why);

@@ -72,6 +72,7 @@ struct Manifest {
     std::set<qint64> withdrawn;
     QList<Damage> damaged;
     bool cutShort = false; // the last line has no end: the run was stopped while writing it
+    bool noLine = true;    // not even the first line was finished
 
     // Files recorded, neither put back nor withdrawn.
     int pending(bool keptOnly) const;

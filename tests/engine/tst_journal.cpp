@@ -467,6 +467,22 @@ private slots:
         QCOMPARE(journal.entries().first().damaged, 1);
         QCOMPARE(keptFiles(location).size(), 2);
         QCOMPARE(readFile(data + "/c.txt"), QByteArray("omega c.txt"));
+
+        // Runs killed before their first line was written (no manifest yet,
+        // an empty one, half a first line) rewrote nothing: neither listed nor
+        // standing between Undo and the run before them.
+        const QList<JournalEntry> before = journal.entries();
+        const qint64 next = before.first().run + 1;
+        const QList<QByteArray> killed = {QByteArray(), QByteArray(""), QByteArray("V2 header run=")};
+        for (qsizetype i = 0; i < killed.size(); ++i) {
+            const QString entry = location + '/' + QString::number(next + i).rightJustified(12, '0');
+            QVERIFY(QDir().mkdir(entry));
+            if (i > 0)
+                writeFile(entry + "/manifest", killed[i]);
+        }
+        QCOMPARE(journal.entries().size(), before.size());
+        const UndoResult past = journal.undoLast();
+        QVERIFY2(!past.refused && past.message.contains("1 record(s) of run"), qPrintable(past.message));
     }
 
     // The journal's default place is this user's alone: an XDG_STATE_HOME
