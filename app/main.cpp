@@ -35,9 +35,10 @@ int answerTheTerminal(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(VEXALO_VERSION));
     translations::install(&app);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QCoreApplication::translate(
-        "main", "Finds a text in a set of files and replaces it, in one batch, in a window.\n"
-                "vexalo4-cli does the same on the command line."));
+    parser.setApplicationDescription(
+        QCoreApplication::translate("main",
+                                    "Finds a text in a set of files and replaces it, in one batch, in a window.\n"
+                                    "vexalo4-cli does the same on the command line."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(app);

@@ -93,7 +93,9 @@ int reportOutputFailure(const QString &message, CliStreams &streams)
 class Reporter {
 public:
     Reporter(const CliRequest &request, CliStreams &streams, qsizetype total)
-        : m_request(request), m_streams(streams), m_total(total)
+        : m_request(request)
+        , m_streams(streams)
+        , m_total(total)
     {
         m_clock.start();
     }

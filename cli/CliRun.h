@@ -15,8 +15,8 @@ enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitStopped = 130 }
 struct CliStreams {
     QIODevice *out = nullptr;
     QIODevice *err = nullptr;
-    bool showProgress = false;   // err is a terminal and the output is not piped
-    bool outIsTerminal = false;  // each line is flushed at once
+    bool showProgress = false;  // err is a terminal and the output is not piped
+    bool outIsTerminal = false; // each line is flushed at once
     std::function<bool()> stopRequested;
 };
 

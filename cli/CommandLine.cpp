@@ -22,9 +22,24 @@ QString tr(const char *text)
 }
 
 enum class Opt {
-    Find, With, FindFile, WithFile, Protect, Sync, // take a value
-    CaseSensitive, Backup, Trim, DryRun, ExactBreaks, Quiet, Paths, NoProgress, Help,
-    NoJournal, List, Regex,
+    Find,
+    With,
+    FindFile,
+    WithFile,
+    Protect,
+    Sync, // take a value
+    CaseSensitive,
+    Backup,
+    Trim,
+    DryRun,
+    ExactBreaks,
+    Quiet,
+    Paths,
+    NoProgress,
+    Help,
+    NoJournal,
+    List,
+    Regex,
 };
 
 struct OptionSpec {
@@ -155,8 +170,8 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
         r.command = Command::Help;
         if (arguments.size() > 1)
             r.helpTopic = arguments.at(1);
-        if (!r.helpTopic.isEmpty() && r.helpTopic != QLatin1String("replace")
-            && r.helpTopic != QLatin1String("restore") && r.helpTopic != QLatin1String("undo"))
+        if (!r.helpTopic.isEmpty() && r.helpTopic != QLatin1String("replace") && r.helpTopic != QLatin1String("restore")
+            && r.helpTopic != QLatin1String("undo"))
             return fail(tr("there is no command '%1'; use replace, restore or undo").arg(r.helpTopic));
         return result;
     }
@@ -316,11 +331,12 @@ ParseResult parseCommandLine(const QStringList &arguments, const TextFileReader 
             const RegexProgram program(r.trim ? trimTrailingBreaks(r.findText) : r.findText,
                                        r.trim ? trimTrailingBreaks(r.replaceText) : r.replaceText, r.caseSensitive);
             if (const std::optional<RegexError> &error = program.error()) {
-                return fail(error->inReplacement
-                                ? tr("the replacement cannot be used (at offset %1): %2").arg(error->offset).arg(error->message)
-                                : tr("the regular expression cannot be used (at offset %1): %2")
-                                      .arg(error->offset)
-                                      .arg(error->message));
+                return fail(
+                    error->inReplacement
+                        ? tr("the replacement cannot be used (at offset %1): %2").arg(error->offset).arg(error->message)
+                        : tr("the regular expression cannot be used (at offset %1): %2")
+                              .arg(error->offset)
+                              .arg(error->message));
             }
         }
     }
@@ -343,90 +359,85 @@ QString versionText()
 
 QString helpText(const QString &topic)
 {
-    const QString replaceHelp = tr(
-        "vexalo4-cli replace --find TEXT --with TEXT [options] FILE...\n"
-        "  Replaces every occurrence of TEXT in each FILE, left to right, matches never\n"
-        "  overlapping. A file without the text is not touched. Prints one line per file:\n"
-        "  \"name:  replaced\", \"name:  not found\", \"name:  protected file\" or\n"
-        "  \"name:  failed: reason\".\n"
-        "\n"
-        "  -f, --find TEXT        the text to find (may begin with a dash)\n"
-        "  -w, --with TEXT        the text to put in its place ('' deletes it)\n"
-        "  -F, --find-file FILE   take the find text from FILE, byte for byte, line breaks\n"
-        "                         and the last one included ('-' reads standard input);\n"
-        "                         its line breaks follow each file's, see --exact-breaks\n"
-        "  -W, --with-file FILE   take the replacement from FILE, byte for byte\n"
-        "  -e, --regex            TEXT is a regular expression (Perl's syntax, PCRE2):\n"
-        "                         ^ and $ match at every line, . any character but LF;\n"
-        "                         the replacement takes groups as $1, ${1}, ${name},\n"
-        "                         and $$ for a dollar sign. A pattern or group that is\n"
-        "                         not valid stops the run before any file is read\n"
-        "                         (exit status 2). A --find-file's last line break\n"
-        "                         is part of the pattern unless --trim is given\n"
-        "  -c, --case-sensitive   match case exactly (the default ignores case)\n"
-        "  -b, --backup           keep the old content of each file the text is found in\n"
-        "                         as NAME.old (a NAME.old that is a link is replaced,\n"
-        "                         never followed)\n"
-        "  -t, --trim             remove line breaks from the end of both texts first\n"
-        "  -n, --dry-run          write nothing: print per file how many matches it has\n"
-        "                         (\"name:  3 matches\"), or why a replace would fail\n"
-        "                         on it, then a summary; with -q only the summary\n"
-        "      --exact-breaks     match and write the texts' line breaks exactly as\n"
-        "                         given (LF or CR LF), not in each file's own style\n"
-        "  -p, --protect TEXT     the protected-extension list to use instead of the\n"
-        "                         first line of exception.txt (beside the program, else\n"
-        "                         in ~/.config/Vexalo, else in /etc/xdg/Vexalo) or the\n"
-        "                         default \".exe .dll .ocx .xls .jpg .gif .bmp .mp3\";\n"
-        "                         --protect '' protects nothing\n"
-        "      --no-journal       keep nothing for undo (see vexalo4-cli undo); a\n"
-        "                         --dry-run never keeps anything\n"
-        "  A file the journal cannot keep is still replaced; its line then reads\n"
-        "  \"name:  replaced (cannot be undone: reason)\".\n");
-    const QString restoreHelp = tr(
-        "vexalo4-cli restore FILE...\n"
-        "  Puts each FILE's backup (FILE.old) back and deletes the backup. Only a FILE.old\n"
-        "  that is a regular file counts, never a link. Prints \"name:  restored\",\n"
-        "  \"name:  not restored\" (no backup) or \"name:  failed: reason\".\n");
-    const QString undoHelp = tr(
-        "vexalo4-cli undo [--list]\n"
-        "  Takes back the last replace run (of the window or of vexalo4-cli), even one\n"
-        "  without backups: each file the run rewrote gets its old content and\n"
-        "  modification time back (owner, permissions, ACL and attributes stay as\n"
-        "  they are now), but only while it still holds exactly what the run wrote.\n"
-        "  A file changed, renamed, replaced or deleted since keeps what it has.\n"
-        "  Prints \"name:  restored\" or \"name:  failed: reason\" per file; undo\n"
-        "  a second time and it says there is no run to undo (exit status 1).\n"
-        "  The last run is the one begun last; undo refuses while a run goes on.\n"
-        "  The journal keeps the last 20 runs within 1 GiB or 5% of the free space of\n"
-        "  its file system, whichever is less, in $XDG_STATE_HOME/Vexalo/journal\n"
-        "  (~/.local/state/Vexalo/journal).\n"
-        "  -l, --list             list the runs in the journal, newest first: number,\n"
-        "                         time, how many files are kept, and folder\n");
-    const QString common = tr(
-        "Options of every command:\n"
-        "  -q, --quiet            print only the lines of files that failed\n"
-        "      --paths            name each file as given rather than by its plain name\n"
-        "      --no-progress      no progress line on the terminal\n"
-        "      --sync end|each    end (default): one sync of the disks written to before\n"
-        "                         the last line is printed; each: every file is synced\n"
-        "                         as it is written (slower)\n"
-        "  -h, --help             this help\n");
-    const QString tail = tr(
-        "Files may be in any folders; each is processed in its own folder, in the order\n"
-        "given. Texts are matched in each file's encoding: UTF-16 in its byte order when\n"
-        "it begins with a UTF-16 byte-order mark and is well-formed UTF-16, else UTF-8\n"
-        "when its bytes are valid UTF-8, otherwise Latin-1; a byte-order mark stays.\n"
-        "A line break in a text (LF or CR LF) is matched and written as CR LF in a file\n"
-        "whose line breaks are all CR LF, as LF in any other file (LF, mixed or none);\n"
-        "the file's other line breaks never change. A file is never left half-written:\n"
-        "new content goes to a temporary file that replaces it whole. Two runs on the\n"
-        "same files wait for each other file by file and lose no change; a file another\n"
-        "program changes while it is worked on is left as that program wrote it and\n"
-        "reported as failed.\n"
-        "\n"
-        "Exit status: 0 when every file succeeded (not found and not restored count as\n"
-        "success), 1 when any file failed or the output could not be written, 2 for a\n"
-        "mistake on the command line or an exception.txt that cannot be read.\n");
+    const QString replaceHelp = tr("vexalo4-cli replace --find TEXT --with TEXT [options] FILE...\n"
+                                   "  Replaces every occurrence of TEXT in each FILE, left to right, matches never\n"
+                                   "  overlapping. A file without the text is not touched. Prints one line per file:\n"
+                                   "  \"name:  replaced\", \"name:  not found\", \"name:  protected file\" or\n"
+                                   "  \"name:  failed: reason\".\n"
+                                   "\n"
+                                   "  -f, --find TEXT        the text to find (may begin with a dash)\n"
+                                   "  -w, --with TEXT        the text to put in its place ('' deletes it)\n"
+                                   "  -F, --find-file FILE   take the find text from FILE, byte for byte, line breaks\n"
+                                   "                         and the last one included ('-' reads standard input);\n"
+                                   "                         its line breaks follow each file's, see --exact-breaks\n"
+                                   "  -W, --with-file FILE   take the replacement from FILE, byte for byte\n"
+                                   "  -e, --regex            TEXT is a regular expression (Perl's syntax, PCRE2):\n"
+                                   "                         ^ and $ match at every line, . any character but LF;\n"
+                                   "                         the replacement takes groups as $1, ${1}, ${name},\n"
+                                   "                         and $$ for a dollar sign. A pattern or group that is\n"
+                                   "                         not valid stops the run before any file is read\n"
+                                   "                         (exit status 2). A --find-file's last line break\n"
+                                   "                         is part of the pattern unless --trim is given\n"
+                                   "  -c, --case-sensitive   match case exactly (the default ignores case)\n"
+                                   "  -b, --backup           keep the old content of each file the text is found in\n"
+                                   "                         as NAME.old (a NAME.old that is a link is replaced,\n"
+                                   "                         never followed)\n"
+                                   "  -t, --trim             remove line breaks from the end of both texts first\n"
+                                   "  -n, --dry-run          write nothing: print per file how many matches it has\n"
+                                   "                         (\"name:  3 matches\"), or why a replace would fail\n"
+                                   "                         on it, then a summary; with -q only the summary\n"
+                                   "      --exact-breaks     match and write the texts' line breaks exactly as\n"
+                                   "                         given (LF or CR LF), not in each file's own style\n"
+                                   "  -p, --protect TEXT     the protected-extension list to use instead of the\n"
+                                   "                         first line of exception.txt (beside the program, else\n"
+                                   "                         in ~/.config/Vexalo, else in /etc/xdg/Vexalo) or the\n"
+                                   "                         default \".exe .dll .ocx .xls .jpg .gif .bmp .mp3\";\n"
+                                   "                         --protect '' protects nothing\n"
+                                   "      --no-journal       keep nothing for undo (see vexalo4-cli undo); a\n"
+                                   "                         --dry-run never keeps anything\n"
+                                   "  A file the journal cannot keep is still replaced; its line then reads\n"
+                                   "  \"name:  replaced (cannot be undone: reason)\".\n");
+    const QString restoreHelp = tr("vexalo4-cli restore FILE...\n"
+                                   "  Puts each FILE's backup (FILE.old) back and deletes the backup. Only a FILE.old\n"
+                                   "  that is a regular file counts, never a link. Prints \"name:  restored\",\n"
+                                   "  \"name:  not restored\" (no backup) or \"name:  failed: reason\".\n");
+    const QString undoHelp = tr("vexalo4-cli undo [--list]\n"
+                                "  Takes back the last replace run (of the window or of vexalo4-cli), even one\n"
+                                "  without backups: each file the run rewrote gets its old content and\n"
+                                "  modification time back (owner, permissions, ACL and attributes stay as\n"
+                                "  they are now), but only while it still holds exactly what the run wrote.\n"
+                                "  A file changed, renamed, replaced or deleted since keeps what it has.\n"
+                                "  Prints \"name:  restored\" or \"name:  failed: reason\" per file; undo\n"
+                                "  a second time and it says there is no run to undo (exit status 1).\n"
+                                "  The last run is the one begun last; undo refuses while a run goes on.\n"
+                                "  The journal keeps the last 20 runs within 1 GiB or 5% of the free space of\n"
+                                "  its file system, whichever is less, in $XDG_STATE_HOME/Vexalo/journal\n"
+                                "  (~/.local/state/Vexalo/journal).\n"
+                                "  -l, --list             list the runs in the journal, newest first: number,\n"
+                                "                         time, how many files are kept, and folder\n");
+    const QString common = tr("Options of every command:\n"
+                              "  -q, --quiet            print only the lines of files that failed\n"
+                              "      --paths            name each file as given rather than by its plain name\n"
+                              "      --no-progress      no progress line on the terminal\n"
+                              "      --sync end|each    end (default): one sync of the disks written to before\n"
+                              "                         the last line is printed; each: every file is synced\n"
+                              "                         as it is written (slower)\n"
+                              "  -h, --help             this help\n");
+    const QString tail = tr("Files may be in any folders; each is processed in its own folder, in the order\n"
+                            "given. Texts are matched in each file's encoding: UTF-16 in its byte order when\n"
+                            "it begins with a UTF-16 byte-order mark and is well-formed UTF-16, else UTF-8\n"
+                            "when its bytes are valid UTF-8, otherwise Latin-1; a byte-order mark stays.\n"
+                            "A line break in a text (LF or CR LF) is matched and written as CR LF in a file\n"
+                            "whose line breaks are all CR LF, as LF in any other file (LF, mixed or none);\n"
+                            "the file's other line breaks never change. A file is never left half-written:\n"
+                            "new content goes to a temporary file that replaces it whole. Two runs on the\n"
+                            "same files wait for each other file by file and lose no change; a file another\n"
+                            "program changes while it is worked on is left as that program wrote it and\n"
+                            "reported as failed.\n"
+                            "\n"
+                            "Exit status: 0 when every file succeeded (not found and not restored count as\n"
+                            "success), 1 when any file failed or the output could not be written, 2 for a\n"
+                            "mistake on the command line or an exception.txt that cannot be read.\n");
 
     if (topic == QLatin1String("replace"))
         return tr("Usage:\n") + replaceHelp + QLatin1Char('\n') + common;

@@ -20,14 +20,14 @@ struct CliRequest {
     bool caseSensitive = false;
     bool makeBackups = false;
     bool trim = false;
-    bool dryRun = false; // only what a replace would do; nothing is written
+    bool dryRun = false;      // only what a replace would do; nothing is written
     bool exactBreaks = false; // the texts' line breaks as given, not the file's
     bool regex = false;       // the find text is a regular expression
     bool noJournal = false;   // replace: keep nothing for undo
     bool list = false;        // undo: only list the runs the journal holds
     // Given with --protect; otherwise the program folder's list is used.
     std::optional<QString> protectedExtensions;
-    QStringList files; // as given, in order
+    QStringList files;      // as given, in order
     bool quiet = false;     // only the lines of files that failed
     bool fullPaths = false; // each line names the file as given, not by its plain name
     bool noProgress = false;

@@ -24,9 +24,9 @@ namespace {
 bool isPseudoFileSystem(const QByteArray &type)
 {
     static const QSet<QByteArray> pseudo = {
-        "proc", "sysfs", "devpts", "devtmpfs", "tmpfs", "ramfs", "cgroup", "cgroup2", "securityfs",
-        "pstore", "debugfs", "tracefs", "mqueue", "hugetlbfs", "configfs", "fusectl", "binfmt_misc",
-        "autofs", "bpf", "rpc_pipefs", "nsfs", "efivarfs", "squashfs", "overlay", "nfsd", "selinuxfs"};
+        "proc",   "sysfs",      "devpts",  "devtmpfs", "tmpfs",     "ramfs",    "cgroup",  "cgroup2",     "securityfs",
+        "pstore", "debugfs",    "tracefs", "mqueue",   "hugetlbfs", "configfs", "fusectl", "binfmt_misc", "autofs",
+        "bpf",    "rpc_pipefs", "nsfs",    "efivarfs", "squashfs",  "overlay",  "nfsd",    "selinuxfs"};
     return pseudo.contains(type);
 }
 
@@ -61,7 +61,8 @@ QString QtFileSystemPlaces::driveOf(const QString &path)
     QString best = QStringLiteral("/");
     for (const DriveInfo &drive : drives()) {
         const QString &root = drive.rootPath;
-        const bool inside = clean == root || clean.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
+        const bool inside =
+            clean == root || clean.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
         if (inside && root.size() > best.size())
             best = root;
     }

@@ -17,7 +17,7 @@ namespace vexalo {
 QByteArray versionText(qint64 programFileSize)
 {
     return QByteArray::number(versionMajor) + '.' + QByteArray::number(versionMinor) + '.'
-           + QByteArray::number(versionRevision) + '.' + QByteArray::number(programFileSize);
+        + QByteArray::number(versionRevision) + '.' + QByteArray::number(programFileSize);
 }
 
 HandOffResult HandOff::write(const FilePath &folder)

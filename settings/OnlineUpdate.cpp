@@ -37,8 +37,8 @@ IoStatus OnlineUpdate::putReplacementInPlace(const FilePath &folder)
     // failure leaves both as they were.
     if (std::rename(replacement.c_str(), updater.c_str()) != 0) {
         const IoStatus failed = IoStatus::fromErrno(errno);
-        return {failed.code, tr("%1 could not be renamed to %2: %3")
-                                 .arg(replacement.display(), updaterFileName(), failed.error)};
+        return {failed.code,
+                tr("%1 could not be renamed to %2: %3").arg(replacement.display(), updaterFileName(), failed.error)};
     }
     return {};
 }

@@ -13,7 +13,10 @@ inline constexpr int twipsPerPixel = 15;
 // Twips to whole pixels, held within what a window can take, so a stored
 // value of any size cannot overflow the window system's coordinates.
 int twipsToPixels(float twips);
-inline float pixelsToTwips(int pixels) { return float(pixels) * twipsPerPixel; }
+inline float pixelsToTwips(int pixels)
+{
+    return float(pixels) * twipsPerPixel;
+}
 
 // Geometry that would put the window wholly off every screen (given in
 // pixels, as the window system reports them) moves the window to the default

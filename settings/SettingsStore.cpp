@@ -107,8 +107,8 @@ std::unique_ptr<QSettings> SettingsStore::open() const
 {
     std::unique_ptr<QSettings> settings;
     if (m_iniFile.isEmpty()) {
-        settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, organization,
-                                               programTitle());
+        settings =
+            std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, organization, programTitle());
         // Only the user's own values count: no system-wide file may fill in a
         // key the user never saved.
         settings->setFallbacksEnabled(false);
@@ -154,7 +154,8 @@ SettingsResult SettingsStore::load(MainWindowState &state) const
     state.replaceString = textOf(settings->value(QStringLiteral("ReplaceText"), QString()));
     // Only a "1" turns it on: a value that is anything else leaves the
     // literal search, which never surprises.
-    state.regularExpression = textOf(settings->value(QStringLiteral("RegularExpression"), QString())) == QLatin1String("1");
+    state.regularExpression =
+        textOf(settings->value(QStringLiteral("RegularExpression"), QString())) == QLatin1String("1");
 
     state.folders.resize(folderCount);
     for (int i = 0; i < folderCount; ++i)
@@ -193,7 +194,8 @@ SettingsResult SettingsStore::save(const MainWindowState &state) const
 
     settings->setValue(QStringLiteral("FindText"), state.findString);
     settings->setValue(QStringLiteral("ReplaceText"), state.replaceString);
-    settings->setValue(QStringLiteral("RegularExpression"), state.regularExpression ? QStringLiteral("1") : QStringLiteral("0"));
+    settings->setValue(QStringLiteral("RegularExpression"),
+                       state.regularExpression ? QStringLiteral("1") : QStringLiteral("0"));
     for (int i = 0; i < folderCount; ++i)
         settings->setValue(folderKey(i), folderValue(state.folders.value(i)));
 

@@ -21,7 +21,8 @@ bool canOpen(const QString &folder)
     // folder's is not valid UTF-8.
     const QByteArray name = encodeFileName(folder);
     struct stat info {};
-    return ::stat(name.constData(), &info) == 0 && S_ISDIR(info.st_mode) && ::access(name.constData(), R_OK | X_OK) == 0;
+    return ::stat(name.constData(), &info) == 0 && S_ISDIR(info.st_mode)
+        && ::access(name.constData(), R_OK | X_OK) == 0;
 }
 
 } // namespace

@@ -133,8 +133,7 @@ IoStatus FileMetadata::readAttributes(const QByteArray &path, bool followLinks, 
     const auto list = [&](char *buffer, size_t size) {
         if (fd >= 0)
             return ::flistxattr(fd, buffer, size);
-        return followLinks ? ::listxattr(path.constData(), buffer, size)
-                           : ::llistxattr(path.constData(), buffer, size);
+        return followLinks ? ::listxattr(path.constData(), buffer, size) : ::llistxattr(path.constData(), buffer, size);
     };
     const auto get = [&](const char *name, char *buffer, size_t size) {
         if (fd >= 0)
@@ -179,8 +178,8 @@ IoStatus FileMetadata::readAttributes(const QByteArray &path, bool followLinks, 
             const int err = errno;
             if (err == ENODATA)
                 continue; // removed since it was listed: nothing to keep
-            return IoStatus::fromErrno(err, MetadataText::tr("its extended attribute %1 could not be read")
-                                                  .arg(QString::fromLocal8Bit(name)));
+            return IoStatus::fromErrno(
+                err, MetadataText::tr("its extended attribute %1 could not be read").arg(QString::fromLocal8Bit(name)));
         }
         value.truncate(n);
         m_attributes.push_back({QByteArray(name), value});
@@ -228,8 +227,7 @@ IoStatus FileMetadata::applyAccess(int fd) const
     bool hasAcl = false;
     for (const Attribute &attribute : m_attributes) {
         hasAcl = hasAcl || attribute.name == aclName;
-        if (::fsetxattr(fd, attribute.name.constData(), attribute.value.constData(), size_t(attribute.value.size()),
-                        0)
+        if (::fsetxattr(fd, attribute.name.constData(), attribute.value.constData(), size_t(attribute.value.size()), 0)
             == 0)
             continue;
         const int err = errno;
@@ -261,7 +259,8 @@ IoStatus FileMetadata::applyAccess(int fd) const
             if (::fchmod(fd, m_mode) != 0 || ::fstat(fd, &now) != 0)
                 return IoStatus::fromErrno(errno);
             if ((now.st_mode & 07777) != m_mode)
-                return IoStatus::fromErrno(EPERM, MetadataText::tr("its set-user-ID or set-group-ID bit could not be kept"));
+                return IoStatus::fromErrno(EPERM,
+                                           MetadataText::tr("its set-user-ID or set-group-ID bit could not be kept"));
         }
     }
     return {};

@@ -38,8 +38,7 @@ int sequenceLength(const unsigned char *p, qsizetype left)
     if (b >= 0xF0 && b <= 0xF4) {
         const unsigned char low = b == 0xF0 ? 0x90 : 0x80;
         const unsigned char high = b == 0xF4 ? 0x8F : 0xBF;
-        return left >= 4 && isContinuation(p[1], low, high) && isContinuation(p[2]) && isContinuation(p[3]) ? 4
-                                                                                                              : 0;
+        return left >= 4 && isContinuation(p[1], low, high) && isContinuation(p[2]) && isContinuation(p[3]) ? 4 : 0;
     }
     return 0;
 }

@@ -192,8 +192,9 @@ int syncFolder(const QByteArray &folder)
 ReadResult tooLarge(ReadResult result)
 {
     result.data = QByteArray();
-    result.status = IoStatus::failure(QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
-                                          .arg(qint64(result.info.st_size)));
+    result.status =
+        IoStatus::failure(QCoreApplication::translate("FileOps", "it is too large to hold in memory (%1 bytes)")
+                              .arg(qint64(result.info.st_size)));
     return result;
 }
 
@@ -269,8 +270,10 @@ IoStatus nameRefusesBackup(const struct stat &named)
         return {};
     if (S_ISDIR(named.st_mode))
         return {EISDIR, QCoreApplication::translate("FileOps", "a folder has its name")};
-    return {0, QCoreApplication::translate("FileOps", "something that is not a regular file (a device, a pipe "
-                                                      "or a socket) has its name")};
+    return {0,
+            QCoreApplication::translate("FileOps",
+                                        "something that is not a regular file (a device, a pipe "
+                                        "or a socket) has its name")};
 }
 
 } // namespace
@@ -381,7 +384,8 @@ IoStatus openForReading(const QByteArray &name, const ReadOptions &options, Fd &
 {
     // O_NONBLOCK: a FIFO given as a file must not hang the run; regular
     // files read the same either way.
-    file.fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (options.noFollow ? O_NOFOLLOW : 0));
+    file.fd =
+        ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (options.noFollow ? O_NOFOLLOW : 0));
     if (file.fd < 0) {
         const int err = errno;
         struct stat link {};
@@ -401,8 +405,7 @@ IoStatus openForReading(const QByteArray &name, const ReadOptions &options, Fd &
 }
 
 // Locks the open file; *stillNamed says whether the name still leads to it.
-IoStatus lockOpenFile(const QByteArray &name, const ReadOptions &options, int fd, struct stat *info,
-                      bool *stillNamed)
+IoStatus lockOpenFile(const QByteArray &name, const ReadOptions &options, int fd, struct stat *info, bool *stillNamed)
 {
     bool waited = false;
     LockWaits ownPeriod;
@@ -671,7 +674,7 @@ struct FolderChecks::Facts {
     bool readOnly = false; // on a read-only file system, and so are its files
     bool sticky = false;   // only a file's or the folder's owner may replace it
     uid_t owner = 0;
-    bool givesAcl = true;  // a default ACL (or not known)
+    bool givesAcl = true; // a default ACL (or not known)
 };
 
 struct FolderChecks::State {
@@ -700,18 +703,20 @@ const FolderChecks::Facts &FolderChecks::factsOf(const QByteArray &folder)
     if (::statx(AT_FDCWD, folder.constData(), 0, STATX_MODE | STATX_UID, &sx) == 0) {
         const auto set = sx.stx_attributes_mask & sx.stx_attributes;
         if (set & STATX_ATTR_IMMUTABLE)
-            facts->forbidden = IoStatus::fromErrno(
-                EPERM, QCoreApplication::translate("FileOps", "its folder is marked immutable"));
+            facts->forbidden =
+                IoStatus::fromErrno(EPERM, QCoreApplication::translate("FileOps", "its folder is marked immutable"));
         else if (set & STATX_ATTR_APPEND)
-            facts->forbidden = IoStatus::fromErrno(
-                EPERM, QCoreApplication::translate("FileOps", "its folder is marked append-only"));
+            facts->forbidden =
+                IoStatus::fromErrno(EPERM, QCoreApplication::translate("FileOps", "its folder is marked append-only"));
         facts->sticky = sx.stx_mode & S_ISVTX;
         facts->owner = sx.stx_uid;
     }
     if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
         facts->readOnly = errno == EROFS;
-        facts->refused = IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                                       .arg(displayName(decodeFileName(folder))));
+        facts->refused =
+            IoStatus::fromErrno(errno,
+                                QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                    .arg(displayName(decodeFileName(folder))));
     }
     if (::getxattr(folder.constData(), "system.posix_acl_default", nullptr, 0) < 0
         && (errno == ENODATA || errno == ENOTSUP))
@@ -795,7 +800,7 @@ struct AtomicWriter::State {
     int tempFolder = AT_FDCWD;
     bool anonymous = false;
     bool committed = false;
-    struct stat tempInfo {}; // as the temporary was first seen: its device and inode
+    struct stat tempInfo {};        // as the temporary was first seen: its device and inode
     std::unique_ptr<Digest> digest; // of what is written, while a keeper is to be asked
     qint64 written = 0;
 
@@ -814,8 +819,7 @@ struct AtomicWriter::State {
     {
         if (keep.swap()) {
             const char *name = keep.name.constData();
-            if (tempFolder == keep.folder
-                || ::renameat(tempFolder, tempName.constData(), keep.folder, name) == 0) {
+            if (tempFolder == keep.folder || ::renameat(tempFolder, tempName.constData(), keep.folder, name) == 0) {
                 tempName = keep.name;
                 tempFolder = keep.folder;
                 if (::renameat2(tempFolder, name, AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
@@ -955,8 +959,10 @@ AtomicWriter::AtomicWriter(const FilePath &path, const WriteOptions &options)
             if (const int err = errno; m->temp.fd < 0 && (err == EACCES || err == EPERM || err == EROFS)) {
                 // The file itself may well be writable: it is the folder that refuses.
                 m->tempName.clear();
-                m_status = IoStatus::fromErrno(err, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                                        .arg(displayName(decodeFileName(folder))));
+                m_status =
+                    IoStatus::fromErrno(err,
+                                        QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                            .arg(displayName(decodeFileName(folder))));
                 return;
             }
             if (m->temp.fd < 0 && errno != EEXIST) {
@@ -1024,8 +1030,8 @@ IoStatus AtomicWriter::copyFrom(int fd, qint64 offset, qint64 length)
 #endif
         loff_t at = offset;
         while (length > 0) {
-            const ssize_t n = ::copy_file_range(fd, &at, m->temp.fd, nullptr,
-                                                size_t(std::min<qint64>(length, qint64(1) << 30)), 0);
+            const ssize_t n =
+                ::copy_file_range(fd, &at, m->temp.fd, nullptr, size_t(std::min<qint64>(length, qint64(1) << 30)), 0);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -1124,8 +1130,7 @@ bool AtomicWriter::committed() const
     return m->committed;
 }
 
-IoStatus writeFileAtomically(const FilePath &path, std::span<const QByteArrayView> pieces,
-                             const WriteOptions &options)
+IoStatus writeFileAtomically(const FilePath &path, std::span<const QByteArrayView> pieces, const WriteOptions &options)
 {
     AtomicWriter writer(path, options);
     if (const IoStatus written = writer.write(pieces); !written.ok())
@@ -1145,8 +1150,9 @@ IoStatus writeFileAtomically(const FilePath &path, const ReadResult &from, const
 
 QString changedUnderneathReason()
 {
-    return QCoreApplication::translate("FileOps", "it was changed by another program while it was being processed; "
-                                                  "its new content was left as it is");
+    return QCoreApplication::translate("FileOps",
+                                       "it was changed by another program while it was being processed; "
+                                       "its new content was left as it is");
 }
 
 bool sameContent(int a, int b, qint64 size)
@@ -1205,7 +1211,8 @@ IoStatus renameNoReplace(const FilePath &folder, const FilePath &from, const Fil
             }
             return {};
         }
-        return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to.display())};
+        return {EEXIST,
+                QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to.display())};
     }
     if (err == EINVAL || err == ENOSYS) {
         // No atomic "do not replace" here: a hard link fails on an existing
@@ -1222,7 +1229,8 @@ IoStatus renameNoReplace(const FilePath &folder, const FilePath &from, const Fil
         }
         err = errno;
         if (err == EEXIST)
-            return {EEXIST, QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to.display())};
+            return {EEXIST,
+                    QCoreApplication::translate("FileOps", "another file named %1 already exists").arg(to.display())};
     }
     return IoStatus::fromErrno(err);
 }

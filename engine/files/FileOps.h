@@ -24,7 +24,6 @@
 
 namespace vexalo {
 
-
 // An exclusive advisory lock (flock) on a file read for rewriting, held until
 // this goes away. Another run of this program waits for it, so two runs never
 // rewrite one file from the same old content.
@@ -75,7 +74,7 @@ private:
     mutable std::mutex m_mutex;
     int m_waiting = 0;
     Clock::time_point m_since; // when the files waiting now began to
-    Clock::duration m_spent{};  // by earlier waits
+    Clock::duration m_spent{}; // by earlier waits
 };
 
 // An open descriptor, closed when this goes away.
@@ -106,7 +105,7 @@ struct ReadResult {
     // what the look-up of the name found (ReadOptions::named) until
     // lockAsRead() takes it from the open file.
     struct stat info {};
-    FileLock lock;       // held only when asked for
+    FileLock lock; // held only when asked for
     // Set instead of data for a file larger than ReadOptions::wholeUpTo:
     // open at its start, for the caller to read in blocks.
     OpenFile unread;
@@ -218,7 +217,6 @@ private:
 // followed) may; a folder, device, pipe or socket refuses, with the reason.
 IoStatus checkBackupName(const FilePath &path);
 
-
 // The writer behind writeFileAtomically, for content that comes in parts: a
 // large file is written as it is read, never held whole. Opens the temporary
 // at once (status() says whether it could); nothing is visible under the
@@ -293,7 +291,7 @@ inline IoStatus checkBackupName(const QString &path)
     return checkBackupName(FilePath::fromString(path));
 }
 inline IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
-                                   const WriteOptions &options = {})
+                                    const WriteOptions &options = {})
 {
     return writeFileAtomically(FilePath::fromString(path), pieces, options);
 }

@@ -33,8 +33,8 @@ public:
 
 private:
     void putBack();
-    QByteArray m_backup; // the backup's name
-    QByteArray m_aside;  // the older backup's second name; empty: none
+    QByteArray m_backup;  // the backup's name
+    QByteArray m_aside;   // the older backup's second name; empty: none
     bool m_moved = false; // renamed rather than linked: the name is empty until the new backup lands
 };
 

@@ -21,14 +21,14 @@ enum class Outcome {
     Protected,
     Restored,
     NotRestored,
-    Failed, // the file keeps its old content; reason says why
+    Failed,  // the file keeps its old content; reason says why
     Matched, // a preview's file that a Replace would change; matches says how often
 };
 
 struct FileResult {
     QString name; // exactly as it was given
     Outcome outcome = Outcome::Failed;
-    QString reason; // for Failed: the system's or the program's reason; for NotFound, why it cannot occur
+    QString reason;        // for Failed: the system's or the program's reason; for NotFound, why it cannot occur
     qsizetype matches = 0; // only for Matched
     bool binary = false;   // only for Matched: the content holds NUL bytes
     QString notUndoable;   // only for Replaced: why the journal could not keep the file

@@ -53,7 +53,7 @@ public:
 };
 
 struct WriteOptions {
-    bool syncData = true;  // fsync before the rename, so a crash cannot leave a hole
+    bool syncData = true; // fsync before the rename, so a crash cannot leave a hole
     // When set, the file must still be the one that was read (same inode,
     // size and modification time) just before it is replaced.
     const struct stat *expected = nullptr;

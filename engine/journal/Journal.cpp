@@ -66,7 +66,9 @@ QString Journal::defaultLocation(QString *note)
     // Not said where the place refused is the default one anyway (a state
     // folder not made yet).
     if (note && !refused.isEmpty() && base != state)
-        *note = QCoreApplication::translate("vexalo", "XDG_STATE_HOME is not used for the journal (%1); it is kept in %2").arg(refused, displayName(location));
+        *note =
+            QCoreApplication::translate("vexalo", "XDG_STATE_HOME is not used for the journal (%1); it is kept in %2")
+                .arg(refused, displayName(location));
     return location;
 }
 
@@ -145,7 +147,8 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     int err = 0;
     const QByteArrayList names = entryNames(root, &err);
     if (err)
-        return none(QCoreApplication::translate("vexalo", "the journal cannot be read: %1").arg(IoStatus::fromErrno(err).error));
+        return none(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
+                        .arg(IoStatus::fromErrno(err).error));
     // Undo takes back the last run only: once that is undone, the runs
     // before it stay as they are.
     bool undoneKnown = false;
@@ -160,7 +163,8 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
             break;
     }
     if (it == names.crend())
-        return none(undoneKnown ? QCoreApplication::translate("vexalo", "the last run was undone already; there is no run to undo")
+        return none(undoneKnown ? QCoreApplication::translate(
+                        "vexalo", "the last run was undone already; there is no run to undo")
                                 : QCoreApplication::translate("vexalo", "there is no run to undo"));
     if (undoneKnown && last.run >= 0 && last.run <= undone)
         return none(QCoreApplication::translate("vexalo", "the last run was undone already; there is no run to undo"));

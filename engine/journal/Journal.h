@@ -29,19 +29,19 @@ struct JournalLimits {
 
 // One Replace run as the journal holds it.
 struct JournalEntry {
-    QString id;       // the entry's folder name
-    qint64 run = -1;  // the run's number: a later run has a higher one, whatever the clock said
-    QString folder;   // where the run worked, as the run was given it
-    QDateTime time;   // when it started (for people only)
-    int files = 0;    // rewritten files whose old content is kept and not yet put back
-    int unkept = 0;   // rewritten files that could not be kept (too large, say)
-    qint64 bytes = 0; // what the kept files take
-    int damaged = 0;  // records that cannot be read: the files they name cannot be undone
+    QString id;           // the entry's folder name
+    qint64 run = -1;      // the run's number: a later run has a higher one, whatever the clock said
+    QString folder;       // where the run worked, as the run was given it
+    QDateTime time;       // when it started (for people only)
+    int files = 0;        // rewritten files whose old content is kept and not yet put back
+    int unkept = 0;       // rewritten files that could not be kept (too large, say)
+    qint64 bytes = 0;     // what the kept files take
+    int damaged = 0;      // records that cannot be read: the files they name cannot be undone
     bool running = false; // the run is still going on
     // The run was stopped (killed, say) before its first line was written,
     // so before it could rewrite a file: there is nothing to undo in it.
     bool neverBegan = false;
-    QString unreadable;   // why the entry cannot be read at all, when it cannot
+    QString unreadable; // why the entry cannot be read at all, when it cannot
 };
 
 class JournalRun;
@@ -103,7 +103,7 @@ struct UndoResult {
     bool refused = false;
     QString message;
     JournalEntry entry;
-    RunSummary summary; // one result per file of the run: Restored or Failed
+    RunSummary summary;    // one result per file of the run: Restored or Failed
     bool complete = false; // every file is back and the entry is gone
 };
 

@@ -326,7 +326,8 @@ qint64 takeRunNumber(const QByteArray &root, int *error)
     for (const QByteArray &name : names)
         last = std::max(last, runOfEntry(name));
     const QByteArray next = QByteArray::number(last + 1) + '\n';
-    if (::pwrite(fd.fd, next.constData(), size_t(next.size()), 0) != next.size() || ::ftruncate(fd.fd, next.size()) != 0) {
+    if (::pwrite(fd.fd, next.constData(), size_t(next.size()), 0) != next.size()
+        || ::ftruncate(fd.fd, next.size()) != 0) {
         *error = errno ? errno : EIO;
         return -1;
     }

@@ -33,29 +33,29 @@ quint32 crc32(QByteArrayView data)
 }
 
 // Bytes written as hex: paths are bytes, and may hold blanks or line breaks.
-template<typename Bytes>
+template <typename Bytes>
 struct Hex {
     Bytes &bytes;
 };
-template<typename Text>
+template <typename Text>
 struct HexText {
     Text &text;
 };
 
 // Every field of every kind, named once. A field's name is its meaning in
 // the file; changing one is a change of format.
-template<typename Bytes>
+template <typename Bytes>
 Hex<Bytes> hex(Bytes &bytes)
 {
     return {bytes};
 }
-template<typename Text>
+template <typename Text>
 HexText<Text> hexText(Text &text)
 {
     return {text};
 }
 
-template<typename R, typename Visit>
+template <typename R, typename Visit>
 void eachField(R &r, Visit &&v)
 {
     using Kind = Record::Kind;
@@ -86,9 +86,7 @@ void eachField(R &r, Visit &&v)
         v("reason", hexText(r.reason));
         break;
     case Kind::Back:
-    case Kind::Withdrawn:
-        v("file", r.file);
-        break;
+    case Kind::Withdrawn: v("file", r.file); break;
     }
 }
 
@@ -113,12 +111,9 @@ const char *kindName(Record::Kind kind)
 // small strings joined would allocate a dozen times each.
 struct Writer {
     QByteArray &line;
-    void key(const char *name)
-    {
-        line.append(' ').append(name).append('=');
-    }
-    template<typename Integer>
-        requires std::is_integral_v<Integer>
+    void key(const char *name) { line.append(' ').append(name).append('='); }
+    template <typename Integer>
+    requires std::is_integral_v<Integer>
     void operator()(const char *name, Integer value)
     {
         key(name);
@@ -171,8 +166,8 @@ struct Reader {
             missing = QString::fromLatin1(name);
         return {};
     }
-    template<typename Integer>
-        requires std::is_integral_v<Integer>
+    template <typename Integer>
+    requires std::is_integral_v<Integer>
     void operator()(const char *name, Integer &value)
     {
         const QByteArrayView text = find(name);
@@ -244,7 +239,8 @@ bool parseRecord(QByteArrayView line, Record *record, QString *why)
     }
     // The kept name is the program's own; anything else is never opened.
     if (record->kind == Record::Kind::Keep
-        && (record->kept.contains('/') || record->kept.size() < 2 || (record->kept[0] != 'l' && record->kept[0] != 'c'))) {
+        && (record->kept.contains('/') || record->kept.size() < 2
+            || (record->kept[0] != 'l' && record->kept[0] != 'c'))) {
         *why = tr("its kept name is not one the program gives");
         return false;
     }
@@ -288,7 +284,7 @@ Manifest parseManifest(const QByteArray &bytes)
         if (number == 1) {
             if (!parsed || r.kind != Record::Kind::Header) {
                 m.unreadable = line.startsWith("V1 ") ? tr("it was written by an earlier version of the program")
-                                                       : tr("its first line cannot be read: %1").arg(why);
+                                                      : tr("its first line cannot be read: %1").arg(why);
                 return m;
             }
             if (r.version > formatVersion) {
@@ -310,15 +306,9 @@ Manifest parseManifest(const QByteArray &bytes)
             // happen as planned, and the later word counts.
             m.files[r.file] = r;
             break;
-        case Record::Kind::Back:
-            m.back.insert(r.file);
-            break;
-        case Record::Kind::Withdrawn:
-            m.withdrawn.insert(r.file);
-            break;
-        case Record::Kind::Header:
-            m.damaged.append({number, tr("it repeats the run's first line")});
-            break;
+        case Record::Kind::Back: m.back.insert(r.file); break;
+        case Record::Kind::Withdrawn: m.withdrawn.insert(r.file); break;
+        case Record::Kind::Header: m.damaged.append({number, tr("it repeats the run's first line")}); break;
         }
     }
     if (!m.readable && m.unreadable.isEmpty())

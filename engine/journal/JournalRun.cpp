@@ -145,8 +145,11 @@ struct JournalRun::Shared {
     {
         std::lock_guard guard(mutex);
         if (size > budget - used) {
-            *why = used == 0 ? QCoreApplication::translate("vexalo", "it is larger than the journal's room (%1)").arg(formatSize(budget))
-                             : QCoreApplication::translate("vexalo", "the journal's room (%1) is taken by the run's other files").arg(formatSize(budget));
+            *why = used == 0
+                ? QCoreApplication::translate("vexalo", "it is larger than the journal's room (%1)")
+                      .arg(formatSize(budget))
+                : QCoreApplication::translate("vexalo", "the journal's room (%1) is taken by the run's other files")
+                      .arg(formatSize(budget));
             return false;
         }
         qint64 olderBytes = 0;
@@ -177,7 +180,8 @@ struct JournalRun::Shared {
         const QByteArray line = recordLine(record);
         std::lock_guard guard(mutex);
         if (manifest.fd < 0)
-            return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed") : problem);
+            return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed")
+                                                       : problem);
         const off_t end = ::lseek(manifest.fd, 0, SEEK_END);
         int err = writeAll(manifest.fd, line);
         if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
@@ -205,7 +209,7 @@ struct JournalFile::State final : OldFileKeeper {
     Kept kept = Kept::Nothing;
     QByteArray keptName;
     bool reserved = false;
-    QString notKept; // why the file cannot be undone
+    QString notKept;      // why the file cannot be undone
     bool decided = false; // its Keep record is written
     NewContent content;
     bool committed = false;
@@ -264,7 +268,8 @@ struct JournalFile::State final : OldFileKeeper {
             run->copied = true;
         }
         if (err) {
-            notKept = QCoreApplication::translate("vexalo", "the journal could not keep it: %1").arg(IoStatus::fromErrno(err).error);
+            notKept = QCoreApplication::translate("vexalo", "the journal could not keep it: %1")
+                          .arg(IoStatus::fromErrno(err).error);
             return false;
         }
         WriteOptions like;
@@ -396,7 +401,8 @@ QString JournalFile::commit()
         return s.notKept;
     }
     if (s.syncEach() && ::fsync(s.run->dirHandle.fd) != 0)
-        return QCoreApplication::translate("vexalo", "the journal could not be saved to the disk: %1").arg(IoStatus::fromErrno(errno).error);
+        return QCoreApplication::translate("vexalo", "the journal could not be saved to the disk: %1")
+            .arg(IoStatus::fromErrno(errno).error);
     return {};
 }
 
@@ -473,8 +479,8 @@ void JournalRun::finish()
         return;
     }
     {
-        Fd bytes(::open((s.dir + '/' + bytesName).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                        0600));
+        Fd bytes(
+            ::open((s.dir + '/' + bytesName).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (bytes.fd >= 0)
             writeAll(bytes.fd, QByteArray::number(s.used));
     }
@@ -495,7 +501,9 @@ void JournalRun::finish()
         // after a crash it may find less than the run did. Said once, as any
         // trouble of the journal.
         if (err && s.problem.isEmpty()) {
-            s.problem = QCoreApplication::translate("vexalo", "the journal in %1 could not be saved to the disk, so this run may not be undone after a system crash: %2")
+            s.problem = QCoreApplication::translate("vexalo",
+                                                    "the journal in %1 could not be saved to the disk, so this run may "
+                                                    "not be undone after a system crash: %2")
                             .arg(displayName(decodeFileName(s.root)), IoStatus::fromErrno(err).error);
             s.missed = true;
         }
@@ -514,7 +522,8 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     shared->root = encodeFileName(m_location);
     const QByteArray &root = shared->root;
     auto fail = [&](const QString &reason) {
-        shared->problem = QCoreApplication::translate("vexalo", "the journal in %1 could not be written, so this run cannot be undone: %2")
+        shared->problem = QCoreApplication::translate(
+                              "vexalo", "the journal in %1 could not be written, so this run cannot be undone: %2")
                               .arg(displayName(m_location), reason);
         shared->manifest.reset();
         shared->busy.reset();

@@ -114,12 +114,24 @@ UndoneFile putBack(const Record &r, const QByteArray &dir, const ReadResult &cur
     const ReadResult kept = readWholeFile(decodeFileName(keptPath), {}, keptOptions);
     if (!kept.status.ok()) {
         if (kept.status.code == ENOENT)
-            return {undoFailed(path, QCoreApplication::translate("vexalo", "its old content is not in the journal (the run could not keep it there)")), false};
-        return {undoFailed(path, QCoreApplication::translate("vexalo", "its old content could not be read from the journal: %1").arg(kept.status.error)), false};
+            return {
+                undoFailed(path,
+                           QCoreApplication::translate(
+                               "vexalo", "its old content is not in the journal (the run could not keep it there)")),
+                false};
+        return {
+            undoFailed(path,
+                       QCoreApplication::translate("vexalo", "its old content could not be read from the journal: %1")
+                           .arg(kept.status.error)),
+            false};
     }
     if (qint64(kept.info.st_size) != r.origSize
-        || (r.keptIsOldFile() && (kept.info.st_ino != r.origIno || !sameTime(kept.info, r.origMtimeSec, r.origMtimeNsec))))
-        return {undoFailed(path, QCoreApplication::translate("vexalo", "its old content in the journal was changed; the file was left as it is")), false};
+        || (r.keptIsOldFile()
+            && (kept.info.st_ino != r.origIno || !sameTime(kept.info, r.origMtimeSec, r.origMtimeNsec))))
+        return {undoFailed(path,
+                           QCoreApplication::translate(
+                               "vexalo", "its old content in the journal was changed; the file was left as it is")),
+                false};
     if (const IoStatus writable = checkWritable(path, current.info); !writable.ok())
         return {undoFailed(path, writable.error), false};
 
@@ -130,8 +142,7 @@ UndoneFile putBack(const Record &r, const QByteArray &dir, const ReadResult &cur
     // bits, ACL and attributes stay the file's own: the run left them as
     // they were, so any change since is the user's newer wish (a chmod that
     // took access away must not be undone with the content).
-    const struct timespec times[2] = {timespec{0, UTIME_OMIT},
-                                      timespec{time_t(r.origMtimeSec), long(r.origMtimeNsec)}};
+    const struct timespec times[2] = {timespec{0, UTIME_OMIT}, timespec{time_t(r.origMtimeSec), long(r.origMtimeNsec)}};
     options.times = times;
     const IoStatus written = writeFileAtomically(path, kept, options);
     if (!written.ok())
@@ -143,7 +154,11 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
 {
     const QString path = decodeFileName(r.path);
     if (r.kind == Record::Kind::Unkept)
-        return {undoFailed(path, QCoreApplication::translate("vexalo", "the journal did not keep its old content: %1").arg(r.reason)), false};
+        return {
+            undoFailed(
+                path,
+                QCoreApplication::translate("vexalo", "the journal did not keep its old content: %1").arg(r.reason)),
+            false};
 
     // Locked as a run locks it, so a run of this program on the same file
     // waits, and the file cannot change between the check and the rename
@@ -154,8 +169,10 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     const ReadResult current = readWholeFile(path, {}, currentOptions);
     if (!current.status.ok()) {
         if (current.status.code == ENOENT) {
-            return {undoFailed(path, renamedInItsFolder(r) ? QCoreApplication::translate("vexalo", "it was renamed or replaced since the run")
-                                                           : QCoreApplication::translate("vexalo", "it was deleted since the run")),
+            return {undoFailed(path,
+                               renamedInItsFolder(r)
+                                   ? QCoreApplication::translate("vexalo", "it was renamed or replaced since the run")
+                                   : QCoreApplication::translate("vexalo", "it was deleted since the run")),
                     false};
         }
         return {undoFailed(path, current.status.error), false};
@@ -163,7 +180,10 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     const struct stat &now = current.info;
     if (now.st_dev == r.newDev && now.st_ino == r.newIno) {
         if (qint64(now.st_size) != r.newSize || digestOf(current) != r.digest)
-            return {undoFailed(path, QCoreApplication::translate("vexalo", "it was changed since the run; it was left as it is")), false};
+            return {
+                undoFailed(path,
+                           QCoreApplication::translate("vexalo", "it was changed since the run; it was left as it is")),
+                false};
         return putBack(r, dir, current, syncEach);
     }
     // The record is written before the file is replaced: a run stopped in
@@ -171,7 +191,10 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     if (now.st_dev == r.origDev && now.st_ino == r.origIno && qint64(now.st_size) == r.origSize
         && sameTime(now, r.origMtimeSec, r.origMtimeNsec))
         return {{path, Outcome::Restored, {}}, true};
-    return {undoFailed(path, QCoreApplication::translate("vexalo", "it was renamed or replaced since the run; it was left as it is")), false};
+    return {undoFailed(path,
+                       QCoreApplication::translate("vexalo",
+                                                   "it was renamed or replaced since the run; it was left as it is")),
+            false};
 }
 
 // Names the run that is going on, for the refusal.
@@ -185,7 +208,8 @@ QString runGoingOn(const QByteArray &root)
         if (fd.fd < 0 || ::flock(fd.fd, LOCK_SH | LOCK_NB) == 0)
             continue;
         const Manifest m = parseManifest(readSmallFile(manifestPath));
-        return QCoreApplication::translate("vexalo", "run %1 (begun %2 in %3) is still going on; undo once it has finished")
+        return QCoreApplication::translate("vexalo",
+                                           "run %1 (begun %2 in %3) is still going on; undo once it has finished")
             .arg(runOfEntry(*it))
             .arg(QDateTime::fromMSecsSinceEpoch(m.header.startedMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                  displayName(decodeFileName(m.header.folder)));
@@ -208,12 +232,14 @@ UndoResult Journal::undoLast(const RunControl &control) const
     if (::lstat(root.constData(), &rootInfo) != 0)
         return refuse(QCoreApplication::translate("vexalo", "there is no run to undo"));
     if (!S_ISDIR(rootInfo.st_mode) || rootInfo.st_uid != ::geteuid())
-        return refuse(QCoreApplication::translate("vexalo", "the journal folder %1 is not a folder of this user's").arg(displayName(m_location)));
+        return refuse(QCoreApplication::translate("vexalo", "the journal folder %1 is not a folder of this user's")
+                          .arg(displayName(m_location)));
     // No run may go on meanwhile: one that began before would be taken back
     // half-done, or its files read while they are put back.
     Fd busy(::open((root + '/' + busyName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (busy.fd < 0)
-        return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1").arg(IoStatus::fromErrno(errno).error));
+        return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
+                          .arg(IoStatus::fromErrno(errno).error));
     if (::flock(busy.fd, LOCK_EX | LOCK_NB) != 0)
         return refuse(runGoingOn(root));
     RootLock lock(root);
@@ -223,11 +249,13 @@ UndoResult Journal::undoLast(const RunControl &control) const
         return refuse(why);
     result.entry = *last;
     if (!last->unreadable.isEmpty())
-        return refuse(QCoreApplication::translate("vexalo", "the journal's record of run %1 cannot be read: %2").arg(last->id, last->unreadable));
+        return refuse(QCoreApplication::translate("vexalo", "the journal's record of run %1 cannot be read: %2")
+                          .arg(last->id, last->unreadable));
     const QByteArray dir = root + '/' + last->id.toLatin1();
     Fd manifestFd(::open((dir + '/' + manifestName).constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
     if (manifestFd.fd < 0)
-        return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1").arg(IoStatus::fromErrno(errno).error));
+        return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
+                          .arg(IoStatus::fromErrno(errno).error));
     int readErr = 0;
     const Manifest manifest = parseManifest(readSmallFile(dir + '/' + manifestName, &readErr));
     if (readErr || !manifest.readable)
@@ -238,9 +266,11 @@ UndoResult Journal::undoLast(const RunControl &control) const
         QStringList lines;
         for (const Damage &d : manifest.damaged)
             lines << QCoreApplication::translate("vexalo", "line %1: %2").arg(d.line).arg(d.why);
-        result.message = QCoreApplication::translate("vexalo", "%n record(s) of run %1 cannot be read, so the files they name cannot be undone (%2)", nullptr,
-                                                     int(manifest.damaged.size()))
-                             .arg(last->id, lines.join(QStringLiteral("; ")));
+        result.message =
+            QCoreApplication::translate(
+                "vexalo", "%n record(s) of run %1 cannot be read, so the files they name cannot be undone (%2)",
+                nullptr, int(manifest.damaged.size()))
+                .arg(last->id, lines.join(QStringLiteral("; ")));
     }
 
     const bool syncEach = control.durability == Durability::EachFile;

@@ -25,23 +25,18 @@ QString logLine(const FileResult &result)
         if (!result.reason.isEmpty())
             return name + tr(":  not found (%1)").arg(result.reason);
         return name + tr(":  not found");
-    case Outcome::Protected:
-        return name + tr(":  protected file");
-    case Outcome::Restored:
-        return name + tr(":  restored");
-    case Outcome::NotRestored:
-        return name + tr(":  not restored");
+    case Outcome::Protected: return name + tr(":  protected file");
+    case Outcome::Restored: return name + tr(":  restored");
+    case Outcome::NotRestored: return name + tr(":  not restored");
     case Outcome::Matched: {
         // Spelled out rather than left to a plural form: the command line
         // loads no translation and must still say "1 match".
-        QString line = name
-                       + (result.matches == 1 ? tr(":  1 match") : tr(":  %1 matches").arg(result.matches));
+        QString line = name + (result.matches == 1 ? tr(":  1 match") : tr(":  %1 matches").arg(result.matches));
         if (result.binary)
             line += tr(" (binary content)");
         return line;
     }
-    case Outcome::Failed:
-        break;
+    case Outcome::Failed: break;
     }
     return name + tr(":  failed: ") + result.reason;
 }

@@ -23,8 +23,9 @@ std::optional<QString> folderRefuses(const QByteArray &folder)
 {
     if (::access(folder.constData(), W_OK | X_OK) == 0)
         return std::nullopt;
-    return IoStatus::fromErrno(errno, QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                          .arg(displayName(decodeFileName(folder))))
+    return IoStatus::fromErrno(errno,
+                               QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                   .arg(displayName(decodeFileName(folder))))
         .error;
 }
 
@@ -36,8 +37,7 @@ QByteArray folderOf(const QByteArray &file)
 
 } // namespace
 
-FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
-                     bool binary)
+FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches, bool binary)
 {
     const QString backupPath = path + QStringLiteral(".old");
     // The backup goes through a new file beside the name. (The rewrite's

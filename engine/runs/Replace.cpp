@@ -31,9 +31,8 @@ public:
 
 // The new content is written through the journal, which keeps the old file
 // for Undo and a digest of what is written.
-FileResult writeNewContent(ReplaceContext &context, const QString &name, const QString &path,
-                           const ReadResult &read, const PieceList &output, bool syncEach, bool *wrote,
-                           OlderBackup &older)
+FileResult writeNewContent(ReplaceContext &context, const QString &name, const QString &path, const ReadResult &read,
+                           const PieceList &output, bool syncEach, bool *wrote, OlderBackup &older)
 {
     WriteOptions options;
     options.syncData = syncEach;
@@ -129,8 +128,8 @@ std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &n
     return writeNewContent(context, name, path, read, output, syncEach, wrote, older);
 }
 
-FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEach, bool *wrote,
-                      const ReadGate &gate, const struct stat *named)
+FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+                      const struct stat *named)
 {
     const ReplaceJob &job = context.job;
     if (isProtected(name, job.protectedExtensions))
@@ -201,9 +200,8 @@ RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
         }
     }
     return runEach(job.folder, job.names, control, job.makeBackups,
-                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *named) {
-        return replaceOne(context, name, syncEach, wrote, gate, named);
-    });
+                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+                       const struct stat *named) { return replaceOne(context, name, syncEach, wrote, gate, named); });
 }
 
 } // namespace vexalo

@@ -147,9 +147,9 @@ struct BlockPass {
     IoStatus readError;
     qint64 size = 0; // bytes read
     SearchOutcome found;
-    bool binary = false;  // a NUL byte (looked for in a preview only)
-    IoStatus notWritable; // why it could not be rewritten, found at the first change
-    IoStatus writeError;  // the new content could not be written
+    bool binary = false;                  // a NUL byte (looked for in a preview only)
+    IoStatus notWritable;                 // why it could not be rewritten, found at the first change
+    IoStatus writeError;                  // the new content could not be written
     std::unique_ptr<AtomicWriter> writer; // holds the new content when it changes
     ContentFacts searchedBy;              // the facts the search took
     ContentFacts seen;                    // all the bytes' facts, when they were examined
@@ -222,8 +222,8 @@ bool searchedAsAWhole(ReplaceContext &context, const BlockPass &pass)
 
 } // namespace
 
-FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const QString &path,
-                           const ReadResult &read, bool syncEach, bool *wrote)
+FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const QString &path, const ReadResult &read,
+                           bool syncEach, bool *wrote)
 {
     const ReplaceJob &job = context.job;
     const int fd = read.unread.fd();

@@ -88,7 +88,7 @@ struct RegexPass {
     BlockFacts seen;
     RegexMatcher::Status status = RegexMatcher::Status::Ok;
     QString failure;
-    QString refusal;                   // why the pattern cannot occur in this encoding
+    QString refusal;                    // why the pattern cannot occur in this encoding
     bool replacementUnwritable = false; // in this encoding
 };
 
@@ -232,7 +232,8 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
     std::optional<BlockFacts> known;
     if (whole) {
         const TextFacts facts = examineText(read.data);
-        known = BlockFacts{facts, context.regex->replacementFollowsBreaks() ? lineBreaksOf(read.data, facts.encoding)
+        known = BlockFacts{facts,
+                           context.regex->replacementFollowsBreaks() ? lineBreaksOf(read.data, facts.encoding)
                                                                      : LineBreaks::Lf};
     }
     RegexPass pass = regexPass(job, context, read, path, options, known);
@@ -254,17 +255,18 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
         pass.binary = binary;
     }
     if (pass.status != RegexMatcher::Status::Ok)
-        return failed(name, pass.status == RegexMatcher::Status::Failed ? pass.failure
-                                                                       : RegexMatcher::describe(pass.status));
+        return failed(name,
+                      pass.status == RegexMatcher::Status::Failed ? pass.failure : RegexMatcher::describe(pass.status));
     const FileEncoding encoding = pass.searchedBy.text.encoding;
     if (!pass.refusal.isEmpty())
         return {name, Outcome::NotFound, pass.refusal};
     if (pass.matches == 0)
         return {name, Outcome::NotFound, {}};
     if (pass.replacementUnwritable)
-        return failed(name, tr("the replacement text has characters that cannot be written in this "
-                               "file's encoding (%1); the file was left unchanged")
-                                .arg(encodingName(encoding)));
+        return failed(name,
+                      tr("the replacement text has characters that cannot be written in this "
+                         "file's encoding (%1); the file was left unchanged")
+                          .arg(encodingName(encoding)));
     if (pass.changes && !pass.notWritable.ok())
         return failed(name, pass.notWritable.error);
     if (job.preview)
@@ -278,7 +280,8 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
         const QString backupPath = path + QStringLiteral(".old");
         IoStatus backup = OlderBackup::setAside(backupPath, &older);
         if (backup.ok())
-            backup = writeFileAtomically(FilePath::fromString(backupPath), read, backupWriteOptions(path, read.info, syncEach));
+            backup = writeFileAtomically(FilePath::fromString(backupPath), read,
+                                         backupWriteOptions(path, read.info, syncEach));
         if (!backup.ok())
             return failed(name, backupFailedReason(backup.error));
         *wrote = true;

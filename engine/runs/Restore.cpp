@@ -32,8 +32,8 @@ std::optional<FileResult> withoutBackup(const RestoreJob &job, const QString &na
     return FileResult{name, Outcome::NotRestored, {}};
 }
 
-FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote,
-                      const ReadGate &gate, LockWaits &waits)
+FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+                      LockWaits &waits)
 {
     if (isLeftoverTemporary(name))
         return failed(name, leftoverReason());
@@ -64,9 +64,8 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     ReadOptions backupOptions;
     backupOptions.noFollow = true;
     backupOptions.wholeUpTo = wholeFileLimit();
-    const ReadResult backup = readWholeFile(backupPath, gate ? ReadGate([&](qint64 size) { return gate(2 * size); })
-                                                             : ReadGate(),
-                                            backupOptions);
+    const ReadResult backup = readWholeFile(
+        backupPath, gate ? ReadGate([&](qint64 size) { return gate(2 * size); }) : ReadGate(), backupOptions);
     if (backup.unread.isOpen() && gate)
         gate(blockMemory());
     if (backup.status.code == ELOOP)
@@ -107,8 +106,9 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     }
     // Only now that the file holds the backup's bytes may the backup go.
     if (::unlink(encodeFileName(backupPath).constData()) != 0)
-        return failed(name, tr("the file was restored, but its backup could not be deleted: %1")
-                                .arg(IoStatus::fromErrno(errno).error));
+        return failed(
+            name,
+            tr("the file was restored, but its backup could not be deleted: %1").arg(IoStatus::fromErrno(errno).error));
     return {name, Outcome::Restored, {}};
 }
 
@@ -120,8 +120,8 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control)
     // A restore reads and deletes the backup.
     return runEach(job.folder, job.names, control, true,
                    [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *) {
-        return restoreOne(job, name, syncEach, wrote, gate, *waits);
-    });
+                       return restoreOne(job, name, syncEach, wrote, gate, *waits);
+                   });
 }
 
 } // namespace vexalo

@@ -82,9 +82,10 @@ std::optional<FileResult> decidedBySearch(const QString &name, const EncodedText
     if (!texts.needle->isEmpty() && found.matches == 0)
         return FileResult{name, Outcome::NotFound, {}};
     if (found.matches > 0 && !texts.replacement)
-        return failed(name, tr("the replacement text has characters that cannot be written in this "
-                               "file's encoding (%1); the file was left unchanged")
-                                .arg(encodingName(encoding)));
+        return failed(name,
+                      tr("the replacement text has characters that cannot be written in this "
+                         "file's encoding (%1); the file was left unchanged")
+                          .arg(encodingName(encoding)));
     return std::nullopt;
 }
 

@@ -100,14 +100,13 @@ FileResult rewritten(const QString &name, const QString &path, const struct stat
 
 // What a preview adds to the checks a Replace has made by the time it would
 // make the backup: the ones the backup's write would fail on.
-FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches,
-                     bool binary);
+FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches, bool binary);
 
 // The run's waiting period: the one it was given, or one of its own.
 std::shared_ptr<LockWaits> lockWaitsFor(const RunControl &control);
 
 // A Replace of a file left unread by readWholeFile, a block at a time.
-FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const QString &path,
-                           const ReadResult &read, bool syncEach, bool *wrote);
+FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const QString &path, const ReadResult &read,
+                           bool syncEach, bool *wrote);
 
 } // namespace vexalo

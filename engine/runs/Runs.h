@@ -18,8 +18,8 @@ namespace vexalo {
 class JournalRun;
 
 struct ReplaceJob {
-    QString folder;     // names are resolved here
-    QStringList names;  // plain names, processed in this order
+    QString folder;    // names are resolved here
+    QStringList names; // plain names, processed in this order
     QString findText;
     QString replaceText;
     bool caseSensitive = false;

@@ -266,7 +266,8 @@ private:
             };
             bool wrote = false;
             const std::optional<struct stat> &named = m_namedOf[size_t(index)];
-            FileResult result = m_processOne(m_names.at(index), syncEach(), &wrote, readGate, named ? &*named : nullptr);
+            FileResult result =
+                m_processOne(m_names.at(index), syncEach(), &wrote, readGate, named ? &*named : nullptr);
             m_gate.release(held);
             done(index, std::move(result), wrote);
         }

@@ -6,8 +6,7 @@
 
 namespace vexalo {
 
-NeedleMatcher::NeedleMatcher(const Needle *needle, bool foldsOntoAscii, QByteArrayView replacement,
-                             MatchSink &sink)
+NeedleMatcher::NeedleMatcher(const Needle *needle, bool foldsOntoAscii, QByteArrayView replacement, MatchSink &sink)
     : StreamMatcher(sink)
     , m_needle(needle && !needle->isEmpty() ? needle : nullptr)
     , m_foldsOntoAscii(foldsOntoAscii)

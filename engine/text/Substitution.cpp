@@ -186,7 +186,7 @@ constexpr std::array<unsigned char, 256> makeByteFrequency()
     std::array<unsigned char, 256> f{};
     const char *lower = "etaoinsrhldcumfpgwybvkxjqz";
     const unsigned char lowerFreq[] = {90, 65, 60, 60, 55, 55, 50, 48, 40, 32, 30, 25, 22,
-                                       20, 18, 15, 15, 14, 14, 12, 8, 6, 2, 1, 1, 1};
+                                       20, 18, 15, 15, 14, 14, 12, 8,  6,  2,  1,  1,  1};
     for (int i = 0; i < 26; ++i) {
         const unsigned char c = static_cast<unsigned char>(lower[i]);
         f[c] = lowerFreq[i];
@@ -396,8 +396,8 @@ const Needle::Borders &Needle::borders() const
 void Needle::prepareBorders(Borders &out) const
 {
     const qsizetype count = m_mode == Mode::FoldUnicode ? qsizetype(m_folded.size())
-        : m_utf16                                         ? m_needle.size() / 2
-                                                          : m_needle.size();
+        : m_utf16                                       ? m_needle.size() / 2
+                                                        : m_needle.size();
     auto build = [&](auto &borders, auto symbol) {
         using Border = typename std::decay_t<decltype(borders)>::value_type;
         borders.assign(size_t(count), 0);
@@ -709,8 +709,8 @@ qsizetype Needle::resumePoint(QByteArrayView haystack, qsizetype pos, bool folds
     if (!searchesUnicode(foldsOntoAscii))
         return pos;
     // A character is at most four bytes: three continuation bytes at most.
-    for (int back = 0; back < 3 && pos > 0 && pos < haystack.size()
-         && (static_cast<unsigned char>(haystack[pos]) & 0xC0) == 0x80;
+    for (int back = 0;
+         back < 3 && pos > 0 && pos < haystack.size() && (static_cast<unsigned char>(haystack[pos]) & 0xC0) == 0x80;
          ++back)
         --pos;
     return pos;
@@ -790,8 +790,8 @@ QByteArray substitute(QByteArrayView content, const std::vector<Match> &matches,
     return out;
 }
 
-QByteArray substituteAll(QByteArrayView content, QByteArrayView find, QByteArrayView replacement,
-                         bool caseSensitive, FileEncoding encoding)
+QByteArray substituteAll(QByteArrayView content, QByteArrayView find, QByteArrayView replacement, bool caseSensitive,
+                         FileEncoding encoding)
 {
     const Needle needle(find, caseSensitive, encoding);
     return substitute(content, needle.findAll(content), replacement);

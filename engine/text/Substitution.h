@@ -96,10 +96,10 @@ private:
     unsigned char m_probe1Bytes[2] = {0, 0};
     unsigned char m_probe2Bytes[2] = {0, 0};
     Mode m_mode = Mode::Exact;
-    bool m_utf16 = false;     // matched in 2-byte units, at even offsets only
-    bool m_bigEndian = false; // the units' byte order in UTF-16
+    bool m_utf16 = false;            // matched in 2-byte units, at even offsets only
+    bool m_bigEndian = false;        // the units' byte order in UTF-16
     bool m_checkFoldToAscii = false; // an ASCII needle with s or k may meet U+017F or U+212A
-    std::vector<char32_t> m_folded; // FoldUnicode: the needle's folded code points
+    std::vector<char32_t> m_folded;  // FoldUnicode: the needle's folded code points
     qsizetype m_maxMatchBytes = 0;
     // Two-Way, for content where comparing at every candidate would cost
     // more than a multiple of its length: the critical position, the period
@@ -126,7 +126,7 @@ private:
 QByteArray substitute(QByteArrayView content, const std::vector<Match> &matches, QByteArrayView replacement);
 
 // Convenience for tests and small callers: find and substitute in one go.
-QByteArray substituteAll(QByteArrayView content, QByteArrayView find, QByteArrayView replacement,
-                         bool caseSensitive, FileEncoding encoding);
+QByteArray substituteAll(QByteArrayView content, QByteArrayView find, QByteArrayView replacement, bool caseSensitive,
+                         FileEncoding encoding);
 
 } // namespace vexalo

@@ -49,11 +49,17 @@ bool isValidUtf8(const unsigned char *p, qsizetype n, bool *foldsOntoAscii)
         char32_t min;
         char32_t cp;
         if ((c & 0xE0) == 0xC0) {
-            extra = 1; min = 0x80; cp = c & 0x1F;
+            extra = 1;
+            min = 0x80;
+            cp = c & 0x1F;
         } else if ((c & 0xF0) == 0xE0) {
-            extra = 2; min = 0x800; cp = c & 0x0F;
+            extra = 2;
+            min = 0x800;
+            cp = c & 0x0F;
         } else if ((c & 0xF8) == 0xF0) {
-            extra = 3; min = 0x10000; cp = c & 0x07;
+            extra = 3;
+            min = 0x10000;
+            cp = c & 0x07;
         } else {
             return false;
         }
@@ -168,8 +174,8 @@ TextFacts examineText(QByteArrayView bytes)
             return facts;
         }
     }
-    facts.encoding = isValidUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
-                                 &facts.foldsOntoAscii)
+    facts.encoding =
+        isValidUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &facts.foldsOntoAscii)
         ? FileEncoding::Utf8
         : FileEncoding::Latin1;
     if (facts.encoding == FileEncoding::Latin1)
@@ -287,17 +293,10 @@ QByteArrayView byteOrderMark(QByteArrayView bytes, FileEncoding encoding)
 {
     QByteArrayView mark;
     switch (encoding) {
-    case FileEncoding::Utf8:
-        mark = QByteArrayView("\xEF\xBB\xBF", 3);
-        break;
-    case FileEncoding::Utf16LE:
-        mark = QByteArrayView("\xFF\xFE", 2);
-        break;
-    case FileEncoding::Utf16BE:
-        mark = QByteArrayView("\xFE\xFF", 2);
-        break;
-    case FileEncoding::Latin1:
-        return {};
+    case FileEncoding::Utf8: mark = QByteArrayView("\xEF\xBB\xBF", 3); break;
+    case FileEncoding::Utf16LE: mark = QByteArrayView("\xFF\xFE", 2); break;
+    case FileEncoding::Utf16BE: mark = QByteArrayView("\xFE\xFF", 2); break;
+    case FileEncoding::Latin1: return {};
     }
     return bytes.startsWith(mark) ? bytes.first(mark.size()) : QByteArrayView();
 }
@@ -305,14 +304,10 @@ QByteArrayView byteOrderMark(QByteArrayView bytes, FileEncoding encoding)
 QString encodingName(FileEncoding encoding)
 {
     switch (encoding) {
-    case FileEncoding::Utf8:
-        return QStringLiteral("UTF-8");
-    case FileEncoding::Latin1:
-        return QStringLiteral("Latin-1");
-    case FileEncoding::Utf16LE:
-        return QStringLiteral("UTF-16LE");
-    case FileEncoding::Utf16BE:
-        return QStringLiteral("UTF-16BE");
+    case FileEncoding::Utf8: return QStringLiteral("UTF-8");
+    case FileEncoding::Latin1: return QStringLiteral("Latin-1");
+    case FileEncoding::Utf16LE: return QStringLiteral("UTF-16LE");
+    case FileEncoding::Utf16BE: return QStringLiteral("UTF-16BE");
     }
     return {};
 }

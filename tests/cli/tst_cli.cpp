@@ -63,7 +63,11 @@ QStringList fillSampleFolder(const QString &folder)
     add("d.txt", "");
     add("e.txt", "caf\xe9 hello\r\n");
     add("f.txt", "multi\r\nline hello\r\nend");
-    add("g.txt", "Gr\xc3\xbc\xc3\x9f" "e hello \xc3\x9c" "BER \xc3\xbc" "ber\n");
+    add("g.txt",
+        "Gr\xc3\xbc\xc3\x9f"
+        "e hello \xc3\x9c"
+        "BER \xc3\xbc"
+        "ber\n");
     QByteArray big;
     for (int i = 0; i < 20000; ++i)
         big += "line " + QByteArray::number(i) + (i % 7 == 0 ? " hello\n" : " filler\n");
@@ -115,8 +119,7 @@ struct RawOutcome {
 // Starts the real executable with these argument bytes in the given folder.
 // QProcess takes QStrings, and would hand a name that is not UTF-8 over as
 // another name.
-RawOutcome runRaw(const QByteArrayList &args, const QByteArray &folder,
-                  const QByteArray &program = VEXALO_CLI_PATH)
+RawOutcome runRaw(const QByteArrayList &args, const QByteArray &folder, const QByteArray &program = VEXALO_CLI_PATH)
 {
     QTemporaryDir streams;
     const QByteArray outPath = QFile::encodeName(streams.filePath("out"));
@@ -167,15 +170,26 @@ private slots:
         QTest::addColumn<bool>("caseSensitive");
         QTest::addColumn<bool>("backup");
         QTest::addColumn<bool>("trim");
-        QTest::newRow("exact") << "hello" << "bye" << true << false << false;
-        QTest::newRow("case-insensitive") << "hello" << "bye" << false << false << false;
-        QTest::newRow("backup") << "hello" << "HELLO there" << false << true << false;
-        QTest::newRow("delete") << "hello" << "" << true << false << false;
-        QTest::newRow("unicode fold") << QString::fromUtf8("\xc3\xbc" "ber") << "over" << false << true << false;
+        QTest::newRow("exact") << "hello"
+                               << "bye" << true << false << false;
+        QTest::newRow("case-insensitive") << "hello"
+                                          << "bye" << false << false << false;
+        QTest::newRow("backup") << "hello"
+                                << "HELLO there" << false << true << false;
+        QTest::newRow("delete") << "hello"
+                                << "" << true << false << false;
+        QTest::newRow("unicode fold") << QString::fromUtf8("\xc3\xbc"
+                                                           "ber")
+                                      << "over" << false << true << false;
         QTest::newRow("latin-1 text") << QString::fromUtf8("caf\xc3\xa9") << "cafe" << true << false << false;
-        QTest::newRow("trim") << "hello\n" << "bye\n\n" << true << false << true;
-        QTest::newRow("no trim") << "hello\n" << "bye\n" << true << false << false;
-        QTest::newRow("multi-line, in each file's breaks") << "multi\nLINE" << "one\r\ntwo" << false << true << false;
+        QTest::newRow("trim") << "hello\n"
+                              << "bye\n\n"
+                              << true << false << true;
+        QTest::newRow("no trim") << "hello\n"
+                                 << "bye\n"
+                                 << true << false << false;
+        QTest::newRow("multi-line, in each file's breaks") << "multi\nLINE"
+                                                           << "one\r\ntwo" << false << true << false;
     }
 
     void sameAsEngine()
@@ -296,39 +310,39 @@ private slots:
         QTest::addColumn<bool>("regex");
         QTest::newRow("CR LF lines, last break kept")
             << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false << true
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\nend multi\r\nline") << false;
-        QTest::newRow("CR LF lines, trimmed")
-            << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true << true
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\r\nend one\nline") << false;
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\nline\nend multi\r\nline")
+            << false;
+        QTest::newRow("CR LF lines, trimmed") << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true
+                                              << true << QByteArray("x multi\r\nline\r\nend multi\r\nline")
+                                              << QByteArray("x one\nline\r\nend one\nline") << false;
         QTest::newRow("CR LF lines, the replacement in the file's breaks")
             << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << false << false
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend multi\r\nline") << false;
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend multi\r\nline")
+            << false;
         QTest::newRow("CR LF lines, trimmed, in the file's breaks")
             << QByteArray("multi\r\nline\r\n") << QByteArray("one\nline\n") << true << false
-            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend one\r\nline") << false;
+            << QByteArray("x multi\r\nline\r\nend multi\r\nline") << QByteArray("x one\r\nline\r\nend one\r\nline")
+            << false;
         QTest::newRow("LF find file, CR LF file")
             << QByteArray("multi\nline\n") << QByteArray("one\n") << false << false
             << QByteArray("x multi\r\nline\r\nend") << QByteArray("x one\r\nend") << false;
         QTest::newRow("LF find file, CR LF file, exact breaks")
             << QByteArray("multi\nline\n") << QByteArray("one\n") << false << true
             << QByteArray("x multi\r\nline\r\nend") << QByteArray("x multi\r\nline\r\nend") << false;
-        QTest::newRow("CR LF find file, LF file")
-            << QByteArray("a\r\nb\r\n") << QByteArray("z\r\n") << false << false << QByteArray("a\nb\nc\r")
-            << QByteArray("z\nc\r") << false;
+        QTest::newRow("CR LF find file, LF file") << QByteArray("a\r\nb\r\n") << QByteArray("z\r\n") << false << false
+                                                  << QByteArray("a\nb\nc\r") << QByteArray("z\nc\r") << false;
         QTest::newRow("CR LF find file, mixed file: only its LF lines")
             << QByteArray("a\r\nb") << QByteArray("z") << false << false << QByteArray("a\r\nb\na\nb")
             << QByteArray("a\r\nb\nz") << false;
         QTest::newRow("CR LF find file, mixed file, exact breaks")
             << QByteArray("a\r\nb") << QByteArray("z") << false << true << QByteArray("a\r\nb\na\nb")
             << QByteArray("z\na\nb") << false;
-        QTest::newRow("empty replacement file deletes")
-            << QByteArray("<b>\n</b>\n") << QByteArray() << false << false << QByteArray("a<b>\n</b>\nz")
-            << QByteArray("az") << false;
+        QTest::newRow("empty replacement file deletes") << QByteArray("<b>\n</b>\n") << QByteArray() << false << false
+                                                        << QByteArray("a<b>\n</b>\nz") << QByteArray("az") << false;
         // Bytes that are not UTF-8 are Latin-1 text: they match the same
         // characters in a UTF-8 file too.
-        QTest::newRow("latin-1 find file")
-            << QByteArray("caf\xe9") << QByteArray("cafe") << false << false << QByteArray("un caf\xc3\xa9 noir")
-            << QByteArray("un cafe noir") << false;
+        QTest::newRow("latin-1 find file") << QByteArray("caf\xe9") << QByteArray("cafe") << false << false
+                                           << QByteArray("un caf\xc3\xa9 noir") << QByteArray("un cafe noir") << false;
         // A UTF-16 text file (its byte-order mark is no part of the text),
         // and a UTF-16 file with CR LF lines.
         auto utf16 = [](const QString &text, QStringConverter::Encoding order) {
@@ -338,16 +352,18 @@ private slots:
             << utf16(u"caf\u00E9"_qs, QStringConverter::Utf16LE) << QByteArray("cafe") << false << false
             << QByteArray("un caf\xc3\xa9 noir") << QByteArray("un cafe noir") << false;
         QTest::newRow("UTF-16BE texts, UTF-16LE CR LF file")
-            << utf16(u"multi\nline"_qs, QStringConverter::Utf16BE) << utf16(u"\u00E9\n\U0001F600"_qs, QStringConverter::Utf16BE)
-            << false << false << utf16(u"x multi\r\nline\r\nend"_qs, QStringConverter::Utf16LE)
+            << utf16(u"multi\nline"_qs, QStringConverter::Utf16BE)
+            << utf16(u"\u00E9\n\U0001F600"_qs, QStringConverter::Utf16BE) << false << false
+            << utf16(u"x multi\r\nline\r\nend"_qs, QStringConverter::Utf16LE)
             << utf16(u"x \u00E9\r\n\U0001F600\r\nend"_qs, QStringConverter::Utf16LE) << false;
         QTest::newRow("regex from a find file, trimmed")
-            << QByteArray("(\\w+)@(?<host>\\w+)$\n") << QByteArray("${host} for $1\n") << true << false
+            << QByteArray("(\\w+)@(?<host>\\w+)$\n") << QByteArray("${host} for $1\n") << true
+            << false
             // $ comes before an LF: not after a word that a CR ends.
             << QByteArray("mail bob@home\r\nto ann@work") << QByteArray("mail bob@home\r\nto work for ann") << true;
         QTest::newRow("regex from a find file, its last break kept")
-            << QByteArray("\\d\r\n") << QByteArray("#\n") << false << false
-            << QByteArray("1\r\n2 3\r\n") << QByteArray("#\r\n2 #\r\n") << true;
+            << QByteArray("\\d\r\n") << QByteArray("#\n") << false << false << QByteArray("1\r\n2 3\r\n")
+            << QByteArray("#\r\n2 #\r\n") << true;
     }
 
     void multiLineTextsFromFiles()
@@ -363,8 +379,13 @@ private slots:
         writeFile(dir.filePath("find.in"), findBytes);
         writeFile(dir.filePath("with.in"), withBytes);
         writeFile(dir.filePath("page.html"), content);
-        QStringList args = {"replace", "-c", "--find-file", dir.filePath("find.in"), "--with-file",
-                            dir.filePath("with.in"), dir.filePath("page.html")};
+        QStringList args = {"replace",
+                            "-c",
+                            "--find-file",
+                            dir.filePath("find.in"),
+                            "--with-file",
+                            dir.filePath("with.in"),
+                            dir.filePath("page.html")};
         if (trim)
             args << "-t";
         if (exact)
@@ -394,14 +415,13 @@ private slots:
                                        << "unknown option -z";
         QTest::newRow("twice") << QStringList{"replace", "-f", "x", "--find", "z", "-w", "y", "@"}
                                << "--find is given twice";
-        QTest::newRow("text and file") << QStringList{"replace", "-f", "x", "-F", "@", "-w", "y", "@"}
-                                       << "not both";
+        QTest::newRow("text and file") << QStringList{"replace", "-f", "x", "-F", "@", "-w", "y", "@"} << "not both";
         QTest::newRow("unreadable find file") << QStringList{"replace", "-F", "/nonexistent/f", "-w", "y", "@"}
                                               << "cannot read --find-file /nonexistent/f: No such file";
-        QTest::newRow("replace option on restore") << QStringList{"restore", "--backup", "@"}
-                                                   << "restore has no option --backup";
-        QTest::newRow("exact breaks on restore") << QStringList{"restore", "--exact-breaks", "@"}
-                                                 << "restore has no option --exact-breaks";
+        QTest::newRow("replace option on restore")
+            << QStringList{"restore", "--backup", "@"} << "restore has no option --backup";
+        QTest::newRow("exact breaks on restore")
+            << QStringList{"restore", "--exact-breaks", "@"} << "restore has no option --exact-breaks";
         QTest::newRow("missing value") << QStringList{"replace", "-w", "y", "@", "--find"} << "--find needs a value";
         QTest::newRow("bad sync") << QStringList{"replace", "-f", "x", "-w", "y", "--sync", "later", "@"}
                                   << "--sync takes end or each";
@@ -454,15 +474,17 @@ private slots:
         QCOMPARE(runCli(replace + QStringList{"--no-journal"} + pathsIn(data, {"c.txt"}), dir.path()).status, 0);
         const CliOutcome list = runCli({"undo", "--list"}, dir.path());
         QCOMPARE(list.status, 0);
-        QVERIFY2(list.out.contains(QRegularExpression("^run 1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  2 files kept  "
-                                                      + QRegularExpression::escape(data) + "\n$")),
-                 qPrintable(list.out));
+        QVERIFY2(
+            list.out.contains(QRegularExpression("^run 1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  2 files kept  "
+                                                 + QRegularExpression::escape(data) + "\n$")),
+            qPrintable(list.out));
 
         writeFile(data + "/b.txt", "x bye y\nand more\n");
         const CliOutcome undo = runCli({"undo"}, dir.path());
         QCOMPARE(undo.status, 1);
-        QCOMPARE(undo.out, QString("a.txt:  restored\n"
-                                   "b.txt:  failed: it was changed since the run; it was left as it is\n"));
+        QCOMPARE(undo.out,
+                 QString("a.txt:  restored\n"
+                         "b.txt:  failed: it was changed since the run; it was left as it is\n"));
         QCOMPARE(readFile(data + "/a.txt"), QByteArray("x hello y\n"));
         QCOMPARE(readFile(data + "/b.txt"), QByteArray("x bye y\nand more\n"));
         QCOMPARE(readFile(data + "/c.txt"), QByteArray("x bye y\n"));
@@ -512,8 +534,8 @@ private slots:
 
         // A file named in a folder that does not exist only fails; the run
         // must not also complain that it could not sync that folder.
-        const CliOutcome gone =
-            runCli({"replace", "-f", "hi", "-w", "yo", dir.filePath("a.txt"), dir.filePath("nowhere/x.txt")}, dir.path());
+        const CliOutcome gone = runCli(
+            {"replace", "-f", "hi", "-w", "yo", dir.filePath("a.txt"), dir.filePath("nowhere/x.txt")}, dir.path());
         QCOMPARE(gone.status, 1);
         QCOMPARE(gone.out, QString("a.txt:  replaced\nx.txt:  failed: No such file or directory\n"));
         QCOMPARE(gone.err, QString());
@@ -534,10 +556,11 @@ private slots:
         const QByteArray folder = QFile::encodeName(dir.path());
         const RawTreeRemover remover{folder};
         writeLookalikes(folder);
-        RawOutcome o = runRaw(QByteArrayList{"replace", "-b", "-c", "-f", "alpha", "-w", "alpha2"} + lookalikeNames(),
-                              folder);
+        RawOutcome o =
+            runRaw(QByteArrayList{"replace", "-b", "-c", "-f", "alpha", "-w", "alpha2"} + lookalikeNames(), folder);
         QCOMPARE(o.err, QByteArray());
-        QCOMPARE(o.out, QByteArray("caf\\xE9.txt:  replaced\ncaf\\xE8.txt:  replaced\ncaf\xef\xbf\xbd.txt:  replaced\n"));
+        QCOMPARE(o.out,
+                 QByteArray("caf\\xE9.txt:  replaced\ncaf\\xE8.txt:  replaced\ncaf\xef\xbf\xbd.txt:  replaced\n"));
         QCOMPARE(o.status, 0);
         for (const QByteArray &name : lookalikeNames()) {
             QCOMPARE(readRawFile(folder + '/' + name), "alpha2" + lookalikeText(name).mid(5));
@@ -562,8 +585,14 @@ private slots:
         QCOMPARE(readRawFile(folder + "/utf8.txt"), QByteArray("un cafe noir"));
         // An argument is no file: bytes that look like a UTF-16 mark and
         // text stay Latin-1 characters.
-        writeRawFile(folder + "/marks.txt", "x \xff\xfe" "ab y");
-        o = runRaw({"replace", "-c", "-f", "\xff\xfe" "ab", "-w", "z", "marks.txt"}, folder);
+        writeRawFile(folder + "/marks.txt",
+                     "x \xff\xfe"
+                     "ab y");
+        o = runRaw({"replace", "-c", "-f",
+                    "\xff\xfe"
+                    "ab",
+                    "-w", "z", "marks.txt"},
+                   folder);
         QCOMPARE(o.out, QByteArray("marks.txt:  replaced\n"));
         QCOMPARE(readRawFile(folder + "/marks.txt"), QByteArray("x z y"));
         o = runRaw({"replace", "-c", "-f", "noir", "-w", "n\xf6ir", "latin.txt", "utf8.txt"}, folder);
@@ -661,9 +690,10 @@ private slots:
             QVERIFY(lines.size() <= perFolder);
         for (const QString &line : lines)
             QVERIFY2(line.endsWith(":  replaced"), qPrintable(line));
-        QCOMPARE(o.err.trimmed(), QStringLiteral("vexalo4-cli: stopped: %1 of %2 files were not processed")
-                                      .arg(files.size() - lines.size())
-                                      .arg(files.size()));
+        QCOMPARE(o.err.trimmed(),
+                 QStringLiteral("vexalo4-cli: stopped: %1 of %2 files were not processed")
+                     .arg(files.size() - lines.size())
+                     .arg(files.size()));
         // What was reported is exactly what was changed.
         for (qsizetype i = 0; i < files.size(); ++i)
             QCOMPARE(readFile(files.at(i)), QByteArray(i < lines.size() ? "bye" : "hello"));
@@ -732,8 +762,7 @@ private slots:
         auto run = [&](const QStringList &extra) {
             writeFile(dir.filePath("a.txt"), "hello");
             writeFile(dir.filePath("b.exe"), "hello");
-            return runCli(QStringList{"replace", "-f", "hello", "-w", "bye"} + extra + files, programFolder.path())
-                .out;
+            return runCli(QStringList{"replace", "-f", "hello", "-w", "bye"} + extra + files, programFolder.path()).out;
         };
         QCOMPARE(run({}), QString("a.txt:  replaced\nb.exe:  protected file\n"));
         writeFile(programFolder.filePath("exception.txt"), ".txt .htm\r\n.exe\r\n");
@@ -775,7 +804,9 @@ private slots:
 
         std::tie(status, out, err) = run({"replace", "-f", "hello", "-w", "bye", "a.txt", "sub/page.htm", "gone.txt"});
         QCOMPARE(status, 1);
-        QCOMPARE(out, QString("a.txt:  replaced\npage.htm:  protected file\ngone.txt:  failed: No such file or directory\n"));
+        QCOMPARE(
+            out,
+            QString("a.txt:  replaced\npage.htm:  protected file\ngone.txt:  failed: No such file or directory\n"));
         QCOMPARE(err, QString());
         QCOMPARE(readFile(dir.filePath("work/a.txt")), QByteArray("bye"));
 
@@ -824,7 +855,8 @@ private slots:
         p.setWorkingDirectory(dir.filePath("work"));
         p.start(exe, {"replace", "-f", "hello", "-w", "bye", "a.txt", "sub/page.htm"});
         QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), QString("a.txt:  protected file\npage.htm:  replaced\n"));
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+                 QString("a.txt:  protected file\npage.htm:  replaced\n"));
         QCOMPARE(p.exitCode(), 0);
     }
 };

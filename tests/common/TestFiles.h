@@ -37,8 +37,7 @@ inline QByteArray readFile(const QString &path)
 // Every entry, hidden ones included: a leftover temporary must show up here.
 inline QStringList allEntries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // By the name's bytes, for names that are not valid UTF-8: QFile would turn

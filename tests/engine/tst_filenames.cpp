@@ -35,11 +35,13 @@ private slots:
         QTest::newRow("lone continuation before valid") << QByteArray("\x80\xc3\xa9") << QStringLiteral("\\x80\u00e9");
         QTest::newRow("high bytes only") << QByteArray("\xff\xfe") << QStringLiteral("\\xFF\\xFE");
         // A name with a line break must not forge a second results line.
-        QTest::newRow("line break forging a line") << QByteArray("x.txt:  failed: forged\ny.txt")
-                                                   << QStringLiteral("x.txt:  failed: forged\\ny.txt");
-        QTest::newRow("CR, tab, other C0, DEL") << QByteArray("a\rb\tc\x01\x1b[2Jd\x7f")
-                                                << QStringLiteral("a\\rb\\tc\\x01\\x1B[2Jd\\x7F");
-        QTest::newRow("C1 control and line separators") << QByteArray("a\xc2\x85" "b\xe2\x80\xa8" "c\xe2\x80\xa9")
+        QTest::newRow("line break forging a line")
+            << QByteArray("x.txt:  failed: forged\ny.txt") << QStringLiteral("x.txt:  failed: forged\\ny.txt");
+        QTest::newRow("CR, tab, other C0, DEL")
+            << QByteArray("a\rb\tc\x01\x1b[2Jd\x7f") << QStringLiteral("a\\rb\\tc\\x01\\x1B[2Jd\\x7F");
+        QTest::newRow("C1 control and line separators") << QByteArray("a\xc2\x85"
+                                                                      "b\xe2\x80\xa8"
+                                                                      "c\xe2\x80\xa9")
                                                         << QStringLiteral("a\\u0085b\\u2028c\\u2029");
     }
 
@@ -69,7 +71,8 @@ private slots:
     {
         QRandomGenerator random(20261209);
         const QByteArray pieces[] = {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xef\xbf\xbd", "\xed\xb3\xa9",
-                                     "\xe9", "\xc3", "\xe2\x82", "\xf0\x9f", "\x80", "a", ".txt"};
+                                     "\xe9",     "\xc3",         "\xe2\x82",         "\xf0\x9f",     "\x80",
+                                     "a",        ".txt"};
         QSet<QString> seen;
         QSet<QByteArray> made;
         for (int round = 0; round < 20000; ++round) {

@@ -37,8 +37,8 @@ struct Ran {
     QString problem;
 };
 
-Ran replaceWithJournal(const Journal &journal, const QString &folder, const QStringList &names,
-                       int parallel = 1, const QString &find = QStringLiteral("alpha"))
+Ran replaceWithJournal(const Journal &journal, const QString &folder, const QStringList &names, int parallel = 1,
+                       const QString &find = QStringLiteral("alpha"))
 {
     ReplaceJob job;
     job.folder = folder;
@@ -213,7 +213,7 @@ private slots:
         QByteArray utf8Early;
         for (int i = 0; i < 20; ++i)
             utf8Early += "caf\xc3\xa9 ";
-        const QByteArray lateLatin1 = utf8Early + "\xe9";            // Latin-1 only at its last byte
+        const QByteArray lateLatin1 = utf8Early + "\xe9";                // Latin-1 only at its last byte
         const QByteArray ascii = QByteArray("x \xc3\xa9 ").repeated(30); // UTF-8 throughout
         writeRawFile(QFile::encodeName(data + "/late.txt"), lateLatin1);
         writeRawFile(QFile::encodeName(data + "/utf8.txt"), ascii);
@@ -246,14 +246,20 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("appended to") << "append" << "it was changed since the run";
-        QTest::newRow("same size and time, other bytes") << "same-identity" << "it was changed since the run";
-        QTest::newRow("deleted") << "delete" << "it was deleted since the run";
-        QTest::newRow("another file renamed over it") << "replace" << "it was renamed or replaced since the run";
-        QTest::newRow("renamed") << "rename" << "it was renamed or replaced since the run";
+        QTest::newRow("appended to") << "append"
+                                     << "it was changed since the run";
+        QTest::newRow("same size and time, other bytes") << "same-identity"
+                                                         << "it was changed since the run";
+        QTest::newRow("deleted") << "delete"
+                                 << "it was deleted since the run";
+        QTest::newRow("another file renamed over it") << "replace"
+                                                      << "it was renamed or replaced since the run";
+        QTest::newRow("renamed") << "rename"
+                                 << "it was renamed or replaced since the run";
         // The old file kept its other name: edited in place there, it is no
         // longer what the run replaced, so Undo must not give that back.
-        QTest::newRow("its other name edited in place") << "other-name" << "";
+        QTest::newRow("its other name edited in place") << "other-name"
+                                                        << "";
     }
 
     void changedFilesAreLeftAlone()
@@ -268,7 +274,8 @@ private slots:
         writeFile(data + "/b.txt", "alpha two\n");
         const QString otherName = data + "/other-name.txt";
         if (change == "other-name")
-            QCOMPARE(::link(QFile::encodeName(data + "/b.txt").constData(), QFile::encodeName(otherName).constData()), 0);
+            QCOMPARE(::link(QFile::encodeName(data + "/b.txt").constData(), QFile::encodeName(otherName).constData()),
+                     0);
         QCOMPARE(replaceWithJournal(journal, data, {"a.txt", "b.txt"}).summary.results.size(), 2);
 
         const QString b = data + "/b.txt";
@@ -349,8 +356,9 @@ private slots:
 
         writeFile(data + "/big.txt", "alpha" + QByteArray(200, 'y'));
         const Ran ran = replaceWithJournal(journal, data, {"big.txt"});
-        QCOMPARE(lines(ran.summary.results),
-                 QStringList({"big.txt:  replaced (cannot be undone: it is larger than the journal's room (100 bytes))"}));
+        QCOMPARE(
+            lines(ran.summary.results),
+            QStringList({"big.txt:  replaced (cannot be undone: it is larger than the journal's room (100 bytes))"}));
         QCOMPARE(readFile(data + "/big.txt"), "omega" + QByteArray(200, 'y'));
         const UndoResult undone = journal.undoLast();
         QCOMPARE(lines(undone.summary.results).size(), 1);
@@ -493,11 +501,16 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("note");
-        QTest::newRow("usable") << "usable" << "";
-        QTest::newRow("does not exist") << "missing" << "No such file";
-        QTest::newRow("below a folder anyone may change") << "open" << "can be changed by other users";
-        QTest::newRow("below another user's folder") << "foreign" << "belongs to another user";
-        QTest::newRow("its Vexalo folder a link") << "link" << "";
+        QTest::newRow("usable") << "usable"
+                                << "";
+        QTest::newRow("does not exist") << "missing"
+                                        << "No such file";
+        QTest::newRow("below a folder anyone may change") << "open"
+                                                          << "can be changed by other users";
+        QTest::newRow("below another user's folder") << "foreign"
+                                                     << "belongs to another user";
+        QTest::newRow("its Vexalo folder a link") << "link"
+                                                  << "";
     }
 
     void defaultPlaceIsThisUsersOwn()
@@ -524,7 +537,8 @@ private slots:
         } else if (setup == "link") {
             QVERIFY(QDir().mkpath(dir.filePath("elsewhere")));
             QCOMPARE(::symlink(QFile::encodeName(dir.filePath("elsewhere")).constData(),
-                               QFile::encodeName(state + "/Vexalo").constData()), 0);
+                               QFile::encodeName(state + "/Vexalo").constData()),
+                     0);
         }
         qputenv("XDG_STATE_HOME", QFile::encodeName(state));
         QString said;

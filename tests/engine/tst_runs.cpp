@@ -92,7 +92,8 @@ QByteArray firstDifference(const QByteArray &got, const QByteArray &want)
 void seed(const QString &folder, const QStringList &lines)
 {
     for (const QString &line : lines) {
-        const QByteArray at = QFile::encodeName(folder + '/' + line.section(QRegularExpression("==|->|=|/$|\\|$|%$"), 0, 0));
+        const QByteArray at =
+            QFile::encodeName(folder + '/' + line.section(QRegularExpression("==|->|=|/$|\\|$|%$"), 0, 0));
         if (line.contains("==")) {
             ::link(QFile::encodeName(folder + '/' + line.section("==", 1)).constData(), at.constData());
         } else if (line.contains("->")) {
@@ -158,7 +159,7 @@ std::unique_ptr<QTemporaryDir> scratchDir()
 // the test with a message at once, rather than hang the whole suite until
 // its limit. The run gets copies of what it uses, so one that hangs touches
 // nothing of the test once it has failed.
-template<typename Run>
+template <typename Run>
 auto runWithin(int seconds, Run run) -> std::optional<decltype(run())>
 {
     struct Shared {
@@ -175,11 +176,11 @@ auto runWithin(int seconds, Run run) -> std::optional<decltype(run())>
     return std::move(shared->summary);
 }
 
-#define RUN_WITHIN(seconds, summary, run)                                                                      \
-    do {                                                                                                       \
-        auto done_ = runWithin(seconds, run);                                             \
-        QVERIFY2(done_, "a run with several files in work did not return within " #seconds " s (a lost wake-up?)"); \
-        summary = std::move(*done_);                                                                           \
+#define RUN_WITHIN(seconds, summary, run)                                                                              \
+    do {                                                                                                               \
+        auto done_ = runWithin(seconds, run);                                                                          \
+        QVERIFY2(done_, "a run with several files in work did not return within " #seconds " s (a lost wake-up?)");    \
+        summary = std::move(*done_);                                                                                   \
     } while (false)
 
 } // namespace
@@ -242,37 +243,52 @@ private slots:
         QTest::addColumn<bool>("backups");
         QTest::addColumn<QString>("line");
         QTest::addColumn<Outcome>("replaceOutcome");
-        QTest::newRow("three matches, backup") << "plain" << "old" << "new" << true << "f.txt:  3 matches"
-                                               << Outcome::Replaced;
-        QTest::newRow("one match, other case") << "one" << "OLD" << "new" << false << "f.txt:  1 match"
-                                               << Outcome::Replaced;
-        QTest::newRow("not found") << "plain" << "absent" << "new" << true << "f.txt:  not found"
-                                   << Outcome::NotFound;
-        QTest::newRow("protected") << "protected" << "old" << "new" << true << "f.exe:  protected file"
-                                   << Outcome::Protected;
-        QTest::newRow("binary content") << "binary" << "old" << "new" << false
-                                        << "f.txt:  2 matches (binary content)" << Outcome::Replaced;
-        QTest::newRow("read-only") << "readonly" << "old" << "new" << true << "f.txt:  failed: the file is read-only"
-                                   << Outcome::Failed;
-        QTest::newRow("read-only, nothing would change")
-            << "readonly" << ", " << ", " << false << "f.txt:  1 match" << Outcome::Replaced;
+        QTest::newRow("three matches, backup") << "plain"
+                                               << "old"
+                                               << "new" << true << "f.txt:  3 matches" << Outcome::Replaced;
+        QTest::newRow("one match, other case") << "one"
+                                               << "OLD"
+                                               << "new" << false << "f.txt:  1 match" << Outcome::Replaced;
+        QTest::newRow("not found") << "plain"
+                                   << "absent"
+                                   << "new" << true << "f.txt:  not found" << Outcome::NotFound;
+        QTest::newRow("protected") << "protected"
+                                   << "old"
+                                   << "new" << true << "f.exe:  protected file" << Outcome::Protected;
+        QTest::newRow("binary content") << "binary"
+                                        << "old"
+                                        << "new" << false << "f.txt:  2 matches (binary content)" << Outcome::Replaced;
+        QTest::newRow("read-only") << "readonly"
+                                   << "old"
+                                   << "new" << true << "f.txt:  failed: the file is read-only" << Outcome::Failed;
+        QTest::newRow("read-only, nothing would change") << "readonly"
+                                                         << ", "
+                                                         << ", " << false << "f.txt:  1 match" << Outcome::Replaced;
         QTest::newRow("replacement not in the file's encoding")
-            << "latin1" << "old" << QString::fromUtf8("\u65e5") << false
+            << "latin1"
+            << "old" << QString::fromUtf8("\u65e5") << false
             << "f.txt:  failed: the replacement text has characters that cannot be written in this file's "
                "encoding (Latin-1); the file was left unchanged"
             << Outcome::Failed;
-        QTest::newRow("unreadable: not there") << "missing" << "old" << "new" << false
-                                               << "f.txt:  failed: No such file or directory" << Outcome::Failed;
+        QTest::newRow("unreadable: not there")
+            << "missing"
+            << "old"
+            << "new" << false << "f.txt:  failed: No such file or directory" << Outcome::Failed;
         QTest::newRow("backup cannot take its name")
-            << "backupfolder" << "old" << "new" << true
+            << "backupfolder"
+            << "old"
+            << "new" << true
             << "f.txt:  failed: the backup could not be made, so the file was left unchanged: a folder has its name"
             << Outcome::Failed;
-        QTest::newRow("same, no backup asked") << "backupfolder" << "old" << "new" << false << "f.txt:  3 matches"
-                                               << Outcome::Replaced;
+        QTest::newRow("same, no backup asked") << "backupfolder"
+                                               << "old"
+                                               << "new" << false << "f.txt:  3 matches" << Outcome::Replaced;
         // Held by another program's flock: a preview says so at once and
         // never waits; the Replace waits out its period, then fails.
-        QTest::newRow("locked by another program") << "locked" << "old" << "new" << true
-                                                   << "f.txt:  failed: it is locked by another program" << Outcome::Failed;
+        QTest::newRow("locked by another program")
+            << "locked"
+            << "old"
+            << "new" << true << "f.txt:  failed: it is locked by another program" << Outcome::Failed;
     }
     void previewForetellsReplace()
     {
@@ -349,7 +365,8 @@ private slots:
         writeFile(dir.filePath("logo.gif"), "<b>");
         writeFile(dir.filePath("locked.htm"), "<b>");
         ::chmod(QFile::encodeName(dir.filePath("locked.htm")).constData(), 0444);
-        ReplaceJob j = job(dir.path(), {"index.htm", "logo.dat", "none.txt", "logo.gif", "locked.htm"}, "<b>", "<strong>");
+        ReplaceJob j =
+            job(dir.path(), {"index.htm", "logo.dat", "none.txt", "logo.gif", "locked.htm"}, "<b>", "<strong>");
         j.preview = true;
         j.makeBackups = true;
         RunControl control;
@@ -361,9 +378,10 @@ private slots:
         RUN_WITHIN(20, run, ([j, control] { return runReplace(j, control); }));
         QCOMPARE(fullListing(dir.path()), before);
         QCOMPARE(*reported, QList<int>({0, 1, 2, 3, 4}));
-        QCOMPARE(buildLog(run.results), "index.htm:  3 matches\r\nlogo.dat:  2 matches (binary content)\r\n"
-                                        "none.txt:  not found\r\nlogo.gif:  protected file\r\n"
-                                        "locked.htm:  failed: the file is read-only");
+        QCOMPARE(buildLog(run.results),
+                 "index.htm:  3 matches\r\nlogo.dat:  2 matches (binary content)\r\n"
+                 "none.txt:  not found\r\nlogo.gif:  protected file\r\n"
+                 "locked.htm:  failed: the file is read-only");
         QCOMPARE(previewSummary(run.results),
                  "Preview: 5 files, 2 with matches, 5 matches in all, 1 would fail; nothing was written");
     }
@@ -462,30 +480,36 @@ private slots:
         for (const File &file : {File{"CR LF", crlf}, File{"LF", lf}, File{"mixed", mixed}, File{"no break", none}}) {
             for (const bool caseSensitive : {false, true}) {
                 const QByteArray mode = caseSensitive ? ", exact case" : ", any case";
-                QTest::newRow(QByteArray(file.name) + ", typed" + mode)
-                    << file.bytes << "alpha\nbeta" << "one\ntwo\nthree" << caseSensitive << false;
+                QTest::newRow(QByteArray(file.name) + ", typed" + mode) << file.bytes << "alpha\nbeta"
+                                                                        << "one\ntwo\nthree" << caseSensitive << false;
                 QTest::newRow(QByteArray(file.name) + ", pasted CR LF" + mode)
-                    << file.bytes << "alpha\r\nBETA" << "one\r\ntwo" << caseSensitive << false;
+                    << file.bytes << "alpha\r\nBETA"
+                    << "one\r\ntwo" << caseSensitive << false;
                 QTest::newRow(QByteArray(file.name) + ", exact breaks LF" + mode)
-                    << file.bytes << "alpha\nbeta" << "one\ntwo" << caseSensitive << true;
+                    << file.bytes << "alpha\nbeta"
+                    << "one\ntwo" << caseSensitive << true;
                 QTest::newRow(QByteArray(file.name) + ", exact breaks CR LF" + mode)
-                    << file.bytes << "alpha\r\nbeta" << "one\ntwo" << caseSensitive << true;
+                    << file.bytes << "alpha\r\nbeta"
+                    << "one\ntwo" << caseSensitive << true;
             }
-            QTest::newRow(QByteArray(file.name) + ", break only in the replacement")
-                << file.bytes << "gamma" << "g\nh\r\n" << false << false;
-            QTest::newRow(QByteArray(file.name) + ", the break itself") << file.bytes << "\n" << " | " << false << false;
+            QTest::newRow(QByteArray(file.name) + ", break only in the replacement") << file.bytes << "gamma"
+                                                                                     << "g\nh\r\n"
+                                                                                     << false << false;
+            QTest::newRow(QByteArray(file.name) + ", the break itself") << file.bytes << "\n"
+                                                                        << " | " << false << false;
         }
-        QTest::newRow("LF before any CR LF is mixed")
-            << QByteArray("\nalpha\r\nbeta\r\n") << "alpha\nbeta" << "x" << false << false;
-        QTest::newRow("CR LF as the only break") << QByteArray("alpha\r\nbeta") << "a\nb" << "x" << false << false;
-        QTest::newRow("lone CR is a character") << QByteArray("alpha\rbeta\r\nalpha\r\r\nbeta\r\n")
-                                                << "alpha\r\nbeta" << "x\ny" << false << false;
-        QTest::newRow("find without a break is literal")
-            << QByteArray("a\r\nb\r\n") << "\r" << "-" << false << false;
+        QTest::newRow("LF before any CR LF is mixed") << QByteArray("\nalpha\r\nbeta\r\n") << "alpha\nbeta"
+                                                      << "x" << false << false;
+        QTest::newRow("CR LF as the only break") << QByteArray("alpha\r\nbeta") << "a\nb"
+                                                 << "x" << false << false;
+        QTest::newRow("lone CR is a character") << QByteArray("alpha\rbeta\r\nalpha\r\r\nbeta\r\n") << "alpha\r\nbeta"
+                                                << "x\ny" << false << false;
+        QTest::newRow("find without a break is literal") << QByteArray("a\r\nb\r\n") << "\r"
+                                                         << "-" << false << false;
         QTest::newRow("UTF-8, folded") << QByteArray("Caf\xc3\xa9\r\nBAR\r\ncaf\xc3\xa9\r\nbar\r\n")
                                        << QStringLiteral(u"CAFé\nbar") << QStringLiteral(u"thé\n") << false << false;
-        QTest::newRow("Latin-1") << QByteArray("caf\xe9\r\nbar\r\n") << QStringLiteral(u"café\nbar") << QStringLiteral(u"thé\nx") << true
-                                 << false;
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9\r\nbar\r\n") << QStringLiteral(u"café\nbar")
+                                 << QStringLiteral(u"thé\nx") << true << false;
     }
     void lineBreaksFollowTheFile()
     {
@@ -557,13 +581,14 @@ private slots:
             const QByteArray file = utf16(text, order);
             for (const bool caseSensitive : {false, true}) {
                 const QString mode = caseSensitive ? ", exact" : ", any case";
-                QTest::newRow(qPrintable(name + ", ASCII" + mode)) << file << "aus" << "from" << caseSensitive << name;
+                QTest::newRow(qPrintable(name + ", ASCII" + mode)) << file << "aus"
+                                                                   << "from" << caseSensitive << name;
                 QTest::newRow(qPrintable(name + ", non-ASCII" + mode))
                     << file << u"GRÜßE"_qs << u"Hallo ≠ €"_qs << caseSensitive << name;
                 QTest::newRow(qPrintable(name + ", outside the BMP" + mode))
                     << file << u"\U00010428"_qs << u"\U0001F600"_qs << caseSensitive << name;
-                QTest::newRow(qPrintable(name + ", not found" + mode)) << file << "Berlin" << "x" << caseSensitive
-                                                                          << name;
+                QTest::newRow(qPrintable(name + ", not found" + mode)) << file << "Berlin"
+                                                                       << "x" << caseSensitive << name;
             }
             // CR LF in 2-byte units; U+010A and U+0D0A hold a 0A byte that is
             // no line break.
@@ -571,27 +596,36 @@ private slots:
                 << utf16(u"\u010A\r\nAlpha\r\nbeta\r\n\u0D0Aalpha\r\nBETA\r\n"_qs, order) << "alpha\nbeta"
                 << "one\ntwo" << false << name;
             QTest::newRow(qPrintable(name + ", LF, pasted CR LF"))
-                << utf16(u"Alpha\nbeta\n\u0A0Dalpha\nbeta\n"_qs, order) << "alpha\r\nbeta" << "one\r\ntwo" << true
-                << name;
+                << utf16(u"Alpha\nbeta\n\u0A0Dalpha\nbeta\n"_qs, order) << "alpha\r\nbeta"
+                << "one\r\ntwo" << true << name;
             QTest::newRow(qPrintable(name + ", mixed breaks"))
-                << utf16(u"alpha\r\nbeta\nalpha\nbeta\n"_qs, order) << "alpha\nbeta" << "x\ny" << true << name;
+                << utf16(u"alpha\r\nbeta\nalpha\nbeta\n"_qs, order) << "alpha\nbeta"
+                << "x\ny" << true << name;
             // "A" at an odd offset, across two other characters, is no match.
             const QByteArray odd = order == QStringConverter::Utf16LE ? QByteArray("\xFF\xFE\x20\x41\x00\x20", 6)
-                                                                        : QByteArray("\xFE\xFF\x20\x00\x41\x20", 6);
-            QTest::newRow(qPrintable(name + ", A only at an odd offset")) << odd << "A" << "B" << true << name;
-            QTest::newRow(qPrintable(name + ", a only at an odd offset, any case")) << odd << "a" << "B" << false
-                                                                                       << name;
+                                                                      : QByteArray("\xFE\xFF\x20\x00\x41\x20", 6);
+            QTest::newRow(qPrintable(name + ", A only at an odd offset")) << odd << "A"
+                                                                          << "B" << true << name;
+            QTest::newRow(qPrintable(name + ", a only at an odd offset, any case")) << odd << "a"
+                                                                                    << "B" << false << name;
         }
         // Broken UTF-16 keeps the old reading: Latin-1 bytes.
-        QTest::newRow("UTF-16LE mark, odd length") << QByteArray("\xFF\xFE" "A\0B", 5) << "A" << "C" << true
-                                                   << "ISO-8859-1";
-        QTest::newRow("UTF-16LE mark, unpaired high surrogate")
-            << QByteArray("\xFF\xFE" "A\0\x3D\xD8" "B\0", 8) << "A" << "C" << true << "ISO-8859-1";
-        QTest::newRow("UTF-16BE mark, unpaired low surrogate")
-            << QByteArray("\xFE\xFF\0A\xDE\0\0B", 8) << "B" << "C" << true << "ISO-8859-1";
+        QTest::newRow("UTF-16LE mark, odd length") << QByteArray("\xFF\xFE"
+                                                                 "A\0B",
+                                                                 5)
+                                                   << "A"
+                                                   << "C" << true << "ISO-8859-1";
+        QTest::newRow("UTF-16LE mark, unpaired high surrogate") << QByteArray("\xFF\xFE"
+                                                                              "A\0\x3D\xD8"
+                                                                              "B\0",
+                                                                              8)
+                                                                << "A"
+                                                                << "C" << true << "ISO-8859-1";
+        QTest::newRow("UTF-16BE mark, unpaired low surrogate") << QByteArray("\xFE\xFF\0A\xDE\0\0B", 8) << "B"
+                                                               << "C" << true << "ISO-8859-1";
         // UTF-8 keeps its mark, as it always did.
-        QTest::newRow("UTF-8 with its mark") << QByteArray("\xEF\xBB\xBFK\xC3\xB6ln, k\xC3\x96ln") << u"KÖLN"_qs
-                                             << "Bonn" << false << "UTF-8";
+        QTest::newRow("UTF-8 with its mark")
+            << QByteArray("\xEF\xBB\xBFK\xC3\xB6ln, k\xC3\x96ln") << u"KÖLN"_qs << "Bonn" << false << "UTF-8";
     }
     void utf16Files()
     {
@@ -659,11 +693,13 @@ private slots:
     {
         // Any text has a UTF-16 form but one holding a lone surrogate.
         QTemporaryDir dir;
-        const QByteArray content = QStringEncoder(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom)(u"a b"_qs);
+        const QByteArray content =
+            QStringEncoder(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom)(u"a b"_qs);
         writeFile(dir.filePath("f.txt"), content);
         const RunSummary run = runReplace(job(dir.path(), {"f.txt"}, "b", QString(QChar(0xD800))));
-        QCOMPARE(logLine(run.results[0]), "f.txt:  failed: the replacement text has characters that cannot be "
-                                          "written in this file's encoding (UTF-16BE); the file was left unchanged");
+        QCOMPARE(logLine(run.results[0]),
+                 "f.txt:  failed: the replacement text has characters that cannot be "
+                 "written in this file's encoding (UTF-16BE); the file was left unchanged");
         QCOMPARE(readFile(dir.filePath("f.txt")), content);
     }
 
@@ -700,11 +736,13 @@ private slots:
         writeFile(dir.filePath("k.txt"), QStringLiteral(u"5 \u212A, 5 K, 5 k, \u017Fun").toUtf8());
         ReplaceJob j = job(dir.path(), {"k.txt"}, "k", "kelvin");
         QCOMPARE(buildLog(runReplace(j).results), "k.txt:  replaced");
-        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("k.txt"))), QStringLiteral(u"5 kelvin, 5 kelvin, 5 kelvin, \u017Fun"));
+        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("k.txt"))),
+                 QStringLiteral(u"5 kelvin, 5 kelvin, 5 kelvin, \u017Fun"));
         j.findText = "SUN";
         j.replaceText = "moon";
         runReplace(j);
-        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("k.txt"))), QStringLiteral(u"5 kelvin, 5 kelvin, 5 kelvin, moon"));
+        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("k.txt"))),
+                 QStringLiteral(u"5 kelvin, 5 kelvin, 5 kelvin, moon"));
     }
 
     void restoreRun()
@@ -762,8 +800,9 @@ private slots:
         j.caseSensitive = true;
         j.makeBackups = true;
         const RunSummary run = runReplace(j);
-        QCOMPARE(buildLog(run.results), QStringLiteral("caf\\xE9.txt:  replaced\r\ncaf\\xE8.txt:  replaced\r\n"
-                                                       "caf\ufffd.txt:  replaced"));
+        QCOMPARE(buildLog(run.results),
+                 QStringLiteral("caf\\xE9.txt:  replaced\r\ncaf\\xE8.txt:  replaced\r\n"
+                                "caf\ufffd.txt:  replaced"));
         for (const QByteArray &name : lookalikeNames()) {
             QCOMPARE(readRawFile(folder + '/' + name), "alpha2" + lookalikeText(name).mid(5));
             QCOMPARE(readRawFile(folder + '/' + name + ".old"), lookalikeText(name));
@@ -819,12 +858,18 @@ private slots:
         QTest::addColumn<bool>("backups");
         QTest::addColumn<QString>("line");
         const QString replaced = "locked.txt:  replaced";
-        QTest::newRow("empty find text") << "" << "zzz" << false << replaced;
-        QTest::newRow("empty find text, backup") << "" << "zzz" << true << replaced;
-        QTest::newRow("find equals replace") << "alpha" << "alpha" << false << replaced;
-        QTest::newRow("find equals replace, backup") << "alpha" << "alpha" << true << replaced;
-        QTest::newRow("equal to what it matches, other case") << "ALPHA" << "alpha" << true << replaced;
-        QTest::newRow("a real change") << "alpha" << "beta" << true << "locked.txt:  failed: the file is read-only";
+        QTest::newRow("empty find text") << ""
+                                         << "zzz" << false << replaced;
+        QTest::newRow("empty find text, backup") << ""
+                                                 << "zzz" << true << replaced;
+        QTest::newRow("find equals replace") << "alpha"
+                                             << "alpha" << false << replaced;
+        QTest::newRow("find equals replace, backup") << "alpha"
+                                                     << "alpha" << true << replaced;
+        QTest::newRow("equal to what it matches, other case") << "ALPHA"
+                                                              << "alpha" << true << replaced;
+        QTest::newRow("a real change") << "alpha"
+                                       << "beta" << true << "locked.txt:  failed: the file is read-only";
     }
     void readOnlyFileThatWouldNotChange()
     {
@@ -845,8 +890,8 @@ private slots:
         QCOMPARE(readFile(locked), QByteArray("alpha and alpha"));
         QCOMPARE(statOf(locked).st_ino, before.st_ino);
         const bool backupMade = backups && run.results[0].outcome == Outcome::Replaced;
-        QCOMPARE(allEntries(dir.path()), backupMade ? QStringList({"locked.txt", "locked.txt.old"})
-                                                    : QStringList({"locked.txt"}));
+        QCOMPARE(allEntries(dir.path()),
+                 backupMade ? QStringList({"locked.txt", "locked.txt.old"}) : QStringList({"locked.txt"}));
         if (backupMade)
             QCOMPARE(readFile(locked + ".old"), QByteArray("alpha and alpha"));
     }
@@ -904,8 +949,7 @@ private slots:
         ::link(QFile::encodeName(dir.filePath("one.txt")).constData(),
                QFile::encodeName(dir.filePath("two.txt")).constData());
 
-        const RunSummary run
-            = runReplace(job(dir.path(), {"link.txt", "dangling.txt", "one.txt"}, "link", "follow"));
+        const RunSummary run = runReplace(job(dir.path(), {"link.txt", "dangling.txt", "one.txt"}, "link", "follow"));
         QCOMPARE(logLine(run.results[0]), "link.txt:  replaced");
         QVERIFY(S_ISLNK(statOf(dir.filePath("link.txt")).st_mode));
         QCOMPARE(readFile(dir.filePath("real/target.txt")), QByteArray("follow me"));
@@ -1126,43 +1170,53 @@ private slots:
         QTest::addColumn<bool>("regex");
         const QByteArray utf8 = QStringLiteral(u"grüße ").toUtf8();
         const QByteArray latin1 = QStringLiteral(u"grüße ").toLatin1();
-        QTest::newRow("exact, UTF-8") << utf8 << QByteArray("NEEDLE") << utf8 << "NEEDLE" << "pin" << true << QByteArray() << false;
-        QTest::newRow("exact, Latin-1") << latin1 << QStringLiteral(u"Nädel").toLatin1() << latin1 << QStringLiteral(u"Nädel")
-                                        << QStringLiteral(u"Stäbchen") << true << QByteArray() << false;
-        QTest::newRow("folding ASCII, UTF-8") << utf8 << QByteArray("nEeDlE") << utf8 << "Needle" << "pin" << false << QByteArray() << false;
+        QTest::newRow("exact, UTF-8") << utf8 << QByteArray("NEEDLE") << utf8 << "NEEDLE"
+                                      << "pin" << true << QByteArray() << false;
+        QTest::newRow("exact, Latin-1") << latin1 << QStringLiteral(u"Nädel").toLatin1() << latin1
+                                        << QStringLiteral(u"Nädel") << QStringLiteral(u"Stäbchen") << true
+                                        << QByteArray() << false;
+        QTest::newRow("folding ASCII, UTF-8") << utf8 << QByteArray("nEeDlE") << utf8 << "Needle"
+                                              << "pin" << false << QByteArray() << false;
         QTest::newRow("folding, UTF-8") << utf8 << QStringLiteral(u"ÄPFEL").toUtf8() << utf8 << QStringLiteral(u"äpfel")
                                         << QStringLiteral(u"Birnen") << false << QByteArray() << false;
-        QTest::newRow("folding, Latin-1") << latin1 << QStringLiteral(u"ÄPFEL").toLatin1() << latin1 << QStringLiteral(u"äpfel")
-                                          << QStringLiteral(u"Birnen") << false << QByteArray() << false;
-        QTest::newRow("folding onto ASCII") << QStringLiteral(u"\u212A ").toUtf8() << QStringLiteral(u"\u212Aey").toUtf8()
-                                            << utf8 << "key" << "lock" << false << QByteArray() << false;
-        QTest::newRow("line break, CR LF") << QByteArray("a\r\nb\r\n") << QByteArray("end\r\nstart")
-                                           << QByteArray("\r\nc") << "end\nstart" << "one\ntwo" << true << QByteArray() << false;
+        QTest::newRow("folding, Latin-1")
+            << latin1 << QStringLiteral(u"ÄPFEL").toLatin1() << latin1 << QStringLiteral(u"äpfel")
+            << QStringLiteral(u"Birnen") << false << QByteArray() << false;
+        QTest::newRow("folding onto ASCII")
+            << QStringLiteral(u"\u212A ").toUtf8() << QStringLiteral(u"\u212Aey").toUtf8() << utf8 << "key"
+            << "lock" << false << QByteArray() << false;
+        QTest::newRow("line break, CR LF")
+            << QByteArray("a\r\nb\r\n") << QByteArray("end\r\nstart") << QByteArray("\r\nc") << "end\nstart"
+            << "one\ntwo" << true << QByteArray() << false;
         // UTF-16 after its mark; where the match comes at an odd offset the
         // file is not UTF-16 after all, and blocks must agree on that too.
         const auto le = [](const QString &t) { return QByteArray(QStringEncoder(QStringConverter::Utf16LE)(t)); };
         const auto be = [](const QString &t) { return QByteArray(QStringEncoder(QStringConverter::Utf16BE)(t)); };
-        QTest::newRow("exact, UTF-16LE") << le(u"grüße "_qs) << le(u"NEEDLE"_qs) << le(u"grüße "_qs) << "NEEDLE" << "pin"
-                                         << true << QByteArray("\xFF\xFE") << false;
+        QTest::newRow("exact, UTF-16LE") << le(u"grüße "_qs) << le(u"NEEDLE"_qs) << le(u"grüße "_qs) << "NEEDLE"
+                                         << "pin" << true << QByteArray("\xFF\xFE") << false;
         QTest::newRow("folding, UTF-16BE, outside the BMP")
             << be(u"grüße \U00010400 "_qs) << be(u"ÄPFEL\U00010428"_qs) << be(u"grüße "_qs)
-            << QStringLiteral(u"äpfel\U00010400") << QStringLiteral(u"Birnen") << false << QByteArray("\xFE\xFF") << false;
+            << QStringLiteral(u"äpfel\U00010400") << QStringLiteral(u"Birnen") << false << QByteArray("\xFE\xFF")
+            << false;
         QTest::newRow("line break, CR LF, UTF-16LE")
-            << le(u"a\r\nb\r\n"_qs) << le(u"end\r\nstart"_qs) << le(u"\r\nc"_qs) << "end\nstart" << "one\ntwo" << true
-            << QByteArray("\xFF\xFE") << false;
-        QTest::newRow("replacement equals the match") << utf8 << QByteArray("same") << utf8 << "SAME" << "same" << false << QByteArray() << false;
+            << le(u"a\r\nb\r\n"_qs) << le(u"end\r\nstart"_qs) << le(u"\r\nc"_qs) << "end\nstart"
+            << "one\ntwo" << true << QByteArray("\xFF\xFE") << false;
+        QTest::newRow("replacement equals the match") << utf8 << QByteArray("same") << utf8 << "SAME"
+                                                      << "same" << false << QByteArray() << false;
         // Regular expressions: a match that waits for the bytes it needs,
         // groups in the replacement, and a replacement's line break in the
         // file's style.
         QTest::newRow("regex, groups, UTF-8") << utf8 << QByteArray("31.12.2026") << utf8 << R"((\d+)\.(\d+)\.(\d{4}))"
                                               << "$3-${2}-$1" << true << QByteArray() << true;
-        QTest::newRow("regex, \\w folding, Latin-1") << latin1 << QStringLiteral(u"ÄPFELmüs").toLatin1() << latin1
-                                                   << QStringLiteral(u"äpfel\\w*") << "Birnen" << false << QByteArray() << true;
+        QTest::newRow("regex, \\w folding, Latin-1")
+            << latin1 << QStringLiteral(u"ÄPFELmüs").toLatin1() << latin1 << QStringLiteral(u"äpfel\\w*") << "Birnen"
+            << false << QByteArray() << true;
         QTest::newRow("regex, UTF-16BE, outside the BMP")
             << be(u"grüße \U00010400 "_qs) << be(u"ÄPFEL\U00010428"_qs) << be(u"grüße "_qs)
             << QStringLiteral(u"äpfel\U00010400") << QStringLiteral(u"$0!") << false << QByteArray("\xFE\xFF") << true;
-        QTest::newRow("regex, lines, CR LF") << QByteArray("a\r\nb\r\n") << QByteArray("end\r\nstart") << QByteArray("\r\nc")
-                                             << R"(^end\s+^start\b)" << "one\ntwo" << true << QByteArray() << true;
+        QTest::newRow("regex, lines, CR LF")
+            << QByteArray("a\r\nb\r\n") << QByteArray("end\r\nstart") << QByteArray("\r\nc") << R"(^end\s+^start\b)"
+            << "one\ntwo" << true << QByteArray() << true;
     }
 
     void blockEdges()
@@ -1239,41 +1293,52 @@ private slots:
         const QByteArray filler = QByteArray("plain text line\n").repeated(40);
         const QByteArray crlfFiller = QByteArray("plain text line\r\n").repeated(40);
         const QByteArray utf8E = QStringLiteral(u"é").toUtf8();
-        QTest::newRow("Latin-1 near the end") << utf8E + filler + "\xE9\n" << QStringLiteral(u"é") << "e" << true
-                                               << "replaced" << utf8E + filler + "e\n";
-        QTest::newRow("Latin-1 near the end, folding") << utf8E + filler + "\xC9\n" << QStringLiteral(u"é") << "e" << false
-                                                        << "replaced" << utf8E + filler + "e\n";
-        QTest::newRow("Latin-1 near the end, ASCII") << "text" + filler + "\xE9 text" << "TEXT" << "word" << false
-                                                      << "replaced" << "word" + QByteArray(filler).replace("text", "word") + "\xE9 word";
-        QTest::newRow("Latin-1 cuts a character at the end") << utf8E + filler + "\xC3" << QStringLiteral(u"é") << "e" << true
-                                                              << "not found" << QByteArray();
-        QTest::newRow("text not in Latin-1") << QStringLiteral(u"€").toUtf8() + filler + "\xE9" << QStringLiteral(u"€") << "E" << true
-                                              << "not found" << QByteArray();
-        QTest::newRow("replacement not in Latin-1") << utf8E + filler + "\xE9" << QStringLiteral(u"é") << QStringLiteral(u"€") << true
-                                                     << "failed: the replacement text has characters that cannot be "
-                                                        "written in this file's encoding (Latin-1); the file was left unchanged"
-                                                     << QByteArray();
-        QTest::newRow("Kelvin sign near the end") << "K k" + filler + QStringLiteral(u"\u212A").toUtf8() << "k" << "x"
-                                                   << false << "replaced" << "x x" + filler + "x";
-        QTest::newRow("long s near the end") << "Ss" + filler + QStringLiteral(u"\u017F").toUtf8() << "s" << "z"
-                                              << false << "replaced" << "zz" + QByteArray(filler).replace('s', 'z') + "z";
-        QTest::newRow("LF without CR near the end")
-            << "a\r\nb" + crlfFiller + "a\nb" << "a\nb" << "x" << true << "replaced" << "a\r\nb" + crlfFiller + "x";
+        QTest::newRow("Latin-1 near the end")
+            << utf8E + filler + "\xE9\n"
+            << QStringLiteral(u"é") << "e" << true << "replaced" << utf8E + filler + "e\n";
+        QTest::newRow("Latin-1 near the end, folding")
+            << utf8E + filler + "\xC9\n"
+            << QStringLiteral(u"é") << "e" << false << "replaced" << utf8E + filler + "e\n";
+        QTest::newRow("Latin-1 near the end, ASCII")
+            << "text" + filler + "\xE9 text"
+            << "TEXT"
+            << "word" << false << "replaced"
+            << "word" + QByteArray(filler).replace("text", "word") + "\xE9 word";
+        QTest::newRow("Latin-1 cuts a character at the end")
+            << utf8E + filler + "\xC3" << QStringLiteral(u"é") << "e" << true << "not found" << QByteArray();
+        QTest::newRow("text not in Latin-1") << QStringLiteral(u"€").toUtf8() + filler + "\xE9" << QStringLiteral(u"€")
+                                             << "E" << true << "not found" << QByteArray();
+        QTest::newRow("replacement not in Latin-1")
+            << utf8E + filler + "\xE9" << QStringLiteral(u"é") << QStringLiteral(u"€") << true
+            << "failed: the replacement text has characters that cannot be "
+               "written in this file's encoding (Latin-1); the file was left unchanged"
+            << QByteArray();
+        QTest::newRow("Kelvin sign near the end") << "K k" + filler + QStringLiteral(u"\u212A").toUtf8() << "k"
+                                                  << "x" << false << "replaced"
+                                                  << "x x" + filler + "x";
+        QTest::newRow("long s near the end") << "Ss" + filler + QStringLiteral(u"\u017F").toUtf8() << "s"
+                                             << "z" << false << "replaced"
+                                             << "zz" + QByteArray(filler).replace('s', 'z') + "z";
+        QTest::newRow("LF without CR near the end") << "a\r\nb" + crlfFiller + "a\nb"
+                                                    << "a\nb"
+                                                    << "x" << true << "replaced"
+                                                    << "a\r\nb" + crlfFiller + "x";
         // UTF-16 that turns out broken is Latin-1, where "text" is not found.
         const auto le = [](const QString &t) {
             return QByteArray(QStringEncoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom)(t));
         };
         const QString text = QString::fromLatin1(filler);
-        QTest::newRow("UTF-16 broken at the end") << le("text" + text) + QByteArray("\x00\xD8", 2) << "text" << "word"
-                                                  << true << "not found" << QByteArray();
-        QTest::newRow("UTF-16, Kelvin sign near the end") << le("K k" + text + u"\u212A"_qs) << "k" << "x" << false
-                                                          << "replaced" << le("x x" + text + "x");
+        QTest::newRow("UTF-16 broken at the end") << le("text" + text) + QByteArray("\x00\xD8", 2) << "text"
+                                                  << "word" << true << "not found" << QByteArray();
+        QTest::newRow("UTF-16, Kelvin sign near the end") << le("K k" + text + u"\u212A"_qs) << "k"
+                                                          << "x" << false << "replaced" << le("x x" + text + "x");
         QTest::newRow("UTF-16, LF without CR near the end")
-            << le("a\r\nb" + QString::fromLatin1(crlfFiller) + "a\nb") << "a\nb" << "x" << true << "replaced"
-            << le("a\r\nb" + QString::fromLatin1(crlfFiller) + "x");
+            << le("a\r\nb" + QString::fromLatin1(crlfFiller) + "a\nb") << "a\nb"
+            << "x" << true << "replaced" << le("a\r\nb" + QString::fromLatin1(crlfFiller) + "x");
         QTest::newRow("CR LF only near the end")
-            << QByteArray("ab").repeated(500) + "a\r\nb" << "a\nb" << "a\nc" << true << "replaced"
-            << QByteArray("ab").repeated(500) + "a\r\nc";
+            << QByteArray("ab").repeated(500) + "a\r\nb"
+            << "a\nb"
+            << "a\nc" << true << "replaced" << QByteArray("ab").repeated(500) + "a\r\nc";
     }
 
     void factsFoundLate()
@@ -1307,9 +1372,23 @@ private slots:
     // result is that of the whole-file path.
     void blocksAgreeWithWholeFiles()
     {
-        const QStringList alphabet{"a", "b", "A", "B", "s", "S", "k", "K", QStringLiteral(u"\u017F"),
-                                   QStringLiteral(u"\u212A"), QStringLiteral(u"ä"), QStringLiteral(u"Ä"),
-                                   QStringLiteral(u"é"), "\r", "\n", "\r\n", " "};
+        const QStringList alphabet{"a",
+                                   "b",
+                                   "A",
+                                   "B",
+                                   "s",
+                                   "S",
+                                   "k",
+                                   "K",
+                                   QStringLiteral(u"\u017F"),
+                                   QStringLiteral(u"\u212A"),
+                                   QStringLiteral(u"ä"),
+                                   QStringLiteral(u"Ä"),
+                                   QStringLiteral(u"é"),
+                                   "\r",
+                                   "\n",
+                                   "\r\n",
+                                   " "};
         QRandomGenerator rng(2024);
         auto text = [&](int pieces) {
             QString t;
@@ -1376,7 +1455,8 @@ private slots:
                 const QStringList got = runIn(dir.filePath(QString("%1/blocks%2").arg(batch).arg(block)));
                 setBlockReadingForTests(-1, -1);
                 if (got != expected) {
-                    qInfo() << "find" << find << "with" << with << "case-sensitive" << caseSensitive << "blocks of" << block;
+                    qInfo() << "find" << find << "with" << with << "case-sensitive" << caseSensitive << "blocks of"
+                            << block;
                     QCOMPARE(got, expected);
                 }
             }
@@ -1469,24 +1549,24 @@ private slots:
         QTest::addColumn<int>("rounds");
         // Kept for Undo as well, the old files swapped into the journal as
         // the new ones take their place; Undo then gives back the seed.
-        QTest::newRow("journaled file and its backup") << "undo" << QStringList{"a.htm=x", "a.htm.old=x old"}
-                                                        << QStringList{"a.htm", "a.htm.old"} << 25;
-        QTest::newRow("journaled two names of one file") << "undo" << QStringList{"a.htm=x x", "b.htm==a.htm"}
-                                                          << QStringList{"b.htm", "a.htm"} << 25;
-        QTest::newRow("file and its backup") << "replace" << QStringList{"a.htm=x", "a.htm.old=x old"}
-                                              << QStringList{"a.htm", "a.htm.old"} << 40;
+        QTest::newRow("journaled file and its backup")
+            << "undo" << QStringList{"a.htm=x", "a.htm.old=x old"} << QStringList{"a.htm", "a.htm.old"} << 25;
+        QTest::newRow("journaled two names of one file")
+            << "undo" << QStringList{"a.htm=x x", "b.htm==a.htm"} << QStringList{"b.htm", "a.htm"} << 25;
+        QTest::newRow("file and its backup")
+            << "replace" << QStringList{"a.htm=x", "a.htm.old=x old"} << QStringList{"a.htm", "a.htm.old"} << 40;
         QTest::newRow("restore file and its backup")
             << "restore" << QStringList{"a.htm=y", "a.htm.old=x", "a.htm.old.old=x old"}
             << QStringList{"a.htm", "a.htm.old"} << 40;
-        QTest::newRow("link and its target") << "replace" << QStringList{"a.htm=x", "b.htm->a.htm"}
-                                              << QStringList{"a.htm", "b.htm"} << 40;
-        QTest::newRow("two names of one file") << "replace" << QStringList{"a.htm=x x", "b.htm==a.htm"}
-                                                << QStringList{"b.htm", "a.htm"} << 40;
+        QTest::newRow("link and its target")
+            << "replace" << QStringList{"a.htm=x", "b.htm->a.htm"} << QStringList{"a.htm", "b.htm"} << 40;
+        QTest::newRow("two names of one file")
+            << "replace" << QStringList{"a.htm=x x", "b.htm==a.htm"} << QStringList{"b.htm", "a.htm"} << 40;
         QTest::newRow("link to a backup") << "replace" << QStringList{"a.htm=x", "a.htm.old=x0", "l.htm->a.htm.old"}
-                                           << QStringList{"a.htm", "l.htm"} << 40;
+                                          << QStringList{"a.htm", "l.htm"} << 40;
         // The backup the link leads to is made by the run itself.
-        QTest::newRow("link to a backup the run makes") << "replace" << QStringList{"a.htm=x", "l.htm->a.htm.old"}
-                                                        << QStringList{"a.htm", "l.htm"} << 40;
+        QTest::newRow("link to a backup the run makes")
+            << "replace" << QStringList{"a.htm=x", "l.htm->a.htm.old"} << QStringList{"a.htm", "l.htm"} << 40;
         QStringList files;
         QStringList names;
         for (int i = 0; i < 12; ++i) {
@@ -1500,8 +1580,13 @@ private slots:
                 names << "l" + n;
             }
         }
-        files << "g.htm=x" << "g.htm.old.old=x older" << "h.htm==g.htm";
-        names << "g.htm.old" << "g.htm" << "h.htm" << "g.htm.old";
+        files << "g.htm=x"
+              << "g.htm.old.old=x older"
+              << "h.htm==g.htm";
+        names << "g.htm.old"
+              << "g.htm"
+              << "h.htm"
+              << "g.htm.old";
         QTest::newRow("mixed batch") << "replace" << files << names << 15;
         QTest::newRow("journaled mixed batch") << "undo" << files << names << 8;
         QTest::newRow("mixed restore batch") << "restore" << files << names << 15;
@@ -1547,7 +1632,9 @@ private slots:
                         + snapshot(folder);
                 }
             } else {
-                const auto done = runWithin(20, [folder, names, control] { return runRestore({folder, names}, control); });
+                const auto done = runWithin(20, [folder, names, control] {
+                    return runRestore({folder, names}, control);
+                });
                 if (!done)
                     return QStringList{"the run did not return within 20 s (a lost wake-up?)"};
                 run = *done;
@@ -1587,7 +1674,7 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QString>("line");     // the log line after "a.txt:  "
+        QTest::addColumn<QString>("line");      // the log line after "a.txt:  "
         QTest::addColumn<QStringList>("after"); // the folder afterwards, as snapshot() gives it
         QTest::newRow("backup name links to a file")
             << "replace" << QStringList{"a.txt=alpha", "thesis.txt=my thesis", "a.txt.old->thesis.txt"} << "replaced"
@@ -1610,12 +1697,10 @@ private slots:
         QTest::newRow("restore from a link")
             << "restore" << QStringList{"a.txt=omega", "secret.txt=secret", "a.txt.old->secret.txt"} << "not restored"
             << QStringList{"a.txt 640 omega", "a.txt.old 777 -> secret.txt", "secret.txt 644 secret"};
-        QTest::newRow("restore from a pipe")
-            << "restore" << QStringList{"a.txt=omega", "a.txt.old|"} << "not restored"
-            << QStringList{"a.txt 640 omega", "a.txt.old 644 special"};
-        QTest::newRow("restore from a regular backup")
-            << "restore" << QStringList{"a.txt=omega", "a.txt.old=alpha"} << "restored"
-            << QStringList{"a.txt 640 alpha"};
+        QTest::newRow("restore from a pipe") << "restore" << QStringList{"a.txt=omega", "a.txt.old|"} << "not restored"
+                                             << QStringList{"a.txt 640 omega", "a.txt.old 644 special"};
+        QTest::newRow("restore from a regular backup") << "restore" << QStringList{"a.txt=omega", "a.txt.old=alpha"}
+                                                       << "restored" << QStringList{"a.txt 640 alpha"};
     }
 
     void backupsAndLinks()
@@ -1665,14 +1750,15 @@ private slots:
             control.parallelFiles = 4;
             control.durability = Durability::None;
             std::pair<RunSummary, RunSummary> runs;
-            RUN_WITHIN(30, runs, ([a = job(dir.path(), names, "alpha", "ALPHA"),
-                                   b = job(dir.path(), names, "beta", "BETA"), control] {
-                RunSummary second;
-                std::thread other([&] { second = runReplace(b, control); });
-                RunSummary first = runReplace(a, control);
-                other.join();
-                return std::pair{first, second};
-            }));
+            RUN_WITHIN(
+                30, runs,
+                ([a = job(dir.path(), names, "alpha", "ALPHA"), b = job(dir.path(), names, "beta", "BETA"), control] {
+                    RunSummary second;
+                    std::thread other([&] { second = runReplace(b, control); });
+                    RunSummary first = runReplace(a, control);
+                    other.join();
+                    return std::pair{first, second};
+                }));
             int lost = 0;
             for (const QString &name : names)
                 lost += readFile(dir.filePath(name)) != "ALPHA BETA";
@@ -1695,8 +1781,7 @@ private slots:
         QTest::addColumn<int>("locked");          // files held locked for the whole run
         QTest::addColumn<bool>("appendThenFree"); // f.txt appended to under the lock, then let go
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("appended while locked, replaced once free")
-            << 0 << true << QStringList{"f.txt:  replaced"};
+        QTest::newRow("appended while locked, replaced once free") << 0 << true << QStringList{"f.txt:  replaced"};
         const QString tooLong = ":  failed: another program kept it locked for too long";
         QTest::newRow("four locked files share one period")
             << 4 << false

@@ -122,7 +122,6 @@ QByteArray randomBytes(QRandomGenerator &rng, const QByteArray &alphabet, int ma
     return s;
 }
 
-
 // Flips the case of some letters, the way the content of a real file mixes
 // them: ASCII letters, and in Latin-1 the accented ones too.
 QByteArray mixCase(QRandomGenerator &rng, QByteArray s, bool latin1)
@@ -178,7 +177,7 @@ Periodic periodicCase(QRandomGenerator &rng, const QByteArray &alphabet, bool mi
 // groups the pattern has.
 struct RegexCase {
     QString pattern;
-    QString replacement; // as typed: ${n}, $$
+    QString replacement;   // as typed: ${n}, $$
     QStringList perlParts; // "L<hex of UTF-8>" or "G<n>", for perl
     QString content;
 };
@@ -323,16 +322,18 @@ std::optional<QList<QByteArray>> perlResults(const QList<RegexCase> &cases, cons
         testfiles::writeFile(file, contents[i]);
         files << file;
         manifest += file.toUtf8() + '\t' + cases[i].pattern.toUtf8().toHex() + '\t'
-                    + cases[i].perlParts.join(QLatin1Char(',')).toUtf8() + '\n';
+            + cases[i].perlParts.join(QLatin1Char(',')).toUtf8() + '\n';
     }
     testfiles::writeFile(folder + QStringLiteral("/manifest"), manifest);
-    const QString script = QStringLiteral(
-        "BEGIN { local $/ = \"\\n\"; open(my $m, '<:raw', $ENV{MANIFEST}) or die; while (<$m>) { chomp; my ($f, $p, $r) = split /\\t/, $_, -1;"
-        " my $re = pack('H*', $p); utf8::decode($re); $case{$f} = [$re, [split /,/, $r]]; } }"
-        " my ($re, $parts) = @{$case{$ARGV}}; my $q = $ENV{ICASE} ? qr/$re/mi : qr/$re/m;"
-        " s{$q}{ my @g = ($&, map { ${$_} } 1 .. $#+); my $out = '';"
-        " for my $p (@$parts) { if ($p =~ /^G(\\d+)/) { $out .= $g[$1] // '' } else { my $t = pack('H*', substr($p, 1));"
-        " utf8::decode($t); $out .= $t } } $out }ge;");
+    const QString script =
+        QStringLiteral("BEGIN { local $/ = \"\\n\"; open(my $m, '<:raw', $ENV{MANIFEST}) or die; while (<$m>) { chomp; "
+                       "my ($f, $p, $r) = split /\\t/, $_, -1;"
+                       " my $re = pack('H*', $p); utf8::decode($re); $case{$f} = [$re, [split /,/, $r]]; } }"
+                       " my ($re, $parts) = @{$case{$ARGV}}; my $q = $ENV{ICASE} ? qr/$re/mi : qr/$re/m;"
+                       " s{$q}{ my @g = ($&, map { ${$_} } 1 .. $#+); my $out = '';"
+                       " for my $p (@$parts) { if ($p =~ /^G(\\d+)/) { $out .= $g[$1] // '' } else { my $t = "
+                       "pack('H*', substr($p, 1));"
+                       " utf8::decode($t); $out .= $t } } $out }ge;");
     QProcess perl;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MANIFEST"), folder + QStringLiteral("/manifest"));
@@ -444,19 +445,20 @@ private slots:
             const QByteArray &content = contents[i];
             auto context = [&](qsizetype block) {
                 return QStringLiteral("pattern ") + QString::fromLatin1(c.pattern.toUtf8().toPercentEncoding())
-                       + QStringLiteral(" replacement ") + QString::fromLatin1(c.replacement.toUtf8().toPercentEncoding())
-                       + QStringLiteral(" content ") + QString::fromLatin1(content.toHex()) + QStringLiteral(" block ")
-                       + QString::number(block);
+                    + QStringLiteral(" replacement ") + QString::fromLatin1(c.replacement.toUtf8().toPercentEncoding())
+                    + QStringLiteral(" content ") + QString::fromLatin1(content.toHex()) + QStringLiteral(" block ")
+                    + QString::number(block);
             };
             const std::optional<QByteArray> whole = regexReplaceAll(code, *replacement, content);
             QVERIFY2(whole, qPrintable(context(0)));
             if (*whole != perl->at(i))
-                QFAIL(qPrintable(context(0) + QStringLiteral(": ") + QString::fromLatin1(whole->toHex()) + QStringLiteral(" perl ")
-                                 + QString::fromLatin1(perl->at(i).toHex())));
+                QFAIL(qPrintable(context(0) + QStringLiteral(": ") + QString::fromLatin1(whole->toHex())
+                                 + QStringLiteral(" perl ") + QString::fromLatin1(perl->at(i).toHex())));
             for (qsizetype block = 1; block <= content.size(); ++block) {
                 const std::optional<QByteArray> fed = regexReplaceAll(code, *replacement, content, block);
                 if (!fed || *fed != *whole)
-                    QFAIL(qPrintable(context(block) + QStringLiteral(": ") + QString::fromLatin1(fed.value_or("<failed>").toHex())));
+                    QFAIL(qPrintable(context(block) + QStringLiteral(": ")
+                                     + QString::fromLatin1(fed.value_or("<failed>").toHex())));
             }
         }
     }
@@ -525,18 +527,18 @@ private slots:
         QTest::addColumn<bool>("caseSensitive");
         QTest::addColumn<QByteArray>("expected");
 
-        QTest::newRow("two a in four a match twice") << QByteArray("aaaa") << QByteArray("aa") << QByteArray("b") << true
-                                                     << QByteArray("bb");
-        QTest::newRow("three a leave the last") << QByteArray("aaa") << QByteArray("aa") << QByteArray("b") << true
-                                                << QByteArray("ba");
+        QTest::newRow("two a in four a match twice")
+            << QByteArray("aaaa") << QByteArray("aa") << QByteArray("b") << true << QByteArray("bb");
+        QTest::newRow("three a leave the last")
+            << QByteArray("aaa") << QByteArray("aa") << QByteArray("b") << true << QByteArray("ba");
         QTest::newRow("inserted text is not searched again")
             << QByteArray("xax") << QByteArray("a") << QByteArray("aa") << true << QByteArray("xaax");
-        QTest::newRow("matches at both ends") << QByteArray("abXab") << QByteArray("ab") << QByteArray("-") << true
-                                              << QByteArray("-X-");
-        QTest::newRow("empty replacement deletes") << QByteArray("a.b.c") << QByteArray(".") << QByteArray() << true
-                                                   << QByteArray("abc");
-        QTest::newRow("empty find changes nothing") << QByteArray("abc") << QByteArray() << QByteArray("z") << false
-                                                    << QByteArray("abc");
+        QTest::newRow("matches at both ends")
+            << QByteArray("abXab") << QByteArray("ab") << QByteArray("-") << true << QByteArray("-X-");
+        QTest::newRow("empty replacement deletes")
+            << QByteArray("a.b.c") << QByteArray(".") << QByteArray() << true << QByteArray("abc");
+        QTest::newRow("empty find changes nothing")
+            << QByteArray("abc") << QByteArray() << QByteArray("z") << false << QByteArray("abc");
         QTest::newRow("case-insensitive keeps replacement as typed")
             << QByteArray("Hello HELLO hello") << QByteArray("hello") << QByteArray("Bye") << false
             << QByteArray("Bye Bye Bye");
@@ -544,30 +546,29 @@ private slots:
                                                   << QByteArray("Bye") << true << QByteArray("Hello HELLO");
         QTest::newRow("CR LF is matched literally")
             << QByteArray("a\r\nb\nc\r\n") << QByteArray("\r\n") << QByteArray("|") << true << QByteArray("a|b\nc|");
-        QTest::newRow("needle longer than content") << QByteArray("ab") << QByteArray("abc") << QByteArray("x")
-                                                    << false << QByteArray("ab");
-        QTest::newRow("NUL bytes are ordinary") << QByteArray("a\0b\0", 4) << QByteArray("\0", 1) << QByteArray("0")
-                                                << true << QByteArray("a0b0");
+        QTest::newRow("needle longer than content")
+            << QByteArray("ab") << QByteArray("abc") << QByteArray("x") << false << QByteArray("ab");
+        QTest::newRow("NUL bytes are ordinary")
+            << QByteArray("a\0b\0", 4) << QByteArray("\0", 1) << QByteArray("0") << true << QByteArray("a0b0");
         // Letters of two bytes with lead bytes D0-D1 and CE-CF, among letters
         // without case (Hebrew, lead D7; CJK and Hangul, leads E8-ED).
         QTest::newRow("Cyrillic, other case") << u8b(u8"Привет, ПРИВЕТ! 草 שלום привет") << u8b(u8"привет")
                                               << QByteArray("#") << false << u8b(u8"#, #! 草 שלום #");
-        QTest::newRow("Cyrillic capital is no blank") << u8b(u8"a b	Рр 한국어") << u8b(u8"р") << QByteArray("#")
-                                                      << false << u8b(u8"a b	## 한국어");
+        QTest::newRow("Cyrillic capital is no blank")
+            << u8b(u8"a b	Рр 한국어") << u8b(u8"р") << QByteArray("#") << false << u8b(u8"a b	## 한국어");
         QTest::newRow("Cyrillic, exact") << u8b(u8"Привет привет") << u8b(u8"привет") << QByteArray("#") << true
                                          << u8b(u8"Привет #");
-        QTest::newRow("Greek with final sigma") << u8b(u8"ΟΔΟΣ 語 οδος οδοσ") << u8b(u8"Οδοσ") << QByteArray("#")
-                                                << false << u8b(u8"# 語 # #");
-        QTest::newRow("Greek accented capital") << u8b(u8"ΆΛΦΑ άλφα") << u8b(u8"άλφα") << u8b(u8"ω") << false
-                                                << u8b(u8"ω ω");
-        QTest::newRow("full-width Latin, lead EF") << u8b(u8"ＡＢＣ ａｂｃ 漢字") << u8b(u8"ａｂｃ") << QByteArray("#")
-                                                   << false << u8b(u8"# # 漢字");
-        QTest::newRow("Hebrew and CJK have no case") << u8b(u8"שלום 草語 שָׁלוֹם 草語") << u8b(u8"草語")
-                                                     << u8b(u8"ש") << false << u8b(u8"שלום ש שָׁלוֹם ש");
+        QTest::newRow("Greek with final sigma")
+            << u8b(u8"ΟΔΟΣ 語 οδος οδοσ") << u8b(u8"Οδοσ") << QByteArray("#") << false << u8b(u8"# 語 # #");
+        QTest::newRow("Greek accented capital")
+            << u8b(u8"ΆΛΦΑ άλφα") << u8b(u8"άλφα") << u8b(u8"ω") << false << u8b(u8"ω ω");
+        QTest::newRow("full-width Latin, lead EF")
+            << u8b(u8"ＡＢＣ ａｂｃ 漢字") << u8b(u8"ａｂｃ") << QByteArray("#") << false << u8b(u8"# # 漢字");
+        QTest::newRow("Hebrew and CJK have no case")
+            << u8b(u8"שלום 草語 שָׁלוֹם 草語") << u8b(u8"草語") << u8b(u8"ש") << false << u8b(u8"שלום ש שָׁלוֹם ש");
         // A long content exercises the sixteen-at-a-time scan and its tail.
-        QTest::newRow("long content, match in the tail")
-            << (QByteArray(100, 'x') + "NeedLE") << QByteArray("needle") << QByteArray("!") << false
-            << (QByteArray(100, 'x') + "!");
+        QTest::newRow("long content, match in the tail") << (QByteArray(100, 'x') + "NeedLE") << QByteArray("needle")
+                                                         << QByteArray("!") << false << (QByteArray(100, 'x') + "!");
         // UTF-16 after its mark: units in the file's byte order, matched at
         // unit boundaries only.
         QTest::newRow("UTF-16LE, any case") << le(u"Hello HELLO hellO"_qs, true) << le(u"hello"_qs) << le(u"Bye"_qs)
@@ -578,30 +579,38 @@ private slots:
             << le(QString(40, u'x') + u"Привет, ПРИВЕТ! 草"_qs, true) << le(u"привет"_qs) << le(u"日本"_qs) << false
             << le(QString(40, u'x') + u"日本, 日本! 草"_qs, true);
         QTest::newRow("UTF-16BE, outside the BMP any case")
-            << be(u"𐐀𐐨 😀"_qs, true) << be(u"𐐨"_qs) << be(u"😀"_qs)
-            << false << be(u"😀😀 😀"_qs, true);
+            << be(u"𐐀𐐨 😀"_qs, true) << be(u"𐐨"_qs) << be(u"😀"_qs) << false << be(u"😀😀 😀"_qs, true);
         QTest::newRow("UTF-16LE, outside the BMP exact")
-            << le(u"𐐀𐐨"_qs, true) << le(u"𐐨"_qs) << le(u"x"_qs) << true
-            << le(u"𐐀x"_qs, true);
+            << le(u"𐐀𐐨"_qs, true) << le(u"𐐨"_qs) << le(u"x"_qs) << true << le(u"𐐀x"_qs, true);
         // "A" (41 00) at an odd offset, across the units 4120 and 2000.
         QTest::newRow("UTF-16LE, only at an odd offset")
             << QByteArray("\xFF\xFE\x20\x41\x00\x20", 6) << le(u"A"_qs) << le(u"B"_qs) << true
             << QByteArray("\xFF\xFE\x20\x41\x00\x20", 6);
         // The same far enough in for the sixteen-at-a-time scan.
-        const QByteArray oddInside = le(QString(20, u'x'), true) + QByteArray("\x20\x41\x00\x20", 4) + le(QString(20, u'x'));
-        QTest::newRow("UTF-16LE, only at an odd offset, long") << oddInside << le(u"A"_qs) << le(u"B"_qs) << true << oddInside;
+        const QByteArray oddInside =
+            le(QString(20, u'x'), true) + QByteArray("\x20\x41\x00\x20", 4) + le(QString(20, u'x'));
+        QTest::newRow("UTF-16LE, only at an odd offset, long")
+            << oddInside << le(u"A"_qs) << le(u"B"_qs) << true << oddInside;
         QTest::newRow("UTF-16BE, only at an odd offset, any case")
             << QByteArray("\xFE\xFF\x61\x00\x61\x20", 6) << be(u"A"_qs) << be(u"B"_qs) << false
             << QByteArray("\xFE\xFF\x61\x00\x61\x20", 6);
         QTest::newRow("UTF-16LE, Kelvin sign and long s")
             << le(u"\u212A \u017F k"_qs, true) << le(u"K"_qs) << le(u"#"_qs) << false << le(u"# \u017F #"_qs, true);
         // Broken UTF-16 is read as before: bytes, here Latin-1.
-        QTest::newRow("odd length after the mark is Latin-1")
-            << QByteArray("\xFF\xFE" "A\0B", 5) << QByteArray("A") << QByteArray("C") << true
-            << QByteArray("\xFF\xFE" "C\0B", 5);
-        QTest::newRow("unpaired surrogate after the mark is Latin-1")
-            << QByteArray("\xFF\xFE\x00\xD8" "A\0", 6) << QByteArray("A") << QByteArray("C") << true
-            << QByteArray("\xFF\xFE\x00\xD8" "C\0", 6);
+        QTest::newRow("odd length after the mark is Latin-1") << QByteArray("\xFF\xFE"
+                                                                            "A\0B",
+                                                                            5)
+                                                              << QByteArray("A") << QByteArray("C") << true
+                                                              << QByteArray("\xFF\xFE"
+                                                                            "C\0B",
+                                                                            5);
+        QTest::newRow("unpaired surrogate after the mark is Latin-1") << QByteArray("\xFF\xFE\x00\xD8"
+                                                                                    "A\0",
+                                                                                    6)
+                                                                      << QByteArray("A") << QByteArray("C") << true
+                                                                      << QByteArray("\xFF\xFE\x00\xD8"
+                                                                                    "C\0",
+                                                                                    6);
     }
     void knownCases()
     {
@@ -625,25 +634,32 @@ private slots:
         QTest::addColumn<bool>("caseSensitive");
         QTest::addColumn<int>("matches"); // in the whole buffer; -1 for the random rows
         const QString words = u"grüße NEEDLE grüße needle NEEDLENEEDLE x NEEDLE"_qs;
-        QTest::newRow("UTF-8, exact") << words.toUtf8() << "NEEDLE" << "pin" << true << 4;
-        QTest::newRow("UTF-8, folding ASCII") << words.toUtf8() << "nEeDlE" << "pin" << false << 5;
+        QTest::newRow("UTF-8, exact") << words.toUtf8() << "NEEDLE"
+                                      << "pin" << true << 4;
+        QTest::newRow("UTF-8, folding ASCII") << words.toUtf8() << "nEeDlE"
+                                              << "pin" << false << 5;
         QTest::newRow("UTF-8, folding, matches longer and shorter than the text")
             << u"\u1E9Ea ßA x\u1E9EA"_qs.toUtf8() << u"ßa"_qs << "ss" << false << 3;
         QTest::newRow("UTF-8, Kelvin sign and long s fold onto ASCII")
-            << u"K \u212A k \u017Fs S\u017F"_qs.toUtf8() << "k" << "#" << false << 3;
-        QTest::newRow("UTF-8, long s in the find text") << u"SS s\u017F \u017F\u017F"_qs.toUtf8() << u"\u017Fs"_qs
-                                                       << "-" << false << 3;
+            << u"K \u212A k \u017Fs S\u017F"_qs.toUtf8() << "k"
+            << "#" << false << 3;
+        QTest::newRow("UTF-8, long s in the find text")
+            << u"SS s\u017F \u017F\u017F"_qs.toUtf8() << u"\u017Fs"_qs << "-" << false << 3;
         // Started inside a character, a search by code points would take a
         // stray byte for U+FFFD and match where the whole does not.
         QTest::newRow("UTF-8, replacement characters after a two-byte one")
             << u"é\uFFFD\uFFFD é\uFFFD äé\uFFFD\uFFFD\uFFFD"_qs.toUtf8() << u"\uFFFD\uFFFD"_qs << "R" << false << 2;
         QTest::newRow("UTF-8, outside the BMP") << u"😀𐐀😀 𐐨😀 x"_qs.toUtf8() << u"𐐨😀"_qs << "y" << false << 2;
-        QTest::newRow("UTF-8, overlapping candidates") << QByteArray("aaaaabaaaa") << "aa" << "b" << true << 4;
-        QTest::newRow("UTF-8, adjacent matches at the end") << QByteArray("xyzabab") << "ab" << "" << true << 2;
-        QTest::newRow("UTF-8, empty find") << QByteArray("abc") << "" << "x" << false << 0;
-        QTest::newRow("UTF-8, empty content") << QByteArray() << "a" << "b" << false << 0;
-        QTest::newRow("UTF-8, replacement equals the match") << QByteArray("same SAME same") << "same" << "same"
-                                                             << false << 3;
+        QTest::newRow("UTF-8, overlapping candidates") << QByteArray("aaaaabaaaa") << "aa"
+                                                       << "b" << true << 4;
+        QTest::newRow("UTF-8, adjacent matches at the end") << QByteArray("xyzabab") << "ab"
+                                                            << "" << true << 2;
+        QTest::newRow("UTF-8, empty find") << QByteArray("abc") << ""
+                                           << "x" << false << 0;
+        QTest::newRow("UTF-8, empty content") << QByteArray() << "a"
+                                              << "b" << false << 0;
+        QTest::newRow("UTF-8, replacement equals the match") << QByteArray("same SAME same") << "same"
+                                                             << "same" << false << 3;
         const QByteArray latin1 = u"Äpfel äPFEL \u00D7\u00F7 ÿ grüße äpfel"_qs.toLatin1();
         QTest::newRow("Latin-1, exact") << latin1 << u"äpfel"_qs << u"Birne"_qs << true << 1;
         QTest::newRow("Latin-1, letter pairs") << latin1 << u"ÄPFEL"_qs << u"Birne"_qs << false << 3;
@@ -651,20 +667,25 @@ private slots:
         QTest::newRow("Latin-1, find text it cannot hold") << latin1 << u"\u20AC"_qs << "E" << true << 0;
         const auto le = [](const QString &t) { return encoded(t, FileEncoding::Utf16LE, true); };
         const auto be = [](const QString &t) { return encoded(t, FileEncoding::Utf16BE, true); };
-        QTest::newRow("UTF-16LE, exact") << le(words) << "NEEDLE" << "pin" << true << 4;
-        QTest::newRow("UTF-16BE, folding ASCII") << be(words) << "needle" << "pin" << false << 5;
-        QTest::newRow("UTF-16LE, folding outside the BMP") << le(u"𐐀𐐨 x \U00010428 Äpfel"_qs) << u"\U00010400"_qs
-                                                           << u"äpfel"_qs << false << 3;
-        QTest::newRow("UTF-16BE, Kelvin sign and long s") << be(u"\u212A \u017F k S"_qs) << "K" << "#" << false << 2;
+        QTest::newRow("UTF-16LE, exact") << le(words) << "NEEDLE"
+                                         << "pin" << true << 4;
+        QTest::newRow("UTF-16BE, folding ASCII") << be(words) << "needle"
+                                                 << "pin" << false << 5;
+        QTest::newRow("UTF-16LE, folding outside the BMP")
+            << le(u"𐐀𐐨 x \U00010428 Äpfel"_qs) << u"\U00010400"_qs << u"äpfel"_qs << false << 3;
+        QTest::newRow("UTF-16BE, Kelvin sign and long s") << be(u"\u212A \u017F k S"_qs) << "K"
+                                                          << "#" << false << 2;
         // "A" (41 00) only at an odd offset, across the units 4120 and 2000.
         QTest::newRow("UTF-16LE, only at an odd offset")
-            << QByteArray("\xFF\xFE\x20\x41\x00\x20\x20\x41\x00\x20", 10) << "A" << "B" << true << 0;
+            << QByteArray("\xFF\xFE\x20\x41\x00\x20\x20\x41\x00\x20", 10) << "A"
+            << "B" << true << 0;
         const QByteArray crlf("one\r\nend\r\nstart two\r\nend\nstart\r\n");
-        QTest::newRow("line breaks, CR LF file") << crlf << "end\nstart" << "a\nb" << true << 1;
-        QTest::newRow("line breaks, LF file") << QByteArray(crlf).replace("\r\n", "\n") << "end\nstart" << "a\nb"
-                                              << true << 2;
-        QTest::newRow("line breaks, CR LF file, UTF-16LE")
-            << le(QString::fromLatin1(crlf)) << "end\nSTART" << "a\nb" << false << 1;
+        QTest::newRow("line breaks, CR LF file") << crlf << "end\nstart"
+                                                 << "a\nb" << true << 1;
+        QTest::newRow("line breaks, LF file") << QByteArray(crlf).replace("\r\n", "\n") << "end\nstart"
+                                              << "a\nb" << true << 2;
+        QTest::newRow("line breaks, CR LF file, UTF-16LE") << le(QString::fromLatin1(crlf)) << "end\nSTART"
+                                                           << "a\nb" << false << 1;
         // Longer than most blocks: the window grows to hold it, and a near
         // miss over many blocks is none.
         QString longFind;
@@ -672,14 +693,16 @@ private slots:
             longFind += QChar(u"abcäöü"[i % 6]);
         const QString nearMiss = longFind.chopped(1) + 'x';
         QTest::newRow("UTF-8, find text longer than a block")
-            << (longFind.toUpper() + nearMiss + longFind + longFind.left(50)).toUtf8() << longFind << "<>" << false << 2;
+            << (longFind.toUpper() + nearMiss + longFind + longFind.left(50)).toUtf8() << longFind << "<>" << false
+            << 2;
         QTest::newRow("Latin-1, find text longer than a block")
             << (longFind + nearMiss + "\xFF" + longFind.toUpper()).toLatin1() << longFind << "<>" << false << 2;
 
         // Random texts of letters that fold in every way, in every encoding
         // and both modes, searched with a piece of themselves.
-        const QStringList letters{"a", "b", "A", "s", "S", "k", "K", u"\u017F"_qs, u"\u212A"_qs, u"ä"_qs, u"Ä"_qs,
-                                  u"ß"_qs, u"\u1E9E"_qs, u"😀"_qs, "\r\n", "\n", " "};
+        const QStringList letters{"a",          "b",          "A",          "s",     "S",     "k",
+                                  "K",          u"\u017F"_qs, u"\u212A"_qs, u"ä"_qs, u"Ä"_qs, u"ß"_qs,
+                                  u"\u1E9E"_qs, u"😀"_qs,      "\r\n",       "\n",    " "};
         QRandomGenerator rng(5150);
         for (const FileEncoding encoding : allFileEncodings) {
             for (const bool caseSensitive : {true, false}) {
@@ -692,8 +715,8 @@ private slots:
                 const int at = rng.bounded(int(text.size()) - 4);
                 const QString find = text.mid(at, 1 + rng.bounded(3)).toUpper();
                 const QString row = "random, " + encodingName(encoding) + (caseSensitive ? ", exact" : ", folding");
-                QTest::newRow(qPrintable(row)) << encoded(text, encoding, isUtf16(encoding)) << find << "#"
-                                               << caseSensitive << -1;
+                QTest::newRow(qPrintable(row))
+                    << encoded(text, encoding, isUtf16(encoding)) << find << "#" << caseSensitive << -1;
             }
         }
     }
@@ -1021,8 +1044,8 @@ private slots:
             << FileEncoding::Utf8 << qsizetype(2 * (4'000'000 - 2000));
         const QByteArray kelvin = QStringLiteral(u"\u212A").toUtf8();
         QTest::newRow("k then x against Kelvin signs")
-            << (kelvin.repeated(2'500'000) + "X") << (QByteArray("k").repeated(2000) + "x") << false << FileEncoding::Utf8
-            << qsizetype(3 * (2'500'000 - 2000));
+            << (kelvin.repeated(2'500'000) + "X") << (QByteArray("k").repeated(2000) + "x") << false
+            << FileEncoding::Utf8 << qsizetype(3 * (2'500'000 - 2000));
         QTest::newRow("exact, the probes pass at every other byte")
             << (QByteArray("zq").repeated(4'000'000) + "e") << (QByteArray("zq").repeated(50'000) + "e") << true
             << FileEncoding::Utf8 << qsizetype(8'000'000 - 100'000);
@@ -1220,7 +1243,9 @@ private slots:
         // Read in blocks, cut anywhere (also inside a character or a unit),
         // the facts are those of the whole.
         const TextFacts whole = examineText(bytes);
-        auto same = [&](const TextFacts &f) { return f.encoding == whole.encoding && f.foldsOntoAscii == whole.foldsOntoAscii; };
+        auto same = [&](const TextFacts &f) {
+            return f.encoding == whole.encoding && f.foldsOntoAscii == whole.foldsOntoAscii;
+        };
         for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
             TextExaminer examiner;
             examiner.feed(bytes.first(cut));

@@ -29,14 +29,14 @@ private slots:
         QTest::addColumn<bool>("present");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("missing file: the default") << false << QByteArray()
-                                                  << ".exe .dll .ocx .xls .jpg .gif .bmp .mp3";
+        QTest::newRow("missing file: the default")
+            << false << QByteArray() << ".exe .dll .ocx .xls .jpg .gif .bmp .mp3";
         QTest::newRow("empty file protects nothing") << true << QByteArray() << "";
         QTest::newRow("first line up to CR") << true << QByteArray(".txt .htm\r\n.exe\r\n") << ".txt .htm";
         QTest::newRow("empty first line") << true << QByteArray("\r\n.exe .dll\r\n") << "";
         QTest::newRow("LF alone belongs to the line") << true << QByteArray(".txt\n.htm\n") << ".txt\n.htm\n";
-        QTest::newRow("taken unchanged, blanks and capitals too") << true << QByteArray("  .EXE .Dll \rrest")
-                                                                  << "  .EXE .Dll ";
+        QTest::newRow("taken unchanged, blanks and capitals too")
+            << true << QByteArray("  .EXE .Dll \rrest") << "  .EXE .Dll ";
         QTest::newRow("UTF-8 like the file names") << true << QByteArray(".caf\xC3\xA9\r\n") << u".caf\u00E9"_qs;
     }
     void loadingTheList()
@@ -144,23 +144,33 @@ private slots:
         QTest::newRow("short name mp3") << "mp3" << def << true;
         QTest::newRow("x.html not under the default") << "x.html" << def << false;
         QTest::newRow("y.jpeg not under the default") << "y.jpeg" << def << false;
-        QTest::newRow("x.html with .html listed") << "x.html" << ".html" << true;
+        QTest::newRow("x.html with .html listed") << "x.html"
+                                                  << ".html" << true;
         // Compared without regard to case on both sides: a list in capitals
         // protects what it names (it used to match nothing at all).
-        QTest::newRow("upper-case entry protects a.exe") << "a.exe" << ".EXE" << true;
-        QTest::newRow("upper-case entry protects photo.JPG") << "photo.JPG" << ".JPG .EXE" << true;
-        QTest::newRow("mixed-case entry, mixed-case name") << "Clip.Mp3" << ".mP3" << true;
+        QTest::newRow("upper-case entry protects a.exe") << "a.exe"
+                                                         << ".EXE" << true;
+        QTest::newRow("upper-case entry protects photo.JPG") << "photo.JPG"
+                                                             << ".JPG .EXE" << true;
+        QTest::newRow("mixed-case entry, mixed-case name") << "Clip.Mp3"
+                                                           << ".mP3" << true;
         QTest::newRow("Latin-1 letters, entry in capitals") << u"x.CAFÉ"_qs << u".CAFÉ"_qs << true;
         QTest::newRow("Latin-1 letters, name in capitals") << u"x.CAFÉ"_qs << u".café"_qs << true;
         QTest::newRow("Latin-1 letters, list in capitals") << u"x.café"_qs << u".CAFÉ"_qs << true;
-        QTest::newRow("upper-case list still tells extensions apart") << "a.txt" << ".EXE .JPG" << false;
-        QTest::newRow("b.HTM with .txt .htm") << "b.HTM" << ".txt .htm" << true;
-        QTest::newRow("exe no longer protected by own list") << "a.exe" << ".txt .htm" << false;
-        QTest::newRow("across the blank between entries") << "zip.t .h" << ".txt .htm" << true;
-        QTest::newRow("empty list protects nothing") << "a.exe" << "" << false;
+        QTest::newRow("upper-case list still tells extensions apart") << "a.txt"
+                                                                      << ".EXE .JPG" << false;
+        QTest::newRow("b.HTM with .txt .htm") << "b.HTM"
+                                              << ".txt .htm" << true;
+        QTest::newRow("exe no longer protected by own list") << "a.exe"
+                                                             << ".txt .htm" << false;
+        QTest::newRow("across the blank between entries") << "zip.t .h"
+                                                          << ".txt .htm" << true;
+        QTest::newRow("empty list protects nothing") << "a.exe"
+                                                     << "" << false;
         // The last four characters, dot included, are what is looked for.
         QTest::newRow("logo_jpg without a dot") << "logo_jpg" << def << false;
-        QTest::newRow("entries without dots protect no a.txt") << "a.txt" << "txt htm" << false;
+        QTest::newRow("entries without dots protect no a.txt") << "a.txt"
+                                                               << "txt htm" << false;
     }
     void protectedTest()
     {
@@ -174,13 +184,20 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("two CR LF pairs") << "abc\r\n\r\n" << "abc";
-        QTest::newRow("LF line breaks of this platform") << "abc\n\n" << "abc";
-        QTest::newRow("mixed") << "abc\n\r\n" << "abc";
-        QTest::newRow("lone CR stays") << "abc\r" << "abc\r";
-        QTest::newRow("blanks stay") << "abc \n" << "abc ";
-        QTest::newRow("inner breaks stay") << "a\r\nb" << "a\r\nb";
-        QTest::newRow("only breaks") << "\n\r\n" << "";
+        QTest::newRow("two CR LF pairs") << "abc\r\n\r\n"
+                                         << "abc";
+        QTest::newRow("LF line breaks of this platform") << "abc\n\n"
+                                                         << "abc";
+        QTest::newRow("mixed") << "abc\n\r\n"
+                               << "abc";
+        QTest::newRow("lone CR stays") << "abc\r"
+                                       << "abc\r";
+        QTest::newRow("blanks stay") << "abc \n"
+                                     << "abc ";
+        QTest::newRow("inner breaks stay") << "a\r\nb"
+                                           << "a\r\nb";
+        QTest::newRow("only breaks") << "\n\r\n"
+                                     << "";
     }
     void trimming()
     {

@@ -23,11 +23,11 @@ int chmodPath(const QString &path, unsigned mode);
 
 // One fault for the preloaded library (see faultshim.cpp for the meanings).
 struct Fault {
-    QString dir;        // only calls under this folder count
-    QString call;       // empty: no fault, "*": any call
+    QString dir;  // only calls under this folder count
+    QString call; // empty: no fault, "*": any call
     int nth = 0;
-    QString action;     // fail, kill-before, kill-after, change, overwrite, truncate, remove, short
-    int error = 0;      // 0: the library's default
+    QString action; // fail, kill-before, kill-after, change, overwrite, truncate, remove, short
+    int error = 0;  // 0: the library's default
     bool noTmpfile = false;
     bool noRenameat2 = false;
     qint64 clockShift = 0; // seconds added to the wall clock the process reads

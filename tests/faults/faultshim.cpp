@@ -211,7 +211,7 @@ Hit considerEither(const char *call, int oldDir, const char *oldName, int newDir
     return consider(call, underDir(to.path) || !underDir(from.path) ? to.path : from.path);
 }
 
-template<typename R>
+template <typename R>
 R finish(const Hit &h, R result)
 {
     if (h.killAfter)
@@ -230,7 +230,7 @@ const char *openKind(int flags)
     return (flags & O_ACCMODE) == O_RDONLY ? "open-read" : "open-write";
 }
 
-template<typename F>
+template <typename F>
 F real(const char *name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
@@ -390,15 +390,15 @@ ssize_t writev(int fd, const struct iovec *iov, int iovcnt)
     return finish(h, real<Fn>("writev")(fd, iov, iovcnt));
 }
 
-#define FD_CALL(name)                                                                                        \
-    int name(int fd)                                                                                         \
-    {                                                                                                        \
-        const Hit h = considerFd(#name, fd);                                                                 \
-        if (h.hit) {                                                                                         \
-            errno = h.err;                                                                                   \
-            return -1;                                                                                       \
-        }                                                                                                    \
-        return finish(h, real<int (*)(int)>(#name)(fd));                                                     \
+#define FD_CALL(name)                                                                                                  \
+    int name(int fd)                                                                                                   \
+    {                                                                                                                  \
+        const Hit h = considerFd(#name, fd);                                                                           \
+        if (h.hit) {                                                                                                   \
+            errno = h.err;                                                                                             \
+            return -1;                                                                                                 \
+        }                                                                                                              \
+        return finish(h, real<int (*)(int)>(#name)(fd));                                                               \
     }
 
 FD_CALL(fdatasync)
@@ -456,8 +456,9 @@ int linkat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath,
         errno = h.err;
         return -1;
     }
-    return finish(h, real<int (*)(int, const char *, int, const char *, int)>("linkat")(olddirfd, oldpath,
-                                                                                         newdirfd, newpath, flags));
+    return finish(h,
+                  real<int (*)(int, const char *, int, const char *, int)>("linkat")(olddirfd, oldpath, newdirfd,
+                                                                                     newpath, flags));
 }
 
 int link(const char *oldpath, const char *newpath)
@@ -487,24 +488,27 @@ int renameat(int olddirfd, const char *oldpath, int newdirfd, const char *newpat
         errno = h.err;
         return -1;
     }
-    return finish(h, real<int (*)(int, const char *, int, const char *)>("renameat")(olddirfd, oldpath, newdirfd,
-                                                                                      newpath));
+    return finish(
+        h, real<int (*)(int, const char *, int, const char *)>("renameat")(olddirfd, oldpath, newdirfd, newpath));
 }
 
 int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, unsigned int flags)
 {
-    if (env("VXF_NO_RENAMEAT2") && (underDir(AtPath(newdirfd, newpath).path) || underDir(AtPath(olddirfd, oldpath).path))) {
+    if (env("VXF_NO_RENAMEAT2")
+        && (underDir(AtPath(newdirfd, newpath).path) || underDir(AtPath(olddirfd, oldpath).path))) {
         errno = EINVAL;
         return -1;
     }
     // A swap puts the new file in place as a rename does, and counts as one.
-    const Hit h = considerEither(flags & RENAME_EXCHANGE ? "rename" : "renameat2", olddirfd, oldpath, newdirfd, newpath);
+    const Hit h =
+        considerEither(flags & RENAME_EXCHANGE ? "rename" : "renameat2", olddirfd, oldpath, newdirfd, newpath);
     if (h.hit) {
         errno = h.err;
         return -1;
     }
-    return finish(h, real<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2")(
-                         olddirfd, oldpath, newdirfd, newpath, flags));
+    return finish(h,
+                  real<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2")(
+                      olddirfd, oldpath, newdirfd, newpath, flags));
 }
 
 // Qt reads the wall clock with gettimeofday.

@@ -40,40 +40,58 @@ private slots:
         QTest::addColumn<QString>("call");
         QTest::addColumn<int>("nth");
         QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("caught"); // or read again, locked, and replaced
+        QTest::addColumn<bool>("caught");      // or read again, locked, and replaced
         QTest::addColumn<bool>("olderBackup"); // first.txt has one before the run
         // A file is read unlocked and locked only once the text is found in
         // it: a change before the lock is found then, and the file read
         // again, so the other program's content is replaced too.
-        QTest::newRow("appended while read unlocked") << "-" << "read" << 1 << "change" << false << false;
-        QTest::newRow("appended before the lock") << "-" << "flock" << 1 << "change" << false << false;
-        QTest::newRow("parallel, appended before the lock") << "p" << "flock" << 1 << "change" << false << false;
+        QTest::newRow("appended while read unlocked") << "-"
+                                                      << "read" << 1 << "change" << false << false;
+        QTest::newRow("appended before the lock") << "-"
+                                                  << "flock" << 1 << "change" << false << false;
+        QTest::newRow("parallel, appended before the lock") << "p"
+                                                            << "flock" << 1 << "change" << false << false;
         // The rewrite's own writing and syncing, after the backup where one is made.
-        QTest::newRow("appended while writing") << "-" << "write" << 1 << "change" << true << false;
-        QTest::newRow("appended while syncing") << "e" << "fdatasync" << 1 << "change" << true << false;
-        QTest::newRow("appended after the backup") << "be" << "write" << 2 << "change" << true << false;
+        QTest::newRow("appended while writing") << "-"
+                                                << "write" << 1 << "change" << true << false;
+        QTest::newRow("appended while syncing") << "e"
+                                                << "fdatasync" << 1 << "change" << true << false;
+        QTest::newRow("appended after the backup") << "be"
+                                                   << "write" << 2 << "change" << true << false;
         // Closing the new content, the last call before the rename (the file
         // read stays open as its lock, so this is the first close).
-        QTest::newRow("appended while closing the new content") << "-" << "close" << 1 << "change" << true << false;
-        QTest::newRow("deleted while writing") << "-" << "write" << 1 << "remove" << true << false;
-        QTest::newRow("deleted after the backup") << "be" << "fdatasync" << 2 << "remove" << true << false;
+        QTest::newRow("appended while closing the new content") << "-"
+                                                                << "close" << 1 << "change" << true << false;
+        QTest::newRow("deleted while writing") << "-"
+                                               << "write" << 1 << "remove" << true << false;
+        QTest::newRow("deleted after the backup") << "be"
+                                                  << "fdatasync" << 2 << "remove" << true << false;
         // Read in blocks of four bytes: the new content is written as the
         // file is read, the backup copied after it.
-        QTest::newRow("in blocks, appended while reading") << "k" << "read" << 2 << "change" << true << false;
-        QTest::newRow("in blocks, appended while writing") << "k" << "write" << 1 << "change" << true << false;
-        QTest::newRow("in blocks, appended after the backup") << "bek" << "fdatasync" << 2 << "change" << true << false;
-        QTest::newRow("in blocks, deleted while writing") << "k" << "write" << 1 << "remove" << true << false;
+        QTest::newRow("in blocks, appended while reading") << "k"
+                                                           << "read" << 2 << "change" << true << false;
+        QTest::newRow("in blocks, appended while writing") << "k"
+                                                           << "write" << 1 << "change" << true << false;
+        QTest::newRow("in blocks, appended after the backup") << "bek"
+                                                              << "fdatasync" << 2 << "change" << true << false;
+        QTest::newRow("in blocks, deleted while writing") << "k"
+                                                          << "write" << 1 << "remove" << true << false;
         // Changed once the new backup is in place, at the naming of the new
         // content: the file is not rewritten, so the backup it had before
         // the run must be its backup still (it was lost to the run's copy).
-        QTest::newRow("appended after the backup, older backup kept") << "b" << "linkat" << 3 << "change" << true << true;
+        QTest::newRow("appended after the backup, older backup kept") << "b"
+                                                                      << "linkat" << 3 << "change" << true << true;
         QTest::newRow("in blocks, appended after the backup, older backup kept")
-            << "bk" << "linkat" << 3 << "change" << true << true;
-        QTest::newRow("deleted after the backup, older backup kept") << "b" << "linkat" << 3 << "remove" << true << true;
+            << "bk"
+            << "linkat" << 3 << "change" << true << true;
+        QTest::newRow("deleted after the backup, older backup kept") << "b"
+                                                                     << "linkat" << 3 << "remove" << true << true;
         // Overwritten in place with as many bytes, within the same second:
         // only the modification time's nanoseconds tell.
-        QTest::newRow("overwritten in place, same size") << "-" << "linkat" << 1 << "overwrite" << true << false;
-        QTest::newRow("in blocks, overwritten in place, same size") << "k" << "linkat" << 1 << "overwrite" << true << false;
+        QTest::newRow("overwritten in place, same size") << "-"
+                                                         << "linkat" << 1 << "overwrite" << true << false;
+        QTest::newRow("in blocks, overwritten in place, same size") << "k"
+                                                                    << "linkat" << 1 << "overwrite" << true << false;
     }
 
     void changedBeforeRewrite()
@@ -98,8 +116,8 @@ private slots:
         fault.action = action;
         fault.changePath = dir.filePath("first.txt");
         fault.changeData = action == "overwrite" ? overwrite : theirs;
-        const DriverRun run
-            = runDriver({"replace", dir.path(), "alpha", "omega", flags, "first.txt", "second.txt"}, fault);
+        const DriverRun run =
+            runDriver({"replace", dir.path(), "alpha", "omega", flags, "first.txt", "second.txt"}, fault);
         QCOMPARE(run.lines.size(), 2);
         if (!caught) {
             QCOMPARE(run.lines[0], QString("first.txt:  replaced"));
@@ -141,10 +159,14 @@ private slots:
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("changed"); // the file changed: first.txt or its backup
-        QTest::newRow("file appended to") << "-" << "change" << "first.txt";
+        QTest::newRow("file appended to") << "-"
+                                          << "change"
+                                          << "first.txt";
         // Read in blocks (as a large backup is): copied straight from the
         // backup, whose end the copy must reach.
-        QTest::newRow("large backup truncated") << "k" << "truncate" << "first.txt.old";
+        QTest::newRow("large backup truncated") << "k"
+                                                << "truncate"
+                                                << "first.txt.old";
     }
 
     void restoreWhileChanged()
@@ -188,8 +210,9 @@ private slots:
         writeFile(dir.filePath("edited.txt"), "edited since the replace");
         writeFile(dir.filePath("edited.txt.old"), before);
         const DriverRun run = runDriver({"restore", dir.path(), "-", "missing.txt", "locked.txt", "edited.txt"});
-        QCOMPARE(run.lines, QStringList({"missing.txt:  restored", "locked.txt:  failed: the file is read-only",
-                                         "edited.txt:  restored"}));
+        QCOMPARE(run.lines,
+                 QStringList({"missing.txt:  restored", "locked.txt:  failed: the file is read-only",
+                              "edited.txt:  restored"}));
         QCOMPARE(readFile(dir.filePath("missing.txt")), before);
         QCOMPARE(modeOf(dir.filePath("missing.txt")), 0640u);
         QCOMPARE(readFile(dir.filePath("locked.txt")), after);

@@ -163,10 +163,7 @@ private slots:
 
     // Killed at every journal call of a run: Undo puts back only what the
     // run completed and recorded whole.
-    void runKilled_data()
-    {
-        journalRows("replace");
-    }
+    void runKilled_data() { journalRows("replace"); }
 
     void runKilled()
     {

@@ -99,10 +99,7 @@ class tst_FaultsKills : public QObject {
     Q_OBJECT
 
 private slots:
-    void replaceKilled_data()
-    {
-        killRows(false);
-    }
+    void replaceKilled_data() { killRows(false); }
 
     void replaceKilled()
     {
@@ -146,10 +143,7 @@ private slots:
         QCOMPARE(contents(dir.path(), leftovers), leftoverContents);
     }
 
-    void restoreKilled_data()
-    {
-        killRows(true);
-    }
+    void restoreKilled_data() { killRows(true); }
 
     // A kill between the copy back and the backup's deletion included: the
     // next Restore finishes the job.
@@ -180,7 +174,8 @@ private slots:
 
         const DriverRun again = runDriver({"restore", dir.path(), "e", "first.txt"});
         const bool hadBackup = !again.lines.isEmpty() && again.lines[0] == "first.txt:  restored";
-        QVERIFY2(hadBackup || again.lines == QStringList{"first.txt:  not restored"}, qPrintable(again.lines.join('\n')));
+        QVERIFY2(hadBackup || again.lines == QStringList{"first.txt:  not restored"},
+                 qPrintable(again.lines.join('\n')));
         QCOMPARE(readFile(dir.filePath("first.txt")), before);
         QVERIFY(!QFile::exists(dir.filePath("first.txt.old")));
     }

@@ -80,8 +80,8 @@ public:
         }
         const QString systemdRun = QStandardPaths::findExecutable("systemd-run");
         if (!systemdRun.isEmpty() && QFileInfo::exists("/run/systemd/system")) {
-            m_prefix = QStringList{systemdRun, "--scope", "--quiet", "-p", QString("MemoryMax=%1").arg(bytes),
-                                   "-p", "MemorySwapMax=0", "--"};
+            m_prefix = QStringList{systemdRun, "--scope",         "--quiet", "-p", QString("MemoryMax=%1").arg(bytes),
+                                   "-p",       "MemorySwapMax=0", "--"};
             return;
         }
         m_reason = tried.isEmpty() ? QString("no memory control group and no systemd to make one")
@@ -172,8 +172,8 @@ private slots:
         }
         writeFile(dir.filePath("small.txt"), "alpha beta");
 
-        const QStringList command = limit.wrap(
-            {VEXALO_CLI_PATH, "replace", "-f", "alpha", "-w", "omega", "big.txt", "small.txt"});
+        const QStringList command =
+            limit.wrap({VEXALO_CLI_PATH, "replace", "-f", "alpha", "-w", "omega", "big.txt", "small.txt"});
         QProcess cli;
         cli.setWorkingDirectory(dir.path());
         cli.start(command.first(), command.mid(1));

@@ -203,9 +203,9 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("operation");
         for (const char *place : {"disk", "tmpfs"}) {
-            for (const char *kind : {"ACL", "user attributes", "security label", "another owner, set-ID bits",
-                                     "another owner, set-group-ID, ACL", "set-group-ID folder",
-                                     "default ACL on the folder"}) {
+            for (const char *kind :
+                 {"ACL", "user attributes", "security label", "another owner, set-ID bits",
+                  "another owner, set-group-ID, ACL", "set-group-ID folder", "default ACL on the folder"}) {
                 for (const char *operation : {"rewrite", "backup", "restore", "restore, file gone", "viewer save"})
                     QTest::addRow("%s, %s, %s", place, kind, operation) << place << kind << operation;
             }
@@ -252,9 +252,9 @@ private slots:
             viewer.cmdSave->click();
             QCOMPARE(messages.shown.size(), 0);
         } else {
-            const DriverRun done = restore ? runDriver({"restore", where.folder, "-", "file.txt"})
-                                           : runDriver({"replace", where.folder, "alpha", "omega",
-                                                        operation == "backup" ? "b" : "-", "file.txt"});
+            const DriverRun done = restore
+                ? runDriver({"restore", where.folder, "-", "file.txt"})
+                : runDriver({"replace", where.folder, "alpha", "omega", operation == "backup" ? "b" : "-", "file.txt"});
             QCOMPARE(done.lines, QStringList(restore ? "file.txt:  restored" : "file.txt:  replaced"));
         }
         QCOMPARE(readFile(file), restore ? QByteArray("alpha") : QByteArray("omega"));
@@ -329,7 +329,7 @@ private slots:
         } else {
             owner(backup, advu, m_users.advuGroup, 0644);
             const bool theirGroup = kind.contains("another group of theirs");
-            const unsigned mode = notTheirGroup             ? 02755
+            const unsigned mode = notTheirGroup ? 02755
                 : kind.contains("set-group-ID") ? 02750
                 : kind.contains("set-user-ID")  ? 04755
                                                 : 0640;
@@ -349,9 +349,11 @@ private slots:
 
         QStringList args{restore ? "restore" : "replace", where.folder};
         if (!restore)
-            args << "alpha" << "omega";
+            args << "alpha"
+                 << "omega";
         args << (command.contains("backup") ? "b" : "-") << "file.txt";
-        const QStringList asAdvu{"setpriv", QString("--reuid=%1").arg(advu), QString("--regid=%1").arg(m_users.advuGroup),
+        const QStringList asAdvu{"setpriv", QString("--reuid=%1").arg(advu),
+                                 QString("--regid=%1").arg(m_users.advuGroup),
                                  QString("--groups=%1").arg(m_users.advgrp), "--"};
         const DriverRun done = runDriver(args, {}, asAdvu);
         QVERIFY2(done.started && !done.killed, qPrintable(done.errors));
@@ -378,8 +380,10 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("loss");
-        QTest::newRow("ACL") << "ACL" << "its access control list could not be kept";
-        QTest::newRow("user attributes") << "user attributes" << "its extended attribute user.origin could not be kept";
+        QTest::newRow("ACL") << "ACL"
+                             << "its access control list could not be kept";
+        QTest::newRow("user attributes") << "user attributes"
+                                         << "its extended attribute user.origin could not be kept";
     }
 
     void attributesTheBackupCannotCarry()
@@ -405,8 +409,10 @@ private slots:
         const QString before = metadataOf(real);
 
         const DriverRun done = runDriver({"replace", folder, "alpha", "omega", "b", "file.txt"});
-        QCOMPARE(done.lines, QStringList("file.txt:  failed: the backup could not be made, so the file was left "
-                                         "unchanged: " + loss + ": " + reasonOf(EOPNOTSUPP)));
+        QCOMPARE(done.lines,
+                 QStringList("file.txt:  failed: the backup could not be made, so the file was left "
+                             "unchanged: "
+                             + loss + ": " + reasonOf(EOPNOTSUPP)));
         QCOMPARE(readFile(real), QByteArray("alpha"));
         QCOMPARE(metadataOf(real), before);
         QCOMPARE(readFile(folder + "/file.txt.old"), QByteArray("an older backup"));

@@ -242,22 +242,40 @@ private slots:
         // Found before the backup, so the older backup stays; the message names
         // the folder that refuses ({folder}), since the file itself is writable.
         QTest::newRow("folder denies writing")
-            << "replace" << "-" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
+            << "replace"
+            << "-"
+            << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         QTest::newRow("folder denies writing, with backup")
-            << "replace" << "b" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
+            << "replace"
+            << "b"
+            << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         // A preview says what the replace would, though it writes nothing.
         QTest::newRow("preview, folder denies writing")
-            << "replace" << "v" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
+            << "replace"
+            << "v"
+            << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
         QTest::newRow("preview, folder denies writing, with backup")
-            << "replace" << "vb" << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
-        QTest::newRow("file denies writing") << "replace" << "b" << "theirs.txt:  failed: " + reasonOf(EACCES);
-        QTest::newRow("file denies reading") << "replace" << "b" << "hidden.txt:  failed: " + reasonOf(EACCES);
-        QTest::newRow("owner took write permission")
-            << "replace" << "b" << "readonly.txt:  failed: the file is read-only";
-        QTest::newRow("restore, file denies writing") << "restore" << "-" << "theirs.txt:  failed: " + reasonOf(EACCES);
-        QTest::newRow("restore, file denies reading") << "restore" << "-" << "hidden.txt:  failed: " + reasonOf(EACCES);
-        QTest::newRow("restore, owner took write permission")
-            << "restore" << "-" << "readonly.txt:  failed: the file is read-only";
+            << "replace"
+            << "vb"
+            << "inside.txt:  failed: the folder \"{folder}\" cannot be written: " + reasonOf(EACCES);
+        QTest::newRow("file denies writing") << "replace"
+                                             << "b"
+                                             << "theirs.txt:  failed: " + reasonOf(EACCES);
+        QTest::newRow("file denies reading") << "replace"
+                                             << "b"
+                                             << "hidden.txt:  failed: " + reasonOf(EACCES);
+        QTest::newRow("owner took write permission") << "replace"
+                                                     << "b"
+                                                     << "readonly.txt:  failed: the file is read-only";
+        QTest::newRow("restore, file denies writing") << "restore"
+                                                      << "-"
+                                                      << "theirs.txt:  failed: " + reasonOf(EACCES);
+        QTest::newRow("restore, file denies reading") << "restore"
+                                                      << "-"
+                                                      << "hidden.txt:  failed: " + reasonOf(EACCES);
+        QTest::newRow("restore, owner took write permission") << "restore"
+                                                              << "-"
+                                                              << "readonly.txt:  failed: the file is read-only";
     }
 
     void privilegesDropped()
@@ -284,9 +302,8 @@ private slots:
             unsigned mode;
         };
         const Seed seeds[] = {
-            {locked, "inside.txt", nobody, 0644}, {ours, "theirs.txt", 0, 0644},
-            {ours, "hidden.txt", nobody, 0000},   {ours, "readonly.txt", nobody, 0444},
-            {ours, "mine.txt", nobody, 0644},
+            {locked, "inside.txt", nobody, 0644}, {ours, "theirs.txt", 0, 0644},    {ours, "hidden.txt", nobody, 0000},
+            {ours, "readonly.txt", nobody, 0444}, {ours, "mine.txt", nobody, 0644},
         };
         for (const Seed &s : seeds) {
             for (const QString &name : {s.name, s.name + ".old"}) {
@@ -300,7 +317,8 @@ private slots:
         const QString folder = name == "inside.txt" ? locked : ours;
         QStringList args{command, folder};
         if (command == "replace")
-            args << "alpha" << "omega";
+            args << "alpha"
+                 << "omega";
         args << flags << name;
         if (folder == ours)
             args << "mine.txt";
@@ -313,9 +331,10 @@ private slots:
         QCOMPARE(readFile(folder + '/' + name + ".old"), QByteArray("the backup"));
         if (folder == ours) {
             // The rest of the batch: the file this user may write is done.
-            QCOMPARE(run.lines.value(1), command == "replace" ? QString("mine.txt:  replaced")
-                                                              : QString("mine.txt:  restored"));
-            QCOMPARE(readFile(ours + "/mine.txt"), command == "replace" ? QByteArray("omega") : QByteArray("the backup"));
+            QCOMPARE(run.lines.value(1),
+                     command == "replace" ? QString("mine.txt:  replaced") : QString("mine.txt:  restored"));
+            QCOMPARE(readFile(ours + "/mine.txt"),
+                     command == "replace" ? QByteArray("omega") : QByteArray("the backup"));
         }
         QCOMPARE(temporaries(folder), QStringList());
     }

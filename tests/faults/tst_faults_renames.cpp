@@ -31,8 +31,8 @@ void seedBatch(const QString &dir)
     QFile::link(dir + "/nowhere", dir + "/Y.TXT");
 }
 
-const QStringList batch{"a.txt", "A.TXT", "ReadMe.Txt", "README.TXT", "gone.txt", "GONE.TXT",
-                        "notes.txt", "NOTES.TXT", "x.txt", "X.TXT", "y.txt", "Y.TXT"};
+const QStringList batch{"a.txt",     "A.TXT",     "ReadMe.Txt", "README.TXT", "gone.txt", "GONE.TXT",
+                        "notes.txt", "NOTES.TXT", "x.txt",      "X.TXT",      "y.txt",    "Y.TXT"};
 
 bool isLink(const QString &path)
 {
@@ -64,14 +64,15 @@ private slots:
             fault.noRenameat2 = true;
         }
         const DriverRun run = runDriver(QStringList{"rename", dir.path()} + batch, fault);
-        QCOMPARE(run.lines, QStringList({
-                                "a.txt:  failed: another file named A.TXT already exists",
-                                "ReadMe.Txt -> README.TXT",
-                                "gone.txt:  failed: No such file or directory",
-                                "notes.txt -> NOTES.TXT",
-                                "x.txt:  failed: another file named X.TXT already exists",
-                                "y.txt:  failed: another file named Y.TXT already exists",
-                            }));
+        QCOMPARE(run.lines,
+                 QStringList({
+                     "a.txt:  failed: another file named A.TXT already exists",
+                     "ReadMe.Txt -> README.TXT",
+                     "gone.txt:  failed: No such file or directory",
+                     "notes.txt -> NOTES.TXT",
+                     "x.txt:  failed: another file named X.TXT already exists",
+                     "y.txt:  failed: another file named Y.TXT already exists",
+                 }));
         QCOMPARE(readFile(dir.filePath("a.txt")), QByteArray("small a"));
         QCOMPARE(readFile(dir.filePath("A.TXT")), QByteArray("capital A"));
         QCOMPARE(readFile(dir.filePath("README.TXT")), QByteArray("read me"));
@@ -90,8 +91,10 @@ private slots:
     {
         QTest::addColumn<QString>("call");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("link") << "link" << "notes.txt:  failed: " + reasonOf(EIO);
-        QTest::newRow("unlink") << "unlink" << "notes.txt:  failed: " + reasonOf(EIO);
+        QTest::newRow("link") << "link"
+                              << "notes.txt:  failed: " + reasonOf(EIO);
+        QTest::newRow("unlink") << "unlink"
+                                << "notes.txt:  failed: " + reasonOf(EIO);
     }
 
     void fallbackCallsFail()
@@ -106,7 +109,8 @@ private slots:
         fault.call = call;
         fault.nth = 1;
         fault.noRenameat2 = true;
-        const DriverRun run = runDriver({"rename", dir.path(), "notes.txt", "NOTES.TXT", "more.txt", "MORE.TXT"}, fault);
+        const DriverRun run =
+            runDriver({"rename", dir.path(), "notes.txt", "NOTES.TXT", "more.txt", "MORE.TXT"}, fault);
         QCOMPARE(run.lines, QStringList({expected, "more.txt -> MORE.TXT"}));
         // One name, never two: two names would look like a copy.
         QCOMPARE(allEntries(dir.path()), QStringList({"MORE.TXT", "notes.txt"}));

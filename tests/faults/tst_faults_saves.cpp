@@ -201,7 +201,8 @@ private slots:
         QTest::newRow("full disk") << "full disk" << reasonOf(ENOSPC);
         QTest::newRow("read-only bind mount") << "read-only bind mount" << reasonOf(EROFS);
         QTest::newRow("immutable file") << "immutable file" << reasonOf(EPERM);
-        QTest::newRow("read-only to its owner") << "read-only to its owner" << "the file is read-only";
+        QTest::newRow("read-only to its owner") << "read-only to its owner"
+                                                << "the file is read-only";
         QTest::newRow("folder gone") << "folder gone" << reasonOf(ENOENT);
     }
 

@@ -63,8 +63,7 @@ void callRows(const char *command, const QString &flags)
         }
         for (int i = 0; i < calls.size(); ++i) {
             const QString call = describeCall(calls[i], dir.path());
-            QTest::addRow("%s %s #%d %s", noTmpfile ? "named" : "unnamed", qPrintable(flags), i + 1,
-                          qPrintable(call))
+            QTest::addRow("%s %s #%d %s", noTmpfile ? "named" : "unnamed", qPrintable(flags), i + 1, qPrintable(call))
                 << flags << noTmpfile << i + 1 << call;
         }
     }
@@ -167,10 +166,14 @@ private slots:
     {
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QString>("last");
-        QTest::newRow("last file written") << "-" << "second.txt";
-        QTest::newRow("last file without the text") << "-" << "third.txt";
-        QTest::newRow("parallel, last file written") << "p" << "second.txt";
-        QTest::newRow("parallel, last file without the text") << "p" << "third.txt";
+        QTest::newRow("last file written") << "-"
+                                           << "second.txt";
+        QTest::newRow("last file without the text") << "-"
+                                                    << "third.txt";
+        QTest::newRow("parallel, last file written") << "p"
+                                                     << "second.txt";
+        QTest::newRow("parallel, last file without the text") << "p"
+                                                              << "third.txt";
     }
     void endOfRunSyncFails()
     {

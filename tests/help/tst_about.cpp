@@ -73,8 +73,7 @@ void tst_About::centresInSinglePrecision_data()
 
     QTest::newRow("usual") << 1200.f << 1200.f << 7905.f << 7815.f << 6615.f << 2595.f << 1845.f << 3810.f;
     // Half twips are kept, not rounded away.
-    QTest::newRow("odd difference") << 1200.f << 1200.f << 7906.f << 7816.f << 6615.f << 2595.f << 1845.5f
-                                    << 3810.5f;
+    QTest::newRow("odd difference") << 1200.f << 1200.f << 7906.f << 7816.f << 6615.f << 2595.f << 1845.5f << 3810.5f;
     // Larger than the main window: it overhangs above and to the left, and is
     // not pulled back onto the screen.
     QTest::newRow("about larger") << 0.f << 0.f << 3000.f << 1500.f << 6615.f << 2595.f << -1807.5f << -547.5f;

@@ -84,8 +84,7 @@ void tst_HelpLinks::handsOverTheExactLink_data()
     QTest::newRow("email") << Command::Email
                            << "mailto:author@vexalo.example?subject=Vexalo&body=Suggestions, comments, or problems:"
                            << false << QString();
-    QTest::newRow("web site") << Command::WebSite << "https://vexalo.example/free/vexalo.htm" << true
-                              << programFolder;
+    QTest::newRow("web site") << Command::WebSite << "https://vexalo.example/free/vexalo.htm" << true << programFolder;
     QTest::newRow("forums") << Command::Forums << "https://vexalo.example/phpbb" << true << programFolder;
     QTest::newRow("online help") << Command::OnlineHelp << "https://vexalo.example/free/vexalohelp.htm" << true
                                  << programFolder;
@@ -122,17 +121,16 @@ void tst_HelpLinks::failedCallShowsItsMessage_data()
     QTest::addColumn<MessageRequest::Icon>("icon");
 
     using Icon = MessageRequest::Icon;
-    QTest::newRow("email") << Command::Email << 2 << "Error sending email!" << "Send Email to Author"
-                           << Icon::Exclamation;
+    QTest::newRow("email") << Command::Email << 2 << "Error sending email!"
+                           << "Send Email to Author" << Icon::Exclamation;
     QTest::newRow("web site") << Command::WebSite << 2 << "Could not locate web site!  Error 2" << QString()
                               << Icon::None;
     QTest::newRow("forums, two digits") << Command::Forums << 53 << "Could not locate forum site!  Error 53"
                                         << QString() << Icon::None;
-    QTest::newRow("online help") << Command::OnlineHelp << 1
-                                 << "Something went wrong, but I don't know what!  Error 1" << QString()
-                                 << Icon::Exclamation;
-    QTest::newRow("negative number") << Command::WebSite << -2147
-                                     << "Could not locate web site!  Error -2147" << QString() << Icon::None;
+    QTest::newRow("online help") << Command::OnlineHelp << 1 << "Something went wrong, but I don't know what!  Error 1"
+                                 << QString() << Icon::Exclamation;
+    QTest::newRow("negative number") << Command::WebSite << -2147 << "Could not locate web site!  Error -2147"
+                                     << QString() << Icon::None;
 }
 
 void tst_HelpLinks::failedCallShowsItsMessage()

@@ -97,7 +97,8 @@ QSet<QString> optionsOfHelp(const QString &help)
 // A manual page's text with roff's escaped dashes made plain.
 QString manText(const QString &page)
 {
-    return readText(sourceDir + QStringLiteral("/data/man/") + page).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    return readText(sourceDir + QStringLiteral("/data/man/") + page)
+        .replace(QStringLiteral("\\-"), QStringLiteral("-"));
 }
 
 bool hasWord(const QString &text, const QString &word)
@@ -210,9 +211,9 @@ void tst_installed::manPagesAgreeWithHelp()
         qInfo("groff is not installed; the page's syntax is not checked");
         return;
     }
-    const Ran rendered =
-        run(groff, {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z"),
-                    sourceDir + QStringLiteral("/data/man/") + page});
+    const Ran rendered = run(groff,
+                             {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z"),
+                              sourceDir + QStringLiteral("/data/man/") + page});
     QCOMPARE(rendered.status, 0);
     QCOMPARE(rendered.err, QString());
 }
@@ -398,8 +399,7 @@ void tst_installed::package()
     sample.close();
     const Ran replaced = run(unpacked.filePath(QStringLiteral("usr/bin/vexalo4-cli")),
                              {QStringLiteral("replace"), QStringLiteral("-b"), QStringLiteral("-f"),
-                              QStringLiteral("red"), QStringLiteral("-w"), QStringLiteral("blue"),
-                              sample.fileName()});
+                              QStringLiteral("red"), QStringLiteral("-w"), QStringLiteral("blue"), sample.fileName()});
     QCOMPARE(replaced.status, 0);
     QCOMPARE(replaced.out, QStringLiteral("b.txt:  replaced\n"));
     QCOMPARE(readText(sample.fileName()), QStringLiteral("blue green blue\n"));
@@ -409,8 +409,9 @@ void tst_installed::package()
     // lintian to accept is in its overrides file, each with its reason.
     if (QStandardPaths::findExecutable(QStringLiteral("lintian")).isEmpty())
         QSKIP("lintian is not installed (package lintian)");
-    const Ran lintian = run(QStringLiteral("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error,warning"),
-                                                         QStringLiteral("--no-tag-display-limit"), deb});
+    const Ran lintian = run(
+        QStringLiteral("lintian"),
+        {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), QStringLiteral("--no-tag-display-limit"), deb});
     qInfo().noquote() << "lintian:" << lintian.out + lintian.err;
     QVERIFY2(lintian.status == 0, qPrintable(lintian.out + lintian.err));
     for (const QString &line : lintian.out.split(QLatin1Char('\n')))
@@ -431,8 +432,9 @@ void tst_installed::makeInstallThenUninstall()
     const QStringList args{QStringLiteral("-C"), sourceDir, QStringLiteral("BUILD_DIR=" VEXALO_BUILD_DIR),
                            QStringLiteral("PREFIX=") + prefix};
     // The build is the tests' own to make: install only, from it as it stands.
-    const Ran installed = run(QStringLiteral("make"), QStringList(args) << QStringLiteral("-o") << QStringLiteral("build")
-                                                             << QStringLiteral("install"));
+    const Ran installed =
+        run(QStringLiteral("make"),
+            QStringList(args) << QStringLiteral("-o") << QStringLiteral("build") << QStringLiteral("install"));
     QVERIFY2(installed.status == 0, qPrintable(installed.out + installed.err));
     QVERIFY(QFile::exists(prefix + QStringLiteral("/bin/vexalo4-cli")));
     QVERIFY(QFile::exists(prefix + QStringLiteral("/share/vexalo4/translations/vexalo_de.qm")));

@@ -224,7 +224,8 @@ private slots:
     void updaterLinkIsReplacedNotItsTarget()
     {
         put(QStringLiteral("elsewhere"), "target");
-        QCOMPARE(::symlink(file(QStringLiteral("elsewhere")).constData(), file(QStringLiteral("Fennick")).constData()), 0);
+        QCOMPARE(::symlink(file(QStringLiteral("elsewhere")).constData(), file(QStringLiteral("Fennick")).constData()),
+                 0);
         put(QStringLiteral("Update"), "new updater");
         QCOMPARE(runUpdate().outcome, UpdateResult::Outcome::Started);
         struct stat named {};

@@ -145,7 +145,8 @@ private slots:
         QTest::newRow("quotes and backslashes") << QStringLiteral("\"C:\\dir\\\" \\n 'x'");
         QTest::newRow("blanks at both ends") << QStringLiteral("  padded  ");
         QTest::newRow("at sign") << QStringLiteral("@Variant(bogus)");
-        QTest::newRow("tab and a control character") << QStringLiteral("a\tb\x01" "c");
+        QTest::newRow("tab and a control character") << QStringLiteral("a\tb\x01"
+                                                                       "c");
         QTest::newRow("non-ASCII") << QStringLiteral("Grüße, 東京, 😀");
         QTest::newRow("number-like") << QStringLiteral("0007905");
         QTest::newRow("path") << QStringLiteral("/home/u/my folder, old=1");
@@ -480,8 +481,7 @@ private slots:
         QTest::newRow("negative, on a left screen") << leftOfPrimary << QRectF(-1000 * 15, 0, 7905, 7815) << false;
         QTest::newRow("negative, no left screen") << one << QRectF(-1000 * 15, 0, 7905, 7815) << true;
         QTest::newRow("gap between screens")
-            << QList<QRect>{QRect(0, 0, 800, 600), QRect(2000, 0, 800, 600)} << QRectF(900 * 15, 0, 1500, 1500)
-            << true;
+            << QList<QRect>{QRect(0, 0, 800, 600), QRect(2000, 0, 800, 600)} << QRectF(900 * 15, 0, 1500, 1500) << true;
         QTest::newRow("far beyond any int") << one << QRectF(1e30, 1e30, 7905, 7815) << true;
         QTest::newRow("no screens known") << QList<QRect>{} << QRectF(1e6, 1e6, 7905, 7815) << false;
     }

@@ -135,7 +135,7 @@ private slots:
 
     void folderToOpen_data()
     {
-        QTest::addColumn<QString>("folder1"); // relative to the test folder unless empty or "relative:"
+        QTest::addColumn<QString>("folder1");  // relative to the test folder unless empty or "relative:"
         QTest::addColumn<QString>("expected"); // likewise; "program" is the program folder
         QTest::newRow("existing") << QStringLiteral("tree/a") << QStringLiteral("tree/a");
         QTest::newRow("gone") << QStringLiteral("tree/a/gone") << QStringLiteral("tree/a");
@@ -207,8 +207,8 @@ private slots:
         const QString dir1 = vexalo::folderToOpen(state.folders.value(0), program);
         const QString exceptionList = enterProgramFolder(places).extensions;
 
-        QCOMPARE(handOff.outcome, startHoldsProgram ? HandOffResult::Outcome::Written
-                                                    : HandOffResult::Outcome::NoProgramFile);
+        QCOMPARE(handOff.outcome,
+                 startHoldsProgram ? HandOffResult::Outcome::Written : HandOffResult::Outcome::NoProgramFile);
         QCOMPARE(QFile::exists(start + QStringLiteral("/fennick.dat")), startHoldsProgram);
         QCOMPARE(QFile::exists(start + QStringLiteral("/vexalo4.ver")), startHoldsProgram);
         if (startHoldsProgram)
@@ -216,8 +216,7 @@ private slots:
         QVERIFY(!QFile::exists(program + QStringLiteral("/fennick.dat")));
         QCOMPARE(dir1, program);
         QCOMPARE(exceptionList, QStringLiteral(".txt .htm"));
-        QCOMPARE(QDir::current().canonicalPath(),
-                 QDir(refuseMove ? start : program).canonicalPath());
+        QCOMPARE(QDir::current().canonicalPath(), QDir(refuseMove ? start : program).canonicalPath());
     }
 
     void noExceptionFileGivesTheDefaultList()

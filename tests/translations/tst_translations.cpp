@@ -104,7 +104,8 @@ QStringList clashesIn(QWidget *window, QStringList *missing)
             return;
         }
         if (scope.contains(key))
-            clashes << QStringLiteral("%1: %2 and %3").arg(key, scope.value(key), who + QStringLiteral(" \"") + caption + QLatin1Char('"'));
+            clashes << QStringLiteral("%1: %2 and %3")
+                           .arg(key, scope.value(key), who + QStringLiteral(" \"") + caption + QLatin1Char('"'));
         else
             scope.insert(key, who + QStringLiteral(" \"") + caption + QLatin1Char('"'));
         qInfo().noquote() << QStringLiteral("Alt+%1: %2").arg(key.toUpper(), scope.value(key));
@@ -148,7 +149,8 @@ QSet<QString> contextsAskedFor()
 {
     static const QRegularExpression named(
         QStringLiteral("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"([^\"]+)\"|Q_DECLARE_TR_FUNCTIONS\\((\\w+)\\)"));
-    static const QRegularExpression qobjectClass(QStringLiteral("class\\s+(\\w+)[^;{]*\\{\\s*(?:public:\\s*)?Q_OBJECT"));
+    static const QRegularExpression qobjectClass(
+        QStringLiteral("class\\s+(\\w+)[^;{]*\\{\\s*(?:public:\\s*)?Q_OBJECT"));
     static const QRegularExpression enclosing(QStringLiteral("namespace\\s+([\\w:]+)\\s*\\{"));
     QSet<QString> contexts;
     for (const QString &layer : {QStringLiteral("ui"), QStringLiteral("settings"), QStringLiteral("platform"),
@@ -310,10 +312,11 @@ void tst_Translations::windowsShowGermanUnderAGermanLocale()
     // German wordings that fit at the window's own size: "Sicherungen
     // anlegen" and "Letzter Ordner:" were once shrunk to about 7 pixels.
     const qreal normal = window.centralWidget()->font().pointSizeF();
-    for (QWidget *captioned : std::initializer_list<QWidget *>{window.lblPattern, window.Label1, window.Label2,
-                                                                window.Label3, window.lblFolders, window.chkBackup,
-                                                                window.chkCaseSensitive, window.chkTrim})
-        QVERIFY2(captioned->font().pointSizeF() == normal, qPrintable(captioned->objectName() + QStringLiteral(" is shrunk")));
+    for (QWidget *captioned :
+         std::initializer_list<QWidget *>{window.lblPattern, window.Label1, window.Label2, window.Label3,
+                                          window.lblFolders, window.chkBackup, window.chkCaseSensitive, window.chkTrim})
+        QVERIFY2(captioned->font().pointSizeF() == normal,
+                 qPrintable(captioned->objectName() + QStringLiteral(" is shrunk")));
     QCOMPARE(read(window.cmdExit->text()), QStringLiteral("Beenden"));
 
     frmViewer viewer(fakes.services());
@@ -334,8 +337,8 @@ void tst_Translations::programAnswersInGerman()
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitCode(), 0);
     const QString help = QString::fromUtf8(program.readAllStandardOutput());
-    const QString description =
-        germanFor(QStringLiteral("main"), QStringLiteral("Finds a text in a set of files and replaces it, in one "
+    const QString description = germanFor(QStringLiteral("main"),
+                                          QStringLiteral("Finds a text in a set of files and replaces it, in one "
                                                          "batch, in a window.\nvexalo4-cli does the same on the "
                                                          "command line."));
     QVERIFY(!description.isEmpty());
@@ -389,8 +392,11 @@ void tst_Translations::accessKeysDoNotClash()
     for (QWidget *shown : std::initializer_list<QWidget *>{&window, &viewer, &about}) {
         QStringList missing;
         const QStringList clashes = clashesIn(shown, &missing);
-        QVERIFY2(clashes.isEmpty(), qPrintable(shown->objectName() + QLatin1Char('\n') + clashes.join(QLatin1Char('\n'))));
-        QVERIFY2(missing.isEmpty(), qPrintable(shown->objectName() + QStringLiteral(" has no key: ") + missing.join(QStringLiteral(", "))));
+        QVERIFY2(clashes.isEmpty(),
+                 qPrintable(shown->objectName() + QLatin1Char('\n') + clashes.join(QLatin1Char('\n'))));
+        QVERIFY2(
+            missing.isEmpty(),
+            qPrintable(shown->objectName() + QStringLiteral(" has no key: ") + missing.join(QStringLiteral(", "))));
     }
     // The window's captions are this language's.
     QCOMPARE(QString(window.mnuHelp->title()).remove(QLatin1Char('&')),
@@ -404,9 +410,9 @@ void tst_Translations::countsInTheLanguagesOwnForms_data()
     QTest::addColumn<int>("files");
     QTest::addColumn<QString>("summary");
     QTest::addColumn<QString>("stopped");
-    QTest::newRow("English, one") << QLocale::English << 1
-                                  << "Preview: 1 file, 1 with matches, 1 match in all, 0 would fail; nothing was written"
-                                  << "Stopped: 1 file was not processed.";
+    QTest::newRow("English, one")
+        << QLocale::English << 1 << "Preview: 1 file, 1 with matches, 1 match in all, 0 would fail; nothing was written"
+        << "Stopped: 1 file was not processed.";
     QTest::newRow("English, thousands") << QLocale::English << 19221
                                         << "Preview: 19,221 files, 19,221 with matches, 19,221 matches in all, 0 would "
                                            "fail; nothing was written"
@@ -470,7 +476,8 @@ void tst_Translations::metadataFailureInGerman()
     window.txtReplaceString->setPlainText(QStringLiteral("omega"));
     QTest::mouseClick(window.cmdReplace, Qt::LeftButton);
 
-    const QString german = germanFor(QStringLiteral("FileMetadata"), QStringLiteral("its extended attribute %1 could not be kept"));
+    const QString german =
+        germanFor(QStringLiteral("FileMetadata"), QStringLiteral("its extended attribute %1 could not be kept"));
     QVERIFY(!german.isEmpty());
     const QString line = window.txtResults->toPlainText();
     QVERIFY2(line.startsWith(QStringLiteral("a.htm:  ")) && line.contains(german.arg(QStringLiteral("user.vexalo"))),

@@ -50,7 +50,8 @@ public:
     {
         QString best = QStringLiteral("/");
         for (const DriveInfo &drive : std::as_const(driveList)) {
-            if ((path == drive.rootPath || path.startsWith(drive.rootPath + QLatin1Char('/'))) && drive.rootPath.size() > best.size())
+            if ((path == drive.rootPath || path.startsWith(drive.rootPath + QLatin1Char('/')))
+                && drive.rootPath.size() > best.size())
                 best = drive.rootPath;
         }
         return best;

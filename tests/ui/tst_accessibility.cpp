@@ -31,10 +31,8 @@ bool isStructure(QAccessible::Role role)
     case QAccessible::Whitespace:
     case QAccessible::LayeredPane:
     case QAccessible::ScrollBar:
-    case QAccessible::Border:
-        return true;
-    default:
-        return false;
+    case QAccessible::Border: return true;
+    default: return false;
     }
 }
 
@@ -116,11 +114,10 @@ void tst_Accessibility::everyControlHasAName()
         main->useSettingsFile(dir.filePath(QStringLiteral("store.conf")));
         main->startUp();
         popup = main->mnuPopUpCase;
-        mustBeSeen = {QStringLiteral("Drive1"), QStringLiteral("Dir1"), QStringLiteral("lstFiles"),
-                      QStringLiteral("cmbPattern"), QStringLiteral("txtFindString"),
-                      QStringLiteral("txtReplaceString"), QStringLiteral("txtResults"),
-                      QStringLiteral("txtLastFolder"), QStringLiteral("lblFolders"), QStringLiteral("cmdReplace"),
-                      QStringLiteral("chkTrim")};
+        mustBeSeen = {QStringLiteral("Drive1"),     QStringLiteral("Dir1"),          QStringLiteral("lstFiles"),
+                      QStringLiteral("cmbPattern"), QStringLiteral("txtFindString"), QStringLiteral("txtReplaceString"),
+                      QStringLiteral("txtResults"), QStringLiteral("txtLastFolder"), QStringLiteral("lblFolders"),
+                      QStringLiteral("cmdReplace"), QStringLiteral("chkTrim")};
     } else if (window == QLatin1String("frmViewer")) {
         auto *viewer = new frmViewer(fakes.services());
         shown.reset(viewer);
@@ -145,7 +142,8 @@ void tst_Accessibility::everyControlHasAName()
     if (popup)
         walk(QAccessible::queryAccessibleInterface(popup), false, &unnamed, &seen);
 
-    QVERIFY2(unnamed.isEmpty(), qPrintable(QStringLiteral("no accessible name: ") + unnamed.join(QStringLiteral(", "))));
+    QVERIFY2(unnamed.isEmpty(),
+             qPrintable(QStringLiteral("no accessible name: ") + unnamed.join(QStringLiteral(", "))));
     // The walk really reached the controls (a walk that stops at the window
     // would find nothing unnamed).
     for (const QString &name : mustBeSeen)
@@ -163,8 +161,8 @@ void tst_Accessibility::clickableLabelsSayWhatTheyDo()
     window.startUp();
 
     // Captions that name a box, not what a click on them does.
-    for (QWidget *widget : std::initializer_list<QWidget *>{window.Label1, window.Label2, window.lblFolders,
-                                                            window.txtLastFolder}) {
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{window.Label1, window.Label2, window.lblFolders, window.txtLastFolder}) {
         const QString said = description(widget);
         QVERIFY2(!said.isEmpty(), qPrintable(widget->objectName()));
         QVERIFY2(said.contains(QStringLiteral("click"), Qt::CaseInsensitive), qPrintable(said));

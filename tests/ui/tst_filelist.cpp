@@ -21,17 +21,28 @@ void TestFileList::patterns_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("matches");
-    QTest::newRow("ext, other case") << "*.htm" << "INDEX.HTM" << true;
-    QTest::newRow("ext is whole") << "*.htm" << "index.html" << false;
-    QTest::newRow("star-dot-star, no dot") << "*.*" << "README" << true;
-    QTest::newRow("star-dot, no dot") << "*." << "README" << true;
-    QTest::newRow("star-dot, with dot") << "*." << "a.txt" << false;
-    QTest::newRow("question mark is one char") << "?.txt" << "ab.txt" << false;
-    QTest::newRow("question mark") << "a?c.txt" << "abc.txt" << true;
-    QTest::newRow("several patterns") << "*.txt; *.bat" << "run.BAT" << true;
-    QTest::newRow("backtracking star") << "*a*b*c" << "xxaxxbxxbxc" << true;
-    QTest::newRow("brackets are literal") << "[a].txt" << "a.txt" << false;
-    QTest::newRow("empty lists all") << "" << "x" << true;
+    QTest::newRow("ext, other case") << "*.htm"
+                                     << "INDEX.HTM" << true;
+    QTest::newRow("ext is whole") << "*.htm"
+                                  << "index.html" << false;
+    QTest::newRow("star-dot-star, no dot") << "*.*"
+                                           << "README" << true;
+    QTest::newRow("star-dot, no dot") << "*."
+                                      << "README" << true;
+    QTest::newRow("star-dot, with dot") << "*."
+                                        << "a.txt" << false;
+    QTest::newRow("question mark is one char") << "?.txt"
+                                               << "ab.txt" << false;
+    QTest::newRow("question mark") << "a?c.txt"
+                                   << "abc.txt" << true;
+    QTest::newRow("several patterns") << "*.txt; *.bat"
+                                      << "run.BAT" << true;
+    QTest::newRow("backtracking star") << "*a*b*c"
+                                       << "xxaxxbxxbxc" << true;
+    QTest::newRow("brackets are literal") << "[a].txt"
+                                          << "a.txt" << false;
+    QTest::newRow("empty lists all") << ""
+                                     << "x" << true;
 }
 
 void TestFileList::patterns()

@@ -330,11 +330,12 @@ void TestFrmMain::previewFromTheRunMenu()
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
     QTest::keyClick(m_window->txtReplaceString, Qt::Key_F5);
-    QTRY_COMPARE(m_window->txtResults->toPlainText(),
-                 QStringLiteral("index.htm:  3 matches\nlocked.htm:  failed: the file is read-only\n"
-                                "logo.dat:  2 matches (binary content)\nnone.htm:  not found\n"
-                                "pic.gif:  protected file\n"
-                                "Preview: 5 files, 2 with matches, 5 matches in all, 1 would fail; nothing was written"));
+    QTRY_COMPARE(
+        m_window->txtResults->toPlainText(),
+        QStringLiteral("index.htm:  3 matches\nlocked.htm:  failed: the file is read-only\n"
+                       "logo.dat:  2 matches (binary content)\nnone.htm:  not found\n"
+                       "pic.gif:  protected file\n"
+                       "Preview: 5 files, 2 with matches, 5 matches in all, 1 would fail; nothing was written"));
     QCOMPARE(testfiles::fullListing(m_dir->path()), before);
     QCOMPARE(m_window->Folders, folders);
     QCOMPARE(m_window->txtFindString->toPlainText(), QStringLiteral("<B>\n"));
@@ -399,7 +400,8 @@ void TestFrmMain::previewFromTheRunMenu()
     m_window->txtFindString->setPlainText(QStringLiteral("<(b)>([ab])</b>"));
     m_window->txtReplaceString->setPlainText(QStringLiteral("<i>$2$$</i>"));
     m_window->mnuPreview->trigger();
-    QCOMPARE(m_window->txtResults->toPlainText().section(QLatin1Char('\n'), 0, 0), QStringLiteral("index.htm:  2 matches"));
+    QCOMPARE(m_window->txtResults->toPlainText().section(QLatin1Char('\n'), 0, 0),
+             QStringLiteral("index.htm:  2 matches"));
     m_window->mnuReplace->trigger();
     QCOMPARE(readFile(m_dir->filePath("index.htm")), QByteArray("<i>a$</i> <i>b$</i> <b>c</b>"));
     m_window->mnuRegularExpression->trigger();
@@ -518,10 +520,14 @@ void TestFrmMain::nothingSelected_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("title");
-    QTest::newRow("Replace") << "cmdReplace" << "Find & Replace";
-    QTest::newRow("Restore") << "cmdRestore" << "Find & Replace";
-    QTest::newRow("Upper") << "cmdUpper" << "Upper Case";
-    QTest::newRow("Lower") << "cmdLower" << "Lower Case";
+    QTest::newRow("Replace") << "cmdReplace"
+                             << "Find & Replace";
+    QTest::newRow("Restore") << "cmdRestore"
+                             << "Find & Replace";
+    QTest::newRow("Upper") << "cmdUpper"
+                           << "Upper Case";
+    QTest::newRow("Lower") << "cmdLower"
+                           << "Lower Case";
 }
 
 void TestFrmMain::nothingSelected()
@@ -972,7 +978,8 @@ void TestFrmMain::namesThatAreNotUtf8()
     // The viewer reads and saves the file itself, and shows its name readably.
     clickFile(e9);
     const QModelIndex index = m_window->fileList()->index(int(listed().indexOf(e9)));
-    QTest::mouseDClick(m_window->lstFiles->viewport(), Qt::LeftButton, {}, m_window->lstFiles->visualRect(index).center());
+    QTest::mouseDClick(m_window->lstFiles->viewport(), Qt::LeftButton, {},
+                       m_window->lstFiles->visualRect(index).center());
     frmViewer *viewer = m_window->viewer();
     QVERIFY(viewer);
     QCOMPARE(viewer->txtViewer->toPlainText().toUtf8(), "alpha2" + lookalikeText("caf\xe9.txt").mid(5));

@@ -154,7 +154,8 @@ void TestFrmMainLayout::controls()
             QVERIFY(colours::contrast(colours.color(group, QPalette::Text), background) >= 4.5);
             QVERIFY(colours::contrast(colours.color(group, QPalette::ButtonText), background) >= 4.5);
             QVERIFY(colours::contrast(colours.color(group, QPalette::HighlightedText),
-                                      colours.color(group, QPalette::Highlight)) >= 4.5);
+                                      colours.color(group, QPalette::Highlight))
+                    >= 4.5);
             QVERIFY(colours::contrast(colours.color(group, QPalette::Highlight), background) >= 3);
         }
     }
@@ -173,10 +174,10 @@ void TestFrmMainLayout::tabOrderFollowsTheTable()
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
 
-    const QStringList expected = {"Drive1", "Dir1", "lstFiles", "cmdSelectAll", "cmdClear", "cmdLower",
-                                  "cmdUpper", "cmbPattern", "txtFindString", "txtReplaceString", "txtResults",
-                                  "chkBackup", "chkCaseSensitive", "chkTrim", "cmdReplace", "cmdRestore",
-                                  "cmdExit", "txtLastFolder", "Drive1"};
+    const QStringList expected = {"Drive1",     "Dir1",      "lstFiles",         "cmdSelectAll",  "cmdClear",
+                                  "cmdLower",   "cmdUpper",  "cmbPattern",       "txtFindString", "txtReplaceString",
+                                  "txtResults", "chkBackup", "chkCaseSensitive", "chkTrim",       "cmdReplace",
+                                  "cmdRestore", "cmdExit",   "txtLastFolder",    "Drive1"};
     window.Drive1->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), window.Drive1);
     QStringList visited{QStringLiteral("Drive1")};
@@ -290,14 +291,17 @@ void TestFrmMainLayout::menusAndCaption()
     for (QAction *action : window.mnuRun->actions())
         run << action->objectName() + QLatin1Char('=') + (action->isSeparator() ? QStringLiteral("-") : action->text())
                 + (action->shortcut().isEmpty() ? QString() : QLatin1Char(' ') + action->shortcut().toString());
-    QCOMPARE(run, (QStringList{"mnuPreview=&Preview F5", "=-", "mnuReplace=&Replace", "mnuRestore=Rest&ore", "=-",
-                               "mnuUndo=&Undo Last Run", "=-", "mnuRegularExpression=Regular &Expression"}));
+    QCOMPARE(run,
+             (QStringList{"mnuPreview=&Preview F5", "=-", "mnuReplace=&Replace", "mnuRestore=Rest&ore", "=-",
+                          "mnuUndo=&Undo Last Run", "=-", "mnuRegularExpression=Regular &Expression"}));
 
     QStringList help;
     for (QAction *action : window.mnuHelp->actions())
-        help << action->objectName() + QLatin1Char('=') + (action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(help, (QStringList{"mnuEmail=Email Author", "mnuWebSite=Web Site", "mnuForums=Discussion Forums",
-                                "mnuOnlineHelp=Online Help", "mnuUpdate=Online Update", "mnuSel=-", "mnuAbout=About"}));
+        help << action->objectName() + QLatin1Char('=')
+                + (action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(help,
+             (QStringList{"mnuEmail=Email Author", "mnuWebSite=Web Site", "mnuForums=Discussion Forums",
+                          "mnuOnlineHelp=Online Help", "mnuUpdate=Online Update", "mnuSel=-", "mnuAbout=About"}));
 
     auto *popup = window.findChild<QMenu *>(QStringLiteral("mnuPopUpCase"));
     QVERIFY(popup);
@@ -305,8 +309,9 @@ void TestFrmMainLayout::menusAndCaption()
     QStringList items;
     for (QAction *action : popup->actions())
         items << action->objectName() + QLatin1Char('=') + action->text();
-    QCOMPARE(items, (QStringList{"mnuUpperCase=Upper Case", "mnuLowerCase=Lower Case", "mnuSelectAll=Select All",
-                                 "mnuUnSelectAll=UnSelect All"}));
+    QCOMPARE(items,
+             (QStringList{"mnuUpperCase=Upper Case", "mnuLowerCase=Lower Case", "mnuSelectAll=Select All",
+                          "mnuUnSelectAll=UnSelect All"}));
 
     QCOMPARE(window.Shape1->frameShape(), QFrame::Box);
     QCOMPARE(window.Shape1->focusPolicy(), Qt::NoFocus);
@@ -354,7 +359,8 @@ void TestFrmMainLayout::messageBoxShowsItsTitleWhole_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("short text") << QStringLiteral("Find & Replace") << QStringLiteral("No files selected!");
     QTest::newRow("German") << QStringLiteral("Suchen und Ersetzen") << QStringLiteral("Keine Dateien!");
-    QTest::newRow("long title") << QStringLiteral("Undo Last Run of the folder with a long name") << QStringLiteral("?");
+    QTest::newRow("long title") << QStringLiteral("Undo Last Run of the folder with a long name")
+                                << QStringLiteral("?");
 }
 
 // The window manager cuts a title wider than the box in the middle ("Find...

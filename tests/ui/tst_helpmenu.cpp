@@ -91,9 +91,12 @@ private slots:
         QTest::newRow("mail") << "mnuEmail"
                               << "mailto:author@vexalo.example?subject=Vexalo&body=Suggestions, comments, or problems:"
                               << false;
-        QTest::newRow("web site") << "mnuWebSite" << "https://vexalo.example/free/vexalo.htm" << true;
-        QTest::newRow("forums") << "mnuForums" << "https://vexalo.example/phpbb" << true;
-        QTest::newRow("online help") << "mnuOnlineHelp" << "https://vexalo.example/free/vexalohelp.htm" << true;
+        QTest::newRow("web site") << "mnuWebSite"
+                                  << "https://vexalo.example/free/vexalo.htm" << true;
+        QTest::newRow("forums") << "mnuForums"
+                                << "https://vexalo.example/phpbb" << true;
+        QTest::newRow("online help") << "mnuOnlineHelp"
+                                     << "https://vexalo.example/free/vexalohelp.htm" << true;
     }
     void linksReachTheDesktop()
     {

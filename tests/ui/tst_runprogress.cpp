@@ -52,14 +52,15 @@ private slots:
         // Looked for while the run is still going, well inside the grace time.
         bool sawDialog = true;
         QTimer::singleShot(50, [&] { sawDialog = progressDialog() != nullptr; });
-        const vexalo::RunSummary summary = RunProgress::run(nullptr, "Replace", 1, 5000, [&](const vexalo::RunControl &c) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            vexalo::RunSummary s;
-            s.results.append({"a.txt", vexalo::Outcome::NotFound, {}});
-            if (c.fileDone)
-                c.fileDone(s.results.first(), 0);
-            return s;
-        });
+        const vexalo::RunSummary summary =
+            RunProgress::run(nullptr, "Replace", 1, 5000, [&](const vexalo::RunControl &c) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                vexalo::RunSummary s;
+                s.results.append({"a.txt", vexalo::Outcome::NotFound, {}});
+                if (c.fileDone)
+                    c.fileDone(s.results.first(), 0);
+                return s;
+            });
         QVERIFY(!sawDialog);
         QCOMPARE(summary.results.size(), 1);
     }

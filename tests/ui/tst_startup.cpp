@@ -223,9 +223,9 @@ void TestStartUp::geometryStaysPutOverRestarts_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("first run") << StringMap{} << QStringLiteral("1200 1200 7905 7815");
     QTest::newRow("stored") << StringMap{{QStringLiteral("MainLeft"), QStringLiteral("3000")},
-                                                       {QStringLiteral("MainTop"), QStringLiteral("450")},
-                                                       {QStringLiteral("MainWidth"), QStringLiteral("6000")},
-                                                       {QStringLiteral("MainHeight"), QStringLiteral("5010")}}
+                                         {QStringLiteral("MainTop"), QStringLiteral("450")},
+                                         {QStringLiteral("MainWidth"), QStringLiteral("6000")},
+                                         {QStringLiteral("MainHeight"), QStringLiteral("5010")}}
                             << QStringLiteral("3000 450 6000 5010");
 }
 
@@ -240,9 +240,10 @@ void TestStartUp::geometryStaysPutOverRestarts()
         frmMain *window = startWindow();
         QTRY_COMPARE(geometryText(twips::outerGeometry(window)), expected);
         window->close();
-        const QString saved = QStringList{storeValue(QStringLiteral("MainLeft")), storeValue(QStringLiteral("MainTop")),
-                                          storeValue(QStringLiteral("MainWidth")), storeValue(QStringLiteral("MainHeight"))}
-                                  .join(QLatin1Char(' '));
+        const QString saved =
+            QStringList{storeValue(QStringLiteral("MainLeft")), storeValue(QStringLiteral("MainTop")),
+                        storeValue(QStringLiteral("MainWidth")), storeValue(QStringLiteral("MainHeight"))}
+                .join(QLatin1Char(' '));
         QVERIFY2(saved == expected, qPrintable(QStringLiteral("run %1 saved %2").arg(run).arg(saved)));
     }
 }
@@ -259,8 +260,7 @@ void TestStartUp::widthThatIsNoNumberKeepsTheLayout()
               {QStringLiteral("MainHeight"), QStringLiteral("6000")},
               {QStringLiteral("FindText"), QStringLiteral("still loaded")}});
     frmMain *window = startWindow();
-    QTRY_COMPARE(geometryText(twips::outerGeometry(window)),
-                 geometryText({1500, 900, laidOut, 6000}));
+    QTRY_COMPARE(geometryText(twips::outerGeometry(window)), geometryText({1500, 900, laidOut, 6000}));
     QCOMPARE(window->txtFindString->toPlainText(), QStringLiteral("still loaded"));
     // The next save puts a number back.
     window->close();
@@ -473,12 +473,11 @@ void TestStartUp::onlineUpdate_data()
                                                 << QStringList{QStringLiteral("Fennick")} << false;
     QTest::newRow("OK with Update, no Fennick") << MessageAnswer::Ok << QByteArray("new") << QByteArray() << false
                                                 << QStringList{QStringLiteral("Update")} << false;
-    QTest::newRow("browsed elsewhere, OK without Update")
-        << MessageAnswer::Ok << QByteArray() << QByteArray("old") << true << QStringList{QStringLiteral("Fennick")}
-        << true;
+    QTest::newRow("browsed elsewhere, OK without Update") << MessageAnswer::Ok << QByteArray() << QByteArray("old")
+                                                          << true << QStringList{QStringLiteral("Fennick")} << true;
     QTest::newRow("browsed elsewhere, OK with Update and Fennick")
-        << MessageAnswer::Ok << QByteArray("new") << QByteArray("old") << true
-        << QStringList{QStringLiteral("Fennick")} << true;
+        << MessageAnswer::Ok << QByteArray("new") << QByteArray("old") << true << QStringList{QStringLiteral("Fennick")}
+        << true;
 }
 
 void TestStartUp::onlineUpdate()
@@ -520,7 +519,8 @@ void TestStartUp::onlineUpdate()
     QCOMPARE(shown[0].buttons, MessageRequest::Buttons::OkCancel);
     QCOMPARE(shown[0].icon, MessageRequest::Icon::Information);
 
-    const QStringList updaterFiles = entries(m_program).filter(QRegularExpression(QStringLiteral("^(Fennick|Update)$")));
+    const QStringList updaterFiles =
+        entries(m_program).filter(QRegularExpression(QStringLiteral("^(Fennick|Update)$")));
     QCOMPARE(updaterFiles, files);
 
     const bool failed = answer == MessageAnswer::Ok && !starts;

@@ -148,9 +148,13 @@ void tst_Viewer::unchangedSaveKeepsTheBytes_data()
     QTest::newRow("only breaks") << QByteArray("\r\n\r\n");
     // The text box cannot show these apart from an ordinary line break or blank.
     QTest::newRow("mixed and lone cr") << QByteArray("a\r\nb\nc\rd");
-    QTest::newRow("no-break space, latin-1") << QByteArray("a\xA0" "b\r\n");
-    QTest::newRow("no-break space, utf-8") << QByteArray("a\xC2\xA0" "b\n");
-    QTest::newRow("paragraph separators, utf-8") << QByteArray("a\xE2\x80\xA8" "b\xE2\x80\xA9" "c\n");
+    QTest::newRow("no-break space, latin-1") << QByteArray("a\xA0"
+                                                           "b\r\n");
+    QTest::newRow("no-break space, utf-8") << QByteArray("a\xC2\xA0"
+                                                         "b\n");
+    QTest::newRow("paragraph separators, utf-8") << QByteArray("a\xE2\x80\xA8"
+                                                               "b\xE2\x80\xA9"
+                                                               "c\n");
     QTest::newRow("nul byte") << QByteArray("a\0b\n", 4);
     const QString text = u"caf\u00E9\r\n\U0001F600 \u20AC\r\n"_qs;
     QTest::newRow("utf-16le, cr lf, mark")
@@ -236,9 +240,8 @@ void tst_Viewer::editedSaveKeepsEncodingAndLineBreaks_data()
             << (order == QStringConverter::Utf16LE ? vexalo::FileEncoding::Utf16LE : vexalo::FileEncoding::Utf16BE)
             << u"Zo\u00EB \U0001F600"_qs << QByteArray(again(after));
     }
-    QTest::newRow("utf-8 with its mark") << QByteArray("\xEF\xBB\xBF") + before.toUtf8()
-                                         << vexalo::FileEncoding::Utf8 << u"Zo\u00EB \U0001F600"_qs
-                                         << QByteArray("\xEF\xBB\xBF") + after.toUtf8();
+    QTest::newRow("utf-8 with its mark") << QByteArray("\xEF\xBB\xBF") + before.toUtf8() << vexalo::FileEncoding::Utf8
+                                         << u"Zo\u00EB \U0001F600"_qs << QByteArray("\xEF\xBB\xBF") + after.toUtf8();
 }
 
 void tst_Viewer::editedSaveKeepsEncodingAndLineBreaks()
@@ -324,7 +327,7 @@ void tst_Viewer::failingSaveKeepsFileAndTexts()
         // Names the file and gives the reason.
         QVERIFY2(message.text.contains(QDir::toNativeSeparators(path)), qPrintable(message.text));
         QVERIFY2(message.text.contains(failure == QLatin1String("read-only") ? QStringLiteral("read-only")
-                                                                               : QStringLiteral("No such file")),
+                                                                             : QStringLiteral("No such file")),
                  qPrintable(message.text));
     }
     QCOMPARE(viewer->txtViewer->toPlainText(), shownText);
@@ -552,8 +555,8 @@ void tst_Viewer::savesFromTheKeyboard()
     // Alt with a key the viewer has no use for edits nothing: Alt+H once
     // typed "h" (the main window's Help key, pressed in the wrong window).
     viewer->txtViewer->setFocus();
-    for (const QKeyCombination &key : {Qt::ALT | Qt::Key_H, Qt::ALT | Qt::Key_N, Qt::ALT | Qt::Key_1,
-                                      Qt::ALT | Qt::SHIFT | Qt::Key_K})
+    for (const QKeyCombination &key :
+         {Qt::ALT | Qt::Key_H, Qt::ALT | Qt::Key_N, Qt::ALT | Qt::Key_1, Qt::ALT | Qt::SHIFT | Qt::Key_K})
         QTest::keyClick(viewer->txtViewer, key.key(), key.keyboardModifiers());
     QCOMPARE(viewer->txtViewer->toPlainText(), QStringLiteral("1 2 text\n"));
     // Its own Alt+S still saves, and plain keys still type.

@@ -7,7 +7,9 @@
 #include <QToolTip>
 
 CutOffToolTipDelegate::CutOffToolTipDelegate(int toolTipRole, int indentRole, QObject *parent)
-    : QStyledItemDelegate(parent), m_toolTipRole(toolTipRole), m_indentRole(indentRole)
+    : QStyledItemDelegate(parent)
+    , m_toolTipRole(toolTipRole)
+    , m_indentRole(indentRole)
 {
 }
 

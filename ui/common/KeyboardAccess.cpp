@@ -38,7 +38,8 @@ protected:
 class PressHandler : public QObject {
 public:
     PressHandler(QWidget *widget, std::function<void()> press)
-        : QObject(widget), press(std::move(press))
+        : QObject(widget)
+        , press(std::move(press))
     {
         setObjectName(QStringLiteral("keyboard::PressHandler"));
     }
@@ -50,7 +51,8 @@ protected:
         if (event->type() != QEvent::KeyPress)
             return false;
         const auto *key = static_cast<QKeyEvent *>(event);
-        const bool pressKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space;
+        const bool pressKey =
+            key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space;
         if (!pressKey || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
             return false;
         press();
@@ -60,8 +62,9 @@ protected:
 
 PressHandler *pressHandlerOf(QObject *object)
 {
-    return object ? object->findChild<PressHandler *>(QStringLiteral("keyboard::PressHandler"), Qt::FindDirectChildrenOnly)
-                  : nullptr;
+    return object
+        ? object->findChild<PressHandler *>(QStringLiteral("keyboard::PressHandler"), Qt::FindDirectChildrenOnly)
+        : nullptr;
 }
 
 class AltTyping : public QObject {

@@ -42,7 +42,8 @@ void setFixedBackground(QWidget *widget, const QColor &background)
     palette.setColor(QPalette::Button, background);
     for (QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
         palette.setColor(role, text);
-    for (QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText, QPalette::PlaceholderText})
+    for (QPalette::ColorRole role :
+         {QPalette::Text, QPalette::ButtonText, QPalette::WindowText, QPalette::PlaceholderText})
         palette.setColor(QPalette::Disabled, role, dimmed);
     palette.setColor(QPalette::PlaceholderText, dimmed);
     palette.setColor(QPalette::Highlight, selection);

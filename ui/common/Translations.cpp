@@ -10,8 +10,7 @@ namespace translations {
 
 QString folder()
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath()
-                           + QStringLiteral("/../share/vexalo4/translations"));
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vexalo4/translations"));
 }
 
 bool install(QCoreApplication *app, const QLocale &locale)

@@ -72,7 +72,8 @@ public:
 
     static PendingOuterGeometry *of(QWidget *window)
     {
-        auto *pending = window->findChild<PendingOuterGeometry *>(QLatin1String(pendingName), Qt::FindDirectChildrenOnly);
+        auto *pending =
+            window->findChild<PendingOuterGeometry *>(QLatin1String(pendingName), Qt::FindDirectChildrenOnly);
         return pending ? pending : new PendingOuterGeometry(window);
     }
 
@@ -89,8 +90,7 @@ protected:
         case QEvent::Move:
         case QEvent::Resize:
         case QEvent::WindowActivate:
-        case QEvent::Paint:
-            break;
+        case QEvent::Paint: break;
         case QEvent::Hide:
         case QEvent::Close:
         case QEvent::WindowStateChange:
@@ -98,8 +98,7 @@ protected:
             // asked for before it was shown.
             drop();
             return false;
-        default:
-            return false;
+        default: return false;
         }
         if (!m_window->isVisible() || frameExtra(m_window).isNull())
             return false;

@@ -124,7 +124,8 @@ bool FileListModel::load(const QString &folder, const QString &pattern, QString 
             continue;
         if (!isRegularEntry(encoded, entry))
             continue;
-        const QString name = vexalo::decodeFileName(QByteArrayView(entry->d_name, qsizetype(std::strlen(entry->d_name))));
+        const QString name =
+            vexalo::decodeFileName(QByteArrayView(entry->d_name, qsizetype(std::strlen(entry->d_name))));
         if (filter.matches(name))
             names << name;
     }

@@ -98,7 +98,8 @@ void widenForCaptions(const QList<QPushButton *> &row)
     int right = row.last()->geometry().right() + 1;
     for (qsizetype i = row.size() - 1; i >= 0; --i) {
         QPushButton *button = row[i];
-        const qreal needed = QFontMetricsF(button->font()).horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
+        const qreal needed =
+            QFontMetricsF(button->font()).horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
         const int width = std::max(button->width(), int(std::ceil(needed)) + 6);
         button->setGeometry(right - width, button->y(), width, button->height());
         right = button->x() - gaps[i];
@@ -221,8 +222,8 @@ void frmMain::createControls()
     Label2 = place(new PressableLabel(tr("With This:"), client), "Label2", 2040, 2040, 1455, 255);
     Label3 = place(new QLabel(tr("Results:"), client), "Label3", 2040, 3840, 735, 255);
     // So that nobody replaces with a pattern by surprise.
-    lblRegularExpression = place(new QLabel(tr("(the find text is a regular expression)"), client), "lblRegularExpression",
-                                 2880, 3840, 4815, 255);
+    lblRegularExpression = place(new QLabel(tr("(the find text is a regular expression)"), client),
+                                 "lblRegularExpression", 2880, 3840, 4815, 255);
     lblRegularExpression->setVisible(false);
     lblFolders = place(new PressableLabel(tr("Last Folder:"), client), "lblFolders", 3720, 6360, 855, 255);
 
@@ -231,14 +232,15 @@ void frmMain::createControls()
     Shape1->setFrameShadow(QFrame::Plain);
     Shape1->setLineWidth(1);
 
-    for (QWidget *captioned : std::initializer_list<QWidget *>{lblPattern, Label1, Label2, Label3, lblFolders, chkBackup,
-                                                               chkCaseSensitive, chkTrim})
+    for (QWidget *captioned : std::initializer_list<QWidget *>{lblPattern, Label1, Label2, Label3, lblFolders,
+                                                               chkBackup, chkCaseSensitive, chkTrim})
         shrinkToFit(captioned);
     widenForCaptions({cmdReplace, cmdRestore, cmdExit});
 
-    const QList<QWidget *> tabOrder = {Drive1, Dir1, lstFiles, cmdSelectAll, cmdClear, cmdLower,
-                                       cmdUpper, cmbPattern, txtFindString, txtReplaceString, txtResults, chkBackup,
-                                       chkCaseSensitive, chkTrim, cmdReplace, cmdRestore, cmdExit, txtLastFolder};
+    const QList<QWidget *> tabOrder = {Drive1,     Dir1,      lstFiles,         cmdSelectAll,  cmdClear,
+                                       cmdLower,   cmdUpper,  cmbPattern,       txtFindString, txtReplaceString,
+                                       txtResults, chkBackup, chkCaseSensitive, chkTrim,       cmdReplace,
+                                       cmdRestore, cmdExit,   txtLastFolder};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -256,8 +258,8 @@ void frmMain::assignAccessKeys()
     QString taken;
     keyboard::addAccessKey(mnuHelp, QLatin1Char('h'), taken);
     const std::pair<QAbstractButton *, char> accessKeys[] = {
-        {cmdSelectAll, 's'}, {cmdClear, 'e'}, {cmdLower, 'l'}, {cmdUpper, 'u'}, {cmdReplace, 'r'}, {cmdRestore, 'o'},
-        {cmdExit, 'x'}, {chkBackup, 'b'}, {chkCaseSensitive, 'c'}, {chkTrim, 't'}};
+        {cmdSelectAll, 's'}, {cmdClear, 'e'}, {cmdLower, 'l'},  {cmdUpper, 'u'},         {cmdReplace, 'r'},
+        {cmdRestore, 'o'},   {cmdExit, 'x'},  {chkBackup, 'b'}, {chkCaseSensitive, 'c'}, {chkTrim, 't'}};
     for (const auto &[button, key] : accessKeys)
         keyboard::addAccessKey(button, QLatin1Char(key), taken);
     keyboard::addAccessKey(mnuRun, QLatin1Char('n'), taken);
@@ -406,9 +408,9 @@ void frmMain::connectHandlers()
 
     // Events that Qt offers as signals on other widgets only (label clicks,
     // focus, a double click on a line edit, the right button on the list).
-    for (QObject *watched : std::initializer_list<QObject *>{Label1, Label2, lblFolders, txtLastFolder, txtFindString,
-                                                            txtReplaceString, lstFiles, lstFiles->viewport(), Dir1,
-                                                            cmbPattern, cmbPattern->lineEdit()})
+    for (QObject *watched :
+         std::initializer_list<QObject *>{Label1, Label2, lblFolders, txtLastFolder, txtFindString, txtReplaceString,
+                                          lstFiles, lstFiles->viewport(), Dir1, cmbPattern, cmbPattern->lineEdit()})
         watched->installEventFilter(this);
 }
 
@@ -440,7 +442,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         auto *mouse = static_cast<QMouseEvent *>(event);
         // Only the left button selects: a right press must not replace the
         // selection the pop-up is about to act on, nor a stray middle press.
-        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) && mouse->button() != Qt::LeftButton)
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick)
+            && mouse->button() != Qt::LeftButton)
             return true;
         if (type == QEvent::MouseButtonRelease)
             lstFilesMouseUp(mouse->button(), mouse->position().toPoint());
@@ -538,7 +541,7 @@ void frmMain::Settings(const QString &task)
         screens << screen->geometry();
     vexalo::keepOnScreen(state, screens);
     const QRect placed(twips::toPixels(state.left), twips::toPixels(state.top), twips::toPixels(state.width),
-                      twips::toPixels(state.height));
+                       twips::toPixels(state.height));
     const QRect reachable = placement::tallAtTop(placed, placement::workAreas());
     if (reachable != placed)
         state.top = twips::fromPixels(reachable.top());

@@ -72,8 +72,8 @@ void frmMain::fillDir1(const QString &folder)
     QListWidgetItem *current = nullptr;
     for (qsizetype depth = 0; depth < chain.size(); ++depth) {
         const QString &path = chain[depth];
-        auto *item = new QListWidgetItem(openIcon, vexalo::displayName(depth == 0 ? path : path.section(QLatin1Char('/'), -1)),
-                                         Dir1);
+        auto *item = new QListWidgetItem(
+            openIcon, vexalo::displayName(depth == 0 ? path : path.section(QLatin1Char('/'), -1)), Dir1);
         item->setData(folderPathRole, path);
         item->setData(folderDepthRole, int(depth));
         current = item;

@@ -169,13 +169,14 @@ bool frmMain::regularExpressionCheck(const QString &title, const QString &find, 
         return true;
     const bool trim = chkTrim->isChecked();
     const vexalo::RegexProgram program(trim ? vexalo::trimTrailingBreaks(find) : find,
-                                       trim ? vexalo::trimTrailingBreaks(replace) : replace, chkCaseSensitive->isChecked());
+                                       trim ? vexalo::trimTrailingBreaks(replace) : replace,
+                                       chkCaseSensitive->isChecked());
     const std::optional<vexalo::RegexError> &error = program.error();
     if (!error)
         return true;
     const QString text = error->inReplacement
-                             ? tr("The replacement cannot be used: %1 (at character %2 of With This).")
-                             : tr("The regular expression cannot be used: %1 (at character %2 of Replace This).");
+        ? tr("The replacement cannot be used: %1 (at character %2 of With This).")
+        : tr("The regular expression cannot be used: %1 (at character %2 of Replace This).");
     // Counted from 1, as people count characters.
     showMessage(text.arg(error->message).arg(error->offset + 1), title, MessageRequest::Icon::Critical);
     return false;
@@ -222,11 +223,11 @@ void frmMain::mnuUndoClick()
 
     txtResults->clear();
     vexalo::UndoResult undone;
-    vexalo::RunSummary summary =
-        RunProgress::run(this, title, last->files + last->unkept, m_progressDelayMs, [&](const vexalo::RunControl &control) {
-            undone = m_journal.undoLast(control);
-            return undone.summary;
-        });
+    vexalo::RunSummary summary = RunProgress::run(this, title, last->files + last->unkept, m_progressDelayMs,
+                                                  [&](const vexalo::RunControl &control) {
+                                                      undone = m_journal.undoLast(control);
+                                                      return undone.summary;
+                                                  });
     // The lines name each file as Replace's lines do; the journal has its whole path.
     for (vexalo::FileResult &result : summary.results)
         result.name = result.name.mid(result.name.lastIndexOf(QLatin1Char('/')) + 1);
@@ -236,8 +237,9 @@ void frmMain::mnuUndoClick()
     else if (!undone.message.isEmpty())
         text += QStringLiteral("\r\n") + undone.message;
     if (!undone.refused && summary.stopped)
-        text += QStringLiteral("\r\n") + tr("Stopped: %Ln files were not processed.", nullptr,
-                                             int(last->files + last->unkept - summary.results.size()));
+        text += QStringLiteral("\r\n")
+            + tr("Stopped: %Ln files were not processed.", nullptr,
+                 int(last->files + last->unkept - summary.results.size()));
     showResults(text);
     if (m_viewer && m_viewer->isVisible()) {
         QString error;

@@ -104,8 +104,8 @@ bool frmMain::refusedByViewer()
     const QModelIndex current = lstFiles->currentIndex();
     if (!current.isValid())
         return false;
-    const QString refusal = frmViewer::tooLargeMessage(vexalo::FilePath::fromString(m_dir1Path)
-                                                       / vexalo::FilePath::fromString(m_files->names().at(current.row())));
+    const QString refusal = frmViewer::tooLargeMessage(
+        vexalo::FilePath::fromString(m_dir1Path) / vexalo::FilePath::fromString(m_files->names().at(current.row())));
     if (refusal.isEmpty())
         return false;
     showMessage(refusal, tr("Viewer"), MessageRequest::Icon::Exclamation);
@@ -119,8 +119,8 @@ void frmMain::loadCurrentFileIntoViewer()
     const QModelIndex current = lstFiles->currentIndex();
     if (!current.isValid() || !m_viewer)
         return;
-    const vexalo::FilePath path = vexalo::FilePath::fromString(m_dir1Path)
-                                  / vexalo::FilePath::fromString(m_files->names().at(current.row()));
+    const vexalo::FilePath path =
+        vexalo::FilePath::fromString(m_dir1Path) / vexalo::FilePath::fromString(m_files->names().at(current.row()));
     QString error;
     if (!m_viewer->loadFile(path, &error))
         reportViewerFailure(path, error);

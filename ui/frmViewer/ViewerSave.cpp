@@ -90,8 +90,8 @@ MessageRequest ViewerSave::overwriteQuestion(const vexalo::FilePath &path)
     return question;
 }
 
-std::optional<MessageRequest> ViewerSave::save(const vexalo::FilePath &path, LoadedText &loaded,
-                                               const QString &rawText, const ConfirmOverwrite &confirm)
+std::optional<MessageRequest> ViewerSave::save(const vexalo::FilePath &path, LoadedText &loaded, const QString &rawText,
+                                               const ConfirmOverwrite &confirm)
 {
     const auto failure = [](const QString &text, MessageRequest::Icon icon) {
         MessageRequest request;
@@ -118,8 +118,7 @@ std::optional<MessageRequest> ViewerSave::save(const vexalo::FilePath &path, Loa
     // by being written again).
     const auto changedOnDisk = [&] {
         struct stat now {};
-        return loaded.onDisk && ::stat(path.c_str(), &now) == 0
-            && !sameVersion(now, *loaded.onDisk);
+        return loaded.onDisk && ::stat(path.c_str(), &now) == 0 && !sameVersion(now, *loaded.onDisk);
     };
     bool overwrite = false;
     if (changedOnDisk()) {
@@ -133,8 +132,7 @@ std::optional<MessageRequest> ViewerSave::save(const vexalo::FilePath &path, Loa
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         const vexalo::IoStatus writable = vexalo::checkWritable(path, info);
         if (!writable.ok())
-            return failure(tr("Could not save %1: %2.").arg(shownPath, writable.error),
-                           MessageRequest::Icon::Critical);
+            return failure(tr("Could not save %1: %2.").arg(shownPath, writable.error), MessageRequest::Icon::Critical);
     }
     vexalo::WriteOptions options;
     if (!overwrite && loaded.onDisk && ::stat(path.c_str(), &info) == 0)

@@ -35,8 +35,7 @@ class ViewerSave {
 public:
     // The file's most frequent line break ("\r\n", "\n" or "\r"); the
     // platform's "\n" for a file without any.
-    static QString dominantLineBreak(QByteArrayView bytes,
-                                     vexalo::FileEncoding encoding = vexalo::FileEncoding::Utf8);
+    static QString dominantLineBreak(QByteArrayView bytes, vexalo::FileEncoding encoding = vexalo::FileEncoding::Utf8);
 
     // The bytes for the box's raw text (lines apart by U+2029): the bytes as
     // loaded while the text is unedited, otherwise the lines joined with the
@@ -54,7 +53,7 @@ public:
     // A file changed by another program since it was loaded is overwritten
     // only when confirm says so; the check is made again just before the
     // file is replaced. After a save, loaded knows the file as written.
-    static std::optional<MessageRequest> save(const vexalo::FilePath &path, LoadedText &loaded,
-                                              const QString &rawText, const ConfirmOverwrite &confirm);
+    static std::optional<MessageRequest> save(const vexalo::FilePath &path, LoadedText &loaded, const QString &rawText,
+                                              const ConfirmOverwrite &confirm);
     static MessageRequest overwriteQuestion(const vexalo::FilePath &path);
 };

@@ -33,7 +33,8 @@ frmViewer::frmViewer(QWidget *parent)
 }
 
 frmViewer::frmViewer(const Services &services, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_services(services)
+    : QWidget(parent, Qt::Window)
+    , m_services(services)
 {
     setObjectName(QStringLiteral("frmViewer"));
     setWindowTitle(tr("Viewer"));
@@ -143,8 +144,7 @@ bool frmViewer::loadFile(const vexalo::FilePath &path, QString *error)
 qint64 frmViewer::oversize(const vexalo::FilePath &path)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-        && info.st_size > maxViewedSize)
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > maxViewedSize)
         return qint64(info.st_size);
     return 0;
 }

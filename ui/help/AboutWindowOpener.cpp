@@ -34,8 +34,7 @@ frmAbout *AboutWindowOpener::open(QWidget *mainWindow)
         m_window = new frmAbout;
         if (mainWindow) {
             const QSize outer = expectedOuterSize(*m_window, *mainWindow);
-            const TwipsPoint corner = centredOver(twips::outerGeometry(mainWindow),
-                                                  twips::fromPixels(outer.width()),
+            const TwipsPoint corner = centredOver(twips::outerGeometry(mainWindow), twips::fromPixels(outer.width()),
                                                   twips::fromPixels(outer.height()));
             twips::setOuterPosition(m_window, corner.left, corner.top);
         }

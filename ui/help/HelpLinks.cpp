@@ -14,8 +14,7 @@ constexpr auto authorAddress = "author@vexalo.example";
 
 // Without an opener the call cannot be made at all, which the commands report
 // like any failed call; ENOSYS says "not available" in the layer's own numbers.
-LinkOpenResult openLink(const Services &services, const QString &link, QWidget *owner,
-                        const QString &directory)
+LinkOpenResult openLink(const Services &services, const QString &link, QWidget *owner, const QString &directory)
 {
     if (!services.links)
         return {false, ENOSYS};
@@ -47,7 +46,9 @@ QString HelpLinks::onlineHelpLink()
 }
 
 HelpLinks::HelpLinks(const Services &services, QWidget *owner, QString programFolder)
-    : m_services(services), m_owner(owner), m_programFolder(std::move(programFolder))
+    : m_services(services)
+    , m_owner(owner)
+    , m_programFolder(std::move(programFolder))
 {
 }
 
@@ -57,9 +58,9 @@ void HelpLinks::emailAuthor()
     if (openLink(m_services, emailLink(), nullptr, QString()).ok)
         return;
     if (m_services.messages) {
-        m_services.messages->show(m_owner, {tr("Error sending email!"), tr("Send Email to Author"),
-                                            MessageRequest::Buttons::Ok,
-                                            MessageRequest::Icon::Exclamation});
+        m_services.messages->show(m_owner,
+                                  {tr("Error sending email!"), tr("Send Email to Author"), MessageRequest::Buttons::Ok,
+                                   MessageRequest::Icon::Exclamation});
     }
 }
 
@@ -85,6 +86,6 @@ void HelpLinks::openWebPage(const QString &link, const QString &failureText, Mes
     if (result.ok || !m_services.messages)
         return;
     // No title: the message box shows the program title.
-    m_services.messages->show(m_owner, {failureText.arg(result.errorNumber), QString(),
-                                        MessageRequest::Buttons::Ok, icon});
+    m_services.messages->show(m_owner,
+                              {failureText.arg(result.errorNumber), QString(), MessageRequest::Buttons::Ok, icon});
 }

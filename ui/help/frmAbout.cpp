@@ -18,10 +18,11 @@ constexpr QRect statusGeometry(0, 120, 433, 25);
 } // namespace
 
 frmAbout::frmAbout(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      lblStatus(new QLabel(this)),
-      m_banner(WindowIcons::aboutBanner())
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowCloseButtonHint)
+    , lblStatus(new QLabel(this))
+    , m_banner(WindowIcons::aboutBanner())
 {
     setObjectName(QStringLiteral("frmAbout"));
     setAttribute(Qt::WA_DeleteOnClose);

@@ -195,7 +195,8 @@ QString checkSubstitution(const SubstitutionCase &c)
     qsizetype expectedSize = c.content.size();
     for (const Match &m : matches)
         expectedSize += replace.size() - m.length;
-    if (c.caseSensitive && expectedSize != c.content.size() + qsizetype(matches.size()) * (replace.size() - find->size()))
+    if (c.caseSensitive
+        && expectedSize != c.content.size() + qsizetype(matches.size()) * (replace.size() - find->size()))
         return QStringLiteral("an exact match is not as long as the find text");
     if (out.size() != expectedSize)
         return QStringLiteral("output length %1, expected %2").arg(out.size()).arg(expectedSize);
