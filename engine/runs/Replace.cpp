@@ -46,7 +46,7 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
     JournalFile journaled =
         context.job.journal ? context.job.journal->keep(path, read.info, read.lock.fd()) : JournalFile();
     journaled.attach(options);
-    AtomicWriter writer(path, options);
+    AtomicWriter writer(FilePath::fromString(path), options);
     IoStatus written = writer.write(output.pieces);
     if (written.ok())
         written = writer.commit();
