@@ -912,34 +912,6 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
             <numerusform>%Ln würden scheitern</numerusform>
         </translation>
     </message>
-    <message>
-        <source>the replacement refers to group &quot;%1&quot;, which the pattern does not have</source>
-        <translation>die Ersetzung verweist auf die Gruppe „%1“, die das Muster nicht hat</translation>
-    </message>
-    <message>
-        <source>the pattern has characters that a Latin-1 file cannot hold</source>
-        <translation>das Muster enthält Zeichen, die eine Latin-1-Datei nicht aufnehmen kann</translation>
-    </message>
-    <message>
-        <source>the pattern cannot be used in a %1 file: %2</source>
-        <translation>das Muster ist in einer %1-Datei nicht verwendbar: %2</translation>
-    </message>
-    <message>
-        <source>a match would need more than 64 MiB of the file at once; the file was left unchanged</source>
-        <translation>ein Treffer bräuchte mehr als 64 MiB der Datei auf einmal; die Datei blieb unverändert</translation>
-    </message>
-    <message>
-        <source>the pattern is too complex for this file; the file was left unchanged</source>
-        <translation>das Muster ist für diese Datei zu komplex; die Datei blieb unverändert</translation>
-    </message>
-    <message>
-        <source>the file&apos;s text is not valid in its encoding</source>
-        <translation>der Text der Datei ist in ihrer Kodierung nicht gültig</translation>
-    </message>
-    <message>
-        <source>stopped before the file was finished; the file was left unchanged</source>
-        <translation>vor dem Ende der Datei angehalten; die Datei blieb unverändert</translation>
-    </message>
 </context>
 <context>
     <name>vexalo::journal</name>
