@@ -227,6 +227,8 @@ struct AtomicWriter::State {
         return err;
     }
 
+    IoStatus createTemp();
+
     void removeTemp()
     {
         if (!tempName.isEmpty())
@@ -236,16 +238,14 @@ struct AtomicWriter::State {
     }
 };
 
-AtomicWriter::AtomicWriter(const FilePath &path, const WriteOptions &options)
-    : m(std::make_unique<State>())
-{
-    m->options = options;
-    if (options.keeper)
-        m->digest = std::make_unique<Digest>();
-    QByteArray target = path.bytes();
+namespace {
 
-    // A link stays a link: the file it points to is the one rewritten. A
-    // file the caller holds open under this very name is none.
+// The file a write to target replaces: a link stays a link, and the file it
+// points to is the one rewritten (a file the caller holds open under this
+// very name is none). *exists and *current tell whether it is there and
+// what it is.
+IoStatus resolveTarget(QByteArray &target, const WriteOptions &options, struct stat *current, bool *exists)
+{
     struct stat linkInfo {};
     const bool held = options.openFile >= 0 && options.openInfo && !options.replaceName;
     if (held)
@@ -254,45 +254,78 @@ AtomicWriter::AtomicWriter(const FilePath &path, const WriteOptions &options)
     const int lstatErr = linkExists ? 0 : errno;
     const bool isLink = linkExists && S_ISLNK(linkInfo.st_mode) && !options.replaceName;
     if (options.replaceName && linkExists) {
-        if (const IoStatus refused = nameRefusesBackup(linkInfo); !refused.ok()) {
-            m_status = refused;
-            return;
-        }
+        if (const IoStatus refused = nameRefusesBackup(linkInfo); !refused.ok())
+            return refused;
     }
-    if (isLink) {
+    if (!isLink) {
+        // What lstat saw is the file itself: one system call less per file,
+        // which counts in a run over many small files.
+        *exists = linkExists;
+        *current = linkInfo;
+        if (!linkExists && lstatErr != ENOENT)
+            return IoStatus::fromErrno(lstatErr);
+    } else {
         char *resolved = ::realpath(target.constData(), nullptr);
         if (!resolved) {
             const int err = errno;
             if (err == ENOENT)
-                m_status = {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
-            else
-                m_status = IoStatus::fromErrno(err);
-            return;
+                return {err, QCoreApplication::translate("FileOps", "it is a link to a file that does not exist")};
+            return IoStatus::fromErrno(err);
         }
         target = resolved;
         std::free(resolved);
+        *exists = ::stat(target.constData(), current) == 0;
+        if (!*exists && errno != ENOENT)
+            return IoStatus::fromErrno(errno);
     }
+    if (*exists && S_ISDIR(current->st_mode))
+        return IoStatus::fromErrno(EISDIR);
+    return {};
+}
 
-    // Where the path is no link, what lstat saw is the file itself: one
-    // system call less per file, which counts in a run over many small files.
+} // namespace
+
+// The new content goes to an unnamed file first where the file system
+// allows it, so a run killed while writing leaves nothing behind; else to a
+// hidden name beside the file.
+IoStatus AtomicWriter::State::createTemp()
+{
+#ifdef O_TMPFILE
+    temp.fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    anonymous = temp.fd >= 0;
+#endif
+    if (anonymous)
+        return {};
+    for (int attempt = 0; attempt < 100 && temp.fd < 0; ++attempt) {
+        tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
+        temp.fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (temp.fd >= 0)
+            return {};
+        const int err = errno;
+        tempName.clear();
+        if (err == EACCES || err == EPERM || err == EROFS) {
+            // The file itself may well be writable: it is the folder that refuses.
+            return IoStatus::fromErrno(err,
+                                       QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
+                                           .arg(displayName(decodeFileName(folder))));
+        }
+        if (err != EEXIST)
+            return IoStatus::fromErrno(err);
+    }
+    return IoStatus::fromErrno(EEXIST);
+}
+
+AtomicWriter::AtomicWriter(const FilePath &path, const WriteOptions &options)
+    : m(std::make_unique<State>())
+{
+    m->options = options;
+    if (options.keeper)
+        m->digest = std::make_unique<Digest>();
+    QByteArray target = path.bytes();
     struct stat current {};
     bool exists = false;
-    if (isLink) {
-        exists = ::stat(target.constData(), &current) == 0;
-        if (!exists && errno != ENOENT) {
-            m_status = IoStatus::fromErrno(errno);
-            return;
-        }
-    } else {
-        exists = linkExists;
-        current = linkInfo;
-        if (!exists && lstatErr != ENOENT) {
-            m_status = IoStatus::fromErrno(lstatErr);
-            return;
-        }
-    }
-    if (exists && S_ISDIR(current.st_mode)) {
-        m_status = IoStatus::fromErrno(EISDIR);
+    if (const IoStatus resolved = resolveTarget(target, options, &current, &exists); !resolved.ok()) {
+        m_status = resolved;
         return;
     }
 
@@ -306,42 +339,12 @@ AtomicWriter::AtomicWriter(const FilePath &path, const WriteOptions &options)
     if (!m->metadata.known())
         m->metadata.setMode(0666 & ~processUmask());
 
-    const QByteArray folder = folderOf(target);
     m->target = target;
-    m->folder = folder;
-
-    // The new content goes to an unnamed file first where the file system
-    // allows it, so a run killed while writing leaves nothing behind.
-#ifdef O_TMPFILE
-    m->temp.fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    m->anonymous = m->temp.fd >= 0;
-#endif
-    if (!m->anonymous) {
-        for (int attempt = 0; attempt < 100 && m->temp.fd < 0; ++attempt) {
-            m->tempName = folder + '/' + native(temporaryPrefix()) + randomSuffix();
-            m->temp.fd = ::open(m->tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (const int err = errno; m->temp.fd < 0 && (err == EACCES || err == EPERM || err == EROFS)) {
-                // The file itself may well be writable: it is the folder that refuses.
-                m->tempName.clear();
-                m_status =
-                    IoStatus::fromErrno(err,
-                                        QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                            .arg(displayName(decodeFileName(folder))));
-                return;
-            }
-            if (m->temp.fd < 0 && errno != EEXIST) {
-                m->tempName.clear();
-                m_status = IoStatus::fromErrno(errno);
-                return;
-            }
-        }
-        if (m->temp.fd < 0) {
-            m->tempName.clear();
-            m_status = IoStatus::fromErrno(EEXIST);
-            return;
-        }
+    m->folder = folderOf(target);
+    if (const IoStatus created = m->createTemp(); !created.ok()) {
+        m_status = created;
+        return;
     }
-
     if (const IoStatus owned = m->metadata.applyOwner(m->temp.fd, &m->tempInfo); !owned.ok())
         fail(owned);
 }

@@ -31,7 +31,7 @@ struct FileResult {
     QString reason;        // for Failed: the system's or the program's reason; for NotFound, why it cannot occur
     qsizetype matches = 0; // only for Matched
     bool binary = false;   // only for Matched: the content holds NUL bytes
-    QString notUndoable;   // only for Replaced: why the journal could not keep the file
+    QString notUndoable{}; // only for Replaced: why the journal could not keep the file
 };
 
 // What the caller can rely on once a run has returned: with EachFile every

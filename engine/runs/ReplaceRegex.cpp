@@ -92,6 +92,47 @@ struct RegexPass {
     bool replacementUnwritable = false; // in this encoding
 };
 
+// Reads up to size bytes into block (resized to what came); *eof at the
+// file's end.
+IoStatus readBlock(int fd, QByteArray &block, qsizetype size, bool *eof)
+{
+    block.resize(size);
+    qsizetype got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, block.data() + got, size_t(size - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return IoStatus::fromErrno(errno);
+        if (n == 0) {
+            *eof = true;
+            break;
+        }
+        got += n;
+    }
+    block.resize(got);
+    return {};
+}
+
+// At the file's first change: the writer of the new content, which begins
+// with the handedOut bytes before the change, unchanged.
+void startWriting(RegexPass &pass, const ReplaceJob &job, const ReadResult &read, const QString &path,
+                  const WriteOptions &writeOptions, int fd, qint64 handedOut)
+{
+    pass.changes = true;
+    // Checked before any of it is written; a file that would not change
+    // need not be writable.
+    pass.notWritable = checkWritable(path, read.info);
+    if (!pass.notWritable.ok() || job.preview)
+        return;
+    pass.writer = std::make_unique<AtomicWriter>(FilePath::fromString(path), writeOptions);
+    pass.writeError = pass.writer->status();
+    if (pass.writeError.ok() && handedOut > 0)
+        pass.writeError = pass.writer->copyFrom(fd, 0, handedOut);
+    if (!pass.writeError.ok())
+        pass.writer.reset();
+}
+
 // One pass of the pattern over a file held whole or read in blocks, the new
 // content written as it is decided (from the first change on). With known
 // facts the bytes are not examined; without, the facts of the first block
@@ -124,23 +165,10 @@ RegexPass regexPass(const ReplaceJob &job, ReplaceContext &context, const ReadRe
             fresh = read.data;
             eof = true;
         } else {
-            block.resize(readSize);
-            qsizetype got = 0;
-            while (got < readSize) {
-                const ssize_t n = ::read(fd, block.data() + got, size_t(readSize - got));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    pass.readError = IoStatus::fromErrno(errno);
-                    return pass;
-                }
-                if (n == 0) {
-                    eof = true;
-                    break;
-                }
-                got += n;
-            }
-            fresh = QByteArrayView(block.constData(), got);
+            pass.readError = readBlock(fd, block, readSize, &eof);
+            if (!pass.readError.ok())
+                return pass;
+            fresh = block;
         }
         if (!known) {
             examiner.feed(fresh);
@@ -186,19 +214,7 @@ RegexPass regexPass(const ReplaceJob &job, ReplaceContext &context, const ReadRe
         pass.matches = matcher->matches();
         if (matcher->firstChange() >= 0 && !writerTried && !pass.replacementUnwritable) {
             writerTried = true;
-            pass.changes = true;
-            // Checked before any of it is written; a file that would not
-            // change need not be writable.
-            pass.notWritable = checkWritable(path, read.info);
-            if (pass.notWritable.ok() && !job.preview) {
-                pass.writer = std::make_unique<AtomicWriter>(FilePath::fromString(path), writeOptions);
-                pass.writeError = pass.writer->status();
-                // Up to the first change the new content is the old.
-                if (pass.writeError.ok() && handedOut > 0)
-                    pass.writeError = pass.writer->copyFrom(fd, 0, handedOut);
-                if (!pass.writeError.ok())
-                    pass.writer.reset();
-            }
+            startWriting(pass, job, read, path, writeOptions, fd, handedOut);
         }
         if (pass.writer) {
             pass.writeError = pass.writer->write(matcher->pieces());

@@ -294,78 +294,74 @@ QString RegexMatcher::describe(Status status)
     return {};
 }
 
-// How far from `from` the bytes are whole characters of the encoding: a
-// character cut by the block's end waits for the next block.
-qsizetype RegexMatcher::validUpTo(qsizetype from, bool last, bool *broken) const
+namespace {
+
+// How far from i the n bytes at b are whole characters of UTF-8.
+qsizetype validUtf8UpTo(const unsigned char *b, qsizetype n, qsizetype i, bool last, bool *broken)
 {
-    const auto *b = reinterpret_cast<const unsigned char *>(m_buf.constData());
-    const qsizetype n = m_buf.size();
-    qsizetype i = from;
-    *broken = false;
-    if (m_encoding == FileEncoding::Latin1)
-        return n;
-    if (m_encoding == FileEncoding::Utf8) {
-        while (i < n) {
-            // Eight ASCII bytes at a time: the common case.
-            while (i + 8 <= n) {
-                quint64 w;
-                std::memcpy(&w, b + i, 8);
-                if (w & 0x8080808080808080ULL)
-                    break;
-                i += 8;
-            }
-            if (i >= n)
+    while (i < n) {
+        // Eight ASCII bytes at a time: the common case.
+        while (i + 8 <= n) {
+            quint64 w;
+            std::memcpy(&w, b + i, 8);
+            if (w & 0x8080808080808080ULL)
                 break;
-            const unsigned char c = b[i];
-            if (c < 0x80) {
-                ++i;
-                continue;
-            }
-            int len = 0;
-            char32_t min = 0;
-            if ((c & 0xE0) == 0xC0) {
-                len = 2;
-                min = 0x80;
-            } else if ((c & 0xF0) == 0xE0) {
-                len = 3;
-                min = 0x800;
-            } else if ((c & 0xF8) == 0xF0) {
-                len = 4;
-                min = 0x10000;
-            } else {
-                *broken = true;
-                return i;
-            }
-            if (i + len > n) {
-                // Could the bytes there are begin a character? Then wait.
-                for (qsizetype k = i + 1; k < n; ++k) {
-                    if ((b[k] & 0xC0) != 0x80) {
-                        *broken = true;
-                        return i;
-                    }
-                }
-                if (last)
-                    *broken = true;
-                return i;
-            }
-            char32_t cp = c & (0x7F >> len);
-            for (int k = 1; k < len; ++k) {
-                if ((b[i + k] & 0xC0) != 0x80) {
+            i += 8;
+        }
+        if (i >= n)
+            break;
+        const unsigned char c = b[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t min = 0;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            min = 0x10000;
+        } else {
+            *broken = true;
+            return i;
+        }
+        if (i + len > n) {
+            // Could the bytes there are begin a character? Then wait.
+            for (qsizetype k = i + 1; k < n; ++k) {
+                if ((b[k] & 0xC0) != 0x80) {
                     *broken = true;
                     return i;
                 }
-                cp = (cp << 6) | (b[i + k] & 0x3F);
             }
-            if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            if (last)
+                *broken = true;
+            return i;
+        }
+        char32_t cp = c & (0x7F >> len);
+        for (int k = 1; k < len; ++k) {
+            if ((b[i + k] & 0xC0) != 0x80) {
                 *broken = true;
                 return i;
             }
-            i += len;
+            cp = (cp << 6) | (b[i + k] & 0x3F);
         }
-        return n;
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            *broken = true;
+            return i;
+        }
+        i += len;
     }
-    // UTF-16 in the file's order: surrogates in pairs.
-    const bool big = m_encoding == FileEncoding::Utf16BE;
+    return n;
+}
+
+// The same for UTF-16 in the file's order: surrogates in pairs.
+qsizetype validUtf16UpTo(const unsigned char *b, qsizetype n, qsizetype i, bool big, bool last, bool *broken)
+{
     auto unitAt = [&](qsizetype at) { return char16_t(big ? (b[at] << 8) | b[at + 1] : (b[at + 1] << 8) | b[at]); };
     while (i + 2 <= n) {
         const char16_t u = unitAt(i);
@@ -392,6 +388,22 @@ qsizetype RegexMatcher::validUpTo(qsizetype from, bool last, bool *broken) const
     if (i < n && last)
         *broken = true;
     return i;
+}
+
+} // namespace
+
+// How far from `from` the bytes are whole characters of the encoding: a
+// character cut by the block's end waits for the next block.
+qsizetype RegexMatcher::validUpTo(qsizetype from, bool last, bool *broken) const
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(m_buf.constData());
+    const qsizetype n = m_buf.size();
+    *broken = false;
+    if (m_encoding == FileEncoding::Latin1)
+        return n;
+    if (m_encoding == FileEncoding::Utf8)
+        return validUtf8UpTo(b, n, from, last, broken);
+    return validUtf16UpTo(b, n, from, m_encoding == FileEncoding::Utf16BE, last, broken);
 }
 
 qsizetype RegexMatcher::nextChar(qsizetype at) const
