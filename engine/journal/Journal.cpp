@@ -131,7 +131,7 @@ JournalEntry readEntry(const QByteArray &root, const QByteArray &name)
 QList<JournalEntry> Journal::entries(QString *error) const
 {
     int err = 0;
-    const QList<RootedEntry> names = entryNames(roots(), &err);
+    const QList<RootedEntry> names = entryNames(roots(), homeJournalId(encodeFileName(m_location), false), &err);
     if (err && error)
         *error = IoStatus::fromErrno(err).error;
     QList<JournalEntry> out;
@@ -155,7 +155,7 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     // clock said when the runs began, and whichever journal folder holds it.
     const QByteArray root = encodeFileName(m_location);
     int err = 0;
-    const QList<RootedEntry> names = entryNames(roots(), &err);
+    const QList<RootedEntry> names = entryNames(roots(), homeJournalId(encodeFileName(m_location), false), &err);
     if (err)
         return none(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
                         .arg(IoStatus::fromErrno(err).error));

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -224,17 +226,21 @@ QByteArrayList entryNames(const QByteArray &root, int *error)
     return names;
 }
 
-QList<RootedEntry> entryNames(const QList<QByteArray> &roots, int *error)
+QList<RootedEntry> entryNames(const QList<QByteArray> &roots, const QByteArray &homeId, int *error)
 {
     QList<RootedEntry> all;
     *error = 0;
     for (qsizetype i = 0; i < roots.size(); ++i) {
+        if (i > 0 && homeId.isEmpty())
+            break; // this home journal never kept an entry on another volume
         int err = 0;
         const QByteArrayList names = entryNames(roots[i], &err);
         if (i == 0)
             *error = err;
-        for (const QByteArray &name : names)
-            all.append({roots[i], name});
+        for (const QByteArray &name : names) {
+            if (i == 0 || readSmallFile(roots[i] + '/' + name + '/' + ownerName) == homeId)
+                all.append({roots[i], name});
+        }
     }
     std::stable_sort(all.begin(), all.end(), [](const RootedEntry &a, const RootedEntry &b) {
         return runOfEntry(a.name) < runOfEntry(b.name);
@@ -321,6 +327,27 @@ RootLock::RootLock(const QByteArray &root)
         while (::flock(m_fd.fd, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
+}
+
+QByteArray homeJournalId(const QByteArray &home, bool create)
+{
+    const QByteArray path = home + '/' + idName;
+    QByteArray id = readSmallFile(path);
+    if (!id.isEmpty() || !create)
+        return id;
+    unsigned char bytes[12];
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
+        return {};
+    id = QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes).toHex();
+    // Made whole or not at all: a name cut short would orphan the entries.
+    const QByteArray part = path + ".new";
+    Fd fd(::open(part.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.fd < 0 || writeAll(fd.fd, id) != 0 || ::fsync(fd.fd) != 0
+        || ::renameat2(AT_FDCWD, part.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) != 0) {
+        ::unlink(part.constData());
+        return readSmallFile(path);
+    }
+    return id;
 }
 
 qint64 takeRunNumber(const QByteArray &root, int *error, const QByteArray &alsoPast)

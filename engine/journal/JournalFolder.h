@@ -40,6 +40,14 @@ inline const QByteArray lockName = "lock";
 inline const QByteArray busyName = "busy";
 // The number of the last run begun.
 inline const QByteArray sequenceName = "sequence";
+// In a home journal: its own name, made when a run first keeps its entry
+// on another volume. A volume's journal folder serves every home journal of
+// the user (root's, say, with and without a user's XDG_STATE_HOME), whose
+// numbers, locks and undone marks are their own: each entry there names
+// the home journal it belongs to in its owner file, and only that one lists
+// and undoes it.
+inline const QByteArray idName = "id";
+inline const QByteArray ownerName = "owner";
 // What a finished run's kept files take, so that a new run need not read
 // every older run's manifest to know how much room is left.
 inline const QByteArray bytesName = "bytes";
@@ -67,9 +75,11 @@ struct RootedEntry {
     QByteArray root;
     QByteArray name;
 };
-// Every entry of roots, oldest run first whichever folder holds it. An error
-// is that of the first root (the home journal); the others are only looked in.
-QList<RootedEntry> entryNames(const QList<QByteArray> &roots, int *error);
+// Every entry of roots, oldest run first whichever folder holds it: all of
+// the first (the home journal), and of the others (volumes' journals) those
+// that home journal began, whose owner file holds homeId. An error is that
+// of the first root; the others are only looked in.
+QList<RootedEntry> entryNames(const QList<QByteArray> &roots, const QByteArray &homeId, int *error);
 qint64 runOfEntry(const QByteArray &name); // -1: not a run number
 
 // An entry's files go first, then its folder; a run still writing into it
@@ -104,6 +114,10 @@ int copyInto(int from, const QByteArray &target, qint64 size, int *created);
 // file system may not know how (a network share), and the old file is then
 // linked before the rename instead.
 bool canSwapIn(int dirFd);
+
+// The home journal's name (see idName), made when create and missing;
+// empty when there is none.
+QByteArray homeJournalId(const QByteArray &home, bool create);
 
 // The journal's folder at the top of another file system:
 // ".vexalo-journal-" and the user's number.

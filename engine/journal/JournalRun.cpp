@@ -508,8 +508,18 @@ QString openEntry(JournalRun::Shared &s, const QByteArray &home, const JournalLi
     s.number = number;
     s.dir = root + '/' + entryName(number);
     s.dirHandle.reset(::open(s.dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-    if (s.dirHandle.fd < 0) {
-        const int openErr = errno;
+    int openErr = s.dirHandle.fd < 0 ? errno : 0;
+    if (!openErr && root != home) {
+        // On a volume: whose run it is, before anything else is in it.
+        const QByteArray id = homeJournalId(home, true);
+        Fd owner(::openat(s.dirHandle.fd, ownerName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          0600));
+        openErr = id.isEmpty() ? EIO : owner.fd < 0 ? errno : writeAll(owner.fd, id);
+        // Lost in a crash, it would leave the run to no one's Undo.
+        if (!openErr && s.durability != Durability::None && ::fdatasync(owner.fd) != 0)
+            openErr = errno;
+    }
+    if (openErr) {
         removeEntry(s.dir, true);
         return IoStatus::fromErrno(openErr).error;
     }

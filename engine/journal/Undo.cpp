@@ -202,7 +202,7 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
 QString runGoingOn(const QList<QByteArray> &roots)
 {
     int err = 0;
-    const QList<RootedEntry> names = entryNames(roots, &err);
+    const QList<RootedEntry> names = entryNames(roots, homeJournalId(roots.first(), false), &err);
     for (auto it = names.crbegin(); it != names.crend(); ++it) {
         const QByteArray manifestPath = it->root + '/' + it->name + '/' + manifestName;
         Fd fd(::open(manifestPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));

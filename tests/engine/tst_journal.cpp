@@ -650,6 +650,11 @@ private slots:
             const std::unique_ptr<JournalRun> going = journal.record(data, Durability::AtEnd);
             const UndoResult refused = journal.undoLast();
             QVERIFY2(refused.refused && refused.message.contains("still going on"), qPrintable(refused.message));
+            // Another home journal of the same user (another XDG_STATE_HOME)
+            // shares the folder on the volume, never its runs.
+            const Journal other(dir.filePath("other-state/journal"), {}, dir.path());
+            QVERIFY(other.entries().isEmpty());
+            QVERIFY(other.undoLast().refused);
         } else {
             // The planted thing is as it was, and nothing was made through
             // it; where nothing was planted, nothing was made.
