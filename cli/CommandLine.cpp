@@ -412,7 +412,8 @@ QString helpText(const QString &topic)
                                 "  The last run is the one begun last; undo refuses while a run goes on.\n"
                                 "  The journal keeps the last 20 runs within 1 GiB or 5% of the free space of\n"
                                 "  its file system, whichever is less, in $XDG_STATE_HOME/Vexalo/journal\n"
-                                "  (~/.local/state/Vexalo/journal).\n"
+                                "  (~/.local/state/Vexalo/journal); a run over files on another file system\n"
+                                "  keeps them at its top, in .vexalo-journal-UID (UID: your user number).\n"
                                 "  -l, --list             list the runs in the journal, newest first: number,\n"
                                 "                         time, how many files are kept, and folder\n");
     const QString common = tr("Options of every command:\n"

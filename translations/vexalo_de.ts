@@ -838,6 +838,10 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
         <translation>XDG_STATE_HOME wird für das Journal nicht verwendet (%1); es liegt in %2</translation>
     </message>
     <message>
+        <source>%1; the journal keeps copies of this run&apos;s files in %2 instead</source>
+        <translation>%1; das Journal bewahrt Kopien der Dateien dieses Laufs stattdessen in %2 auf</translation>
+    </message>
+    <message>
         <source>the file system could not swap it into the journal</source>
         <translation>das Dateisystem konnte sie nicht ins Journal tauschen</translation>
     </message>
@@ -950,6 +954,10 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
     <message>
         <source>the journal folder %1 is not a folder of this user&apos;s</source>
         <translation>der Journal-Ordner %1 gehört nicht diesem Benutzer</translation>
+    </message>
+    <message>
+        <source>the journal folder %1 is not a folder of this user&apos;s that only they may open</source>
+        <translation>der Journal-Ordner %1 ist kein Ordner dieses Benutzers, den nur er öffnen darf</translation>
     </message>
     <message>
         <source>its checksum does not match</source>

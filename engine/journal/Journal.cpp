@@ -74,13 +74,23 @@ QString Journal::defaultLocation(QString *note)
 
 Journal::Journal()
     : m_location(defaultLocation(&m_note))
+    , m_volumesUnder(QStringLiteral("/"))
 {
 }
 
-Journal::Journal(const QString &location, const JournalLimits &limits)
+Journal::Journal(const QString &location, const JournalLimits &limits, const QString &volumesUnder)
     : m_location(location)
     , m_limits(limits)
+    , m_volumesUnder(volumesUnder)
 {
+}
+
+QList<QByteArray> Journal::roots() const
+{
+    QList<QByteArray> all = {encodeFileName(m_location)};
+    if (!m_volumesUnder.isEmpty())
+        all += volumeJournals(encodeFileName(m_volumesUnder));
+    return all;
 }
 
 namespace {
@@ -91,6 +101,7 @@ JournalEntry readEntry(const QByteArray &root, const QByteArray &name)
     JournalEntry e;
     e.id = QString::fromLatin1(name);
     e.run = runOfEntry(name);
+    e.root = decodeFileName(root);
     const QByteArray manifestPath = root + '/' + name + '/' + manifestName;
     Fd fd(::open(manifestPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     // A run going on holds its manifest locked.
@@ -119,14 +130,13 @@ JournalEntry readEntry(const QByteArray &root, const QByteArray &name)
 
 QList<JournalEntry> Journal::entries(QString *error) const
 {
-    const QByteArray root = encodeFileName(m_location);
     int err = 0;
-    const QByteArrayList names = entryNames(root, &err);
+    const QList<RootedEntry> names = entryNames(roots(), homeJournalId(encodeFileName(m_location), false), &err);
     if (err && error)
         *error = IoStatus::fromErrno(err).error;
     QList<JournalEntry> out;
     for (auto it = names.crbegin(); it != names.crend(); ++it) {
-        JournalEntry entry = readEntry(root, *it);
+        JournalEntry entry = readEntry(it->root, it->name);
         if (!entry.neverBegan)
             out.append(entry);
     }
@@ -142,15 +152,16 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     };
     // Only the newest entry is read: the window asks each time its Run menu
     // opens. The newest is the one with the highest number, whatever the
-    // clock said when the runs began.
+    // clock said when the runs began, and whichever journal folder holds it.
     const QByteArray root = encodeFileName(m_location);
     int err = 0;
-    const QByteArrayList names = entryNames(root, &err);
+    const QList<RootedEntry> names = entryNames(roots(), homeJournalId(encodeFileName(m_location), false), &err);
     if (err)
         return none(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
                         .arg(IoStatus::fromErrno(err).error));
     // Undo takes back the last run only: once that is undone, the runs
-    // before it stay as they are.
+    // before it stay as they are, in every journal folder. The mark is
+    // kept in the home journal alone.
     bool undoneKnown = false;
     const qint64 undone = readSmallFile(root + '/' + undoneName).trimmed().toLongLong(&undoneKnown);
     // A run killed before it wrote its first line rewrote nothing, and must
@@ -158,7 +169,7 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     JournalEntry last;
     auto it = names.crbegin();
     for (; it != names.crend(); ++it) {
-        last = readEntry(root, *it);
+        last = readEntry(it->root, it->name);
         if (!last.neverBegan)
             break;
     }

@@ -42,6 +42,7 @@ struct JournalEntry {
     // so before it could rewrite a file: there is nothing to undo in it.
     bool neverBegan = false;
     QString unreadable; // why the entry cannot be read at all, when it cannot
+    QString root;       // the journal folder that holds it: the home one, or one on the files' own volume
 };
 
 class JournalRun;
@@ -115,9 +116,13 @@ public:
     // XDG_STATE_HOME) is not used.
     static QString defaultLocation(QString *note = nullptr);
 
-    // The default place, said once per run where it is not the one asked for.
+    // The default place, said once per run where it is not the one asked for,
+    // and the journal folder at the top of each other file system a run's
+    // files are on.
     Journal();
-    explicit Journal(const QString &location, const JournalLimits &limits = {});
+    // One journal folder, location, alone; with volumesUnder ("/" for any),
+    // also the journal folders of the file systems mounted there or below.
+    explicit Journal(const QString &location, const JournalLimits &limits = {}, const QString &volumesUnder = {});
 
     QString location() const { return m_location; }
 
@@ -138,9 +143,13 @@ public:
     UndoResult undoLast(const RunControl &control = {}) const;
 
 private:
+    // Every journal folder to look in: the home one first.
+    QList<QByteArray> roots() const;
+
     QString m_location;
     QString m_note;
     JournalLimits m_limits;
+    QString m_volumesUnder; // empty: the home journal alone
 };
 
 } // namespace vexalo

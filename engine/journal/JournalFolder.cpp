@@ -7,11 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -222,6 +226,28 @@ QByteArrayList entryNames(const QByteArray &root, int *error)
     return names;
 }
 
+QList<RootedEntry> entryNames(const QList<QByteArray> &roots, const QByteArray &homeId, int *error)
+{
+    QList<RootedEntry> all;
+    *error = 0;
+    for (qsizetype i = 0; i < roots.size(); ++i) {
+        if (i > 0 && homeId.isEmpty())
+            break; // this home journal never kept an entry on another volume
+        int err = 0;
+        const QByteArrayList names = entryNames(roots[i], &err);
+        if (i == 0)
+            *error = err;
+        for (const QByteArray &name : names) {
+            if (i == 0 || readSmallFile(roots[i] + '/' + name + '/' + ownerName) == homeId)
+                all.append({roots[i], name});
+        }
+    }
+    std::stable_sort(all.begin(), all.end(), [](const RootedEntry &a, const RootedEntry &b) {
+        return runOfEntry(a.name) < runOfEntry(b.name);
+    });
+    return all;
+}
+
 bool removeEntry(const QByteArray &dirPath, bool evenIfLocked)
 {
     if (!evenIfLocked) {
@@ -303,7 +329,28 @@ RootLock::RootLock(const QByteArray &root)
     }
 }
 
-qint64 takeRunNumber(const QByteArray &root, int *error)
+QByteArray homeJournalId(const QByteArray &home, bool create)
+{
+    const QByteArray path = home + '/' + idName;
+    QByteArray id = readSmallFile(path);
+    if (!id.isEmpty() || !create)
+        return id;
+    unsigned char bytes[12];
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
+        return {};
+    id = QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes).toHex();
+    // Made whole or not at all: a name cut short would orphan the entries.
+    const QByteArray part = path + ".new";
+    Fd fd(::open(part.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.fd < 0 || writeAll(fd.fd, id) != 0 || ::fsync(fd.fd) != 0
+        || ::renameat2(AT_FDCWD, part.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) != 0) {
+        ::unlink(part.constData());
+        return readSmallFile(path);
+    }
+    return id;
+}
+
+qint64 takeRunNumber(const QByteArray &root, int *error, const QByteArray &alsoPast)
 {
     *error = 0;
     const QByteArray path = root + '/' + sequenceName;
@@ -317,14 +364,18 @@ qint64 takeRunNumber(const QByteArray &root, int *error)
     qint64 last = n > 0 ? QByteArray(buffer, int(n)).trimmed().toLongLong() : 0;
     // The entries and the last run undone outlive a counter lost in a
     // crash: a number is never given twice, so the counter needs no sync.
-    bool known = false;
-    const qint64 undone = readSmallFile(root + '/' + undoneName).trimmed().toLongLong(&known);
-    if (known)
-        last = std::max(last, undone);
-    int err = 0;
-    const QByteArrayList names = entryNames(root, &err);
-    for (const QByteArray &name : names)
-        last = std::max(last, runOfEntry(name));
+    for (const QByteArray &folder : {root, alsoPast}) {
+        if (folder.isEmpty())
+            continue;
+        bool known = false;
+        const qint64 undone = readSmallFile(folder + '/' + undoneName).trimmed().toLongLong(&known);
+        if (known)
+            last = std::max(last, undone);
+        int err = 0;
+        const QByteArrayList names = entryNames(folder, &err);
+        for (const QByteArray &name : names)
+            last = std::max(last, runOfEntry(name));
+    }
     const QByteArray next = QByteArray::number(last + 1) + '\n';
     if (::pwrite(fd.fd, next.constData(), size_t(next.size()), 0) != next.size()
         || ::ftruncate(fd.fd, next.size()) != 0) {
@@ -332,6 +383,63 @@ qint64 takeRunNumber(const QByteArray &root, int *error)
         return -1;
     }
     return last + 1;
+}
+
+// Copies what fd holds into a new file at target: a clone where the file
+// system shares blocks, else copy_file_range, else plain reads and writes.
+int copyInto(int from, const QByteArray &target, qint64 size, int *created)
+{
+    const int to = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (to < 0)
+        return errno;
+    *created = to;
+    if (::ioctl(to, FICLONE, from) == 0)
+        return 0;
+    loff_t in = 0;
+    qint64 left = size;
+    while (left > 0) {
+        const ssize_t n = ::copy_file_range(from, &in, to, nullptr, size_t(std::min<qint64>(left, 1 << 30)), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+            return errno;
+        if (n <= 0)
+            break;
+        left -= n;
+    }
+    if (left == 0)
+        return 0;
+    if (::ftruncate(to, 0) != 0 || ::lseek(to, 0, SEEK_SET) != 0)
+        return errno;
+    char buffer[128 * 1024];
+    off_t at = 0;
+    for (;;) {
+        const ssize_t n = ::pread(from, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        if (const int err = writeAll(to, QByteArrayView(buffer, n)))
+            return err;
+        at += n;
+    }
+}
+
+// Whether two names in the entry's folder can be swapped in one step: the
+// file system may not know how (a network share), and the old file is then
+// linked before the rename instead.
+bool canSwapIn(int dirFd)
+{
+    const char *a = ".swap-a";
+    const char *b = ".swap-b";
+    Fd fa(::openat(dirFd, a, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    Fd fb(::openat(dirFd, b, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const bool swapped = fa.fd >= 0 && fb.fd >= 0 && ::renameat2(dirFd, a, dirFd, b, RENAME_EXCHANGE) == 0;
+    ::unlinkat(dirFd, a, 0);
+    ::unlinkat(dirFd, b, 0);
+    return swapped;
 }
 
 } // namespace vexalo::journal

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QString>
 
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -39,6 +40,14 @@ inline const QByteArray lockName = "lock";
 inline const QByteArray busyName = "busy";
 // The number of the last run begun.
 inline const QByteArray sequenceName = "sequence";
+// In a home journal: its own name, made when a run first keeps its entry
+// on another volume. A volume's journal folder serves every home journal of
+// the user (root's, say, with and without a user's XDG_STATE_HOME), whose
+// numbers, locks and undone marks are their own: each entry there names
+// the home journal it belongs to in its owner file, and only that one lists
+// and undoes it.
+inline const QByteArray idName = "id";
+inline const QByteArray ownerName = "owner";
 // What a finished run's kept files take, so that a new run need not read
 // every older run's manifest to know how much room is left.
 inline const QByteArray bytesName = "bytes";
@@ -61,6 +70,16 @@ IoStatus ensureJournalFolder(const QByteArray &root);
 // of the program (not a plain number) come before all others.
 QByteArrayList entryNames(const QByteArray &root, int *error);
 QByteArray entryName(qint64 run);
+// An entry among those of several journal folders.
+struct RootedEntry {
+    QByteArray root;
+    QByteArray name;
+};
+// Every entry of roots, oldest run first whichever folder holds it: all of
+// the first (the home journal), and of the others (volumes' journals) those
+// that home journal began, whose owner file holds homeId. An error is that
+// of the first root; the others are only looked in.
+QList<RootedEntry> entryNames(const QList<QByteArray> &roots, const QByteArray &homeId, int *error);
 qint64 runOfEntry(const QByteArray &name); // -1: not a run number
 
 // An entry's files go first, then its folder; a run still writing into it
@@ -82,7 +101,41 @@ private:
 };
 
 // The next run's number, taken under the root lock: one more than the last
-// begun, never from the clock. -1 with *error set when it cannot be.
-qint64 takeRunNumber(const QByteArray &root, int *error);
+// begun, never from the clock, and past every entry in alsoPast (the
+// journal on another volume the run's entry goes to, whose lock is held
+// too). -1 with *error set when it cannot be.
+qint64 takeRunNumber(const QByteArray &root, int *error, const QByteArray &alsoPast = {});
+
+// Copies what fd holds into a new file at target: a clone where the file
+// system shares blocks, else copy_file_range, else plain reads and writes.
+// *created is the new file's descriptor, the caller's to close.
+int copyInto(int from, const QByteArray &target, qint64 size, int *created);
+// Whether two names in the entry's folder can be swapped in one step: the
+// file system may not know how (a network share), and the old file is then
+// linked before the rename instead.
+bool canSwapIn(int dirFd);
+
+// The home journal's name (see idName), made when create and missing;
+// empty when there is none.
+QByteArray homeJournalId(const QByteArray &home, bool create);
+
+// The journal's folder at the top of another file system:
+// ".vexalo-journal-" and the user's number.
+QByteArray volumeJournalName();
+
+struct VolumeJournal {
+    QByteArray root; // empty: the run keeps its entry in the home journal
+    QString refused; // a journal folder found there that is not used, and why
+};
+
+// Where a run over the files in folder keeps its entry when they are on
+// another file system than homeDevice: that file system's own journal
+// folder, made where missing, when its top folder is under the folder
+// `under` ("/" for any), is trusted and can be written.
+VolumeJournal volumeJournalFor(const QByteArray &folder, dev_t homeDevice, const QByteArray &under);
+
+// The journal folders of other file systems, found through the list of
+// mounts: only this user's own, mode 0700, never a link.
+QByteArrayList volumeJournals(const QByteArray &under);
 
 } // namespace vexalo::journal

@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <mutex>
+#include <optional>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -56,63 +57,6 @@ QByteArray absolutePath(const QString &path, QByteArray absolute = {})
     return absolute + (absolute.endsWith('/') ? "" : "/") + bytes;
 }
 
-// Copies what fd holds into a new file at target: a clone where the file
-// system shares blocks, else copy_file_range, else plain reads and writes.
-int copyInto(int from, const QByteArray &target, qint64 size, int *created)
-{
-    const int to = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (to < 0)
-        return errno;
-    *created = to;
-    if (::ioctl(to, FICLONE, from) == 0)
-        return 0;
-    loff_t in = 0;
-    qint64 left = size;
-    while (left > 0) {
-        const ssize_t n = ::copy_file_range(from, &in, to, nullptr, size_t(std::min<qint64>(left, 1 << 30)), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
-            return errno;
-        if (n <= 0)
-            break;
-        left -= n;
-    }
-    if (left == 0)
-        return 0;
-    if (::ftruncate(to, 0) != 0 || ::lseek(to, 0, SEEK_SET) != 0)
-        return errno;
-    char buffer[128 * 1024];
-    off_t at = 0;
-    for (;;) {
-        const ssize_t n = ::pread(from, buffer, sizeof buffer, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return 0;
-        if (const int err = writeAll(to, QByteArrayView(buffer, n)))
-            return err;
-        at += n;
-    }
-}
-
-// Whether two names in the entry's folder can be swapped in one step: the
-// file system may not know how (a network share), and the old file is then
-// linked before the rename instead.
-bool canSwapIn(int dirFd)
-{
-    const char *a = ".swap-a";
-    const char *b = ".swap-b";
-    Fd fa(::openat(dirFd, a, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    Fd fb(::openat(dirFd, b, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    const bool swapped = fa.fd >= 0 && fb.fd >= 0 && ::renameat2(dirFd, a, dirFd, b, RENAME_EXCHANGE) == 0;
-    ::unlinkat(dirFd, a, 0);
-    ::unlinkat(dirFd, b, 0);
-    return swapped;
-}
-
 } // namespace
 
 struct JournalRun::Shared {
@@ -120,6 +64,7 @@ struct JournalRun::Shared {
     QByteArray dir; // the entry's folder
     Fd dirHandle;   // open on it, so that each file's name is made without a path walk
     QByteArray cwd; // where relative names of this run start
+    qint64 number = -1;
     dev_t device = 0;
     bool canSwap = false;
     uid_t euid = ::geteuid(); // root links a descriptor itself, anyone else through /proc
@@ -512,6 +457,86 @@ void JournalRun::finish()
     s.busy.reset();
 }
 
+namespace {
+
+// The run's entry in root, under root's lock (and home's, taken before it):
+// older entries give way to the budget, which is that of root's own file
+// system, and the run takes its number. Empty, or why not.
+QString openEntry(JournalRun::Shared &s, const QByteArray &home, const JournalLimits &limits)
+{
+    const QByteArray &root = s.root;
+    // Older entries: the oldest go while there are too many with this one.
+    int err = 0;
+    QByteArrayList names = entryNames(root, &err);
+    if (err)
+        return IoStatus::fromErrno(err).error;
+    while (!names.isEmpty() && names.size() >= limits.runs)
+        dropLater(root + '/' + names.takeFirst(), s.deleters);
+    dropLeftovers(root, s.deleters);
+    qint64 olderBytes = 0;
+    for (const QByteArray &name : std::as_const(names)) {
+        bool known = false;
+        qint64 bytes = readSmallFile(root + '/' + name + '/' + bytesName).toLongLong(&known);
+        if (!known)
+            bytes = parseManifest(readSmallFile(root + '/' + name + '/' + manifestName)).keptBytes();
+        s.older.emplace_back(root + '/' + name, bytes);
+        olderBytes += bytes;
+    }
+
+    struct statvfs fs {};
+    struct stat rootInfo {};
+    if (::statvfs(root.constData(), &fs) != 0 || ::stat(root.constData(), &rootInfo) != 0)
+        return IoStatus::fromErrno(errno).error;
+    s.device = rootInfo.st_dev;
+    const qint64 room = qint64(fs.f_bavail) * qint64(fs.f_frsize) + olderBytes;
+    s.budget = std::min<qint64>(limits.maxBytes, room / 100 * limits.freePercent);
+
+    // The run's number orders it among the others, in every journal
+    // folder: taken from the home journal's counter and past the entries of
+    // the folder it goes to. Its start time is only for people, since a
+    // clock can be set back.
+    qint64 number = -1;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        number = takeRunNumber(home, &err, root == home ? QByteArray() : root);
+        if (number < 0)
+            return IoStatus::fromErrno(err).error;
+        if (::mkdir((root + '/' + entryName(number)).constData(), 0700) == 0)
+            break;
+        if (errno != EEXIST || attempt == 99)
+            return IoStatus::fromErrno(errno).error;
+    }
+    s.number = number;
+    s.dir = root + '/' + entryName(number);
+    s.dirHandle.reset(::open(s.dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    int openErr = s.dirHandle.fd < 0 ? errno : 0;
+    if (!openErr && root != home) {
+        // On a volume: whose run it is, before anything else is in it.
+        const QByteArray id = homeJournalId(home, true);
+        Fd owner(::openat(s.dirHandle.fd, ownerName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          0600));
+        openErr = id.isEmpty() ? EIO : owner.fd < 0 ? errno : writeAll(owner.fd, id);
+        // Lost in a crash, it would leave the run to no one's Undo.
+        if (!openErr && s.durability != Durability::None && ::fdatasync(owner.fd) != 0)
+            openErr = errno;
+    }
+    if (openErr) {
+        removeEntry(s.dir, true);
+        return IoStatus::fromErrno(openErr).error;
+    }
+    s.canSwap = canSwapIn(s.dirHandle.fd);
+    s.manifest.reset(::open((s.dir + '/' + manifestName).constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (s.manifest.fd < 0) {
+        const int openErr = errno;
+        removeEntry(s.dir, true);
+        return IoStatus::fromErrno(openErr).error;
+    }
+    ::flock(s.manifest.fd, LOCK_EX);
+    return {};
+}
+
+} // namespace
+
 std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability durability) const
 {
     std::unique_ptr<JournalRun> run(new JournalRun);
@@ -519,89 +544,66 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     run->m_shared = shared;
     shared->durability = durability;
     shared->notice = m_note;
-    shared->root = encodeFileName(m_location);
-    const QByteArray &root = shared->root;
+    const QByteArray home = encodeFileName(m_location);
+    shared->root = home;
     auto fail = [&](const QString &reason) {
         shared->problem = QCoreApplication::translate(
                               "vexalo", "the journal in %1 could not be written, so this run cannot be undone: %2")
-                              .arg(displayName(m_location), reason);
+                              .arg(displayName(decodeFileName(shared->root)), reason);
         shared->manifest.reset();
         shared->busy.reset();
         return std::move(run);
     };
-    if (const IoStatus made = ensureJournalFolder(root); !made.ok())
+    if (const IoStatus made = ensureJournalFolder(home); !made.ok())
         return fail(made.error);
     // An Undo going on is waited for: it may be about to put back files this
-    // run would otherwise read half-way.
-    shared->busy.reset(::open((root + '/' + busyName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    // run would otherwise read half-way. Held on the home journal wherever
+    // the run's entry goes, so that Undo sees every run going on.
+    shared->busy.reset(::open((home + '/' + busyName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (shared->busy.fd < 0)
         return fail(IoStatus::fromErrno(errno).error);
     while (::flock(shared->busy.fd, LOCK_SH) != 0 && errno == EINTR) {
     }
-    RootLock lock(root);
+    RootLock lock(home);
 
-    // Older entries: the oldest go while there are too many with this one.
-    int err = 0;
-    QByteArrayList names = entryNames(root, &err);
-    if (err)
-        return fail(IoStatus::fromErrno(err).error);
-    while (!names.isEmpty() && names.size() >= m_limits.runs)
-        dropLater(root + '/' + names.takeFirst(), shared->deleters);
-    dropLeftovers(root, shared->deleters);
-    qint64 olderBytes = 0;
-    for (const QByteArray &name : std::as_const(names)) {
-        bool known = false;
-        qint64 bytes = readSmallFile(root + '/' + name + '/' + bytesName).toLongLong(&known);
-        if (!known)
-            bytes = parseManifest(readSmallFile(root + '/' + name + '/' + manifestName)).keptBytes();
-        shared->older.emplace_back(root + '/' + name, bytes);
-        olderBytes += bytes;
-    }
-
-    struct statvfs fs {};
-    struct stat rootInfo {};
-    if (::statvfs(root.constData(), &fs) != 0 || ::stat(root.constData(), &rootInfo) != 0)
-        return fail(IoStatus::fromErrno(errno).error);
-    shared->device = rootInfo.st_dev;
-    const qint64 room = qint64(fs.f_bavail) * qint64(fs.f_frsize) + olderBytes;
-    shared->budget = std::min<qint64>(m_limits.maxBytes, room / 100 * m_limits.freePercent);
-
-    // The run's number orders it among the others; its start time is only
-    // for people, since a clock can be set back.
-    qint64 number = -1;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        number = takeRunNumber(root, &err);
-        if (number < 0)
-            return fail(IoStatus::fromErrno(err).error);
-        if (::mkdir((root + '/' + entryName(number)).constData(), 0700) == 0)
-            break;
-        if (errno != EEXIST || attempt == 99)
-            return fail(IoStatus::fromErrno(errno).error);
-    }
-    shared->dir = root + '/' + entryName(number);
-    shared->dirHandle.reset(::open(shared->dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-    if (shared->dirHandle.fd < 0) {
-        const int openErr = errno;
-        removeEntry(shared->dir, true);
-        return fail(IoStatus::fromErrno(openErr).error);
-    }
-    shared->canSwap = canSwapIn(shared->dirHandle.fd);
     if (char *cwd = ::getcwd(nullptr, 0)) {
         shared->cwd = cwd;
         std::free(cwd);
     }
-    shared->manifest.reset(::open((shared->dir + '/' + manifestName).constData(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (shared->manifest.fd < 0) {
-        const int openErr = errno;
-        removeEntry(shared->dir, true);
-        return fail(IoStatus::fromErrno(openErr).error);
+    // Files on another file system than the home journal keep their old
+    // content in that file system's own journal folder, by a rename or a
+    // link; where there is none to be had, by a copy in the home journal.
+    struct stat homeInfo {};
+    std::optional<RootLock> volumeLock;
+    if (!m_volumesUnder.isEmpty() && ::stat(home.constData(), &homeInfo) == 0) {
+        const VolumeJournal volume =
+            volumeJournalFor(absolutePath(folder, shared->cwd), homeInfo.st_dev, encodeFileName(m_volumesUnder));
+        if (!volume.root.isEmpty()) {
+            shared->root = volume.root;
+            volumeLock.emplace(volume.root);
+        } else if (!volume.refused.isEmpty()) {
+            const QString said =
+                QCoreApplication::translate("vexalo", "%1; the journal keeps copies of this run's files in %2 instead")
+                    .arg(volume.refused, displayName(m_location));
+            shared->notice += (shared->notice.isEmpty() ? QString() : QStringLiteral("; ")) + said;
+        }
     }
-    ::flock(shared->manifest.fd, LOCK_EX);
+    QString why = openEntry(*shared, home, m_limits);
+    if (!why.isEmpty() && shared->root != home) {
+        // A volume's journal that cannot take the entry after all (full,
+        // say): the home journal, as where there is none.
+        volumeLock.reset();
+        shared->older.clear();
+        shared->root = home;
+        why = openEntry(*shared, home, m_limits);
+    }
+    if (!why.isEmpty())
+        return fail(why);
+
     Record header;
     header.kind = Record::Kind::Header;
-    header.run = number;
-    header.folder = absolutePath(folder);
+    header.run = shared->number;
+    header.folder = absolutePath(folder, shared->cwd);
     header.startedMs = QDateTime::currentMSecsSinceEpoch();
     if (const int writeErr = writeAll(shared->manifest.fd, recordLine(header))) {
         shared->manifest.reset();

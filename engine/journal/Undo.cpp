@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <optional>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -198,19 +199,19 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
 }
 
 // Names the run that is going on, for the refusal.
-QString runGoingOn(const QByteArray &root)
+QString runGoingOn(const QList<QByteArray> &roots)
 {
     int err = 0;
-    const QByteArrayList names = entryNames(root, &err);
+    const QList<RootedEntry> names = entryNames(roots, homeJournalId(roots.first(), false), &err);
     for (auto it = names.crbegin(); it != names.crend(); ++it) {
-        const QByteArray manifestPath = root + '/' + *it + '/' + manifestName;
+        const QByteArray manifestPath = it->root + '/' + it->name + '/' + manifestName;
         Fd fd(::open(manifestPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         if (fd.fd < 0 || ::flock(fd.fd, LOCK_SH | LOCK_NB) == 0)
             continue;
         const Manifest m = parseManifest(readSmallFile(manifestPath));
         return QCoreApplication::translate("vexalo",
                                            "run %1 (begun %2 in %3) is still going on; undo once it has finished")
-            .arg(runOfEntry(*it))
+            .arg(runOfEntry(it->name))
             .arg(QDateTime::fromMSecsSinceEpoch(m.header.startedMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                  displayName(decodeFileName(m.header.folder)));
     }
@@ -235,13 +236,14 @@ UndoResult Journal::undoLast(const RunControl &control) const
         return refuse(QCoreApplication::translate("vexalo", "the journal folder %1 is not a folder of this user's")
                           .arg(displayName(m_location)));
     // No run may go on meanwhile: one that began before would be taken back
-    // half-done, or its files read while they are put back.
+    // half-done, or its files read while they are put back. Every run holds
+    // the home journal's hold, wherever its entry is.
     Fd busy(::open((root + '/' + busyName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (busy.fd < 0)
         return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
                           .arg(IoStatus::fromErrno(errno).error));
     if (::flock(busy.fd, LOCK_EX | LOCK_NB) != 0)
-        return refuse(runGoingOn(root));
+        return refuse(runGoingOn(roots()));
     RootLock lock(root);
     QString why;
     const std::optional<JournalEntry> last = lastRun(&why);
@@ -251,7 +253,13 @@ UndoResult Journal::undoLast(const RunControl &control) const
     if (!last->unreadable.isEmpty())
         return refuse(QCoreApplication::translate("vexalo", "the journal's record of run %1 cannot be read: %2")
                           .arg(last->id, last->unreadable));
-    const QByteArray dir = root + '/' + last->id.toLatin1();
+    // The home journal's lock first, then that of the volume's journal, as a
+    // run takes them.
+    const QByteArray entryRoot = encodeFileName(last->root);
+    std::optional<RootLock> volumeLock;
+    if (entryRoot != root)
+        volumeLock.emplace(entryRoot);
+    const QByteArray dir = entryRoot + '/' + last->id.toLatin1();
     Fd manifestFd(::open((dir + '/' + manifestName).constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
     if (manifestFd.fd < 0)
         return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")

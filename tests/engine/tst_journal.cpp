@@ -18,6 +18,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <thread>
@@ -35,6 +36,7 @@ namespace {
 struct Ran {
     RunSummary summary;
     QString problem;
+    QString notice;
 };
 
 Ran replaceWithJournal(const Journal &journal, const QString &folder, const QStringList &names, int parallel = 1,
@@ -53,6 +55,7 @@ Ran replaceWithJournal(const Journal &journal, const QString &folder, const QStr
     ran.summary = runReplace(job, control);
     run->finish();
     ran.problem = run->problem();
+    ran.notice = run->notice();
     return ran;
 }
 
@@ -562,6 +565,115 @@ private slots:
             QCOMPARE(ran.problem, QString());
             QCOMPARE(QFileInfo(location).permissions() & 0077, 0);
         }
+    }
+
+    // Files on another file system than the home journal keep their old
+    // content in that file system's own journal folder, at its top, by a
+    // swap rather than a copy. A folder there that is not this user's
+    // private own, or a top folder others may rename it out of, is left as
+    // it is, and the run keeps copies in the home journal instead.
+    void journalWhereTheFilesAre_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("made at the top of the tmpfs") << "usable"
+                                                      << "";
+        QTest::newRow("top folder anyone may change, no sticky bit") << "open-top"
+                                                                     << "";
+        QTest::newRow("a link planted in its place") << "link"
+                                                     << "is a link";
+        QTest::newRow("another user's folder in its place") << "foreign"
+                                                            << "is not a folder of this user's";
+        QTest::newRow("a folder anyone may open in its place") << "open"
+                                                               << "is not a folder of this user's";
+    }
+
+    void journalWhereTheFilesAre()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, notice);
+        if (::geteuid() != 0)
+            QSKIP("only root can mount a file system of the test's own");
+        QTemporaryDir dir;
+        const QString top = dir.filePath("volume");
+        QVERIFY(QDir().mkpath(top));
+        const QByteArray topNative = QFile::encodeName(top);
+        if (::mount("tmpfs", topNative.constData(), "tmpfs", 0, setup == "open-top" ? "mode=0777" : nullptr) != 0)
+            QSKIP("a tmpfs cannot be mounted here");
+        const auto unmount = qScopeGuard([&] { ::umount2(topNative.constData(), MNT_DETACH); });
+        const QString home = dir.filePath("state/Vexalo/journal");
+        // Only the volumes mounted in the test's folder: never a real journal.
+        const Journal journal(home, {}, dir.path());
+        const QString volumeJournal = top + "/.vexalo-journal-" + QString::number(::geteuid());
+        const QString elsewhere = dir.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        if (setup == "link") {
+            QCOMPARE(::symlink(QFile::encodeName(elsewhere).constData(), QFile::encodeName(volumeJournal).constData()),
+                     0);
+        } else if (setup == "foreign" || setup == "open") {
+            QVERIFY(QDir().mkdir(volumeJournal));
+            const QByteArray native = QFile::encodeName(volumeJournal);
+            QCOMPARE(::chmod(native.constData(), setup == "open" ? 0777 : 0700), 0);
+            if (setup == "foreign")
+                QCOMPARE(::chown(native.constData(), 12345, 12345), 0);
+        }
+        struct stat planted {};
+        const bool anyPlanted = ::lstat(QFile::encodeName(volumeJournal).constData(), &planted) == 0;
+
+        // A run in the home journal, then one on the tmpfs: the later is the last.
+        writeFile(dir.filePath("home.txt"), "alpha at home");
+        QCOMPARE(lines(replaceWithJournal(journal, dir.path(), {"home.txt"}).summary.results),
+                 QStringList({"home.txt:  replaced"}));
+        const QString data = top + "/data";
+        QVERIFY(QDir().mkpath(data));
+        writeFile(data + "/a.txt", "alpha on the volume");
+        const ino_t original = statOf(data + "/a.txt").st_ino;
+        const Ran ran = replaceWithJournal(journal, data, {"a.txt"});
+        QCOMPARE(lines(ran.summary.results), QStringList({"a.txt:  replaced"}));
+        QCOMPARE(ran.problem, QString());
+        QVERIFY2(notice.isEmpty() ? ran.notice.isEmpty() : ran.notice.contains(notice), qPrintable(ran.notice));
+
+        const bool own = setup == "usable";
+        const QList<JournalEntry> entries = journal.entries();
+        QCOMPARE(entries.size(), 2);
+        QVERIFY(entries[0].run > entries[1].run);
+        QCOMPARE(entries[0].folder, data);
+        QCOMPARE(entries[0].root, own ? volumeJournal : home);
+        QCOMPARE(entries[1].root, home);
+        const QString kept = (own ? volumeJournal : home) + '/' + entries[0].id + (own ? "/l1" : "/c1");
+        QVERIFY2(QFileInfo::exists(kept), qPrintable(kept));
+        // The old file itself, not a copy of it.
+        QCOMPARE(statOf(kept).st_ino == original, own);
+        if (own) {
+            QCOMPARE(QFileInfo(volumeJournal).permissions() & 0077, 0);
+            // A run going on on the volume holds Undo back too.
+            const std::unique_ptr<JournalRun> going = journal.record(data, Durability::AtEnd);
+            const UndoResult refused = journal.undoLast();
+            QVERIFY2(refused.refused && refused.message.contains("still going on"), qPrintable(refused.message));
+            // Another home journal of the same user (another XDG_STATE_HOME)
+            // shares the folder on the volume, never its runs.
+            const Journal other(dir.filePath("other-state/journal"), {}, dir.path());
+            QVERIFY(other.entries().isEmpty());
+            QVERIFY(other.undoLast().refused);
+        } else {
+            // The planted thing is as it was, and nothing was made through
+            // it; where nothing was planted, nothing was made.
+            struct stat now {};
+            QCOMPARE(::lstat(QFile::encodeName(volumeJournal).constData(), &now) == 0, anyPlanted);
+            QCOMPARE(now.st_mode, planted.st_mode);
+            QCOMPARE(now.st_uid, planted.st_uid);
+            QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+            if (setup != "link")
+                QCOMPARE(QDir(volumeJournal).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        }
+
+        // Undo takes back the run on the volume, and not the one before.
+        const UndoResult undone = journal.undoLast();
+        QVERIFY2(!undone.refused, qPrintable(undone.message));
+        QCOMPARE(lines(undone.summary.results), QStringList({"a.txt:  restored"}));
+        QCOMPARE(readFile(data + "/a.txt"), QByteArray("alpha on the volume"));
+        QCOMPARE(readFile(dir.filePath("home.txt")), QByteArray("omega at home"));
+        QVERIFY(journal.undoLast().message.contains("undone already"));
     }
 
     // A journal that cannot be written stops no run.
