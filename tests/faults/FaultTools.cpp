@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryFile>
@@ -127,6 +128,14 @@ QString describeCall(QString call, const QString &dir)
     call.replace(QRegularExpression(QStringLiteral("/#\\d+ \\(deleted\\)")), QStringLiteral("(unnamed)"));
     call.replace(QRegularExpression(QStringLiteral("\\.vexalo4-\\w+")), QStringLiteral(".vexalo4-*"));
     return call;
+}
+
+QString inMemoryTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    if (shm.isDir() && shm.isWritable())
+        return QStringLiteral("/dev/shm/vexalo-fault-XXXXXX");
+    return QDir::tempPath() + QStringLiteral("/vexalo-fault-XXXXXX");
 }
 
 TmpfsMount::TmpfsMount(const QString &path, const QByteArray &options)

@@ -53,6 +53,15 @@ QStringList traceCalls(const QStringList &arguments, const QString &dir, bool no
 // temporary's random name are left out ("write (unnamed)", "rename /a.txt").
 QString describeCall(QString call, const QString &dir);
 
+// A template for QTemporaryDir in memory (/dev/shm) where there is one, else
+// in the usual place: for the tests that kill or fail the driver at each of
+// its calls, hundreds of small runs whose syncs and folder updates on a
+// busy disk were most of their time. A kill -9 loses nothing the page cache
+// holds, on a disk or not, and every call is made and counted the same in
+// memory, so each such row still hits and checks what it did. Keep large
+// files elsewhere: a container's /dev/shm may hold 64 MiB.
+QString inMemoryTemplate();
+
 // A tmpfs of the given size over path, unmounted when this goes away.
 class TmpfsMount {
 public:

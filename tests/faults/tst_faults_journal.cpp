@@ -27,7 +27,7 @@ const QByteArray secondAfter = "omega";
 // A folder for the files and one for the journal, side by side; the driver
 // inherits the journal's place through XDG_STATE_HOME.
 struct Place {
-    QTemporaryDir root;
+    QTemporaryDir root{inMemoryTemplate()};
     QString data = root.filePath("data");
     QString state = root.filePath("state");
     Place()

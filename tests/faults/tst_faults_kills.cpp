@@ -47,7 +47,7 @@ void killRows(bool restore)
     const QString whole = restore ? "e" : "be";
     const QList<QPair<QString, bool>> runs{{whole, false}, {whole, true}, {whole + 'k', false}, {whole + 'k', true}};
     for (const auto &[flags, noTmpfile] : runs) {
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         QStringList args;
         if (restore) {
             seedRestore(dir.path());
@@ -107,7 +107,7 @@ private slots:
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, action);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         seedReplace(dir.path());
         Fault fault;
         fault.dir = dir.path();
@@ -153,7 +153,7 @@ private slots:
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, action);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         seedRestore(dir.path());
         Fault fault;
         fault.dir = dir.path();
@@ -192,7 +192,7 @@ private slots:
     void parallelRunKilled()
     {
         QFETCH(int, nth);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         QStringList names;
         for (int i = 0; i < 12; ++i) {
             names << QString("file%1.txt").arg(i, 2, 10, QChar('0'));
