@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryFile>
+#include <QTest>
 
 #include <cerrno>
 #include <cstring>
@@ -90,7 +91,17 @@ DriverRun runDriver(const QStringList &arguments, const Fault &fault, const QStr
         run.errors = process.errorString();
         return run;
     }
-    process.waitForFinished(60000);
+    // A run of a few files ends in milliseconds. One that hangs (a lock
+    // never let go, a lost wake-up) fails the row with a message, rather
+    // than pass as killed once QProcess ends it, or hold up the suite.
+    constexpr int limit = 30;
+    if (!process.waitForFinished(limit * 1000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        run.errors = QStringLiteral("the driver did not end within %1 s: %2").arg(limit).arg(arguments.join(' '));
+        QTest::qFail(qPrintable(run.errors), __FILE__, __LINE__);
+        return run;
+    }
     run.killed = process.exitStatus() == QProcess::CrashExit;
     run.exitCode = process.exitCode();
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
