@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "FaultTools.h"
 
+#include "DriverRuns.h"
+
 #include "engine/files/FileOps.h"
 
 #include <QDir>
@@ -107,6 +109,23 @@ DriverRun runDriver(const QStringList &arguments, const Fault &fault, const QStr
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
     run.lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+DriverRun runHere(const QStringList &arguments)
+{
+    const QString flags = arguments.value(arguments.value(0) == QLatin1String("replace")    ? 4
+                                              : arguments.value(0) == QLatin1String("undo") ? 1
+                                                                                            : 2);
+    if (flags.contains('k') || flags.contains('p'))
+        return runDriver(arguments);
+    DriverRun run;
+    run.started = true;
+    run.exitCode = runEngineCommand(
+        arguments, [&](const QString &line) { run.lines << line; },
+        [&](const QString &message) { run.errors += message + QLatin1Char('\n'); });
+    if (run.exitCode < 0)
+        return runDriver(arguments);
     return run;
 }
 

@@ -46,6 +46,12 @@ struct DriverRun {
 
 // Runs vexalo-faultdriver with the arguments; prefix (setpriv ...) goes in front.
 DriverRun runDriver(const QStringList &arguments, const Fault &fault = {}, const QStringList &prefix = {});
+// The same run as runDriver's without a fault, made in this process: a
+// replace, undo or restore that only sets up a row or checks what a faulted
+// run left, where starting a process was most of the row's time. Runs that
+// read in blocks or work on several files at once (flags k, p) change the
+// engine's settings for the whole process, and are made by the driver.
+DriverRun runHere(const QStringList &arguments);
 // The calls a run makes under dir, as "call path" in order: what a fault can hit.
 QStringList traceCalls(const QStringList &arguments, const QString &dir, bool noTmpfile = false);
 

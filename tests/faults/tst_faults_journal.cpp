@@ -91,7 +91,7 @@ void journalRows(const QString &command, const QStringList &flagSets = {"j", "je
         } else if (command == "one file") {
             calls = traceCalls(replaceArgs(place.data, flags, {"first.txt"}), place.root.path());
         } else {
-            runDriver(replaceArgs(place.data, flags));
+            runHere(replaceArgs(place.data, flags));
             calls = traceCalls({"undo", flags}, place.root.path());
         }
         if (calls.size() < 4)
@@ -147,7 +147,7 @@ private slots:
         if (flags == "j" && (call == "fdatasync" || call == "fsync"))
             QVERIFY2(run.errors.contains("could not be saved to the disk"), qPrintable(run.errors));
 
-        const DriverRun undo = runDriver({"undo", "-"});
+        const DriverRun undo = runHere({"undo", "-"});
         for (int i = 0; i < 2; ++i) {
             const QString line = lineOf(undo.lines, names[i]);
             const bool promised = !journalFailed && !run.lines[i].contains("cannot be undone");
@@ -181,7 +181,7 @@ private slots:
             fault.action = action;
             const DriverRun run = runDriver(replaceArgs(place.data, flags), fault);
             QVERIFY2(run.killed, action);
-            const DriverRun undo = runDriver({"undo", "-"});
+            const DriverRun undo = runHere({"undo", "-"});
             for (const QString &name : names) {
                 const QString line = lineOf(undo.lines, name);
                 QVERIFY2(place.isBefore(name) || place.isAfter(name), qPrintable(name));
@@ -216,7 +216,7 @@ private slots:
             QVERIFY(place.isBefore("first.txt") || place.isAfter("first.txt"));
             if (place.isAfter("first.txt")) {
                 writeFile(place.data + "/first.txt", sampleAfter + "a later line\n");
-                const DriverRun refused = runDriver({"undo", "-"});
+                const DriverRun refused = runHere({"undo", "-"});
                 QVERIFY2(lineOf(refused.lines, "first.txt").contains(":  failed: it was changed since the run"),
                          qPrintable(refused.lines.join('\n')));
                 QVERIFY2(keptIn(place.state, sampleBefore), action);
@@ -225,7 +225,7 @@ private slots:
                 QCOMPARE(entries.first().files, 1);
                 writeFile(place.data + "/first.txt", sampleAfter);
             }
-            const DriverRun undo = runDriver({"undo", "-"});
+            const DriverRun undo = runHere({"undo", "-"});
             const QString line = lineOf(undo.lines, "first.txt");
             QVERIFY2(place.isBefore("first.txt"), qPrintable(QString(action) + ' ' + undo.lines.join('\n')));
             QVERIFY2(line.isEmpty() || line.endsWith(":  restored"), qPrintable(line));
@@ -339,7 +339,7 @@ private slots:
         QFETCH(int, nth);
         for (const char *action : {"fail", "kill-before", "kill-after"}) {
             Place place;
-            runDriver(replaceArgs(place.data, flags));
+            runHere(replaceArgs(place.data, flags));
             QVERIFY(place.isAfter("first.txt") && place.isAfter("second.txt"));
             Fault fault;
             fault.dir = place.root.path();
@@ -349,7 +349,7 @@ private slots:
             runDriver({"undo", flags}, fault);
             for (const QString &name : names)
                 QVERIFY2(place.isBefore(name) || place.isAfter(name), qPrintable(name + ' ' + action));
-            runDriver({"undo", flags});
+            runHere({"undo", flags});
             for (const QString &name : names)
                 QVERIFY2(place.isBefore(name), qPrintable(name + ' ' + action));
             QCOMPARE(strangers(place.data, names), QStringList());
