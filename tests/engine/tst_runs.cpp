@@ -1567,6 +1567,12 @@ private slots:
         // The backup the link leads to is made by the run itself.
         QTest::newRow("link to a backup the run makes")
             << "replace" << QStringList{"a.htm=x", "l.htm->a.htm.old"} << QStringList{"a.htm", "l.htm"} << 40;
+        // The same, with the file whose backup the link leads to held back by
+        // an earlier name of it: the link, if not held back as well, is read
+        // before that backup exists, in every round rather than by chance.
+        QTest::newRow("link to a backup the run makes, its file held back")
+            << "replace" << QStringList{"a.htm=x", "b.htm==a.htm", "l.htm->a.htm.old"}
+            << QStringList{"b.htm", "a.htm", "l.htm"} << 10;
         QStringList files;
         QStringList names;
         for (int i = 0; i < 12; ++i) {

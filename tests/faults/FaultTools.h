@@ -46,12 +46,27 @@ struct DriverRun {
 
 // Runs vexalo-faultdriver with the arguments; prefix (setpriv ...) goes in front.
 DriverRun runDriver(const QStringList &arguments, const Fault &fault = {}, const QStringList &prefix = {});
+// The same run as runDriver's without a fault, made in this process: a
+// replace, undo or restore that only sets up a row or checks what a faulted
+// run left, where starting a process was most of the row's time. Runs that
+// read in blocks or work on several files at once (flags k, p) change the
+// engine's settings for the whole process, and are made by the driver.
+DriverRun runHere(const QStringList &arguments);
 // The calls a run makes under dir, as "call path" in order: what a fault can hit.
 QStringList traceCalls(const QStringList &arguments, const QString &dir, bool noTmpfile = false);
 
 // A traced call made readable and stable for a row name: the folder and the
 // temporary's random name are left out ("write (unnamed)", "rename /a.txt").
 QString describeCall(QString call, const QString &dir);
+
+// A template for QTemporaryDir in memory (/dev/shm) where there is one, else
+// in the usual place: for the tests that kill or fail the driver at each of
+// its calls, hundreds of small runs whose syncs and folder updates on a
+// busy disk were most of their time. A kill -9 loses nothing the page cache
+// holds, on a disk or not, and every call is made and counted the same in
+// memory, so each such row still hits and checks what it did. Keep large
+// files elsewhere: a container's /dev/shm may hold 64 MiB.
+QString inMemoryTemplate();
 
 // A tmpfs of the given size over path, unmounted when this goes away.
 class TmpfsMount {

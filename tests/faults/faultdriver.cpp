@@ -15,9 +15,9 @@
 //   vexalo-faultdriver rename FOLDER FROM TO [FROM TO]...
 //   vexalo-faultdriver write PATH TEXT        (writeFileAtomically, with sync)
 //   vexalo-faultdriver list FOLDER            (the names a file list shows)
+#include "DriverRuns.h"
+
 #include "engine/files/FileOps.h"
-#include "engine/journal/Journal.h"
-#include "engine/files/ProtectedList.h"
 #include "engine/runs/Runs.h"
 
 #include <QDir>
@@ -34,20 +34,6 @@ void printLine(const QString &line)
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout); // a kill must not swallow lines already done
-}
-
-RunControl controlFor(const char *flags)
-{
-    RunControl control;
-    control.fileDone = [](const FileResult &r, int) { printLine(logLine(r)); };
-    control.durability = std::strchr(flags, 'e') ? Durability::EachFile
-        : std::strchr(flags, 'n')                ? Durability::None
-                                                 : Durability::AtEnd;
-    if (std::strchr(flags, 'p'))
-        control.parallelFiles = 4;
-    if (std::strchr(flags, 'k'))
-        setBlockReadingForTests(0, 4);
-    return control;
 }
 
 QStringList namesFrom(int argc, char **argv, int first)
@@ -72,42 +58,17 @@ int main(int argc, char **argv)
         return usage();
     const QString command = QString::fromLocal8Bit(argv[1]);
     const QString folder = QString::fromLocal8Bit(argv[2]);
-    if (command == QLatin1String("replace") && argc >= 6) {
-        ReplaceJob job;
-        job.folder = folder;
-        job.findText = QString::fromUtf8(argv[3]);
-        job.replaceText = QString::fromUtf8(argv[4]);
-        job.caseSensitive = std::strchr(argv[5], 'c') != nullptr;
-        job.makeBackups = std::strchr(argv[5], 'b') != nullptr;
-        job.preview = std::strchr(argv[5], 'v') != nullptr;
-        job.protectedExtensions = defaultProtectedExtensions();
-        job.names = namesFrom(argc, argv, 6);
-        const RunControl control = controlFor(argv[5]);
-        std::unique_ptr<JournalRun> journal;
-        if (std::strchr(argv[5], 'j')) {
-            journal = Journal().record(folder, control.durability);
-            job.journal = journal.get();
-        }
-        runReplace(job, control);
-        if (journal) {
-            journal->finish();
-            if (!journal->problem().isEmpty())
-                std::fprintf(stderr, "%s\n", journal->problem().toUtf8().constData());
-        }
-        return 0;
+    // FIND and REPLACE in UTF-8, names and folders in the locale's encoding.
+    QStringList arguments = namesFrom(argc, argv, 1);
+    if (command == QLatin1String("replace") && argc >= 5) {
+        arguments[2] = QString::fromUtf8(argv[3]);
+        arguments[3] = QString::fromUtf8(argv[4]);
     }
-    if (command == QLatin1String("undo")) {
-        const UndoResult result = Journal().undoLast(controlFor(argv[2]));
-        if (result.refused)
-            printLine(QStringLiteral("refused: ") + result.message);
-        else if (!result.message.isEmpty())
-            std::fprintf(stderr, "%s\n", result.message.toUtf8().constData());
-        return result.refused ? 1 : 0;
-    }
-    if (command == QLatin1String("restore") && argc >= 4) {
-        runRestore({folder, namesFrom(argc, argv, 4)}, controlFor(argv[3]));
-        return 0;
-    }
+    const int ran = faults::runEngineCommand(arguments, printLine, [](const QString &message) {
+        std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+    });
+    if (ran >= 0)
+        return ran;
     if (command == QLatin1String("rename") && argc >= 5 && (argc - 3) % 2 == 0) {
         for (int i = 3; i + 1 < argc; i += 2) {
             const QString from = QString::fromLocal8Bit(argv[i]);

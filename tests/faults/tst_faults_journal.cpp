@@ -27,7 +27,7 @@ const QByteArray secondAfter = "omega";
 // A folder for the files and one for the journal, side by side; the driver
 // inherits the journal's place through XDG_STATE_HOME.
 struct Place {
-    QTemporaryDir root;
+    QTemporaryDir root{inMemoryTemplate()};
     QString data = root.filePath("data");
     QString state = root.filePath("state");
     Place()
@@ -77,14 +77,12 @@ bool keptIn(const QString &state, const QByteArray &bytes)
     return false;
 }
 
-void journalRows(const QString &command)
+// flagSets: the runs traced, each file synced (e) or not.
+void journalRows(const QString &command, const QStringList &flagSets = {"j", "je"})
 {
     QTest::addColumn<QString>("flags");
     QTest::addColumn<int>("nth");
     QTest::addColumn<QString>("call");
-    // One file's sequence with each file synced holds every step of the one
-    // without, and a sync more between them.
-    const QStringList flagSets = command == "one file" ? QStringList{"je"} : QStringList{"j", "je"};
     for (const QString &flags : flagSets) {
         Place place;
         QStringList calls;
@@ -93,7 +91,7 @@ void journalRows(const QString &command)
         } else if (command == "one file") {
             calls = traceCalls(replaceArgs(place.data, flags, {"first.txt"}), place.root.path());
         } else {
-            runDriver(replaceArgs(place.data, flags));
+            runHere(replaceArgs(place.data, flags));
             calls = traceCalls({"undo", flags}, place.root.path());
         }
         if (calls.size() < 4)
@@ -149,7 +147,7 @@ private slots:
         if (flags == "j" && (call == "fdatasync" || call == "fsync"))
             QVERIFY2(run.errors.contains("could not be saved to the disk"), qPrintable(run.errors));
 
-        const DriverRun undo = runDriver({"undo", "-"});
+        const DriverRun undo = runHere({"undo", "-"});
         for (int i = 0; i < 2; ++i) {
             const QString line = lineOf(undo.lines, names[i]);
             const bool promised = !journalFailed && !run.lines[i].contains("cannot be undone");
@@ -163,7 +161,12 @@ private slots:
 
     // Killed at every journal call of a run: Undo puts back only what the
     // run completed and recorded whole.
-    void runKilled_data() { journalRows("replace"); }
+    // A run with each file synced makes every call of one without, in the
+    // same order, and a sync of each file and of the journal's folder
+    // between them (the trace shows it): a kill -9 at any call of the one
+    // without leaves what the kill at the same call of this one leaves,
+    // since a sync changes nothing a kill can lose.
+    void runKilled_data() { journalRows("replace", {"je"}); }
 
     void runKilled()
     {
@@ -178,7 +181,7 @@ private slots:
             fault.action = action;
             const DriverRun run = runDriver(replaceArgs(place.data, flags), fault);
             QVERIFY2(run.killed, action);
-            const DriverRun undo = runDriver({"undo", "-"});
+            const DriverRun undo = runHere({"undo", "-"});
             for (const QString &name : names) {
                 const QString line = lineOf(undo.lines, name);
                 QVERIFY2(place.isBefore(name) || place.isAfter(name), qPrintable(name));
@@ -193,7 +196,9 @@ private slots:
     // replaced, so Undo puts the file back. A file changed after such a
     // run is left as it is, and the old content the journal kept of it
     // stays there, listed, for a later Undo.
-    void oneFileKilledAtEachStep_data() { journalRows("one file"); }
+    // One file's sequence with each file synced holds every step of the one
+    // without, and a sync more between them.
+    void oneFileKilledAtEachStep_data() { journalRows("one file", {"je"}); }
 
     void oneFileKilledAtEachStep()
     {
@@ -211,7 +216,7 @@ private slots:
             QVERIFY(place.isBefore("first.txt") || place.isAfter("first.txt"));
             if (place.isAfter("first.txt")) {
                 writeFile(place.data + "/first.txt", sampleAfter + "a later line\n");
-                const DriverRun refused = runDriver({"undo", "-"});
+                const DriverRun refused = runHere({"undo", "-"});
                 QVERIFY2(lineOf(refused.lines, "first.txt").contains(":  failed: it was changed since the run"),
                          qPrintable(refused.lines.join('\n')));
                 QVERIFY2(keptIn(place.state, sampleBefore), action);
@@ -220,7 +225,7 @@ private slots:
                 QCOMPARE(entries.first().files, 1);
                 writeFile(place.data + "/first.txt", sampleAfter);
             }
-            const DriverRun undo = runDriver({"undo", "-"});
+            const DriverRun undo = runHere({"undo", "-"});
             const QString line = lineOf(undo.lines, "first.txt");
             QVERIFY2(place.isBefore("first.txt"), qPrintable(QString(action) + ' ' + undo.lines.join('\n')));
             QVERIFY2(line.isEmpty() || line.endsWith(":  restored"), qPrintable(line));
@@ -334,7 +339,7 @@ private slots:
         QFETCH(int, nth);
         for (const char *action : {"fail", "kill-before", "kill-after"}) {
             Place place;
-            runDriver(replaceArgs(place.data, flags));
+            runHere(replaceArgs(place.data, flags));
             QVERIFY(place.isAfter("first.txt") && place.isAfter("second.txt"));
             Fault fault;
             fault.dir = place.root.path();
@@ -344,7 +349,7 @@ private slots:
             runDriver({"undo", flags}, fault);
             for (const QString &name : names)
                 QVERIFY2(place.isBefore(name) || place.isAfter(name), qPrintable(name + ' ' + action));
-            runDriver({"undo", flags});
+            runHere({"undo", flags});
             for (const QString &name : names)
                 QVERIFY2(place.isBefore(name), qPrintable(name + ' ' + action));
             QCOMPARE(strangers(place.data, names), QStringList());

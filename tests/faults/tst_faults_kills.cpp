@@ -47,7 +47,7 @@ void killRows(bool restore)
     const QString whole = restore ? "e" : "be";
     const QList<QPair<QString, bool>> runs{{whole, false}, {whole, true}, {whole + 'k', false}, {whole + 'k', true}};
     for (const auto &[flags, noTmpfile] : runs) {
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         QStringList args;
         if (restore) {
             seedRestore(dir.path());
@@ -107,7 +107,7 @@ private slots:
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, action);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         seedReplace(dir.path());
         Fault fault;
         fault.dir = dir.path();
@@ -135,7 +135,7 @@ private slots:
         // The next run over the listed files never touches a leftover.
         const QStringList leftovers = temporaries(dir.path());
         const auto leftoverContents = contents(dir.path(), leftovers);
-        const DriverRun next = runDriver(replaceArgs(dir.path(), {"first.txt", "second.txt"}));
+        const DriverRun next = runHere(replaceArgs(dir.path(), {"first.txt", "second.txt"}));
         QCOMPARE(next.lines.size(), 2);
         QVERIFY2(!next.lines.join('\n').contains(vexalo::temporaryPrefix()), qPrintable(next.lines.join('\n')));
         QCOMPARE(readFile(dir.filePath("second.txt")), QByteArray("omega"));
@@ -153,7 +153,7 @@ private slots:
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, action);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         seedRestore(dir.path());
         Fault fault;
         fault.dir = dir.path();
@@ -172,7 +172,7 @@ private slots:
             QCOMPARE(content, before); // the backup goes only after the copy is complete
         QCOMPARE(strangers(dir.path(), {"first.txt", "first.txt.old"}), QStringList());
 
-        const DriverRun again = runDriver({"restore", dir.path(), "e", "first.txt"});
+        const DriverRun again = runHere({"restore", dir.path(), "e", "first.txt"});
         const bool hadBackup = !again.lines.isEmpty() && again.lines[0] == "first.txt:  restored";
         QVERIFY2(hadBackup || again.lines == QStringList{"first.txt:  not restored"},
                  qPrintable(again.lines.join('\n')));
@@ -192,7 +192,7 @@ private slots:
     void parallelRunKilled()
     {
         QFETCH(int, nth);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         QStringList names;
         for (int i = 0; i < 12; ++i) {
             names << QString("file%1.txt").arg(i, 2, 10, QChar('0'));

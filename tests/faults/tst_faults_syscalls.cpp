@@ -41,7 +41,7 @@ void callRows(const char *command, const QString &flags)
     QTest::addColumn<int>("nth");
     QTest::addColumn<QString>("call");
     for (const bool noTmpfile : {false, true}) {
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         QStringList args;
         if (qstrcmp(command, "replace") == 0) {
             seedReplace(dir.path());
@@ -106,7 +106,7 @@ private slots:
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, call);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         seedReplace(dir.path());
         Fault fault;
         fault.dir = dir.path();
@@ -319,7 +319,7 @@ private slots:
         QFETCH(bool, noTmpfile);
         QFETCH(int, nth);
         QFETCH(QString, call);
-        QTemporaryDir dir;
+        QTemporaryDir dir(inMemoryTemplate());
         seedRestore(dir.path());
         Fault fault;
         fault.dir = dir.path();
