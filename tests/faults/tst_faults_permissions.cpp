@@ -172,7 +172,7 @@ private slots:
         QVERIFY2(run.started && !run.killed, qPrintable(run.errors));
         QCOMPARE(run.lines, QStringList{"shared.txt:  replaced"});
         QCOMPARE(readFile(ours + "/shared.txt"), QByteArray("omega"));
-        for (const QString &name : {"shared.txt", "shared.txt.old"}) {
+        for (const QString name : {"shared.txt", "shared.txt.old"}) {
             struct stat st {};
             QCOMPARE(::stat(QFile::encodeName(ours + '/' + name).constData(), &st), 0);
             QCOMPARE(st.st_mode & 07777, 06775u);

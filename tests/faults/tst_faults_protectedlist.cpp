@@ -86,7 +86,7 @@ private slots:
         writeFile(list, ".htm .cfg\r\n");
         lockList(list);
         // Under the default list these would be replaced at once.
-        for (const QString &name : {"a.htm", "b.cfg"}) {
+        for (const QString name : {"a.htm", "b.cfg"}) {
             writeFile(work + '/' + name, "alpha");
             giveToNobody(work + '/' + name);
         }
