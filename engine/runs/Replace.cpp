@@ -47,15 +47,9 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
         context.job.journal ? context.job.journal->keep(path, read.info, read.lock.fd()) : JournalFile();
     journaled.attach(options);
     AtomicWriter writer(FilePath::fromString(path), options);
-    IoStatus written = writer.write(output.pieces);
-    if (written.ok())
-        written = writer.commit();
-    if (writer.committed())
-        older.keep();
-    if (!written.ok())
-        return failed(name, written.error); // not committed: the older backup is put back
-    *wrote = true;
-    return rewritten(name, path, read.info, journaled, syncEach, context);
+    if (const IoStatus written = writer.write(output.pieces); !written.ok())
+        return failed(name, written.error); // nothing committed: the older backup is put back
+    return commitRewrite(name, path, read.info, &writer, older, journaled, syncEach, wrote, context);
 }
 
 // Locks a file read whole once the text is known to occur; a file changed

@@ -285,17 +285,8 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
         *wrote = true;
     }
 
-    if (!pass.found.changes) {
-        older.keep();
-        return {name, Outcome::Replaced, {}};
-    }
-    const IoStatus written = pass.writer->commit();
-    if (pass.writer->committed())
-        older.keep();
-    if (!written.ok())
-        return failed(name, written.error); // not committed: the older backup is put back
-    *wrote = true;
-    return rewritten(name, path, read.info, journaled, syncEach, context);
+    return commitRewrite(name, path, read.info, pass.found.changes ? pass.writer.get() : nullptr, older, journaled,
+                         syncEach, wrote, context);
 }
 
 } // namespace vexalo

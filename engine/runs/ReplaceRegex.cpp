@@ -302,17 +302,8 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
             return failed(name, backupFailedReason(backup.error));
         *wrote = true;
     }
-    if (!pass.changes) {
-        older.keep();
-        return {name, Outcome::Replaced, {}};
-    }
-    const IoStatus written = pass.writer->commit();
-    if (pass.writer->committed())
-        older.keep();
-    if (!written.ok())
-        return failed(name, written.error); // not committed: the older backup is put back
-    *wrote = true;
-    return rewritten(name, path, read.info, journaled, syncEach, context);
+    return commitRewrite(name, path, read.info, pass.changes ? pass.writer.get() : nullptr, older, journaled, syncEach,
+                         wrote, context);
 }
 
 } // namespace

@@ -110,6 +110,23 @@ QString backupFailedReason(const QString &reason)
     return tr("the backup could not be made, so the file was left unchanged: %1").arg(reason);
 }
 
+FileResult commitRewrite(const QString &name, const QString &path, const struct stat &info, AtomicWriter *writer,
+                         OlderBackup &older, JournalFile &journaled, bool syncEach, bool *wrote,
+                         const ReplaceContext &context)
+{
+    if (!writer) {
+        older.keep();
+        return {name, Outcome::Replaced, {}};
+    }
+    const IoStatus written = writer->commit();
+    if (writer->committed())
+        older.keep();
+    if (!written.ok())
+        return failed(name, written.error); // not committed: the older backup is put back
+    *wrote = true;
+    return rewritten(name, path, info, journaled, syncEach, context);
+}
+
 FileResult rewritten(const QString &name, const QString &path, const struct stat &info, JournalFile &journaled,
                      bool syncEach, const ReplaceContext &context)
 {

@@ -98,6 +98,13 @@ QString backupFailedReason(const QString &reason);
 FileResult rewritten(const QString &name, const QString &path, const struct stat &info, JournalFile &journaled,
                      bool syncEach, const ReplaceContext &context);
 
+// The end of a rewrite, its backup made: the new content in writer (none
+// where the file does not change) committed, the older backup kept only once
+// it is (else put back), and the file's line.
+FileResult commitRewrite(const QString &name, const QString &path, const struct stat &info, AtomicWriter *writer,
+                         OlderBackup &older, JournalFile &journaled, bool syncEach, bool *wrote,
+                         const ReplaceContext &context);
+
 // What a preview adds to the checks a Replace has made by the time it would
 // make the backup: the ones the backup's write would fail on.
 FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches, bool binary);
