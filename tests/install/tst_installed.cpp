@@ -2,6 +2,7 @@
 // The program as a desktop installs it: the entry and metainfo the desktop
 // and software centres read, the manual pages and completions that must keep
 // up with --help, the install tree, and the Debian package made from it.
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -326,6 +327,29 @@ void tst_installed::installTree()
 
     // The installed programs work from their installed place.
     const QString bin = dest.path() + QStringLiteral("/usr/bin/");
+
+    // An empty or relative entry in a program's library search path makes
+    // the loader look in the folder the program is started in: whoever may
+    // write there (a shared folder a batch is run in) picks the code it runs.
+    // Checked for the installed programs and for those make run starts.
+    const QString readelf = QStandardPaths::findExecutable(QStringLiteral("readelf"));
+    if (readelf.isEmpty())
+        qWarning("readelf is not installed (package binutils): library search paths not checked");
+    const QString built = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    for (const QString &program : {bin + QStringLiteral("vexalo4"), bin + QStringLiteral("vexalo4-cli"),
+                                   built + QStringLiteral("vexalo4"), built + QStringLiteral("vexalo4-cli")}) {
+        if (readelf.isEmpty() || !QFileInfo::exists(program))
+            continue;
+        const Ran dynamic = run(readelf, {QStringLiteral("-d"), program});
+        QCOMPARE(dynamic.status, 0);
+        static const QRegularExpression searchPath(QStringLiteral("\\((?:RPATH|RUNPATH)\\).*\\[(.*)\\]"));
+        for (auto it = searchPath.globalMatch(dynamic.out); it.hasNext();) {
+            const QString path = it.next().captured(1);
+            for (const QString &entry : path.split(QLatin1Char(':')))
+                QVERIFY2(entry.startsWith(QLatin1Char('/')) || entry.startsWith(QStringLiteral("$ORIGIN")),
+                         qPrintable(program + QStringLiteral(": library search path [") + path + QLatin1Char(']')));
+        }
+    }
     const Ran version = run(bin + QStringLiteral("vexalo4"), {QStringLiteral("--version")});
     QCOMPARE(version.status, 0);
     QVERIFY2(version.out.startsWith(QStringLiteral("vexalo4 ")), qPrintable(version.out));
