@@ -52,8 +52,9 @@ struct RunControl {
     // in blocks, so large files are worked on side by side too. Files that touch a common file (a file and its backup,
     // two names of one file) are still worked on in the order of the names,
     // so the results and the files afterwards are those of a run one file
-    // after another. A stop lets the files already begun finish (they are
-    // reported) and begins no others.
+    // after another. A stop lets the files already taken finish (they are
+    // reported): the one in work and, of small files, at most the few dozen
+    // a worker takes at once; it begins no others.
     int parallelFiles = 1;
     // The one period for which the run's files wait, together, for locks
     // other programs hold (a preview never waits); its onWait tells what is

@@ -8,6 +8,9 @@
 #include <QHash>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
@@ -212,9 +215,116 @@ private:
     QByteArray m_realFolder;
 };
 
+// Worker threads kept for the process's life. The command line makes one
+// run per folder it is given, and a source tree has hundreds: starting and
+// joining two threads for each cost more than the files of a small folder.
+// A run that finds the pool in use (two runs at once) starts threads of its
+// own.
+class WorkerPool {
+public:
+    static WorkerPool &shared()
+    {
+        static WorkerPool pool;
+        return pool;
+    }
+
+    ~WorkerPool()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_wake.notify_all();
+        for (std::thread &t : m_threads)
+            t.join();
+    }
+
+    // Runs task on `count` threads while whileRunning runs on this one, and
+    // returns once every task has returned.
+    static void run(int count, const std::function<void()> &task, const std::function<void()> &whileRunning)
+    {
+        WorkerPool &pool = shared();
+        std::unique_lock busy(pool.m_inUse, std::try_to_lock);
+        if (!busy.owns_lock()) {
+            std::vector<std::thread> own;
+            for (int t = 0; t < count; ++t)
+                own.emplace_back(task);
+            whileRunning();
+            for (std::thread &t : own)
+                t.join();
+            return;
+        }
+        pool.start(count, task);
+        whileRunning();
+        pool.wait();
+    }
+
+private:
+    void start(int count, const std::function<void()> &task)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            while (int(m_threads.size()) < count)
+                m_threads.emplace_back([this, id = int(m_threads.size())] { serve(id); });
+            m_task = &task;
+            m_wanted = count;
+            m_running = count;
+            ++m_generation;
+        }
+        m_wake.notify_all();
+    }
+
+    void wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_finished.wait(lock, [&] { return m_running == 0; });
+        m_task = nullptr;
+    }
+
+    void serve(int id)
+    {
+        std::uint64_t seen = 0;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
+            if (m_quit)
+                return;
+            seen = m_generation;
+            if (id >= m_wanted)
+                continue;
+            const std::function<void()> *task = m_task;
+            lock.unlock();
+            (*task)();
+            lock.lock();
+            if (--m_running == 0)
+                m_finished.notify_one();
+        }
+    }
+
+    std::mutex m_inUse; // held by the run the pool works for
+    std::mutex m_mutex; // guards what follows
+    std::condition_variable m_wake;
+    std::condition_variable m_finished;
+    std::vector<std::thread> m_threads;
+    const std::function<void()> *m_task = nullptr;
+    std::uint64_t m_generation = 0;
+    int m_wanted = 0;
+    int m_running = 0;
+    bool m_quit = false;
+};
+
 // Several files in work at once. Worker threads take the names in list
-// order; a file starts once no earlier file still in work shares a key with
-// it (DependencyKeys), and this thread reports the results in list order.
+// order, a few at a time; a file starts once no earlier file still in work
+// shares a key with it (DependencyKeys), and this thread reports the results
+// in list order.
+//
+// Why a few at a time: for a file that holds no match the work is four
+// system calls, so a lock handed between the workers for each name, and a
+// wake-up of this thread for each result, cost as much as the file. A worker
+// takes a batch (at most batchFiles names or batchBytes of content, a large
+// file alone) and wakes this thread when the batch ends or when
+// reportEvery has passed since its last wake-up, so the results of a slow
+// file system still show as they come.
 class ParallelRun {
 public:
     ParallelRun(const QString &folder, const QStringList &names, const RunControl &control, bool usesBackups,
@@ -233,19 +343,19 @@ public:
 
     RunSummary run()
     {
-        std::vector<std::thread> workers;
         const int threads = std::min(m_control.parallelFiles, m_count);
-        for (int t = 0; t < threads; ++t)
-            workers.emplace_back([this] { work(); });
         RunSummary summary;
-        collect(summary);
-        for (std::thread &t : workers)
-            t.join();
+        WorkerPool::run(
+            threads, [this] { work(); }, [&] { collect(summary); });
         m_reporter.finish(summary);
         return summary;
     }
 
 private:
+    static constexpr int batchFiles = 32;
+    static constexpr qint64 batchBytes = 1024 * 1024;
+    static constexpr std::chrono::milliseconds reportEvery{20};
+
     struct Entry {
         std::optional<FileResult> result;
         bool wrote = false;
@@ -253,44 +363,65 @@ private:
 
     void work()
     {
-        int index;
-        while (take(&index)) {
-            waitTurn(index);
-            qint64 held = 0;
-            const ReadGate readGate = [&](qint64 size) -> ReadBuffer * {
-                m_gate.acquire(size);
-                held += size;
-                // A file over the budget is in work alone, so the one kept
-                // buffer is free for it.
-                return size > parallelMemoryBudget ? &m_largeFiles : nullptr;
-            };
-            bool wrote = false;
-            const std::optional<struct stat> &named = m_namedOf[size_t(index)];
-            FileResult result =
-                m_processOne(m_names.at(index), syncEach(), &wrote, readGate, named ? &*named : nullptr);
-            m_gate.release(held);
-            done(index, std::move(result), wrote);
+        int first;
+        int end;
+        while (take(&first, &end)) {
+            for (int index = first; index < end; ++index)
+                processOne(index, index + 1 == end);
         }
+    }
+
+    void processOne(int index, bool lastOfBatch)
+    {
+        waitTurn(index);
+        qint64 held = 0;
+        const ReadGate readGate = [&](qint64 size) -> ReadBuffer * {
+            m_gate.acquire(size);
+            held += size;
+            // A file over the budget is in work alone, so the one kept
+            // buffer is free for it.
+            return size > parallelMemoryBudget ? &m_largeFiles : nullptr;
+        };
+        bool wrote = false;
+        const std::optional<struct stat> &named = m_namedOf[size_t(index)];
+        FileResult result = m_processOne(m_names.at(index), syncEach(), &wrote, readGate, named ? &*named : nullptr);
+        m_gate.release(held);
+        done(index, std::move(result), wrote, lastOfBatch);
     }
 
     bool syncEach() const { return m_control.durability == Durability::EachFile; }
 
-    // Taking a name and entering its keys is one step, in list order; the
-    // stat calls it takes are few beside a file's rewrite.
-    bool take(int *index)
+    // Taking names and entering their keys is one step, in list order; the
+    // stat calls it takes are few beside the files' work. Every name taken
+    // is worked on, even after a stop: a name after it may already be done,
+    // and no file is changed without its result being reported.
+    bool take(int *first, int *end)
     {
         std::unique_lock order(m_entering);
         {
             std::lock_guard lock(m_mutex);
             if (m_stop || m_next >= m_count)
                 return false;
-            *index = m_next++;
+            *first = m_next;
         }
-        std::vector<QByteArray> keys = m_dependencies.keysFor(m_names.at(*index), &m_namedOf[size_t(*index)]);
+        int index = *first;
+        qint64 bytes = 0;
+        std::vector<std::vector<QByteArray>> batch;
+        while (index < m_count && index - *first < batchFiles && bytes < batchBytes) {
+            std::optional<struct stat> &named = m_namedOf[size_t(index)];
+            batch.push_back(m_dependencies.keysFor(m_names.at(index), &named));
+            if (named && S_ISREG(named->st_mode))
+                bytes += named->st_size;
+            ++index;
+        }
         std::lock_guard lock(m_mutex);
-        for (const QByteArray &key : keys)
-            m_holders[key].append(*index);
-        m_keysOf[size_t(*index)] = std::move(keys);
+        for (size_t i = 0; i < batch.size(); ++i) {
+            for (const QByteArray &key : batch[i])
+                m_holders[key].append(*first + int(i));
+            m_keysOf[size_t(*first) + i] = std::move(batch[i]);
+        }
+        m_next = index;
+        *end = index;
         return true;
     }
 
@@ -315,9 +446,9 @@ private:
         --m_waiting;
     }
 
-    void done(int index, FileResult result, bool wrote)
+    void done(int index, FileResult result, bool wrote, bool lastOfBatch)
     {
-        bool wake;
+        bool wake = false;
         bool wakeWaiting;
         {
             std::lock_guard lock(m_mutex);
@@ -329,9 +460,19 @@ private:
                 if (it->isEmpty())
                     m_holders.erase(it);
             }
-            // Only the result the reporting thread waits for wakes it: a
-            // wake-up per file was a system call per file.
-            wake = index == m_awaited;
+            // Only the result the reporting thread waits for wakes it, and
+            // only at the end of a batch or after a while, so that it reports
+            // a stretch of results per wake-up rather than one.
+            if (index == m_awaited) {
+                const auto now = std::chrono::steady_clock::now();
+                wake = lastOfBatch || now - m_lastWake >= reportEvery;
+                if (wake)
+                    m_lastWake = now;
+            } else if (m_awaited >= 0 && lastOfBatch && m_entries[size_t(m_awaited)].result) {
+                // The awaited result came in the middle of a batch, this one's
+                // or another's: told now, at the latest.
+                wake = true;
+            }
             wakeWaiting = m_waiting > 0;
         }
         if (wakeWaiting)
@@ -386,6 +527,7 @@ private:
     int m_next = 0;     // the next name a worker takes
     int m_awaited = -1; // the result the reporting thread sleeps for
     int m_waiting = 0;  // workers asleep until a file before theirs is done
+    std::chrono::steady_clock::time_point m_lastWake{};
     bool m_stop = false;
     std::mutex m_entering;
 };

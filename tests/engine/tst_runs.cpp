@@ -1594,6 +1594,22 @@ private slots:
               << "h.htm"
               << "g.htm.old";
         QTest::newRow("mixed batch") << "replace" << files << names << 15;
+        // Workers take names a few dozen at a time: here each file's backup,
+        // and a second name of it, come in a later batch than the file.
+        QStringList farFiles;
+        QStringList farNames;
+        for (int i = 0; i < 40; ++i) {
+            const QString n = QString("f%1.htm").arg(i);
+            farFiles << n + "=x" + QString::number(i);
+            farNames << n;
+            if (i % 5 == 0) {
+                farFiles << "h" + n + "==" + n;
+                farNames.insert(i / 5, "h" + n);
+            }
+        }
+        for (int i = 0; i < 40; i += 2)
+            farNames << QString("f%1.htm.old").arg(i);
+        QTest::newRow("dependencies across batches") << "replace" << farFiles << farNames << 10;
         QTest::newRow("journaled mixed batch") << "undo" << files << names << 8;
         QTest::newRow("mixed restore batch") << "restore" << files << names << 15;
     }
