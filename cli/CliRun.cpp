@@ -320,11 +320,17 @@ QString plainName(const QString &path)
 // "run 12  2026-12-09 04:30:12  3 files kept  /home/ann/site": the folder
 // last, since it may hold blanks. Runs are numbered in the order they began;
 // the time is the clock's, which may have been set back between two runs.
+// A second line says which journal folder keeps the run, since deleting it
+// is how a journal is emptied.
 QString journalLine(const JournalEntry &entry)
 {
     QString line = tr("run %1").arg(entry.run >= 0 ? QString::number(entry.run) : entry.id) + QStringLiteral("  ");
+    if (!entry.notMounted.isEmpty())
+        return line
+            + tr("kept on %1, which is not mounted now; mount it to see its runs").arg(displayName(entry.notMounted));
+    const QString keptIn = QStringLiteral("\n    ") + tr("kept in %1").arg(displayName(entry.root));
     if (!entry.unreadable.isEmpty())
-        return line + tr("cannot be read: %1").arg(entry.unreadable);
+        return line + tr("cannot be read: %1").arg(entry.unreadable) + keptIn;
     line += entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ")
         + (entry.files == 1 ? tr("1 file kept") : tr("%1 files kept").arg(entry.files));
     if (entry.unkept > 0)
@@ -333,7 +339,7 @@ QString journalLine(const JournalEntry &entry)
         line += tr(" (%1 records cannot be read)").arg(entry.damaged);
     if (entry.running)
         line += tr(" (still going on)");
-    return line + QStringLiteral("  ") + displayName(entry.folder);
+    return line + QStringLiteral("  ") + displayName(entry.folder) + keptIn;
 }
 
 int runUndo(const CliRequest &request, CliStreams &streams)

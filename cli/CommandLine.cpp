@@ -415,7 +415,8 @@ QString helpText(const QString &topic)
                                 "  (~/.local/state/Vexalo/journal); a run over files on another file system\n"
                                 "  keeps them at its top, in .vexalo-journal-UID (UID: your user number).\n"
                                 "  -l, --list             list the runs in the journal, newest first: number,\n"
-                                "                         time, how many files are kept, and folder\n");
+                                "                         time, how many files are kept, and folder, and\n"
+                                "                         below it the journal folder that keeps the run\n");
     const QString common = tr("Options of every command:\n"
                               "  -q, --quiet            print only the lines of files that failed\n"
                               "      --paths            name each file as given rather than by its plain name\n"

@@ -916,6 +916,14 @@ vexalo4-cli tut dasselbe auf der Befehlszeile.</translation>
             <numerusform>%Ln würden scheitern</numerusform>
         </translation>
     </message>
+    <message>
+        <source>the last run, run %1, is kept on %2, which is not mounted now; mount it to undo the run</source>
+        <translation>der letzte Lauf, Lauf %1, liegt auf %2, das gerade nicht eingehängt ist; hängen Sie es ein, um den Lauf rückgängig zu machen</translation>
+    </message>
+    <message>
+        <source>the list of volumes in %1 could not be written</source>
+        <translation>die Liste der Datenträger in %1 konnte nicht geschrieben werden</translation>
+    </message>
 </context>
 <context>
     <name>vexalo::journal</name>

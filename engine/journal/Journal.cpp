@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <pwd.h>
@@ -73,9 +74,11 @@ QString Journal::defaultLocation(QString *note)
 }
 
 Journal::Journal()
-    : m_location(defaultLocation(&m_note))
-    , m_volumesUnder(QStringLiteral("/"))
+    : m_volumesUnder(QStringLiteral("/"))
 {
+    // In the body: m_note is made after m_location, and made empty again
+    // when written while m_location is being made.
+    m_location = defaultLocation(&m_note);
 }
 
 Journal::Journal(const QString &location, const JournalLimits &limits, const QString &volumesUnder)
@@ -85,11 +88,24 @@ Journal::Journal(const QString &location, const JournalLimits &limits, const QSt
 {
 }
 
-QList<QByteArray> Journal::roots() const
+QList<QByteArray> Journal::roots(QList<JournalEntry> *unmounted, bool haveLock) const
 {
-    QList<QByteArray> all = {encodeFileName(m_location)};
-    if (!m_volumesUnder.isEmpty())
-        all += volumeJournals(encodeFileName(m_volumesUnder));
+    const QByteArray home = encodeFileName(m_location);
+    QList<QByteArray> all = {home};
+    if (m_volumesUnder.isEmpty())
+        return all;
+    const VolumesSeen seen = seeVolumes(home, encodeFileName(m_volumesUnder), haveLock);
+    all += seen.roots;
+    for (const ListedVolume &volume : seen.unmounted) {
+        if (!unmounted)
+            break;
+        JournalEntry e;
+        e.run = volume.newest;
+        e.id = QString::fromLatin1(entryName(volume.newest));
+        e.root = decodeFileName(volume.top + (volume.top.endsWith('/') ? "" : "/") + volumeJournalName());
+        e.notMounted = decodeFileName(volume.top);
+        unmounted->append(e);
+    }
     return all;
 }
 
@@ -131,7 +147,9 @@ JournalEntry readEntry(const QByteArray &root, const QByteArray &name)
 QList<JournalEntry> Journal::entries(QString *error) const
 {
     int err = 0;
-    const QList<RootedEntry> names = entryNames(roots(), homeJournalId(encodeFileName(m_location), false), &err);
+    QList<JournalEntry> unmounted;
+    const QList<QByteArray> folders = roots(&unmounted);
+    const QList<RootedEntry> names = entryNames(folders, homeJournalId(encodeFileName(m_location), false), &err);
     if (err && error)
         *error = IoStatus::fromErrno(err).error;
     QList<JournalEntry> out;
@@ -140,10 +158,20 @@ QList<JournalEntry> Journal::entries(QString *error) const
         if (!entry.neverBegan)
             out.append(entry);
     }
+    // A volume not mounted now is named where its newest run would be.
+    for (const JournalEntry &gone : std::as_const(unmounted)) {
+        const auto at = std::find_if(out.begin(), out.end(), [&](const JournalEntry &e) { return e.run < gone.run; });
+        out.insert(at, gone);
+    }
     return out;
 }
 
 std::optional<JournalEntry> Journal::lastRun(QString *why) const
+{
+    return lastRun(why, false);
+}
+
+std::optional<JournalEntry> Journal::lastRun(QString *why, bool haveLock) const
 {
     auto none = [why](const QString &reason) {
         if (why)
@@ -155,7 +183,9 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
     // clock said when the runs began, and whichever journal folder holds it.
     const QByteArray root = encodeFileName(m_location);
     int err = 0;
-    const QList<RootedEntry> names = entryNames(roots(), homeJournalId(encodeFileName(m_location), false), &err);
+    QList<JournalEntry> unmounted;
+    const QList<QByteArray> folders = roots(&unmounted, haveLock);
+    const QList<RootedEntry> names = entryNames(folders, homeJournalId(encodeFileName(m_location), false), &err);
     if (err)
         return none(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
                         .arg(IoStatus::fromErrno(err).error));
@@ -172,6 +202,17 @@ std::optional<JournalEntry> Journal::lastRun(QString *why) const
         last = readEntry(it->root, it->name);
         if (!last.neverBegan)
             break;
+    }
+    // The last run may be on a volume that is not mounted now: Undo never
+    // takes back a run before it meanwhile.
+    const qint64 lastSeen = it == names.crend() ? -1 : last.run;
+    for (const JournalEntry &gone : std::as_const(unmounted)) {
+        if (gone.run > lastSeen && !(undoneKnown && gone.run <= undone))
+            return none(
+                QCoreApplication::translate(
+                    "vexalo", "the last run, run %1, is kept on %2, which is not mounted now; mount it to undo the run")
+                    .arg(gone.run)
+                    .arg(displayName(gone.notMounted)));
     }
     if (it == names.crend())
         return none(undoneKnown ? QCoreApplication::translate(

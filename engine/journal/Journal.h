@@ -43,6 +43,10 @@ struct JournalEntry {
     bool neverBegan = false;
     QString unreadable; // why the entry cannot be read at all, when it cannot
     QString root;       // the journal folder that holds it: the home one, or one on the files' own volume
+    // Where the volume that holds the run is not mounted now: its top
+    // folder. Only the run's number is known then (the newest run kept
+    // there; older ones may be there too).
+    QString notMounted;
 };
 
 class JournalRun;
@@ -143,8 +147,11 @@ public:
     UndoResult undoLast(const RunControl &control = {}) const;
 
 private:
-    // Every journal folder to look in: the home one first.
-    QList<QByteArray> roots() const;
+    // Every journal folder to look in: the home one first, then those of the
+    // volumes listed in it that are mounted now; *unmounted gets the others.
+    // haveLock: the home journal's lock is held already.
+    QList<QByteArray> roots(QList<JournalEntry> *unmounted = nullptr, bool haveLock = false) const;
+    std::optional<JournalEntry> lastRun(QString *why, bool haveLock) const;
 
     QString m_location;
     QString m_note;

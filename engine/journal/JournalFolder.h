@@ -138,4 +138,38 @@ VolumeJournal volumeJournalFor(const QByteArray &folder, dev_t homeDevice, const
 // mounts: only this user's own, mode 0700, never a link.
 QByteArrayList volumeJournals(const QByteArray &under);
 
+// In a home journal: the top folders of the other file systems that hold
+// its runs, each with the number of the newest run kept there. Undo and the
+// list look only there, never at every mount (a look at a network share
+// gone dead can hang), and can name a volume that is not mounted now.
+inline const QByteArray volumesName = "volumes";
+
+struct ListedVolume {
+    QByteArray top;
+    qint64 newest = -1;
+};
+
+struct VolumesSeen {
+    QByteArrayList roots;          // the journal folders of the listed volumes mounted now
+    QList<ListedVolume> unmounted; // listed volumes whose top is not a mount point now
+};
+
+// The listed volumes under `under` ("/" for any), as they are now; the list
+// is brought up to date (a volume whose journal holds none of this home
+// journal's runs any more leaves it) under home's lock, taken here unless
+// haveLock. A journal of an earlier version, which has none, is given one
+// by a single walk of the mounts.
+VolumesSeen seeVolumes(const QByteArray &home, const QByteArray &under, bool haveLock);
+
+// Under home's lock: root (a volume's journal folder) holds the run newest
+// of this home journal, or (-1) none any more. durable: the list is on the
+// disk when this returns, where the volume is new to it. A home journal of
+// an earlier version is first given its list by a walk of the mounts under
+// walkUnder (none when empty: a journal that has just been given its name).
+// False when the list could not be written.
+bool noteVolume(const QByteArray &home, const QByteArray &root, qint64 newest, bool durable,
+                const QByteArray &walkUnder);
+// The newest run of the home journal homeId in root, or -1.
+qint64 newestOwnRun(const QByteArray &root, const QByteArray &homeId);
+
 } // namespace vexalo::journal

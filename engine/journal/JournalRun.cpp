@@ -60,6 +60,7 @@ QByteArray absolutePath(const QString &path, QByteArray absolute = {})
 } // namespace
 
 struct JournalRun::Shared {
+    QByteArray home; // the home journal, whose lock and list hold for every folder
     QByteArray root;
     QByteArray dir; // the entry's folder
     Fd dirHandle;   // open on it, so that each file's name is made without a path walk
@@ -417,9 +418,16 @@ void JournalRun::finish()
     }
     if (s.live == 0) {
         // Nothing was rewritten: no entry, so Undo keeps to the run before.
-        RootLock lock(s.root);
-        s.manifest.reset();
-        removeEntry(s.dir, true);
+        {
+            RootLock lock(s.root);
+            s.manifest.reset();
+            removeEntry(s.dir, true);
+        }
+        if (s.root != s.home) {
+            // Nor is this run the newest the list names on the volume.
+            RootLock lock(s.home);
+            noteVolume(s.home, s.root, newestOwnRun(s.root, homeJournalId(s.home, false)), false, {});
+        }
         s.busy.reset();
         return;
     }
@@ -545,6 +553,7 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     shared->durability = durability;
     shared->notice = m_note;
     const QByteArray home = encodeFileName(m_location);
+    shared->home = home;
     shared->root = home;
     auto fail = [&](const QString &reason) {
         shared->problem = QCoreApplication::translate(
@@ -588,7 +597,21 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
             shared->notice += (shared->notice.isEmpty() ? QString() : QStringLiteral("; ")) + said;
         }
     }
+    // A journal of an earlier version has kept runs on other volumes
+    // without listing them; given a name only now, it has kept none.
+    const bool named = !homeJournalId(home, false).isEmpty();
     QString why = openEntry(*shared, home, m_limits);
+    // The volume is listed in the home journal before a file is touched, so
+    // that Undo finds the run without looking at every mount, and names the
+    // volume when it is not mounted.
+    if (why.isEmpty() && shared->root != home
+        && !noteVolume(home, shared->root, shared->number, durability != Durability::None,
+                       named ? encodeFileName(m_volumesUnder) : QByteArray())) {
+        shared->manifest.reset();
+        removeEntry(shared->dir, true);
+        why = QCoreApplication::translate("vexalo", "the list of volumes in %1 could not be written")
+                  .arg(displayName(m_location));
+    }
     if (!why.isEmpty() && shared->root != home) {
         // A volume's journal that cannot take the entry after all (full,
         // say): the home journal, as where there is none.

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
@@ -189,6 +190,168 @@ QByteArrayList volumeJournals(const QByteArray &under)
             roots << root;
     }
     return roots;
+}
+
+namespace {
+
+// The list is a guide to where to look, never the record of a run: one that
+// cannot be read is made again from a walk of the mounts.
+const QByteArray listHeader = "vexalo-volumes 1";
+
+QByteArray rootAt(const QByteArray &top)
+{
+    return top + (top.endsWith('/') ? "" : "/") + volumeJournalName();
+}
+
+QByteArray topOf(const QByteArray &root)
+{
+    const QByteArray top = root.left(root.lastIndexOf('/'));
+    return top.isEmpty() ? QByteArray("/") : top;
+}
+
+QList<ListedVolume> readList(const QByteArray &home, bool *readable)
+{
+    int err = 0;
+    const QByteArray text = readSmallFile(home + '/' + volumesName, &err);
+    QList<ListedVolume> list;
+    QByteArrayList lines = text.split('\n');
+    *readable = !err && !lines.isEmpty() && lines.takeFirst() == listHeader;
+    for (const QByteArray &line : std::as_const(lines)) {
+        if (!*readable || line.isEmpty())
+            continue;
+        // "<newest run> <top folder, percent-encoded>": any byte may be in a name.
+        const qsizetype blank = line.indexOf(' ');
+        bool ok = false;
+        const qint64 newest = line.left(blank).toLongLong(&ok);
+        const QByteArray top = QByteArray::fromPercentEncoding(line.mid(blank + 1));
+        if (blank < 0 || !ok || !top.startsWith('/'))
+            *readable = false;
+        else
+            list.append({top, newest});
+    }
+    return *readable ? list : QList<ListedVolume>();
+}
+
+bool writeList(const QByteArray &home, const QList<ListedVolume> &list, bool durable)
+{
+    QByteArray text = listHeader + '\n';
+    for (const ListedVolume &v : list)
+        text += QByteArray::number(v.newest) + ' ' + v.top.toPercentEncoding("/") + '\n';
+    const QByteArray path = home + '/' + volumesName;
+    const QByteArray part = path + ".new";
+    Fd fd(::open(part.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.fd < 0 || writeAll(fd.fd, text) != 0 || (durable && ::fdatasync(fd.fd) != 0)
+        || ::rename(part.constData(), path.constData()) != 0) {
+        ::unlink(part.constData());
+        return false;
+    }
+    return !durable || syncPath(home) == 0;
+}
+
+// What an earlier version's journal, which kept no list, has on the volumes
+// mounted now: every mount looked at, once.
+QList<ListedVolume> walkedList(const QByteArray &homeId, const QByteArray &under)
+{
+    QList<ListedVolume> list;
+    for (const QByteArray &root : volumeJournals(under)) {
+        const qint64 newest = newestOwnRun(root, homeId);
+        if (newest >= 0)
+            list.append({topOf(root), newest});
+    }
+    return list;
+}
+
+} // namespace
+
+qint64 newestOwnRun(const QByteArray &root, const QByteArray &homeId)
+{
+    int err = 0;
+    const QByteArrayList names = entryNames(root, &err);
+    for (auto it = names.crbegin(); it != names.crend(); ++it) {
+        if (runOfEntry(*it) >= 0 && readSmallFile(root + '/' + *it + '/' + ownerName) == homeId)
+            return runOfEntry(*it);
+    }
+    return -1;
+}
+
+VolumesSeen seeVolumes(const QByteArray &home, const QByteArray &under, bool haveLock)
+{
+    VolumesSeen seen;
+    // The name is made before a run's first entry on another volume: a home
+    // journal without one has kept nothing elsewhere, and nothing is looked at.
+    const QByteArray id = homeJournalId(home, false);
+    if (id.isEmpty())
+        return seen;
+    bool readable = false;
+    QList<ListedVolume> list = readList(home, &readable);
+    bool changed = !readable;
+    if (!readable && haveLock)
+        list = walkedList(id, under);
+    if (changed && !haveLock) {
+        RootLock lock(home);
+        return seeVolumes(home, under, true);
+    }
+    const QByteArrayList mounted = mountPoints();
+    std::set<std::pair<dev_t, ino_t>> known; // a file system mounted twice holds one journal
+    for (auto it = list.begin(); it != list.end();) {
+        if (!isUnder(it->top, under)) {
+            ++it;
+            continue;
+        }
+        // Only the list of mounts is read for a volume gone: its top folder
+        // is not looked at.
+        if (!mounted.contains(it->top)) {
+            seen.unmounted.append(*it);
+            ++it;
+            continue;
+        }
+        const QByteArray root = rootAt(it->top);
+        struct stat info {};
+        const qint64 newest =
+            ::lstat(root.constData(), &info) == 0 && privateFolder(info) ? newestOwnRun(root, id) : -1;
+        // Emptied, or its runs undone or given up: not listed any more.
+        if (newest < 0) {
+            it = list.erase(it);
+            changed = true;
+            continue;
+        }
+        if (newest != it->newest) {
+            it->newest = newest;
+            changed = true;
+        }
+        if (known.insert({info.st_dev, info.st_ino}).second)
+            seen.roots << root;
+        ++it;
+    }
+    if (changed) {
+        if (!haveLock) {
+            RootLock lock(home);
+            return seeVolumes(home, under, true);
+        }
+        writeList(home, list, false);
+    }
+    return seen;
+}
+
+bool noteVolume(const QByteArray &home, const QByteArray &root, qint64 newest, bool durable,
+                const QByteArray &walkUnder)
+{
+    bool readable = false;
+    QList<ListedVolume> list = readList(home, &readable);
+    if (!readable && !walkUnder.isEmpty())
+        list = walkedList(homeJournalId(home, false), walkUnder);
+    const QByteArray top = topOf(root);
+    const auto it = std::find_if(list.begin(), list.end(), [&](const ListedVolume &v) { return v.top == top; });
+    const bool added = it == list.end() && newest >= 0;
+    if (it == list.end() && !added)
+        return true;
+    if (added)
+        list.append({top, newest});
+    else if (newest < 0)
+        list.erase(it);
+    else
+        it->newest = newest;
+    return writeList(home, list, durable && added);
 }
 
 } // namespace vexalo::journal

@@ -246,7 +246,7 @@ UndoResult Journal::undoLast(const RunControl &control) const
         return refuse(runGoingOn(roots()));
     RootLock lock(root);
     QString why;
-    const std::optional<JournalEntry> last = lastRun(&why);
+    const std::optional<JournalEntry> last = lastRun(&why, true);
     if (!last)
         return refuse(why);
     result.entry = *last;
@@ -333,6 +333,9 @@ UndoResult Journal::undoLast(const RunControl &control) const
         writeFileAtomically(decodeFileName(root + '/' + undoneName), QByteArray::number(last->run) + '\n', options);
         manifestFd.reset();
         removeEntry(dir, true);
+        // The list of volumes names the newest run left there, if any.
+        if (entryRoot != root)
+            noteVolume(root, entryRoot, newestOwnRun(entryRoot, homeJournalId(root, false)), false, {});
         result.complete = true;
     }
     return result;

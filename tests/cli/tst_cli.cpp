@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include "tests/common/TestFiles.h"
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -145,6 +147,48 @@ RawOutcome runRaw(const QByteArrayList &args, const QByteArray &folder, const QB
     o.out = readRawFile(outPath);
     o.err = readRawFile(errPath);
     return o;
+}
+
+// Runs the real executable as the user uid (root too) through setpriv,
+// with only the environment given: what a user, or root run through sudo
+// with a user's environment, starts.
+CliOutcome runAs(uid_t uid, const QStringList &arguments, const QMap<QString, QString> &environment)
+{
+    QProcess p;
+    QProcessEnvironment env;
+    env.insert("PATH", "/usr/bin:/bin");
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+        env.insert(it.key(), it.value());
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory("/");
+    const QString id = QString::number(uid);
+    p.start("setpriv", QStringList{"--reuid=" + id, "--regid=" + id, "--clear-groups", VEXALO_CLI_PATH} + arguments);
+    CliOutcome o;
+    if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit)
+        o.status = p.exitCode();
+    o.out = QString::fromUtf8(p.readAllStandardOutput());
+    o.err = QString::fromUtf8(p.readAllStandardError());
+    return o;
+}
+
+// Every name below folder, hidden ones and links included, links not followed.
+QStringList treeOf(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next();
+    names.sort();
+    return names;
+}
+
+bool chownTree(const QString &path, uid_t uid)
+{
+    bool ok = ::chown(QFile::encodeName(path).constData(), uid, uid) == 0;
+    for (const QString &name : treeOf(path))
+        ok = ::lchown(QFile::encodeName(name).constData(), uid, uid) == 0 && ok;
+    return ok;
 }
 
 } // namespace
@@ -474,10 +518,11 @@ private slots:
         QCOMPARE(runCli(replace + QStringList{"--no-journal"} + pathsIn(data, {"c.txt"}), dir.path()).status, 0);
         const CliOutcome list = runCli({"undo", "--list"}, dir.path());
         QCOMPARE(list.status, 0);
-        QVERIFY2(
-            list.out.contains(QRegularExpression("^run 1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  2 files kept  "
-                                                 + QRegularExpression::escape(data) + "\n$")),
-            qPrintable(list.out));
+        QVERIFY2(list.out.contains(
+                     QRegularExpression("^run 1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  2 files kept  "
+                                        + QRegularExpression::escape(data) + "\n    kept in "
+                                        + QRegularExpression::escape(dir.filePath("state/Vexalo/journal")) + "\n$")),
+                 qPrintable(list.out));
 
         writeFile(data + "/b.txt", "x bye y\nand more\n");
         const CliOutcome undo = runCli({"undo"}, dir.path());
@@ -501,6 +546,105 @@ private slots:
         QCOMPARE(again.out, QString());
         QVERIFY2(again.err.contains("undone already"), qPrintable(again.err));
         QCOMPARE(readFile(data + "/b.txt"), QByteArray("x bye y\nand more\n"));
+    }
+
+    // The journal of a run started as another user, or as root with a
+    // user's environment, through setpriv as a user's shell would start it.
+    // A user who may not write to the top folder of the files' volume keeps
+    // copies in the home journal, and Undo gives the file back. Root never
+    // makes its journal in a user's tree, however XDG_STATE_HOME leads
+    // there, and says once that it keeps the journal in its own place.
+    void journalAsAnotherUser_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::newRow("user, top folder of the files' volume not theirs to write to") << "read-only top";
+        QTest::newRow("root, XDG_STATE_HOME not made yet in a user's home") << "state not made";
+        QTest::newRow("root, a user's state folder whose Vexalo folder is a link") << "linked Vexalo";
+    }
+
+    void journalAsAnotherUser()
+    {
+        QFETCH(QString, setup);
+        if (::geteuid() != 0)
+            QSKIP("only root can run the command line as another user, and mount a tmpfs");
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv (util-linux) is missing");
+        const uid_t user = 12345;
+        QTemporaryDir dir;
+        // The other user must reach their own folders below the test's.
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        const QString userHome = dir.filePath("home");
+        QVERIFY(QDir().mkpath(userHome + "/.local/state"));
+        QVERIFY(QDir().mkpath(userHome + "/.local/state-own"));
+        const QString elsewhere = userHome + "/elsewhere";
+        QVERIFY(QDir().mkpath(elsewhere));
+        QVERIFY(QFile::link(elsewhere, userHome + "/.local/state/Vexalo"));
+        QVERIFY(chownTree(userHome, user));
+        const QStringList userTree = treeOf(userHome);
+
+        QString data = dir.filePath("rootdata");
+        QMap<QString, QString> env;
+        uid_t as = 0;
+        QString journal;
+        QByteArray topNative;
+        const auto unmount = qScopeGuard([&] {
+            if (!topNative.isEmpty())
+                ::umount2(topNative.constData(), MNT_DETACH);
+        });
+        if (setup == "read-only top") {
+            const QString top = dir.filePath("volume");
+            QVERIFY(QDir().mkpath(top));
+            if (::mount("tmpfs", QFile::encodeName(top).constData(), "tmpfs", 0, "mode=0755") != 0)
+                QSKIP("a tmpfs cannot be mounted here");
+            topNative = QFile::encodeName(top);
+            data = top + "/data";
+            QVERIFY(QDir().mkpath(data));
+            as = user;
+            env = {{"HOME", userHome}, {"XDG_STATE_HOME", userHome + "/.local/state-own"}};
+            journal = userHome + "/.local/state-own/Vexalo/journal";
+        } else {
+            // As sudo leaves it: HOME root's own (here a folder of the test's,
+            // so that the real one is never touched), the rest the user's.
+            const QString rootHome = dir.filePath("roothome");
+            QVERIFY(QDir().mkpath(rootHome));
+            QCOMPARE(::chmod(QFile::encodeName(rootHome).constData(), 0700), 0);
+            QVERIFY(QDir().mkpath(data));
+            env = {{"HOME", rootHome},
+                   {"XDG_STATE_HOME", userHome + (setup == "state not made" ? "/.local/state-x" : "/.local/state")}};
+            journal = rootHome + "/.local/state/Vexalo/journal";
+        }
+        writeFile(data + "/a.txt", "x hello y\n");
+        QVERIFY(chownTree(data, as));
+
+        const CliOutcome ran = runAs(as, {"replace", "-f", "hello", "-w", "bye", data + "/a.txt"}, env);
+        QCOMPARE(ran.out, QString("a.txt:  replaced\n"));
+        QCOMPARE(ran.status, 0);
+        if (as == 0) {
+            QCOMPARE(ran.err.count("XDG_STATE_HOME is not used for the journal"), 1);
+            QVERIFY2(ran.err.contains(journal), qPrintable(ran.err));
+        } else {
+            QCOMPARE(ran.err, QString());
+            // Nothing at the top: the old content is copied into the home journal.
+            QCOMPARE(QDir(dir.filePath("volume")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                     QStringList({"data"}));
+        }
+        QCOMPARE(readFile(data + "/a.txt"), QByteArray("x bye y\n"));
+        // Root made nothing in the user's tree, nor through the link.
+        if (as == 0)
+            QCOMPARE(treeOf(userHome), userTree);
+
+        const CliOutcome list = runAs(as, {"undo", "--list"}, env);
+        QCOMPARE(list.status, 0);
+        QVERIFY2(list.out.startsWith("run 1  ")
+                     && list.out.endsWith("  1 file kept  " + data + "\n    kept in " + journal + "\n"),
+                 qPrintable(list.out + list.err));
+        const CliOutcome undo = runAs(as, {"undo"}, env);
+        QCOMPARE(undo.out, QString("a.txt:  restored\n"));
+        QCOMPARE(undo.status, 0);
+        QCOMPARE(readFile(data + "/a.txt"), QByteArray("x hello y\n"));
+        QCOMPARE(uint(QFileInfo(data + "/a.txt").ownerId()), uint(as));
+        if (as == 0)
+            QCOMPARE(treeOf(userHome), userTree);
     }
 
     // Status 1 when any file failed; the other files are still done.

@@ -578,6 +578,10 @@ private slots:
         QTest::addColumn<QString>("notice");
         QTest::newRow("made at the top of the tmpfs") << "usable"
                                                       << "";
+        QTest::newRow("the volume not mounted for a while") << "unmounted"
+                                                            << "";
+        QTest::newRow("kept by an earlier version, without a list of volumes") << "no list"
+                                                                               << "";
         QTest::newRow("top folder anyone may change, no sticky bit") << "open-top"
                                                                      << "";
         QTest::newRow("a link planted in its place") << "link"
@@ -598,9 +602,22 @@ private slots:
         const QString top = dir.filePath("volume");
         QVERIFY(QDir().mkpath(top));
         const QByteArray topNative = QFile::encodeName(top);
-        if (::mount("tmpfs", topNative.constData(), "tmpfs", 0, setup == "open-top" ? "mode=0777" : nullptr) != 0)
+        // A volume that is to be unmounted and mounted again with what it
+        // holds: a tmpfs elsewhere, bound at the top.
+        const QByteArray backing = QFile::encodeName(dir.filePath("backing"));
+        const bool bound = setup == "unmounted";
+        QVERIFY(QDir().mkpath(dir.filePath("backing")));
+        if (::mount("tmpfs", bound ? backing.constData() : topNative.constData(), "tmpfs", 0,
+                    setup == "open-top" ? "mode=0777" : nullptr)
+            != 0)
             QSKIP("a tmpfs cannot be mounted here");
-        const auto unmount = qScopeGuard([&] { ::umount2(topNative.constData(), MNT_DETACH); });
+        const auto unmount = qScopeGuard([&] {
+            ::umount2(topNative.constData(), MNT_DETACH);
+            if (bound)
+                ::umount2(backing.constData(), MNT_DETACH);
+        });
+        if (bound)
+            QCOMPARE(::mount(backing.constData(), topNative.constData(), nullptr, MS_BIND, nullptr), 0);
         const QString home = dir.filePath("state/Vexalo/journal");
         // Only the volumes mounted in the test's folder: never a real journal.
         const Journal journal(home, {}, dir.path());
@@ -632,14 +649,33 @@ private slots:
         QCOMPARE(lines(ran.summary.results), QStringList({"a.txt:  replaced"}));
         QCOMPARE(ran.problem, QString());
         QVERIFY2(notice.isEmpty() ? ran.notice.isEmpty() : ran.notice.contains(notice), qPrintable(ran.notice));
+        if (setup == "unmounted") {
+            // Named, not passed over: Undo does not reach past the run it
+            // cannot see to the one before.
+            QCOMPARE(::umount2(topNative.constData(), 0), 0);
+            const QList<JournalEntry> seen = journal.entries();
+            QCOMPARE(seen.size(), 2);
+            QCOMPARE(seen[0].notMounted, top);
+            QVERIFY(seen[0].run > seen[1].run);
+            QString why;
+            QVERIFY(!journal.lastRun(&why));
+            QVERIFY2(why.contains(top + ", which is not mounted now"), qPrintable(why));
+            QVERIFY(journal.undoLast().refused);
+            QCOMPARE(readFile(dir.filePath("home.txt")), QByteArray("omega at home"));
+            QCOMPARE(::mount(backing.constData(), topNative.constData(), nullptr, MS_BIND, nullptr), 0);
+        } else if (setup == "no list") {
+            // Found by one walk of the mounts, and listed from then on.
+            QVERIFY(QFile::remove(home + "/volumes"));
+        }
 
-        const bool own = setup == "usable";
+        const bool own = setup == "usable" || setup == "unmounted" || setup == "no list";
         const QList<JournalEntry> entries = journal.entries();
         QCOMPARE(entries.size(), 2);
         QVERIFY(entries[0].run > entries[1].run);
         QCOMPARE(entries[0].folder, data);
         QCOMPARE(entries[0].root, own ? volumeJournal : home);
         QCOMPARE(entries[1].root, home);
+        QCOMPARE(QFileInfo::exists(home + "/volumes"), own);
         const QString kept = (own ? volumeJournal : home) + '/' + entries[0].id + (own ? "/l1" : "/c1");
         QVERIFY2(QFileInfo::exists(kept), qPrintable(kept));
         // The old file itself, not a copy of it.
