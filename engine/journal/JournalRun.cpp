@@ -73,7 +73,10 @@ struct JournalRun::Shared {
     qint64 budget = 0;
     std::mutex mutex;
     Fd manifest; // open for appending, and locked for as long as the run goes on
-    Fd busy;     // held shared for as long as the run goes on
+    // Where the manifest ends: only this run writes it while it goes on, so
+    // the end a failed append is cut back to is known without asking.
+    off_t manifestEnd = 0;
+    Fd busy; // held shared for as long as the run goes on
     QString problem;
     QString notice;
     std::atomic<int> seq{0};
@@ -128,17 +131,17 @@ struct JournalRun::Shared {
         if (manifest.fd < 0)
             return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed")
                                                        : problem);
-        const off_t end = ::lseek(manifest.fd, 0, SEEK_END);
         int err = writeAll(manifest.fd, line);
         if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
             err = errno;
         if (err) {
-            if (end >= 0 && ::ftruncate(manifest.fd, end) != 0) {
+            if (::ftruncate(manifest.fd, manifestEnd) != 0) {
                 // Neither written nor taken back: nothing more goes in.
                 manifest.reset();
             }
             return IoStatus::fromErrno(err);
         }
+        manifestEnd += line.size();
         live += liveChange;
         return {};
     }
@@ -628,11 +631,13 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     header.run = shared->number;
     header.folder = absolutePath(folder, shared->cwd);
     header.startedMs = QDateTime::currentMSecsSinceEpoch();
-    if (const int writeErr = writeAll(shared->manifest.fd, recordLine(header))) {
+    const QByteArray headerLine = recordLine(header);
+    if (const int writeErr = writeAll(shared->manifest.fd, headerLine)) {
         shared->manifest.reset();
         removeEntry(shared->dir, true);
         return fail(IoStatus::fromErrno(writeErr).error);
     }
+    shared->manifestEnd = headerLine.size();
     return run;
 }
 
