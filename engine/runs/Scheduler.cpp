@@ -363,8 +363,8 @@ private:
 
     void work()
     {
-        int first;
-        int end;
+        int first = 0;
+        int end = 0;
         while (take(&first, &end)) {
             for (int index = first; index < end; ++index)
                 processOne(index, index + 1 == end);
@@ -415,6 +415,10 @@ private:
             ++index;
         }
         std::lock_guard lock(m_mutex);
+        // Stopped while the keys were looked up: the reporting thread may
+        // have ended at m_next already, and would never report these.
+        if (m_stop)
+            return false;
         for (size_t i = 0; i < batch.size(); ++i) {
             for (const QByteArray &key : batch[i])
                 m_holders[key].append(*first + int(i));
@@ -491,7 +495,11 @@ private:
                 // After a stop, only the names already taken are waited for.
                 while (!m_entries[size_t(i)].result && !(m_stop && i >= m_next)) {
                     m_awaited = i;
-                    m_done.wait(lock);
+                    // A result that came early in a batch wakes no one until
+                    // the batch ends, and the rest of it may take long (a file
+                    // another program keeps locked): looked for again after a
+                    // while.
+                    m_done.wait_for(lock, reportEvery);
                 }
                 m_awaited = -1;
                 if (!m_entries[size_t(i)].result) {

@@ -1077,18 +1077,39 @@ private slots:
 
     // Stop in a run with several files in work returns once those are done;
     // a run that never returned would leave the window waiting for ever, so
-    // the run goes on a thread of its own and is given a minute.
-    void parallelRunStops()
+    // the run goes on a thread of its own and is given a minute. Every file
+    // changed is reported; the others are untouched.
+    void parallelRunStops_data()
     {
-        QTemporaryDir dir;
-        QStringList names;
-        for (int i = 0; i < 200; ++i) {
-            names << QString::asprintf("f%03d.txt", i);
-            writeFile(dir.filePath(names.last()), "x");
-        }
+        QTest::addColumn<int>("large");      // the file made large
+        QTest::addColumn<int>("largeSize");  // its size
+        QTest::addColumn<QString>("detour"); // put before the names after it
         // Second, a large file, long in work: the stop after the first result
         // then meets most names still untaken.
-        writeFile(dir.filePath(names[1]), QByteArray(40 * 1024 * 1024, '.') + "x");
+        QTest::newRow("large file in work") << 1 << 40 * 1024 * 1024 << QString();
+        // First, a file that makes a batch of its own; the names after it are
+        // slow to look up (a long way round to their folder), so the stop comes
+        // while a worker takes them: they are then left alone, or worked on
+        // and reported.
+        QString detour;
+        for (int i = 0; i < 600; ++i)
+            detour += "d/../";
+        QTest::newRow("stop while names are taken") << 0 << 1024 * 1024 << detour;
+    }
+
+    void parallelRunStops()
+    {
+        QFETCH(int, large);
+        QFETCH(int, largeSize);
+        QFETCH(QString, detour);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("d"));
+        QStringList names;
+        for (int i = 0; i < 200; ++i) {
+            names << (i > large ? detour : QString()) + QString::asprintf("f%03d.txt", i);
+            writeFile(dir.filePath(names.last()), "x");
+        }
+        writeFile(dir.filePath(names[large]), QByteArray(largeSize, '.') + "x");
         struct Shared {
             RunSummary run;
             QList<int> reported;
@@ -1802,23 +1823,36 @@ private slots:
     {
         QTest::addColumn<int>("locked");          // files held locked for the whole run
         QTest::addColumn<bool>("appendThenFree"); // f.txt appended to under the lock, then let go
+        QTest::addColumn<int>("parallel");        // files in work at once
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("appended while locked, replaced once free") << 0 << true << QStringList{"f.txt:  replaced"};
+        QTest::newRow("appended while locked, replaced once free") << 0 << true << 1 << QStringList{"f.txt:  replaced"};
         const QString tooLong = ":  failed: another program kept it locked for too long";
         QTest::newRow("four locked files share one period")
-            << 4 << false
+            << 4 << false << 1
             << QStringList{"f.txt:  replaced", "l0.txt" + tooLong, "l1.txt" + tooLong, "l2.txt" + tooLong,
                            "l3.txt" + tooLong};
+        // The files before the locked one, taken by one worker with it, are
+        // reported while the run waits, not once the wait is over.
+        QStringList before;
+        for (int i = 0; i < 8; ++i)
+            before << QString("e%1.txt:  replaced").arg(i);
+        QTest::newRow("files done before a wait are reported during it")
+            << 1 << false << 2 << before + QStringList{"f.txt:  replaced", "l0.txt" + tooLong};
     }
 
     void lockedByAnotherProgram()
     {
         QFETCH(int, locked);
         QFETCH(bool, appendThenFree);
+        QFETCH(int, parallel);
         QFETCH(QStringList, lines);
         QTemporaryDir dir;
-        writeFile(dir.filePath("f.txt"), "old\n");
-        QStringList names{"f.txt"};
+        QStringList names;
+        for (int i = 0; parallel > 1 && i < 8; ++i)
+            names << QString("e%1.txt").arg(i);
+        names << "f.txt";
+        for (const QString &name : names)
+            writeFile(dir.filePath(name), "old\n");
         std::vector<int> held;
         const auto release = qScopeGuard([&] {
             for (const int fd : held)
@@ -1857,7 +1891,10 @@ private slots:
         RunControl control;
         control.lockWaits = std::make_shared<LockWaits>(std::chrono::milliseconds(period));
         control.lockWaits->onWait = [&](const QString &path) { waiting = waiting || !path.isEmpty(); };
+        control.parallelFiles = parallel;
         QElapsedTimer clock;
+        QList<qint64> reportedAt;
+        control.fileDone = [&](const FileResult &, int) { reportedAt << clock.elapsed(); };
         clock.start();
         const RunSummary run = runReplace(job(dir.path(), names, "old", "new"), control);
         const qint64 took = clock.elapsed();
@@ -1867,6 +1904,11 @@ private slots:
         // One period for the run: a period per file would take four.
         if (locked > 1)
             QVERIFY2(took < 3 * period, qPrintable(QString("the run waited %1 ms").arg(took)));
+        // A file no one holds is reported once done, also while a later one
+        // waits.
+        for (int i = 0; i < names.size() - locked && !appendThenFree; ++i)
+            QVERIFY2(reportedAt[i] < period / 2,
+                     qPrintable(QString("%1 reported after %2 ms").arg(names[i]).arg(reportedAt[i])));
         QVERIFY(waiting);
     }
 
