@@ -222,21 +222,13 @@ private:
 // own.
 class WorkerPool {
 public:
+    // Never destroyed: a run still going on in another thread when the
+    // process exits (a window closed mid-run, a test's hung run) must not
+    // make exit wait for it; the threads end with the process.
     static WorkerPool &shared()
     {
-        static WorkerPool pool;
+        static WorkerPool &pool = *new WorkerPool;
         return pool;
-    }
-
-    ~WorkerPool()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_quit = true;
-        }
-        m_wake.notify_all();
-        for (std::thread &t : m_threads)
-            t.join();
     }
 
     // Runs task on `count` threads while whileRunning runs on this one, and
@@ -286,9 +278,7 @@ private:
         std::uint64_t seen = 0;
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
-            if (m_quit)
-                return;
+            m_wake.wait(lock, [&] { return m_generation != seen; });
             seen = m_generation;
             if (id >= m_wanted)
                 continue;
@@ -310,7 +300,6 @@ private:
     std::uint64_t m_generation = 0;
     int m_wanted = 0;
     int m_running = 0;
-    bool m_quit = false;
 };
 
 // Several files in work at once. Worker threads take the names in list
