@@ -310,8 +310,8 @@ private:
 // Why a few at a time: for a file that holds no match the work is four
 // system calls, so a lock handed between the workers for each name, and a
 // wake-up of this thread for each result, cost as much as the file. A worker
-// takes a batch (at most batchFiles names or batchBytes of content, a large
-// file alone) and wakes this thread when the batch ends or when
+// takes a batch (at most batchFiles names, ended by the name that brings it
+// to batchBytes of content) and wakes this thread when the batch ends or when
 // reportEvery has passed since its last wake-up, so the results of a slow
 // file system still show as they come.
 class ParallelRun {
