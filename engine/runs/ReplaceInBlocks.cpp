@@ -174,7 +174,7 @@ BlockPass readPass(const PassInput &in, const std::optional<ContentFacts> &known
     BlockReader reader(in.fd, blockSize());
     if (pass.readError = reader.start(); !pass.readError.ok())
         return pass;
-    FactsExaminer examiner(in.context.texts.followsBreaks());
+    FactsExaminer examiner(in.context.texts.followsBreaks(), in.context.texts.asciiTexts());
     std::unique_ptr<RewriteAsFound> sink;
     std::unique_ptr<StreamMatcher> matcher;
     while (!reader.atEnd()) {

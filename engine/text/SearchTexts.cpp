@@ -5,37 +5,65 @@
 
 namespace vexalo {
 
+namespace {
+
+bool isAscii(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+} // namespace
+
 SearchTexts::SearchTexts(const QString &find, const QString &replace, bool caseSensitive, bool exactBreaks)
     : m_find(find)
     , m_replace(replace)
     , m_caseSensitive(caseSensitive)
     , m_findBreaks(!exactBreaks && find.contains(QLatin1Char('\n')))
     , m_replaceBreaks(!exactBreaks && replace.contains(QLatin1Char('\n')))
+    , m_asciiTexts(caseSensitive && isAscii(find) && isAscii(replace))
 {
+}
+
+bool FactsExaminer::examinesText() const
+{
+    // Four bytes tell a UTF-16 mark from UTF-32's (see utf16ByteOrder).
+    return !m_asciiTexts || m_head.size() < 4 || utf16ByteOrder(m_head).has_value();
+}
+
+TextFacts FactsExaminer::textFacts(const TextFacts &examined) const
+{
+    if (m_asciiTexts && !utf16ByteOrder(m_head))
+        return TextFacts{FileEncoding::Utf8, false};
+    return examined;
 }
 
 void FactsExaminer::feed(QByteArrayView bytes)
 {
-    m_text.feed(bytes);
+    if (m_asciiTexts && m_head.size() < 4)
+        m_head.append(bytes.first(std::min<qsizetype>(bytes.size(), 4 - m_head.size())));
+    if (examinesText())
+        m_text.feed(bytes);
     if (m_breaks)
         m_lineBreaks.feed(bytes);
 }
 
 ContentFacts FactsExaminer::provisional() const
 {
-    const TextFacts text = m_text.facts();
+    const TextFacts text = textFacts(m_text.facts());
     return {text, m_lineBreaks.style(text.encoding)};
 }
 
 ContentFacts FactsExaminer::finish()
 {
-    const TextFacts text = m_text.finish();
+    const TextFacts text = textFacts(m_text.finish());
     return {text, m_lineBreaks.style(text.encoding)};
 }
 
 ContentFacts SearchTexts::factsOf(QByteArrayView content) const
 {
-    ContentFacts facts{examineText(content), LineBreaks::Lf};
+    ContentFacts facts{m_asciiTexts && !utf16ByteOrder(content) ? TextFacts{FileEncoding::Utf8, false}
+                                                                : examineText(content),
+                       LineBreaks::Lf};
     // Texts without a line break are the same in both styles, and the
     // content is not read again for its breaks.
     if (followsBreaks())
