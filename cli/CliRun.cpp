@@ -327,8 +327,8 @@ QString journalLine(const JournalEntry &entry)
     QString line = tr("run %1").arg(entry.run >= 0 ? QString::number(entry.run) : entry.id) + QStringLiteral("  ");
     if (!entry.notMounted.isEmpty())
         return line
-            + tr("kept on %1, which is not mounted now; mount it to see its runs").arg(displayName(entry.notMounted));
-    const QString keptIn = QStringLiteral("\n    ") + tr("kept in %1").arg(displayName(entry.root));
+            + tr("kept on %1, which is not mounted now; mount it to see its runs").arg(entry.notMounted.display());
+    const QString keptIn = QStringLiteral("\n    ") + tr("kept in %1").arg(entry.root.display());
     if (!entry.unreadable.isEmpty())
         return line + tr("cannot be read: %1").arg(entry.unreadable) + keptIn;
     line += entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ")
@@ -339,7 +339,7 @@ QString journalLine(const JournalEntry &entry)
         line += tr(" (%1 records cannot be read)").arg(entry.damaged);
     if (entry.running)
         line += tr(" (still going on)");
-    return line + QStringLiteral("  ") + displayName(entry.folder) + keptIn;
+    return line + QStringLiteral("  ") + entry.folder.display() + keptIn;
 }
 
 int runUndo(const CliRequest &request, CliStreams &streams)
@@ -452,7 +452,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     // What Undo needs; a preview writes nothing, so it keeps nothing.
     std::unique_ptr<JournalRun> journal;
     if (request.command == Command::Replace && !request.dryRun && !request.noJournal)
-        journal = Journal().record(commonFolder(stretches), request.durability);
+        journal = Journal().record(FilePath::fromString(commonFolder(stretches)), request.durability);
     bool stopped = false;
     // One period of waiting for other programs' locks for the whole command,
     // over all its folders.

@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/files/FileMetadata.h"
 
-#include "engine/files/FileNames.h"
-
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -108,8 +104,7 @@ IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current
     // The other file is named, so a link planted under its name in the
     // meantime could hand over the attributes of any file: they are read
     // only from the very file the owner and mode were taken from.
-    const QByteArray source = encodeFileName(options.metadataFrom);
-    PathFd file{::open(source.constData(), O_PATH | O_CLOEXEC)};
+    PathFd file{::open(options.metadataFrom.c_str(), O_PATH | O_CLOEXEC)};
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
         const int err = errno;
@@ -117,13 +112,13 @@ IoStatus FileMetadata::read(const QByteArray &target, const struct stat *current
     }
     if (info.st_dev != like->st_dev || info.st_ino != like->st_ino)
         return IoStatus::failure(MetadataText::tr("%1 was replaced by another file while it was being processed")
-                                     .arg(displayName(QFileInfo(options.metadataFrom).fileName())));
+                                     .arg(options.metadataFrom.fileName().display()));
     // An O_PATH descriptor carries no attribute calls of its own; its name
     // under /proc leads to the same file whatever happens to the other name.
     const QByteArray byDescriptor = "/proc/self/fd/" + QByteArray::number(file.fd);
     const IoStatus status = readAttributes(byDescriptor, true);
     if (status.code == ENOENT) // no /proc here: the name is all there is
-        return readAttributes(source, true);
+        return readAttributes(options.metadataFrom.bytes(), true);
     return status;
 }
 

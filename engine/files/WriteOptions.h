@@ -5,6 +5,8 @@
 // itself, so that the metadata copier can take them without needing the
 // writer: the copier is used by the writer, never the other way round.
 
+#include "engine/files/FilePath.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -61,7 +63,7 @@ struct WriteOptions {
     const struct stat *modeFrom = nullptr;
     // The file modeFrom was taken from (links followed): its ACL and extended
     // attributes go with its owner and permission bits.
-    QString metadataFrom;
+    FilePath metadataFrom;
     // Take modeFrom's metadata even where a file exists under the name: a
     // backup is a copy of the original and must grant what the original
     // grants, whatever the older backup it replaces granted.

@@ -4,8 +4,6 @@
 #include "engine/journal/JournalFolder.h"
 #include "engine/journal/JournalRecord.h"
 
-#include "engine/files/FileNames.h"
-
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -39,7 +37,7 @@ QByteArray passwdHome()
 
 } // namespace
 
-QString Journal::defaultLocation(QString *note)
+FilePath Journal::defaultLocation(QString *note)
 {
     // Every folder on the way must be this user's or root's, and no one
     // else's to change: run through sudo with a user's environment, root
@@ -63,25 +61,25 @@ QString Journal::defaultLocation(QString *note)
         const QByteArray home = passwdHome();
         base = home.startsWith('/') ? fromHome(home) : QByteArray("/nonexistent");
     }
-    const QString location = decodeFileName(base + "/Vexalo/journal");
+    const FilePath location = FilePath::fromBytes(base + "/Vexalo/journal");
     // Not said where the place refused is the default one anyway (a state
     // folder not made yet).
     if (note && !refused.isEmpty() && base != state)
         *note =
             QCoreApplication::translate("vexalo", "XDG_STATE_HOME is not used for the journal (%1); it is kept in %2")
-                .arg(refused, displayName(location));
+                .arg(refused, location.display());
     return location;
 }
 
 Journal::Journal()
-    : m_volumesUnder(QStringLiteral("/"))
+    : m_volumesUnder(FilePath::fromBytes("/"))
 {
     // In the body: m_note is made after m_location, and made empty again
     // when written while m_location is being made.
     m_location = defaultLocation(&m_note);
 }
 
-Journal::Journal(const QString &location, const JournalLimits &limits, const QString &volumesUnder)
+Journal::Journal(const FilePath &location, const JournalLimits &limits, const FilePath &volumesUnder)
     : m_location(location)
     , m_limits(limits)
     , m_volumesUnder(volumesUnder)
@@ -90,11 +88,11 @@ Journal::Journal(const QString &location, const JournalLimits &limits, const QSt
 
 QList<QByteArray> Journal::roots(QList<JournalEntry> *unmounted, bool haveLock) const
 {
-    const QByteArray home = encodeFileName(m_location);
+    const QByteArray &home = m_location.bytes();
     QList<QByteArray> all = {home};
     if (m_volumesUnder.isEmpty())
         return all;
-    const VolumesSeen seen = seeVolumes(home, encodeFileName(m_volumesUnder), haveLock);
+    const VolumesSeen seen = seeVolumes(home, m_volumesUnder.bytes(), haveLock);
     all += seen.roots;
     for (const ListedVolume &volume : seen.unmounted) {
         if (!unmounted)
@@ -102,8 +100,8 @@ QList<QByteArray> Journal::roots(QList<JournalEntry> *unmounted, bool haveLock) 
         JournalEntry e;
         e.run = volume.newest;
         e.id = QString::fromLatin1(entryName(volume.newest));
-        e.root = decodeFileName(volume.top + (volume.top.endsWith('/') ? "" : "/") + volumeJournalName());
-        e.notMounted = decodeFileName(volume.top);
+        e.root = FilePath::fromBytes(volume.top) / volumeJournalName();
+        e.notMounted = FilePath::fromBytes(volume.top);
         unmounted->append(e);
     }
     return all;
@@ -117,7 +115,7 @@ JournalEntry readEntry(const QByteArray &root, const QByteArray &name)
     JournalEntry e;
     e.id = QString::fromLatin1(name);
     e.run = runOfEntry(name);
-    e.root = decodeFileName(root);
+    e.root = FilePath::fromBytes(root);
     const QByteArray manifestPath = root + '/' + name + '/' + manifestName;
     Fd fd(::open(manifestPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     // A run going on holds its manifest locked.
@@ -133,7 +131,7 @@ JournalEntry readEntry(const QByteArray &root, const QByteArray &name)
         e.unreadable = m.unreadable;
         return e;
     }
-    e.folder = decodeFileName(m.header.folder);
+    e.folder = FilePath::fromBytes(m.header.folder);
     e.time = QDateTime::fromMSecsSinceEpoch(m.header.startedMs);
     e.files = m.pending(true);
     e.unkept = m.pending(false);
@@ -149,7 +147,7 @@ QList<JournalEntry> Journal::entries(QString *error) const
     int err = 0;
     QList<JournalEntry> unmounted;
     const QList<QByteArray> folders = roots(&unmounted);
-    const QList<RootedEntry> names = entryNames(folders, homeJournalId(encodeFileName(m_location), false), &err);
+    const QList<RootedEntry> names = entryNames(folders, homeJournalId(m_location.bytes(), false), &err);
     if (err && error)
         *error = IoStatus::fromErrno(err).error;
     QList<JournalEntry> out;
@@ -181,11 +179,11 @@ std::optional<JournalEntry> Journal::lastRun(QString *why, bool haveLock) const
     // Only the newest entry is read: the window asks each time its Run menu
     // opens. The newest is the one with the highest number, whatever the
     // clock said when the runs began, and whichever journal folder holds it.
-    const QByteArray root = encodeFileName(m_location);
+    const QByteArray &root = m_location.bytes();
     int err = 0;
     QList<JournalEntry> unmounted;
     const QList<QByteArray> folders = roots(&unmounted, haveLock);
-    const QList<RootedEntry> names = entryNames(folders, homeJournalId(encodeFileName(m_location), false), &err);
+    const QList<RootedEntry> names = entryNames(folders, homeJournalId(m_location.bytes(), false), &err);
     if (err)
         return none(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
                         .arg(IoStatus::fromErrno(err).error));
@@ -212,7 +210,7 @@ std::optional<JournalEntry> Journal::lastRun(QString *why, bool haveLock) const
                 QCoreApplication::translate(
                     "vexalo", "the last run, run %1, is kept on %2, which is not mounted now; mount it to undo the run")
                     .arg(gone.run)
-                    .arg(displayName(gone.notMounted)));
+                    .arg(gone.notMounted.display()));
     }
     if (it == names.crend())
         return none(undoneKnown ? QCoreApplication::translate(

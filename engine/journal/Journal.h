@@ -31,7 +31,7 @@ struct JournalLimits {
 struct JournalEntry {
     QString id;           // the entry's folder name
     qint64 run = -1;      // the run's number: a later run has a higher one, whatever the clock said
-    QString folder;       // where the run worked, as the run was given it
+    FilePath folder;      // where the run worked, as the run was given it
     QDateTime time;       // when it started (for people only)
     int files = 0;        // rewritten files whose old content is kept and not yet put back
     int unkept = 0;       // rewritten files that could not be kept (too large, say)
@@ -42,11 +42,11 @@ struct JournalEntry {
     // so before it could rewrite a file: there is nothing to undo in it.
     bool neverBegan = false;
     QString unreadable; // why the entry cannot be read at all, when it cannot
-    QString root;       // the journal folder that holds it: the home one, or one on the files' own volume
+    FilePath root;      // the journal folder that holds it: the home one, or one on the files' own volume
     // Where the volume that holds the run is not mounted now: its top
     // folder. Only the run's number is known then (the newest run kept
     // there; older ones may be there too).
-    QString notMounted;
+    FilePath notMounted;
 };
 
 class JournalRun;
@@ -89,7 +89,7 @@ public:
     QString notice() const;
     // For a file about to be rewritten: path as the run names it, info and fd
     // of the file as read and locked.
-    JournalFile keep(const QString &path, const struct stat &info, int fd);
+    JournalFile keep(const FilePath &path, const struct stat &info, int fd);
     // Makes the journal as durable as the run asked and closes the entry; an
     // entry in which nothing was rewritten is removed.
     void finish();
@@ -118,7 +118,7 @@ public:
     // where every folder on the way is this user's (or root's) and no one
     // else may change it. *note says why a place that was asked for (an
     // XDG_STATE_HOME) is not used.
-    static QString defaultLocation(QString *note = nullptr);
+    static FilePath defaultLocation(QString *note = nullptr);
 
     // The default place, said once per run where it is not the one asked for,
     // and the journal folder at the top of each other file system a run's
@@ -126,9 +126,9 @@ public:
     Journal();
     // One journal folder, location, alone; with volumesUnder ("/" for any),
     // also the journal folders of the file systems mounted there or below.
-    explicit Journal(const QString &location, const JournalLimits &limits = {}, const QString &volumesUnder = {});
+    explicit Journal(const FilePath &location, const JournalLimits &limits = {}, const FilePath &volumesUnder = {});
 
-    QString location() const { return m_location; }
+    const FilePath &location() const { return m_location; }
 
     // Newest first. An error (a journal folder that cannot be read) is said in
     // *error; a journal never written is simply empty.
@@ -139,7 +139,7 @@ public:
 
     // Starts the journal of a Replace run over files in folder (for people;
     // each file's own path is recorded). durability: as the run's promise.
-    std::unique_ptr<JournalRun> record(const QString &folder, Durability durability) const;
+    std::unique_ptr<JournalRun> record(const FilePath &folder, Durability durability) const;
 
     // Puts back every file of the last run that still holds exactly what the
     // run wrote, atomically, with the old content and metadata, and says for
@@ -153,10 +153,10 @@ private:
     QList<QByteArray> roots(QList<JournalEntry> *unmounted = nullptr, bool haveLock = false) const;
     std::optional<JournalEntry> lastRun(QString *why, bool haveLock) const;
 
-    QString m_location;
+    FilePath m_location;
     QString m_note;
     JournalLimits m_limits;
-    QString m_volumesUnder; // empty: the home journal alone
+    FilePath m_volumesUnder; // empty: the home journal alone
 };
 
 } // namespace vexalo

@@ -8,7 +8,6 @@
 #include "engine/journal/JournalRecord.h"
 
 #include "engine/files/FileMetadata.h"
-#include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -38,9 +37,9 @@ QString formatSize(qint64 bytes)
     return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
-QByteArray absolutePath(const QString &path, QByteArray absolute = {})
+QByteArray absolutePath(const FilePath &path, QByteArray absolute = {})
 {
-    QByteArray bytes = encodeFileName(path);
+    QByteArray bytes = path.bytes();
     if (bytes.startsWith('/'))
         return bytes;
     if (absolute.isEmpty()) {
@@ -223,7 +222,7 @@ struct JournalFile::State final : OldFileKeeper {
         }
         WriteOptions like;
         like.modeFrom = &original;
-        like.metadataFrom = decodeFileName(path);
+        like.metadataFrom = FilePath::fromBytes(path);
         FileMetadata metadata;
         IoStatus status = metadata.read(run->dir + '/' + keptName, nullptr, like);
         if (status.ok())
@@ -372,7 +371,7 @@ QString JournalRun::notice() const
     return m_shared ? m_shared->notice : QString();
 }
 
-JournalFile JournalRun::keep(const QString &path, const struct stat &info, int fd)
+JournalFile JournalRun::keep(const FilePath &path, const struct stat &info, int fd)
 {
     JournalFile file;
     if (m_shared && !m_shared->problem.isEmpty())
@@ -460,7 +459,7 @@ void JournalRun::finish()
             s.problem = QCoreApplication::translate("vexalo",
                                                     "the journal in %1 could not be saved to the disk, so this run may "
                                                     "not be undone after a system crash: %2")
-                            .arg(displayName(decodeFileName(s.root)), IoStatus::fromErrno(err).error);
+                            .arg(FilePath::fromBytes(s.root).display(), IoStatus::fromErrno(err).error);
             s.missed = true;
         }
     }
@@ -548,20 +547,20 @@ QString openEntry(JournalRun::Shared &s, const QByteArray &home, const JournalLi
 
 } // namespace
 
-std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability durability) const
+std::unique_ptr<JournalRun> Journal::record(const FilePath &folder, Durability durability) const
 {
     std::unique_ptr<JournalRun> run(new JournalRun);
     auto shared = std::make_shared<JournalRun::Shared>();
     run->m_shared = shared;
     shared->durability = durability;
     shared->notice = m_note;
-    const QByteArray home = encodeFileName(m_location);
+    const QByteArray &home = m_location.bytes();
     shared->home = home;
     shared->root = home;
     auto fail = [&](const QString &reason) {
         shared->problem = QCoreApplication::translate(
                               "vexalo", "the journal in %1 could not be written, so this run cannot be undone: %2")
-                              .arg(displayName(decodeFileName(shared->root)), reason);
+                              .arg(FilePath::fromBytes(shared->root).display(), reason);
         shared->manifest.reset();
         shared->busy.reset();
         return std::move(run);
@@ -589,14 +588,14 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     std::optional<RootLock> volumeLock;
     if (!m_volumesUnder.isEmpty() && ::stat(home.constData(), &homeInfo) == 0) {
         const VolumeJournal volume =
-            volumeJournalFor(absolutePath(folder, shared->cwd), homeInfo.st_dev, encodeFileName(m_volumesUnder));
+            volumeJournalFor(absolutePath(folder, shared->cwd), homeInfo.st_dev, m_volumesUnder.bytes());
         if (!volume.root.isEmpty()) {
             shared->root = volume.root;
             volumeLock.emplace(volume.root);
         } else if (!volume.refused.isEmpty()) {
             const QString said =
                 QCoreApplication::translate("vexalo", "%1; the journal keeps copies of this run's files in %2 instead")
-                    .arg(volume.refused, displayName(m_location));
+                    .arg(volume.refused, m_location.display());
             shared->notice += (shared->notice.isEmpty() ? QString() : QStringLiteral("; ")) + said;
         }
     }
@@ -609,11 +608,11 @@ std::unique_ptr<JournalRun> Journal::record(const QString &folder, Durability du
     // volume when it is not mounted.
     if (why.isEmpty() && shared->root != home
         && !noteVolume(home, shared->root, shared->number, durability != Durability::None,
-                       named ? encodeFileName(m_volumesUnder) : QByteArray())) {
+                       named ? m_volumesUnder.bytes() : QByteArray())) {
         shared->manifest.reset();
         removeEntry(shared->dir, true);
         why = QCoreApplication::translate("vexalo", "the list of volumes in %1 could not be written")
-                  .arg(displayName(m_location));
+                  .arg(m_location.display());
     }
     if (!why.isEmpty() && shared->root != home) {
         // A volume's journal that cannot take the entry after all (full,

@@ -7,7 +7,6 @@
 #include "engine/journal/JournalRecord.h"
 
 #include "engine/files/Digest.h"
-#include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
 
@@ -30,9 +29,15 @@ using namespace journal;
 
 namespace {
 
-FileResult undoFailed(const QString &name, const QString &reason)
+// Each file by its whole path: a run may have worked in several folders.
+FileResult undoFailed(const FilePath &path, const QString &reason)
 {
-    return {name, Outcome::Failed, reason};
+    return {path.toString(), Outcome::Failed, reason};
+}
+
+FileResult undoRestored(const FilePath &path)
+{
+    return {path.toString(), Outcome::Restored, {}};
 }
 
 bool sameTime(const struct stat &info, qint64 sec, qint64 nsec)
@@ -96,7 +101,7 @@ bool renamedInItsFolder(const Record &r)
     ReadOptions options;
     options.noFollow = true;
     options.wholeUpTo = undoWholeUpTo;
-    const ReadResult found = readWholeFile(decodeFileName(candidate), {}, options);
+    const ReadResult found = readWholeFile(FilePath::fromBytes(candidate), {}, options);
     return found.status.ok() && digestOf(found) == r.digest;
 }
 
@@ -107,12 +112,12 @@ struct UndoneFile {
 
 UndoneFile putBack(const Record &r, const QByteArray &dir, const ReadResult &current, bool syncEach)
 {
-    const QString path = decodeFileName(r.path);
+    const FilePath path = FilePath::fromBytes(r.path);
     const QByteArray keptPath = dir + '/' + r.kept;
     ReadOptions keptOptions;
     keptOptions.noFollow = true;
     keptOptions.wholeUpTo = undoWholeUpTo;
-    const ReadResult kept = readWholeFile(decodeFileName(keptPath), {}, keptOptions);
+    const ReadResult kept = readWholeFile(FilePath::fromBytes(keptPath), {}, keptOptions);
     if (!kept.status.ok()) {
         if (kept.status.code == ENOENT)
             return {
@@ -148,12 +153,12 @@ UndoneFile putBack(const Record &r, const QByteArray &dir, const ReadResult &cur
     const IoStatus written = writeFileAtomically(path, kept, options);
     if (!written.ok())
         return {undoFailed(path, written.error), false};
-    return {{path, Outcome::Restored, {}}, true};
+    return {undoRestored(path), true};
 }
 
 UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
 {
-    const QString path = decodeFileName(r.path);
+    const FilePath path = FilePath::fromBytes(r.path);
     if (r.kind == Record::Kind::Unkept)
         return {
             undoFailed(
@@ -191,7 +196,7 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
     // between left the old file in place, untouched.
     if (now.st_dev == r.origDev && now.st_ino == r.origIno && qint64(now.st_size) == r.origSize
         && sameTime(now, r.origMtimeSec, r.origMtimeNsec))
-        return {{path, Outcome::Restored, {}}, true};
+        return {undoRestored(path), true};
     return {undoFailed(path,
                        QCoreApplication::translate("vexalo",
                                                    "it was renamed or replaced since the run; it was left as it is")),
@@ -213,7 +218,7 @@ QString runGoingOn(const QList<QByteArray> &roots)
                                            "run %1 (begun %2 in %3) is still going on; undo once it has finished")
             .arg(runOfEntry(it->name))
             .arg(QDateTime::fromMSecsSinceEpoch(m.header.startedMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                 displayName(decodeFileName(m.header.folder)));
+                 FilePath::fromBytes(m.header.folder).display());
     }
     return QCoreApplication::translate("vexalo", "a run is still going on; undo once it has finished");
 }
@@ -223,7 +228,7 @@ QString runGoingOn(const QList<QByteArray> &roots)
 UndoResult Journal::undoLast(const RunControl &control) const
 {
     UndoResult result;
-    const QByteArray root = encodeFileName(m_location);
+    const QByteArray &root = m_location.bytes();
     auto refuse = [&](const QString &message) {
         result.refused = true;
         result.message = message;
@@ -234,7 +239,7 @@ UndoResult Journal::undoLast(const RunControl &control) const
         return refuse(QCoreApplication::translate("vexalo", "there is no run to undo"));
     if (!S_ISDIR(rootInfo.st_mode) || rootInfo.st_uid != ::geteuid())
         return refuse(QCoreApplication::translate("vexalo", "the journal folder %1 is not a folder of this user's")
-                          .arg(displayName(m_location)));
+                          .arg(m_location.display()));
     // No run may go on meanwhile: one that began before would be taken back
     // half-done, or its files read while they are put back. Every run holds
     // the home journal's hold, wherever its entry is.
@@ -255,7 +260,7 @@ UndoResult Journal::undoLast(const RunControl &control) const
                           .arg(last->id, last->unreadable));
     // The home journal's lock first, then that of the volume's journal, as a
     // run takes them.
-    const QByteArray entryRoot = encodeFileName(last->root);
+    const QByteArray &entryRoot = last->root.bytes();
     std::optional<RootLock> volumeLock;
     if (entryRoot != root)
         volumeLock.emplace(entryRoot);
@@ -320,7 +325,7 @@ UndoResult Journal::undoLast(const RunControl &control) const
     if (control.durability == Durability::AtEnd) {
         for (const Record *record : order) {
             if (written.erase(record->newDev))
-                syncFileSystemOf(decodeFileName(record->path));
+                syncFileSystemOf(FilePath::fromBytes(record->path));
         }
         ::fdatasync(manifestFd.fd);
     }
@@ -330,7 +335,8 @@ UndoResult Journal::undoLast(const RunControl &control) const
     if (left == 0 && manifest.damaged.isEmpty() && !result.summary.stopped) {
         WriteOptions options;
         options.syncData = control.durability != Durability::None;
-        writeFileAtomically(decodeFileName(root + '/' + undoneName), QByteArray::number(last->run) + '\n', options);
+        writeFileAtomically(FilePath::fromBytes(root + '/' + undoneName), QByteArray::number(last->run) + '\n',
+                            options);
         manifestFd.reset();
         removeEntry(dir, true);
         // The list of volumes names the newest run left there, if any.

@@ -43,8 +43,9 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
         options.openInfo = &read.info;
         options.folderGivesAcl = context.folders.givesAcl(encodeFileName(path)) ? 1 : 0;
     }
-    JournalFile journaled =
-        context.job.journal ? context.job.journal->keep(path, read.info, read.lock.fd()) : JournalFile();
+    JournalFile journaled = context.job.journal
+        ? context.job.journal->keep(FilePath::fromString(path), read.info, read.lock.fd())
+        : JournalFile();
     journaled.attach(options);
     AtomicWriter writer(FilePath::fromString(path), options);
     if (const IoStatus written = writer.write(output.pieces); !written.ok())

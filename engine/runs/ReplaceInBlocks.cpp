@@ -235,7 +235,7 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
     // file that ends up unchanged drops what was kept.
     JournalFile journaled;
     if (job.journal && !job.preview)
-        journaled = job.journal->keep(path, read.info, read.lock.fd());
+        journaled = job.journal->keep(FilePath::fromString(path), read.info, read.lock.fd());
     journaled.attach(options);
 
     const PassInput in{context, fd, path, read.info, options};

@@ -242,7 +242,7 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
     options.expected = &read.info;
     JournalFile journaled;
     if (job.journal && !job.preview)
-        journaled = job.journal->keep(path, read.info, read.lock.fd());
+        journaled = job.journal->keep(FilePath::fromString(path), read.info, read.lock.fd());
     journaled.attach(options);
 
     std::optional<BlockFacts> known;

@@ -78,7 +78,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     // A file that exists keeps what it grants, as a rewrite does; one that
     // no longer exists comes back as its backup was.
     options.modeFrom = &backup.info;
-    options.metadataFrom = backupPath;
+    options.metadataFrom = FilePath::fromString(backupPath);
     // Another program that writes the file while the backup is being copied
     // back keeps its content (and the backup stays).
     if (current.status.ok())

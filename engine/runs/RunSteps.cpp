@@ -99,7 +99,7 @@ WriteOptions backupWriteOptions(const QString &path, const struct stat &info, bo
     WriteOptions options;
     options.syncData = syncEach;
     options.modeFrom = &info;
-    options.metadataFrom = path;
+    options.metadataFrom = FilePath::fromString(path);
     options.alwaysModeFrom = true;
     options.replaceName = true; // never written through a link someone put there
     return options;

@@ -39,6 +39,12 @@ struct Ran {
     QString notice;
 };
 
+// The journal takes its places as file paths; the tests name them as text.
+Journal journalAt(const QString &location, const JournalLimits &limits = {}, const QString &volumesUnder = {})
+{
+    return Journal(FilePath::fromString(location), limits, FilePath::fromString(volumesUnder));
+}
+
 Ran replaceWithJournal(const Journal &journal, const QString &folder, const QStringList &names, int parallel = 1,
                        const QString &find = QStringLiteral("alpha"))
 {
@@ -47,7 +53,7 @@ Ran replaceWithJournal(const Journal &journal, const QString &folder, const QStr
     job.names = names;
     job.findText = find;
     job.replaceText = QStringLiteral("omega");
-    const std::unique_ptr<JournalRun> run = journal.record(folder, Durability::AtEnd);
+    const std::unique_ptr<JournalRun> run = journal.record(FilePath::fromString(folder), Durability::AtEnd);
     job.journal = run.get();
     RunControl control;
     control.parallelFiles = parallel;
@@ -104,7 +110,7 @@ private slots:
     {
         // The journal must never reach the real state folder.
         QVERIFY(qEnvironmentVariableIsSet("XDG_STATE_HOME"));
-        QVERIFY(Journal::defaultLocation().startsWith(qEnvironmentVariable("XDG_STATE_HOME")));
+        QVERIFY(Journal::defaultLocation().toString().startsWith(qEnvironmentVariable("XDG_STATE_HOME")));
     }
 
     // A run without backups is taken back: the bytes, and who may do what
@@ -133,7 +139,7 @@ private slots:
                 QSKIP("no file system other than the test folder's at /dev/shm");
             location = shm->filePath("Vexalo/journal");
         }
-        const Journal journal(location);
+        const Journal journal = journalAt(location);
         const QString data = dir.filePath("data");
         QVERIFY(QDir().mkpath(data));
         const testfiles::RawTreeRemover remover{QFile::encodeName(data)};
@@ -166,7 +172,7 @@ private slots:
         const std::optional<JournalEntry> last = journal.lastRun();
         QVERIFY(last);
         QCOMPARE(last->files, 2);
-        QCOMPARE(last->folder, data);
+        QCOMPARE(last->folder.toString(), data);
         if (narrowed) {
             // The user's newer wish: Undo gives back content and time only.
             QCOMPARE(::chmod(native.constData(), 0600), 0);
@@ -210,7 +216,7 @@ private slots:
         setBlockReadingForTests(16, 4);
         const auto restore = qScopeGuard([] { setBlockReadingForTests(-1, -1); });
         QTemporaryDir dir;
-        const Journal journal(dir.filePath("state/Vexalo/journal"));
+        const Journal journal = journalAt(dir.filePath("state/Vexalo/journal"));
         const QString data = dir.filePath("data");
         QVERIFY(QDir().mkpath(data));
         QByteArray utf8Early;
@@ -270,7 +276,7 @@ private slots:
         QFETCH(QString, change);
         QFETCH(QString, reason);
         QTemporaryDir dir;
-        const Journal journal(dir.filePath("journal"));
+        const Journal journal = journalAt(dir.filePath("journal"));
         const QString data = dir.filePath("data");
         QVERIFY(QDir().mkpath(data));
         writeFile(data + "/a.txt", "alpha one\n");
@@ -346,7 +352,7 @@ private slots:
         JournalLimits limits;
         limits.runs = 3;
         limits.maxBytes = 100;
-        const Journal journal(dir.filePath("journal"), limits);
+        const Journal journal = journalAt(dir.filePath("journal"), limits);
         const QByteArray forty(40, 'x');
         for (int i = 0; i < 4; ++i) {
             writeFile(data + QString("/f%1.txt").arg(i), "alpha" + forty);
@@ -370,7 +376,7 @@ private slots:
 
         // Runs by number alone.
         limits.maxBytes = qint64(1) << 30;
-        const Journal roomy(dir.filePath("roomy"), limits);
+        const Journal roomy = journalAt(dir.filePath("roomy"), limits);
         for (int i = 0; i < 5; ++i) {
             writeFile(data + "/g.txt", "alpha");
             replaceWithJournal(roomy, data, {"g.txt"});
@@ -386,7 +392,7 @@ private slots:
         QTemporaryDir dir;
         const QString data = dir.filePath("data");
         QVERIFY(QDir().mkpath(data));
-        const Journal journal(dir.filePath("journal"));
+        const Journal journal = journalAt(dir.filePath("journal"));
         QStringList names;
         for (int i = 0; i < 40; ++i) {
             names << QString("n%1.txt").arg(i, 2, 10, QChar('0'));
@@ -413,11 +419,11 @@ private slots:
         const QString data = dir.filePath("data");
         QVERIFY(QDir().mkpath(data));
         const QString location = dir.filePath("journal");
-        const Journal journal(location);
+        const Journal journal = journalAt(location);
         for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"})
             writeFile(data + '/' + name, QByteArray("alpha ") + name);
 
-        std::unique_ptr<JournalRun> longRun = journal.record(data, Durability::AtEnd);
+        std::unique_ptr<JournalRun> longRun = journal.record(FilePath::fromString(data), Durability::AtEnd);
         ReplaceJob job;
         job.folder = data;
         job.names = {"a.txt"};
@@ -449,7 +455,7 @@ private slots:
         std::atomic<bool> begun{false};
         std::unique_ptr<JournalRun> waiting;
         std::thread starter([&] {
-            waiting = journal.record(data, Durability::AtEnd);
+            waiting = journal.record(FilePath::fromString(data), Durability::AtEnd);
             begun = true;
         });
         QTest::qWait(300);
@@ -545,7 +551,7 @@ private slots:
         }
         qputenv("XDG_STATE_HOME", QFile::encodeName(state));
         QString said;
-        const QString location = Journal::defaultLocation(&said);
+        const QString location = Journal::defaultLocation(&said).toString();
         if (note.isEmpty()) {
             QCOMPARE(location, state + "/Vexalo/journal");
             QCOMPARE(said, QString());
@@ -556,7 +562,7 @@ private slots:
         if (setup != "usable" && setup != "link")
             return;
         writeFile(dir.filePath("a.txt"), "alpha");
-        const Ran ran = replaceWithJournal(Journal(location), dir.path(), {"a.txt"});
+        const Ran ran = replaceWithJournal(journalAt(location), dir.path(), {"a.txt"});
         QCOMPARE(lines(ran.summary.results), QStringList({"a.txt:  replaced"}));
         if (setup == "link") {
             QVERIFY2(ran.problem.contains("cannot be undone"), qPrintable(ran.problem));
@@ -620,7 +626,7 @@ private slots:
             QCOMPARE(::mount(backing.constData(), topNative.constData(), nullptr, MS_BIND, nullptr), 0);
         const QString home = dir.filePath("state/Vexalo/journal");
         // Only the volumes mounted in the test's folder: never a real journal.
-        const Journal journal(home, {}, dir.path());
+        const Journal journal = journalAt(home, {}, dir.path());
         const QString volumeJournal = top + "/.vexalo-journal-" + QString::number(::geteuid());
         const QString elsewhere = dir.filePath("elsewhere");
         QVERIFY(QDir().mkpath(elsewhere));
@@ -655,7 +661,7 @@ private slots:
             QCOMPARE(::umount2(topNative.constData(), 0), 0);
             const QList<JournalEntry> seen = journal.entries();
             QCOMPARE(seen.size(), 2);
-            QCOMPARE(seen[0].notMounted, top);
+            QCOMPARE(seen[0].notMounted.toString(), top);
             QVERIFY(seen[0].run > seen[1].run);
             QString why;
             QVERIFY(!journal.lastRun(&why));
@@ -672,9 +678,9 @@ private slots:
         const QList<JournalEntry> entries = journal.entries();
         QCOMPARE(entries.size(), 2);
         QVERIFY(entries[0].run > entries[1].run);
-        QCOMPARE(entries[0].folder, data);
-        QCOMPARE(entries[0].root, own ? volumeJournal : home);
-        QCOMPARE(entries[1].root, home);
+        QCOMPARE(entries[0].folder.toString(), data);
+        QCOMPARE(entries[0].root.toString(), own ? volumeJournal : home);
+        QCOMPARE(entries[1].root.toString(), home);
         QCOMPARE(QFileInfo::exists(home + "/volumes"), own);
         const QString kept = (own ? volumeJournal : home) + '/' + entries[0].id + (own ? "/l1" : "/c1");
         QVERIFY2(QFileInfo::exists(kept), qPrintable(kept));
@@ -683,12 +689,12 @@ private slots:
         if (own) {
             QCOMPARE(QFileInfo(volumeJournal).permissions() & 0077, 0);
             // A run going on on the volume holds Undo back too.
-            const std::unique_ptr<JournalRun> going = journal.record(data, Durability::AtEnd);
+            const std::unique_ptr<JournalRun> going = journal.record(FilePath::fromString(data), Durability::AtEnd);
             const UndoResult refused = journal.undoLast();
             QVERIFY2(refused.refused && refused.message.contains("still going on"), qPrintable(refused.message));
             // Another home journal of the same user (another XDG_STATE_HOME)
             // shares the folder on the volume, never its runs.
-            const Journal other(dir.filePath("other-state/journal"), {}, dir.path());
+            const Journal other = journalAt(dir.filePath("other-state/journal"), {}, dir.path());
             QVERIFY(other.entries().isEmpty());
             QVERIFY(other.undoLast().refused);
         } else {
@@ -717,7 +723,7 @@ private slots:
     {
         QTemporaryDir dir;
         writeFile(dir.filePath("blocker"), "a file where the journal's folder would go");
-        const Journal journal(dir.filePath("blocker/Vexalo/journal"));
+        const Journal journal = journalAt(dir.filePath("blocker/Vexalo/journal"));
         writeFile(dir.filePath("a.txt"), "alpha");
         const Ran ran = replaceWithJournal(journal, dir.path(), {"a.txt"});
         QCOMPARE(lines(ran.summary.results), QStringList({"a.txt:  replaced"}));

@@ -1652,10 +1652,10 @@ private slots:
                 ReplaceJob j = job(folder, names, "x", "y");
                 j.makeBackups = true;
                 j.protectedExtensions.clear();
-                const Journal journal(folder + ".journal");
+                const Journal journal(FilePath::fromString(folder + ".journal"));
                 std::unique_ptr<JournalRun> recording;
                 if (command == "undo") {
-                    recording = journal.record(folder, Durability::None);
+                    recording = journal.record(FilePath::fromString(folder), Durability::None);
                     j.journal = recording.get();
                 }
                 // A run that hangs is a line no round can match.

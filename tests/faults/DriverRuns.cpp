@@ -45,7 +45,7 @@ int runEngineCommand(const QStringList &arguments, const LineSink &line, const L
         const RunControl control = controlFor(flags, line);
         std::unique_ptr<JournalRun> journal;
         if (flags.contains('j')) {
-            journal = Journal().record(job.folder, control.durability);
+            journal = Journal().record(FilePath::fromString(job.folder), control.durability);
             job.journal = journal.get();
         }
         runReplace(job, control);

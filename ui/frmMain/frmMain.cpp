@@ -554,7 +554,7 @@ void frmMain::Settings(const QString &task)
 
 void frmMain::useJournal(const QString &location)
 {
-    m_journal = vexalo::Journal(location);
+    m_journal = vexalo::Journal(vexalo::FilePath::fromString(location));
     updateUndo();
 }
 

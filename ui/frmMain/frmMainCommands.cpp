@@ -147,7 +147,8 @@ void frmMain::cmdReplaceClick()
     vexalo::ReplaceJob job = replaceJob(fieldText(txtFindString), fieldText(txtReplaceString));
     // What Undo Last Run needs. A journal that cannot be written stops no
     // run: the Results box says so once, at the end.
-    const std::unique_ptr<vexalo::JournalRun> journal = m_journal.record(m_dir1Path, vexalo::Durability::AtEnd);
+    const std::unique_ptr<vexalo::JournalRun> journal =
+        m_journal.record(vexalo::FilePath::fromString(m_dir1Path), vexalo::Durability::AtEnd);
     job.journal = journal.get();
     const vexalo::RunSummary summary =
         RunProgress::run(this, tr("Replace"), int(job.names.size()), m_progressDelayMs,
@@ -210,7 +211,7 @@ void frmMain::mnuUndoClick()
     question.text = tr("Undo the Replace run of %1 in %2?\n\n%Ln files will get back what they held before it, "
                        "each only if it still holds exactly what the run wrote.",
                        nullptr, last->files)
-                        .arg(QLocale().toString(last->time, QLocale::ShortFormat), vexalo::displayName(last->folder));
+                        .arg(QLocale().toString(last->time, QLocale::ShortFormat), last->folder.display());
     if (last->unkept > 0)
         question.text += QStringLiteral("\n") + tr("%Ln files of the run cannot be undone.", nullptr, last->unkept);
     question.buttons = MessageRequest::Buttons::OkCancel;
