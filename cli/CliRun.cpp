@@ -33,8 +33,8 @@ QString tr(const char *text)
 // Files given one after another in the same folder make one engine run, so
 // the order given is kept and a folder is entered once per stretch.
 struct Stretch {
-    QString folder;
-    QStringList names;
+    FilePath folder;
+    QList<FilePath> names;
     QList<qsizetype> argIndex; // where each name came from on the command line
 };
 
@@ -42,21 +42,14 @@ QList<Stretch> stretchesOf(const QStringList &files)
 {
     QList<Stretch> stretches;
     for (qsizetype i = 0; i < files.size(); ++i) {
-        const QString &path = files.at(i);
-        QString folder;
-        QString name;
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        if (slash < 0) {
-            folder = QStringLiteral(".");
-            name = path;
-        } else {
-            folder = slash == 0 ? QStringLiteral("/") : path.left(slash);
-            name = path.mid(slash + 1);
-        }
+        // The argument's bytes again: the one conversion of a name given.
+        const FilePath path = FilePath::fromString(files.at(i));
+        FilePath folder = path.folder();
+        FilePath name = path.fileName();
         if (name.isEmpty()) {
             // "dir/" names a folder, not a file; the engine reports it by
             // the path as given rather than by an empty name.
-            folder = QString();
+            folder = FilePath();
             name = path;
         }
         if (stretches.isEmpty() || stretches.last().folder != folder)
@@ -112,7 +105,7 @@ public:
         default: break;
         }
         if (m_request.fullPaths)
-            result.name = m_request.files.at(argIndex);
+            result.name = FilePath::fromString(m_request.files.at(argIndex));
         flushPending();
         m_pending = std::move(result);
         m_hasPending = true;
@@ -288,14 +281,14 @@ bool mayHaveWritten(Outcome outcome)
 
 // The folder a run's journal entry names: the one its files share, as far
 // as their folders agree.
-QString commonFolder(const QList<Stretch> &stretches)
+FilePath commonFolder(const QList<Stretch> &stretches)
 {
-    QStringList common;
+    QByteArrayList common;
     bool first = true;
     for (const Stretch &stretch : stretches) {
         if (stretch.folder.isEmpty())
             continue;
-        const QStringList parts = stretch.folder.split(QLatin1Char('/'));
+        const QByteArrayList parts = stretch.folder.bytes().split('/');
         if (first) {
             common = parts;
             first = false;
@@ -307,14 +300,9 @@ QString commonFolder(const QList<Stretch> &stretches)
         common = common.mid(0, same);
     }
     if (common.isEmpty())
-        return QStringLiteral(".");
-    const QString joined = common.join(QLatin1Char('/'));
-    return joined.isEmpty() ? QStringLiteral("/") : joined;
-}
-
-QString plainName(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        return FilePath::fromBytes(".");
+    const QByteArray joined = common.join('/');
+    return FilePath::fromBytes(joined.isEmpty() ? QByteArray("/") : joined);
 }
 
 // "run 12  2026-12-09 04:30:12  3 files kept  /home/ann/site": the folder
@@ -369,7 +357,7 @@ int runUndo(const CliRequest &request, CliStreams &streams)
     control.fileDone = [&](const FileResult &result, int) {
         FileResult line = result;
         if (!request.fullPaths)
-            line.name = plainName(result.name);
+            line.name = result.name.fileName();
         reporter.fileDone(line, 0);
     };
     const UndoResult result = journal.undoLast(control);
@@ -448,11 +436,11 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     // With --sync each the engine syncs every file; otherwise the folders
     // written to are synced here once, at the end, across all stretches.
     const bool syncAtEnd = request.durability == Durability::AtEnd;
-    QStringList foldersWritten;
+    QList<FilePath> foldersWritten;
     // What Undo needs; a preview writes nothing, so it keeps nothing.
     std::unique_ptr<JournalRun> journal;
     if (request.command == Command::Replace && !request.dryRun && !request.noJournal)
-        journal = Journal().record(FilePath::fromString(commonFolder(stretches)), request.durability);
+        journal = Journal().record(commonFolder(stretches), request.durability);
     bool stopped = false;
     // One period of waiting for other programs' locks for the whole command,
     // over all its folders.
@@ -488,7 +476,7 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
             summary = runRestore({stretch.folder, stretch.names}, control);
         }
         if (wrote)
-            foldersWritten.append(stretch.folder.isEmpty() ? QStringLiteral(".") : stretch.folder);
+            foldersWritten.append(stretch.folder.isEmpty() ? FilePath::fromBytes(".") : stretch.folder);
         if (summary.stopped) {
             stopped = true;
             break;
@@ -502,16 +490,16 @@ int runRequest(const CliRequest &request, const QString &programFolder, CliStrea
     if (syncAtEnd && !foldersWritten.isEmpty()) {
         // One sync per file system, not per folder.
         std::set<dev_t> synced;
-        for (const QString &folder : std::as_const(foldersWritten)) {
+        for (const FilePath &folder : std::as_const(foldersWritten)) {
             struct stat info {};
             // Nothing can have been written in a folder that is not there (a
             // file named in a folder that does not exist only failed).
-            if (::stat(encodeFileName(folder).constData(), &info) != 0 || !synced.insert(info.st_dev).second)
+            if (::stat(folder.c_str(), &info) != 0 || !synced.insert(info.st_dev).second)
                 continue;
             const IoStatus status = syncFileSystemOf(folder);
             if (!status.ok())
                 syncErrors.append(tr("the changes in %1 may not be on the disk yet: the disk could not be synced: %2")
-                                      .arg(displayName(folder), status.error));
+                                      .arg(folder.display(), status.error));
         }
     }
 

@@ -136,7 +136,7 @@ bool readTextFile(const QString &path, QByteArray *bytes, QString *reason)
             bytes->append(buffer, n);
         }
     }
-    ReadResult read = readWholeFile(path);
+    ReadResult read = readWholeFile(FilePath::fromString(path));
     if (!read.status.ok()) {
         *reason = read.status.error;
         return false;

@@ -175,7 +175,7 @@ ReadResult readWholeFile(const FilePath &path, const ReadGate &beforeRead = {}, 
 // Takes result.info and result.attributes from the open file.
 // Waits within waits' period (none: one of its own) for another program's
 // lock on path.
-IoStatus lockAsRead(ReadResult &result, bool *changed, LockWaits *waits = nullptr, const QString &path = {});
+IoStatus lockAsRead(ReadResult &result, bool *changed, LockWaits *waits = nullptr, const FilePath &path = {});
 
 // True for a regular file or a link to one; folders and special files do not count.
 bool isRegularFile(const FilePath &path);
@@ -275,38 +275,6 @@ IoStatus renameNoReplace(const FilePath &folder, const FilePath &from, const Fil
 
 // Syncs the file system that holds path (used once at the end of a run).
 IoStatus syncFileSystemOf(const FilePath &path);
-
-// Names the runs and the journal still hold as text, converted once here.
-// The windows and the settings never use these: their names are FilePaths.
-inline ReadResult readWholeFile(const QString &path, const ReadGate &beforeRead = {}, const ReadOptions &options = {})
-{
-    return readWholeFile(FilePath::fromString(path), beforeRead, options);
-}
-inline IoStatus checkWritable(const QString &path, const struct stat &info)
-{
-    return checkWritable(FilePath::fromString(path), info);
-}
-inline IoStatus checkBackupName(const QString &path)
-{
-    return checkBackupName(FilePath::fromString(path));
-}
-inline IoStatus writeFileAtomically(const QString &path, std::span<const QByteArrayView> pieces,
-                                    const WriteOptions &options = {})
-{
-    return writeFileAtomically(FilePath::fromString(path), pieces, options);
-}
-inline IoStatus writeFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options = {})
-{
-    return writeFileAtomically(FilePath::fromString(path), bytes, options);
-}
-inline IoStatus writeFileAtomically(const QString &path, const ReadResult &from, const WriteOptions &options = {})
-{
-    return writeFileAtomically(FilePath::fromString(path), from, options);
-}
-inline IoStatus syncFileSystemOf(const QString &path)
-{
-    return syncFileSystemOf(FilePath::fromString(path));
-}
 
 // The prefix of the hidden temporary names the writer uses; a temporary left
 // by a killed run carries it and is never a user's file.

@@ -12,6 +12,15 @@ FilePath FilePath::fromString(QStringView name)
     return FilePath(encodeFileName(name));
 }
 
+QList<FilePath> FilePath::fromStrings(const QStringList &names)
+{
+    QList<FilePath> paths;
+    paths.reserve(names.size());
+    for (const QString &name : names)
+        paths.append(fromString(name));
+    return paths;
+}
+
 FilePath FilePath::fromSettingsValue(const QVariant &value)
 {
     if (value.metaType().id() == QMetaType::QByteArray)

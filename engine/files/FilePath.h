@@ -3,7 +3,9 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 namespace vexalo {
@@ -23,6 +25,8 @@ public:
     // A name held as text (typed by the user, listed in a window): bytes that
     // are not UTF-8 stand in it as lone surrogates and come back as they were.
     static FilePath fromString(QStringView name);
+    // Names held as text (a window's list, say), each converted once.
+    static QList<FilePath> fromStrings(const QStringList &names);
     // As the settings store keeps a folder (see settingsValue()).
     static FilePath fromSettingsValue(const QVariant &value);
 

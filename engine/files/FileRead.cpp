@@ -43,7 +43,7 @@ ReadResult tooLarge(ReadResult result)
 // file, a matter of milliseconds. A file system without such locks is read
 // unlocked, as the other program's run then does too. 0 once held (or not to
 // be had).
-int lockExclusive(int fd, bool *waited, LockWaits &waits, const QString &path)
+int lockExclusive(int fd, bool *waited, LockWaits &waits, const FilePath &path)
 {
     using namespace std::chrono;
     microseconds pause(200);
@@ -57,7 +57,7 @@ int lockExclusive(int fd, bool *waited, LockWaits &waits, const QString &path)
             break;
         if (!*waited) {
             *waited = true;
-            waits.begin(path);
+            waits.begin(path.toString());
         }
         if (waits.spent()) {
             waits.end();
@@ -206,7 +206,8 @@ IoStatus lockOpenFile(const QByteArray &name, const ReadOptions &options, int fd
 {
     bool waited = false;
     LockWaits ownPeriod;
-    if (const int err = lockExclusive(fd, &waited, options.waits ? *options.waits : ownPeriod, decodeFileName(name)))
+    if (const int err =
+            lockExclusive(fd, &waited, options.waits ? *options.waits : ownPeriod, FilePath::fromBytes(name)))
         // Said without the system's "Resource temporarily unavailable",
         // which tells the user nothing more.
         return {err, QCoreApplication::translate("FileOps", "another program kept it locked for too long")};
@@ -395,7 +396,7 @@ ReadResult readWholeFile(const FilePath &path, const ReadGate &beforeRead, const
     return readContent(file.fd, std::move(result), beforeRead);
 }
 
-IoStatus lockAsRead(ReadResult &result, bool *changed, LockWaits *waits, const QString &path)
+IoStatus lockAsRead(ReadResult &result, bool *changed, LockWaits *waits, const FilePath &path)
 {
     *changed = false;
     if (result.lock.fd() >= 0)

@@ -52,10 +52,10 @@ OlderBackup::~OlderBackup()
     putBack();
 }
 
-IoStatus OlderBackup::setAside(const QString &backupPath, OlderBackup *older)
+IoStatus OlderBackup::setAside(const FilePath &backupPath, OlderBackup *older)
 {
     *older = OlderBackup();
-    const QByteArray backup = encodeFileName(backupPath);
+    const QByteArray &backup = backupPath.bytes();
     struct stat named {};
     if (::lstat(backup.constData(), &named) != 0)
         return errno == ENOENT ? IoStatus() : IoStatus::fromErrno(errno);

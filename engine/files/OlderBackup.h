@@ -26,7 +26,7 @@ public:
     // Sets aside whatever has the backup's name (a regular file or a link);
     // nothing there, nothing to do. A failure names the reason, and leaves
     // the name as it was.
-    static IoStatus setAside(const QString &backupPath, OlderBackup *older);
+    static IoStatus setAside(const FilePath &backupPath, OlderBackup *older);
     // The file's rewrite is committed (or was not needed): the new backup
     // stays, and the older one goes.
     void keep();

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -48,8 +49,11 @@ QStringList protectedListFiles(const QString &programFolder)
 ProtectedList loadProtectedListFrom(const QStringList &files)
 {
     for (const QString &file : files) {
+        // The list's places come as text (the program folder, the
+        // environment's configuration folder); each is converted once.
+        const FilePath path = FilePath::fromString(file);
         struct stat info {};
-        if (::stat(encodeFileName(file).constData(), &info) != 0) {
+        if (::stat(path.c_str(), &info) != 0) {
             const int err = errno;
             // Only a name that is certainly not there passes on to the next
             // place; one that cannot even be looked at (a folder this user
@@ -61,7 +65,7 @@ ProtectedList loadProtectedListFrom(const QStringList &files)
         if (!S_ISREG(info.st_mode))
             continue;
 
-        const ReadResult read = readWholeFile(file);
+        const ReadResult read = readWholeFile(path);
         if (!read.status.ok())
             return {defaultProtectedExtensions(), file, cannotRead(file, read.status.error)};
 
@@ -91,6 +95,18 @@ bool isProtected(const QString &name, const QString &protectedExtensions)
     // every match the exact comparison made.
     const QString tail = name.right(4).toLower();
     return protectedExtensions.contains(tail, Qt::CaseInsensitive);
+}
+
+bool isProtected(const FilePath &name, const QString &protectedExtensions)
+{
+    // A byte below 0x80 is a character of its own in every name, so four
+    // such bytes at the end are its last four characters: the usual name is
+    // not decoded whole for them.
+    const QByteArray &bytes = name.bytes();
+    const QByteArrayView last = QByteArrayView(bytes).last(std::min<qsizetype>(4, bytes.size()));
+    if (std::all_of(last.begin(), last.end(), [](char c) { return uchar(c) < 0x80; }))
+        return isProtected(QString::fromLatin1(last), protectedExtensions);
+    return isProtected(name.toString(), protectedExtensions);
 }
 
 } // namespace vexalo

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/files/FilePath.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -34,5 +36,7 @@ ProtectedList loadProtectedList(const QString &programFolder);
 // The last four characters of the name searched anywhere in the list as it
 // stands, without regard to case (ASCII, Latin-1 and other letters alike).
 bool isProtected(const QString &name, const QString &protectedExtensions);
+// The same for a name as bytes.
+bool isProtected(const FilePath &name, const QString &protectedExtensions);
 
 } // namespace vexalo

@@ -5,6 +5,8 @@
 // is steered and how durable it is), below the runs and the journal, so that
 // both can speak them and neither needs the other's header.
 
+#include "engine/files/FilePath.h"
+
 #include <QList>
 #include <QString>
 
@@ -26,7 +28,7 @@ enum class Outcome {
 };
 
 struct FileResult {
-    QString name; // exactly as it was given
+    FilePath name; // exactly as it was given
     Outcome outcome = Outcome::Failed;
     QString reason;        // for Failed: the system's or the program's reason; for NotFound, why it cannot occur
     qsizetype matches = 0; // only for Matched

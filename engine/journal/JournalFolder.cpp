@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/journal/JournalFolder.h"
 
-#include "engine/files/FileNames.h"
+#include "engine/files/FilePath.h"
 
 #include <QCoreApplication>
 
@@ -32,7 +32,7 @@ QString tr(const char *text)
 
 QString shown(const QByteArray &path)
 {
-    return displayName(decodeFileName(path));
+    return FilePath::fromBytes(path).display();
 }
 
 const QByteArray droppedPrefix = ".dropped-";

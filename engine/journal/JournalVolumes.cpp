@@ -8,7 +8,7 @@
 // in the home journal as before.
 #include "engine/journal/JournalFolder.h"
 
-#include "engine/files/FileNames.h"
+#include "engine/files/FilePath.h"
 
 #include <QCoreApplication>
 
@@ -32,7 +32,7 @@ QString tr(const char *text)
 
 QString shown(const QByteArray &path)
 {
-    return displayName(decodeFileName(path));
+    return FilePath::fromBytes(path).display();
 }
 
 // The list of mounts writes a blank, a tab, a line break and a backslash in

@@ -32,12 +32,12 @@ namespace {
 // Each file by its whole path: a run may have worked in several folders.
 FileResult undoFailed(const FilePath &path, const QString &reason)
 {
-    return {path.toString(), Outcome::Failed, reason};
+    return {path, Outcome::Failed, reason};
 }
 
 FileResult undoRestored(const FilePath &path)
 {
-    return {path.toString(), Outcome::Restored, {}};
+    return {path, Outcome::Restored, {}};
 }
 
 bool sameTime(const struct stat &info, qint64 sec, qint64 nsec)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The lines a run's results are shown in.
 
-#include "engine/files/FileNames.h"
 #include "engine/runs/RunSteps.h"
 
 #include <QStringList>
@@ -13,7 +12,7 @@ namespace vexalo {
 QString logLine(const FileResult &result)
 {
     // The name as people read it; the result keeps the bytes it came from.
-    const QString name = displayName(result.name);
+    const QString name = result.name.display();
     switch (result.outcome) {
     case Outcome::Replaced:
         // The line still begins as every replaced file's does, for scripts.

@@ -2,7 +2,6 @@
 // A preview makes every check a Replace makes, up to the point where it would
 // make the backup, and adds those the writes themselves would fail on.
 
-#include "engine/files/FileNames.h"
 #include "engine/files/FileOps.h"
 #include "engine/runs/RunSteps.h"
 
@@ -19,32 +18,26 @@ namespace {
 
 // A new file can be made in the folder: said as the writes themselves would
 // say it when it cannot.
-std::optional<QString> folderRefuses(const QByteArray &folder)
+std::optional<QString> folderRefuses(const FilePath &folder)
 {
-    if (::access(folder.constData(), W_OK | X_OK) == 0)
+    if (::access(folder.c_str(), W_OK | X_OK) == 0)
         return std::nullopt;
-    return IoStatus::fromErrno(errno,
-                               QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written")
-                                   .arg(displayName(decodeFileName(folder))))
+    return IoStatus::fromErrno(
+               errno,
+               QCoreApplication::translate("FileOps", "the folder \"%1\" cannot be written").arg(folder.display()))
         .error;
-}
-
-QByteArray folderOf(const QByteArray &file)
-{
-    const qsizetype slash = file.lastIndexOf('/');
-    return slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : file.left(slash);
 }
 
 } // namespace
 
-FileResult previewOf(const ReplaceJob &job, const QString &name, const QString &path, qsizetype matches, bool binary)
+FileResult previewOf(const ReplaceJob &job, const FilePath &name, const FilePath &path, qsizetype matches, bool binary)
 {
-    const QString backupPath = path + QStringLiteral(".old");
+    const FilePath backupPath = path.withSuffix(".old");
     // The backup goes through a new file beside the name. (The rewrite's
     // folder, beside the file a link leads to, checkWritable has seen to
     // before a preview gets here.)
     if (job.makeBackups) {
-        if (const std::optional<QString> refused = folderRefuses(folderOf(encodeFileName(backupPath))))
+        if (const std::optional<QString> refused = folderRefuses(backupPath.folder()))
             return failed(name, backupFailedReason(*refused));
     }
     if (job.makeBackups) {

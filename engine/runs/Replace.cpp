@@ -3,12 +3,10 @@
 // the search, the backup and the rewrite. A file larger than a block goes to
 // replaceInBlocks; the rest is read whole here.
 
-#include "engine/files/FileNames.h"
 #include "engine/files/ProtectedList.h"
 #include "engine/journal/Journal.h"
 #include "engine/runs/RunSteps.h"
 #include "engine/runs/Scheduler.h"
-#include "engine/text/TextTools.h"
 
 #include <optional>
 #include <vector>
@@ -31,7 +29,7 @@ public:
 
 // The new content is written through the journal, which keeps the old file
 // for Undo and a digest of what is written.
-FileResult writeNewContent(ReplaceContext &context, const QString &name, const QString &path, const ReadResult &read,
+FileResult writeNewContent(ReplaceContext &context, const FilePath &name, const FilePath &path, const ReadResult &read,
                            const PieceList &output, bool syncEach, bool *wrote, OlderBackup &older)
 {
     WriteOptions options;
@@ -41,13 +39,12 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
         // The file as locked, under its own name: nothing more to look up.
         options.openFile = read.lock.fd();
         options.openInfo = &read.info;
-        options.folderGivesAcl = context.folders.givesAcl(encodeFileName(path)) ? 1 : 0;
+        options.folderGivesAcl = context.folders.givesAcl(path.bytes()) ? 1 : 0;
     }
-    JournalFile journaled = context.job.journal
-        ? context.job.journal->keep(FilePath::fromString(path), read.info, read.lock.fd())
-        : JournalFile();
+    JournalFile journaled =
+        context.job.journal ? context.job.journal->keep(path, read.info, read.lock.fd()) : JournalFile();
     journaled.attach(options);
-    AtomicWriter writer(FilePath::fromString(path), options);
+    AtomicWriter writer(path, options);
     if (const IoStatus written = writer.write(output.pieces); !written.ok())
         return failed(name, written.error); // nothing committed: the older backup is put back
     return commitRewrite(name, path, read.info, &writer, older, journaled, syncEach, wrote, context);
@@ -55,7 +52,7 @@ FileResult writeNewContent(ReplaceContext &context, const QString &name, const Q
 
 // Locks a file read whole once the text is known to occur; a file changed
 // since it was read is read again, locked, and gives nullopt.
-std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &name, const QString &path,
+std::optional<FileResult> replaceWhole(ReplaceContext &context, const FilePath &name, const FilePath &path,
                                        ReadResult &read, bool syncEach, bool *wrote)
 {
     const ReplaceJob &job = context.job;
@@ -93,7 +90,7 @@ std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &n
         // Read with no link in the way (a link is read locked from the start
         // and checked by its name).
         const IoStatus writable = read.attributes
-            ? context.folders.checkWritable(encodeFileName(path), read.info, read.attributes)
+            ? context.folders.checkWritable(path.bytes(), read.info, read.attributes)
             : checkWritable(path, read.info);
         if (!writable.ok())
             return failed(name, writable.error);
@@ -105,7 +102,7 @@ std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &n
     // rewrite is committed: a file left unchanged keeps its older backup.
     OlderBackup older;
     if (job.makeBackups) {
-        const QString backupPath = path + QStringLiteral(".old");
+        const FilePath backupPath = path.withSuffix(".old");
         WriteOptions backupOptions = backupWriteOptions(path, read.info, syncEach);
         backupOptions.openFile = read.lock.fd();
         backupOptions.openInfo = &read.info;
@@ -123,7 +120,7 @@ std::optional<FileResult> replaceWhole(ReplaceContext &context, const QString &n
     return writeNewContent(context, name, path, read, output, syncEach, wrote, older);
 }
 
-FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+FileResult replaceOne(ReplaceContext &context, const FilePath &name, bool syncEach, bool *wrote, const ReadGate &gate,
                       const struct stat *named)
 {
     const ReplaceJob &job = context.job;
@@ -132,7 +129,7 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
     if (isLeftoverTemporary(name))
         return failed(name, leftoverReason());
 
-    const QString path = joinPath(job.folder, name);
+    const FilePath path = job.folder / name;
     if (context.regex)
         return replaceRegexOne(context, name, path, gate, syncEach, wrote);
     // Most files hold no match: read unlocked, after the one look-up of the
@@ -140,7 +137,7 @@ FileResult replaceOne(ReplaceContext &context, const QString &name, bool syncEac
     // once the text is found in them. A link, or a file read in blocks, is
     // locked from the start.
     struct stat own {};
-    if (!named && ::lstat(encodeFileName(path).constData(), &own) == 0)
+    if (!named && ::lstat(path.c_str(), &own) == 0)
         named = &own;
     // A preview writes nothing: it takes no exclusive lock and never waits.
     ReadOptions readOptions;
@@ -186,7 +183,7 @@ RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
         if (const std::optional<QString> error = regexRunError(*context.regex)) {
             // The callers check first; should one not, nothing is touched.
             RunSummary summary;
-            for (const QString &name : job.names) {
+            for (const FilePath &name : job.names) {
                 summary.results.append(failed(name, tr("the regular expression cannot be used: %1").arg(*error)));
                 if (control.fileDone)
                     control.fileDone(summary.results.last(), int(summary.results.size() - 1));
@@ -195,7 +192,7 @@ RunSummary runReplace(const ReplaceJob &job, const RunControl &control)
         }
     }
     return runEach(job.folder, job.names, control, job.makeBackups,
-                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+                   [&](const FilePath &name, bool syncEach, bool *wrote, const ReadGate &gate,
                        const struct stat *named) { return replaceOne(context, name, syncEach, wrote, gate, named); });
 }
 

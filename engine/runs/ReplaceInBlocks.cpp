@@ -23,7 +23,7 @@ namespace {
 // and a file that never changes needs no writer at all.
 class RewriteAsFound : public MatchSink {
 public:
-    RewriteAsFound(const QString &path, const struct stat &info, const WriteOptions &options, int fd, bool write)
+    RewriteAsFound(const FilePath &path, const struct stat &info, const WriteOptions &options, int fd, bool write)
         : m_path(path)
         , m_info(info)
         , m_options(options)
@@ -77,7 +77,7 @@ private:
         m_notWritable = checkWritable(m_path, m_info);
         if (!m_notWritable.ok() || !m_write)
             return;
-        m_writer = std::make_unique<AtomicWriter>(FilePath::fromString(m_path), m_options);
+        m_writer = std::make_unique<AtomicWriter>(m_path, m_options);
         m_writeError = m_writer->status();
         if (m_writeError.ok())
             m_writeError = m_writer->copyFrom(m_fd, 0, m_unchanged);
@@ -85,7 +85,7 @@ private:
             m_writer.reset();
     }
 
-    const QString &m_path;
+    const FilePath &m_path;
     const struct stat &m_info;
     const WriteOptions &m_options;
     const int m_fd;
@@ -158,7 +158,7 @@ struct BlockPass {
 struct PassInput {
     ReplaceContext &context;
     int fd;
-    const QString &path;
+    const FilePath &path;
     const struct stat &info;
     const WriteOptions &options;
 };
@@ -222,7 +222,7 @@ bool searchedAsAWhole(ReplaceContext &context, const BlockPass &pass)
 
 } // namespace
 
-FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const QString &path, const ReadResult &read,
+FileResult replaceInBlocks(ReplaceContext &context, const FilePath &name, const FilePath &path, const ReadResult &read,
                            bool syncEach, bool *wrote)
 {
     const ReplaceJob &job = context.job;
@@ -235,7 +235,7 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
     // file that ends up unchanged drops what was kept.
     JournalFile journaled;
     if (job.journal && !job.preview)
-        journaled = job.journal->keep(FilePath::fromString(path), read.info, read.lock.fd());
+        journaled = job.journal->keep(path, read.info, read.lock.fd());
     journaled.attach(options);
 
     const PassInput in{context, fd, path, read.info, options};
@@ -272,10 +272,10 @@ FileResult replaceInBlocks(ReplaceContext &context, const QString &name, const Q
     // rewrite is committed: a file left unchanged keeps its older backup.
     OlderBackup older;
     if (job.makeBackups) {
-        const QString backupPath = path + QStringLiteral(".old");
+        const FilePath backupPath = path.withSuffix(".old");
         IoStatus made = OlderBackup::setAside(backupPath, &older);
         if (made.ok()) {
-            AtomicWriter backup(FilePath::fromString(backupPath), backupWriteOptions(path, read.info, syncEach));
+            AtomicWriter backup(backupPath, backupWriteOptions(path, read.info, syncEach));
             made = backup.copyFrom(fd, 0, pass.size);
             if (made.ok())
                 made = backup.commit();

@@ -2,7 +2,6 @@
 // Replace with a regular expression: a file held whole or read in blocks is
 // fed to the RegexMatcher, and its new content written as it is decided.
 
-#include "engine/files/FileNames.h"
 #include "engine/journal/Journal.h"
 #include "engine/runs/RunSteps.h"
 #include "engine/text/RegexMatcher.h"
@@ -116,7 +115,7 @@ IoStatus readBlock(int fd, QByteArray &block, qsizetype size, bool *eof)
 
 // At the file's first change: the writer of the new content, which begins
 // with the handedOut bytes before the change, unchanged.
-void startWriting(RegexPass &pass, const ReplaceJob &job, const ReadResult &read, const QString &path,
+void startWriting(RegexPass &pass, const ReplaceJob &job, const ReadResult &read, const FilePath &path,
                   const WriteOptions &writeOptions, int fd, qint64 handedOut)
 {
     pass.changes = true;
@@ -125,7 +124,7 @@ void startWriting(RegexPass &pass, const ReplaceJob &job, const ReadResult &read
     pass.notWritable = checkWritable(path, read.info);
     if (!pass.notWritable.ok() || job.preview)
         return;
-    pass.writer = std::make_unique<AtomicWriter>(FilePath::fromString(path), writeOptions);
+    pass.writer = std::make_unique<AtomicWriter>(path, writeOptions);
     pass.writeError = pass.writer->status();
     if (pass.writeError.ok() && handedOut > 0)
         pass.writeError = pass.writer->copyFrom(fd, 0, handedOut);
@@ -137,7 +136,7 @@ void startWriting(RegexPass &pass, const ReplaceJob &job, const ReadResult &read
 // content written as it is decided (from the first change on). With known
 // facts the bytes are not examined; without, the facts of the first block
 // decide, and the pass ends with those of all bytes, for the caller to compare.
-RegexPass regexPass(const ReplaceJob &job, ReplaceContext &context, const ReadResult &read, const QString &path,
+RegexPass regexPass(const ReplaceJob &job, ReplaceContext &context, const ReadResult &read, const FilePath &path,
                     const WriteOptions &writeOptions, const std::optional<BlockFacts> &known)
 {
     RegexPass pass;
@@ -230,7 +229,7 @@ RegexPass regexPass(const ReplaceJob &job, ReplaceContext &context, const ReadRe
 
 // replaceOne with a regular expression, for a file held whole or read in
 // blocks: the same checks in the same order as for a literal text.
-FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const QString &path, const ReadResult &read,
+FileResult replaceRegexRead(ReplaceContext &context, const FilePath &name, const FilePath &path, const ReadResult &read,
                             bool syncEach, bool *wrote)
 {
     const ReplaceJob &job = context.job;
@@ -242,7 +241,7 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
     options.expected = &read.info;
     JournalFile journaled;
     if (job.journal && !job.preview)
-        journaled = job.journal->keep(FilePath::fromString(path), read.info, read.lock.fd());
+        journaled = job.journal->keep(path, read.info, read.lock.fd());
     journaled.attach(options);
 
     std::optional<BlockFacts> known;
@@ -293,11 +292,10 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
     // rewrite is committed: a file left unchanged keeps its older backup.
     OlderBackup older;
     if (job.makeBackups) {
-        const QString backupPath = path + QStringLiteral(".old");
+        const FilePath backupPath = path.withSuffix(".old");
         IoStatus backup = OlderBackup::setAside(backupPath, &older);
         if (backup.ok())
-            backup = writeFileAtomically(FilePath::fromString(backupPath), read,
-                                         backupWriteOptions(path, read.info, syncEach));
+            backup = writeFileAtomically(backupPath, read, backupWriteOptions(path, read.info, syncEach));
         if (!backup.ok())
             return failed(name, backupFailedReason(backup.error));
         *wrote = true;
@@ -308,7 +306,7 @@ FileResult replaceRegexRead(ReplaceContext &context, const QString &name, const 
 
 } // namespace
 
-FileResult replaceRegexOne(ReplaceContext &context, const QString &name, const QString &path, const ReadGate &gate,
+FileResult replaceRegexOne(ReplaceContext &context, const FilePath &name, const FilePath &path, const ReadGate &gate,
                            bool syncEach, bool *wrote)
 {
     // Locked from the read to the rename, so another run of this program

@@ -2,10 +2,8 @@
 // Restore over a list of names: each file's backup put back in its place,
 // atomically, and deleted only once that succeeded.
 
-#include "engine/files/FileNames.h"
 #include "engine/runs/RunSteps.h"
 #include "engine/runs/Scheduler.h"
-#include "engine/text/TextTools.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -19,26 +17,26 @@ namespace {
 // (planted by another user, say) is never read through. Without one, the
 // file is not restored; a folder moved away or barred since it was listed is
 // a failure with its reason, not a file that merely has no backup.
-std::optional<FileResult> withoutBackup(const RestoreJob &job, const QString &name, const QString &backupPath)
+std::optional<FileResult> withoutBackup(const RestoreJob &job, const FilePath &name, const FilePath &backupPath)
 {
     struct stat backupName {};
-    if (::lstat(encodeFileName(backupPath).constData(), &backupName) == 0 && S_ISREG(backupName.st_mode))
+    if (::lstat(backupPath.c_str(), &backupName) == 0 && S_ISREG(backupName.st_mode))
         return std::nullopt;
     struct stat folder {};
-    if (::stat(encodeFileName(job.folder).constData(), &folder) != 0)
+    if (::stat(job.folder.c_str(), &folder) != 0)
         return failed(name, IoStatus::fromErrno(errno).error);
     if (!S_ISDIR(folder.st_mode))
         return failed(name, IoStatus::fromErrno(ENOTDIR).error);
     return FileResult{name, Outcome::NotRestored, {}};
 }
 
-FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+FileResult restoreOne(const RestoreJob &job, const FilePath &name, bool syncEach, bool *wrote, const ReadGate &gate,
                       LockWaits &waits)
 {
     if (isLeftoverTemporary(name))
         return failed(name, leftoverReason());
-    const QString path = joinPath(job.folder, name);
-    const QString backupPath = path + QStringLiteral(".old");
+    const FilePath path = job.folder / name;
+    const FilePath backupPath = path.withSuffix(".old");
     if (const std::optional<FileResult> none = withoutBackup(job, name, backupPath))
         return *none;
 
@@ -78,7 +76,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
     // A file that exists keeps what it grants, as a rewrite does; one that
     // no longer exists comes back as its backup was.
     options.modeFrom = &backup.info;
-    options.metadataFrom = FilePath::fromString(backupPath);
+    options.metadataFrom = backupPath;
     // Another program that writes the file while the backup is being copied
     // back keeps its content (and the backup stays).
     if (current.status.ok())
@@ -105,7 +103,7 @@ FileResult restoreOne(const RestoreJob &job, const QString &name, bool syncEach,
         }
     }
     // Only now that the file holds the backup's bytes may the backup go.
-    if (::unlink(encodeFileName(backupPath).constData()) != 0)
+    if (::unlink(backupPath.c_str()) != 0)
         return failed(
             name,
             tr("the file was restored, but its backup could not be deleted: %1").arg(IoStatus::fromErrno(errno).error));
@@ -119,7 +117,7 @@ RunSummary runRestore(const RestoreJob &job, const RunControl &control)
     const std::shared_ptr<LockWaits> waits = lockWaitsFor(control);
     // A restore reads and deletes the backup.
     return runEach(job.folder, job.names, control, true,
-                   [&](const QString &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *) {
+                   [&](const FilePath &name, bool syncEach, bool *wrote, const ReadGate &gate, const struct stat *) {
                        return restoreOne(job, name, syncEach, wrote, gate, *waits);
                    });
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "engine/runs/RunSteps.h"
 
-#include "engine/files/FileNames.h"
 #include "engine/journal/Journal.h"
 
 #include <QCoreApplication>
@@ -25,14 +24,15 @@ QString tr(const char *text)
     return QCoreApplication::translate("vexalo", text);
 }
 
-FileResult failed(const QString &name, const QString &reason)
+FileResult failed(const FilePath &name, const QString &reason)
 {
     return {name, Outcome::Failed, reason};
 }
 
-bool isLeftoverTemporary(const QString &name)
+bool isLeftoverTemporary(const FilePath &name)
 {
-    return name.startsWith(temporaryPrefix());
+    static const QByteArray prefix = temporaryPrefix().toUtf8();
+    return name.bytes().startsWith(prefix);
 }
 
 QString leftoverReason()
@@ -40,13 +40,13 @@ QString leftoverReason()
     return tr("a temporary file left by an interrupted run, not one of yours; it was not touched and may be deleted");
 }
 
-dev_t deviceOf(const QString &folder)
+dev_t deviceOf(const FilePath &folder)
 {
     struct stat info {};
-    return ::stat(encodeFileName(folder).constData(), &info) == 0 ? info.st_dev : dev_t(-1);
+    return ::stat(folder.c_str(), &info) == 0 ? info.st_dev : dev_t(-1);
 }
 
-IoStatus syncIfElsewhere(const QString &path, dev_t fileDevice, dev_t folderDevice)
+IoStatus syncIfElsewhere(const FilePath &path, dev_t fileDevice, dev_t folderDevice)
 {
     if (fileDevice == folderDevice)
         return {};
@@ -74,7 +74,7 @@ void setBlockReadingForTests(qint64 wholeFileLimit, qint64 blockSize)
     blockSizeNow = blockSize < 0 ? defaultBlockSize : std::max<qint64>(2, (blockSize + 1) & ~qint64(1));
 }
 
-std::optional<FileResult> decidedBySearch(const QString &name, const EncodedTexts &texts, FileEncoding encoding,
+std::optional<FileResult> decidedBySearch(const FilePath &name, const EncodedTexts &texts, FileEncoding encoding,
                                           const SearchOutcome &found)
 {
     if (!texts.findRepresentable)
@@ -94,12 +94,12 @@ std::shared_ptr<LockWaits> lockWaitsFor(const RunControl &control)
     return control.lockWaits ? control.lockWaits : std::make_shared<LockWaits>();
 }
 
-WriteOptions backupWriteOptions(const QString &path, const struct stat &info, bool syncEach)
+WriteOptions backupWriteOptions(const FilePath &path, const struct stat &info, bool syncEach)
 {
     WriteOptions options;
     options.syncData = syncEach;
     options.modeFrom = &info;
-    options.metadataFrom = FilePath::fromString(path);
+    options.metadataFrom = path;
     options.alwaysModeFrom = true;
     options.replaceName = true; // never written through a link someone put there
     return options;
@@ -110,7 +110,7 @@ QString backupFailedReason(const QString &reason)
     return tr("the backup could not be made, so the file was left unchanged: %1").arg(reason);
 }
 
-FileResult commitRewrite(const QString &name, const QString &path, const struct stat &info, AtomicWriter *writer,
+FileResult commitRewrite(const FilePath &name, const FilePath &path, const struct stat &info, AtomicWriter *writer,
                          OlderBackup &older, JournalFile &journaled, bool syncEach, bool *wrote,
                          const ReplaceContext &context)
 {
@@ -127,7 +127,7 @@ FileResult commitRewrite(const QString &name, const QString &path, const struct 
     return rewritten(name, path, info, journaled, syncEach, context);
 }
 
-FileResult rewritten(const QString &name, const QString &path, const struct stat &info, JournalFile &journaled,
+FileResult rewritten(const FilePath &name, const FilePath &path, const struct stat &info, JournalFile &journaled,
                      bool syncEach, const ReplaceContext &context)
 {
     FileResult result{name, Outcome::Replaced, {}};

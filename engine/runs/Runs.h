@@ -5,11 +5,11 @@
 // scheduler that works on several files at once. The top of the engine: may
 // use every folder below it, and nothing uses it but the programs.
 
+#include "engine/files/FilePath.h"
 #include "engine/files/Results.h"
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -18,8 +18,8 @@ namespace vexalo {
 class JournalRun;
 
 struct ReplaceJob {
-    QString folder;    // names are resolved here
-    QStringList names; // plain names, processed in this order
+    FilePath folder;       // names are resolved here
+    QList<FilePath> names; // plain names, processed in this order
     QString findText;
     QString replaceText;
     bool caseSensitive = false;
@@ -42,8 +42,8 @@ struct ReplaceJob {
 };
 
 struct RestoreJob {
-    QString folder;
-    QStringList names;
+    FilePath folder;
+    QList<FilePath> names;
 };
 
 RunSummary runReplace(const ReplaceJob &job, const RunControl &control = {});
@@ -54,7 +54,7 @@ void setBlockReadingForTests(qint64 wholeFileLimit, qint64 blockSize);
 RunSummary runRestore(const RestoreJob &job, const RunControl &control = {});
 
 // "name:  replaced" and so on; a failed file reads "name:  failed: reason".
-// The name is shown readably (displayName), so it is for people, not for opening.
+// The name is shown readably (FilePath::display), so it is for people, not for opening.
 QString logLine(const FileResult &result);
 // The lines joined by CR LF, with none after the last.
 QString buildLog(const QList<FileResult> &results);

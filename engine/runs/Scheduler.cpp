@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/runs/Scheduler.h"
 
-#include "engine/files/FileNames.h"
 #include "engine/runs/RunSteps.h"
-#include "engine/text/TextTools.h"
 
 #include <QHash>
 
@@ -70,7 +68,7 @@ using PendingResult = std::optional<std::pair<FileResult, int>>;
 // The one sync of a run that syncs at the end. When it fails, nothing written
 // is known to be on the disk: the held-back last line says so, so the user
 // never takes the run as safe.
-void syncAtEnd(const QString &folder, RunSummary &summary, PendingResult &pending)
+void syncAtEnd(const FilePath &folder, RunSummary &summary, PendingResult &pending)
 {
     const IoStatus synced = syncFileSystemOf(folder);
     if (synced.ok() || !pending)
@@ -86,7 +84,7 @@ void syncAtEnd(const QString &folder, RunSummary &summary, PendingResult &pendin
 // until the sync at the end, when there is one.
 class Reporter {
 public:
-    Reporter(const QString &folder, const RunControl &control)
+    Reporter(const FilePath &folder, const RunControl &control)
         : m_folder(folder)
         , m_control(control)
     {
@@ -113,7 +111,7 @@ private:
             m_control.fileDone(m_pending->first, m_pending->second);
         m_pending.reset();
     }
-    const QString &m_folder;
+    const FilePath &m_folder;
     const RunControl &m_control;
     PendingResult m_pending;
     bool m_wroteAny = false;
@@ -136,19 +134,19 @@ private:
 // that shares a key with it.
 class DependencyKeys {
 public:
-    DependencyKeys(const QString &folder, bool usesBackups)
+    DependencyKeys(const FilePath &folder, bool usesBackups)
         : m_folder(folder)
         , m_usesBackups(usesBackups)
     {
-        m_realFolder = realFolder(encodeFileName(folder));
+        m_realFolder = realFolder(folder.bytes());
     }
 
     // *named gets what the look-up of the name found (lstat), for the file's
     // processing to share; it is left alone when nothing is there.
-    std::vector<QByteArray> keysFor(const QString &name, std::optional<struct stat> *named) const
+    std::vector<QByteArray> keysFor(const FilePath &name, std::optional<struct stat> *named) const
     {
         std::vector<QByteArray> keys;
-        const QByteArray path = encodeFileName(joinPath(m_folder, name));
+        const QByteArray path = (m_folder / name).bytes();
         addFile(keys, path, named);
         if (m_usesBackups)
             addFile(keys, path + ".old", nullptr);
@@ -172,7 +170,7 @@ private:
     {
         const qsizetype slash = path.lastIndexOf('/');
         const QByteArray folder = slash < 0 ? QByteArray(".") : path.left(qMax<qsizetype>(slash, 1));
-        const QByteArray real = folder == encodeFileName(m_folder) ? m_realFolder : realFolder(folder);
+        const QByteArray real = folder == m_folder.bytes() ? m_realFolder : realFolder(folder);
         return 'n' + QString::fromUtf8(real + '/' + path.mid(slash + 1)).toCaseFolded().toUtf8();
     }
 
@@ -210,7 +208,7 @@ private:
         keys.push_back(inode);
     }
 
-    const QString m_folder;
+    const FilePath m_folder;
     const bool m_usesBackups;
     QByteArray m_realFolder;
 };
@@ -316,7 +314,7 @@ private:
 // file system still show as they come.
 class ParallelRun {
 public:
-    ParallelRun(const QString &folder, const QStringList &names, const RunControl &control, bool usesBackups,
+    ParallelRun(const FilePath &folder, const QList<FilePath> &names, const RunControl &control, bool usesBackups,
                 const ProcessOne &processOne)
         : m_names(names)
         , m_control(control)
@@ -505,7 +503,7 @@ private:
         }
     }
 
-    const QStringList &m_names;
+    const QList<FilePath> &m_names;
     const RunControl &m_control;
     const ProcessOne &m_processOne;
     const int m_count;
@@ -531,7 +529,7 @@ private:
 
 } // namespace
 
-RunSummary runEach(const QString &folder, const QStringList &names, const RunControl &control, bool usesBackups,
+RunSummary runEach(const FilePath &folder, const QList<FilePath> &names, const RunControl &control, bool usesBackups,
                    const ProcessOne &processOne)
 {
     if (control.parallelFiles > 1 && names.size() > 1)

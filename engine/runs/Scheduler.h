@@ -8,8 +8,7 @@
 #include "engine/files/FileOps.h"
 #include "engine/files/Results.h"
 
-#include <QString>
-#include <QStringList>
+#include <QList>
 
 #include <functional>
 
@@ -21,7 +20,7 @@ namespace vexalo {
 // the disk (for the sync at the end). gate is told the memory the file takes.
 // named: what the scheduler's look-up of the name found (lstat), to be
 // shared rather than made again; null when it made none or found nothing.
-using ProcessOne = std::function<FileResult(const QString &name, bool syncEach, bool *wrote, const ReadGate &gate,
+using ProcessOne = std::function<FileResult(const FilePath &name, bool syncEach, bool *wrote, const ReadGate &gate,
                                             const struct stat *named)>;
 
 // Runs processOne for each name in order, with the stop check between two
@@ -30,7 +29,7 @@ using ProcessOne = std::function<FileResult(const QString &name, bool syncEach, 
 // threads take the names in order, files that touch a common file wait for
 // each other, and this thread reports each result as soon as all before it
 // are reported. usesBackups: a file's backup counts as a file it touches.
-RunSummary runEach(const QString &folder, const QStringList &names, const RunControl &control, bool usesBackups,
+RunSummary runEach(const FilePath &folder, const QList<FilePath> &names, const RunControl &control, bool usesBackups,
                    const ProcessOne &processOne);
 
 } // namespace vexalo

@@ -259,8 +259,8 @@ private slots:
         const CliOutcome o = runCli(args + pathsIn(viaCli.path(), names), programFolder.path());
 
         ReplaceJob job;
-        job.folder = viaEngine.path();
-        job.names = names;
+        job.folder = FilePath::fromString(viaEngine.path());
+        job.names = FilePath::fromStrings(names);
         job.findText = trim ? trimTrailingBreaks(find) : find;
         job.replaceText = trim ? trimTrailingBreaks(with) : with;
         job.caseSensitive = caseSensitive;
@@ -295,14 +295,14 @@ private slots:
         const CliOutcome o = runCli(QStringList{"restore"} + pathsIn(viaCli.path(), names), programFolder.path());
 
         ReplaceJob job;
-        job.folder = viaEngine.path();
-        job.names = names;
+        job.folder = FilePath::fromString(viaEngine.path());
+        job.names = FilePath::fromStrings(names);
         job.findText = "hello";
         job.replaceText = "bye";
         job.makeBackups = true;
         job.protectedExtensions = defaultProtectedExtensions();
         runReplace(job);
-        const RunSummary run = runRestore({viaEngine.path(), names});
+        const RunSummary run = runRestore({FilePath::fromString(viaEngine.path()), FilePath::fromStrings(names)});
         QCOMPARE(o.out, buildLog(run.results).replace("\r\n", "\n") + '\n');
         QCOMPARE(o.status, 0);
         QCOMPARE(snapshot(viaCli.path()), before);
@@ -853,8 +853,8 @@ private slots:
         ::chmod(QFile::encodeName(dir.filePath("locked.txt")).constData(), 0444);
         writeFile(dir.filePath("a.txt.old"), "an older backup");
         ReplaceJob job;
-        job.folder = dir.path();
-        job.names = names;
+        job.folder = FilePath::fromString(dir.path());
+        job.names = FilePath::fromStrings(names);
         job.findText = "hello";
         job.replaceText = "bye";
         job.makeBackups = true;

@@ -49,11 +49,11 @@ Ran replaceWithJournal(const Journal &journal, const QString &folder, const QStr
                        const QString &find = QStringLiteral("alpha"))
 {
     ReplaceJob job;
-    job.folder = folder;
-    job.names = names;
+    job.folder = FilePath::fromString(folder);
+    job.names = FilePath::fromStrings(names);
     job.findText = find;
     job.replaceText = QStringLiteral("omega");
-    const std::unique_ptr<JournalRun> run = journal.record(FilePath::fromString(folder), Durability::AtEnd);
+    const std::unique_ptr<JournalRun> run = journal.record(job.folder, Durability::AtEnd);
     job.journal = run.get();
     RunControl control;
     control.parallelFiles = parallel;
@@ -69,7 +69,7 @@ QStringList lines(const QList<FileResult> &results)
 {
     QStringList out;
     for (FileResult r : results) {
-        r.name = r.name.mid(r.name.lastIndexOf(QLatin1Char('/')) + 1);
+        r.name = r.name.fileName();
         out << logLine(r);
     }
     return out;
@@ -425,8 +425,8 @@ private slots:
 
         std::unique_ptr<JournalRun> longRun = journal.record(FilePath::fromString(data), Durability::AtEnd);
         ReplaceJob job;
-        job.folder = data;
-        job.names = {"a.txt"};
+        job.folder = FilePath::fromString(data);
+        job.names = FilePath::fromStrings({"a.txt"});
         job.findText = QStringLiteral("alpha");
         job.replaceText = QStringLiteral("omega");
         job.journal = longRun.get();

@@ -52,12 +52,17 @@ struct stat statOf(const QString &path)
 ReplaceJob job(const QString &folder, const QStringList &names, const QString &find, const QString &with)
 {
     ReplaceJob j;
-    j.folder = folder;
-    j.names = names;
+    j.folder = FilePath::fromString(folder);
+    j.names = FilePath::fromStrings(names);
     j.findText = find;
     j.replaceText = with;
     j.protectedExtensions = defaultProtectedExtensions();
     return j;
+}
+
+RestoreJob restoreJob(const QString &folder, const QStringList &names)
+{
+    return {FilePath::fromString(folder), FilePath::fromStrings(names)};
 }
 
 // Letters a-p with "NEEDLE" now and then, different for every seed.
@@ -437,7 +442,7 @@ private slots:
             for (const int ascii : {0, 9, 100}) {
                 const QByteArray stretch(ascii, '.');
                 writeFile(dir.filePath("utf8.txt"), stretch + lowest + " x");
-                j.names = {"utf8.txt"};
+                j.names = FilePath::fromStrings({"utf8.txt"});
                 j.findText = "x";
                 j.replaceText = QStringLiteral(u"é");
                 QCOMPARE(buildLog(runReplace(j).results), "utf8.txt:  replaced");
@@ -448,7 +453,7 @@ private slots:
         // A text the file's encoding cannot carry: the find text does not
         // occur; a replacement that cannot be written leaves the file alone.
         writeFile(dir.filePath("latin1.txt"), "price: EUR \xE9");
-        j.names = {"latin1.txt"};
+        j.names = FilePath::fromStrings({"latin1.txt"});
         j.findText = QStringLiteral(u"€");
         QCOMPARE(buildLog(runReplace(j).results), "latin1.txt:  not found");
         j.findText = "EUR";
@@ -713,7 +718,7 @@ private slots:
         QCOMPARE(run.results[0].outcome, Outcome::Failed);
         QVERIFY(run.results[0].reason.contains("temporary"));
         QCOMPARE(readFile(dir.filePath(stale)), QByteArray("half of it"));
-        QCOMPARE(runRestore({dir.path(), {stale}}).results[0].outcome, Outcome::Failed);
+        QCOMPARE(runRestore(restoreJob(dir.path(), {stale})).results[0].outcome, Outcome::Failed);
         QCOMPARE(readFile(dir.filePath(stale)), QByteArray("half of it"));
     }
 
@@ -721,7 +726,8 @@ private slots:
     {
         QTemporaryDir dir;
         const mode_t old = ::umask(027);
-        const IoStatus written = writeFileAtomically(dir.filePath("new.txt"), QByteArrayView("fresh"));
+        const IoStatus written =
+            writeFileAtomically(FilePath::fromString(dir.filePath("new.txt")), QByteArrayView("fresh"));
         ::umask(old);
         QVERIFY2(written.ok(), qPrintable(written.error));
         QCOMPARE(readFile(dir.filePath("new.txt")), QByteArray("fresh"));
@@ -759,7 +765,7 @@ private slots:
         runReplace(j);
         QCOMPARE(readFile(dir.filePath("a.htm")), QByteArray("one three"));
 
-        RestoreJob r{dir.path(), {"a.htm", "b.htm", "p.exe", "d.htm"}};
+        RestoreJob r = restoreJob(dir.path(), {"a.htm", "b.htm", "p.exe", "d.htm"});
         RunSummary run = runRestore(r);
         QCOMPARE(buildLog(run.results),
                  "a.htm:  restored\r\nb.htm:  not restored\r\np.exe:  restored\r\nd.htm:  not restored");
@@ -767,18 +773,19 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("a.htm.old")));
         QCOMPARE(readFile(dir.filePath("p.exe")), QByteArray("old binary"));
         QCOMPARE(readFile(dir.filePath("d.htm")), QByteArray("d"));
-        QCOMPARE(buildLog(runRestore({dir.path(), {"a.htm"}}).results), "a.htm:  not restored");
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.path(), {"a.htm"})).results), "a.htm:  not restored");
         // A folder moved away while shown is a failure with its reason, not a missing backup.
-        QCOMPARE(buildLog(runRestore({dir.filePath("moved"), {"a.htm"}}).results),
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.filePath("moved"), {"a.htm"})).results),
                  "a.htm:  failed: No such file or directory");
-        QCOMPARE(buildLog(runRestore({dir.filePath("b.htm"), {"a.htm"}}).results), "a.htm:  failed: Not a directory");
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.filePath("b.htm"), {"a.htm"})).results),
+                 "a.htm:  failed: Not a directory");
 
         // A backup selected itself is restored only from its own backup.
         writeFile(dir.filePath("i.htm.old"), "backup");
-        QCOMPARE(buildLog(runRestore({dir.path(), {"i.htm.old"}}).results), "i.htm.old:  not restored");
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.path(), {"i.htm.old"})).results), "i.htm.old:  not restored");
         // A file that is gone comes back from its backup, with the backup's permissions.
         QFile::setPermissions(dir.filePath("i.htm.old"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QCOMPARE(buildLog(runRestore({dir.path(), {"i.htm"}}).results), "i.htm:  restored");
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.path(), {"i.htm"})).results), "i.htm:  restored");
         QCOMPARE(readFile(dir.filePath("i.htm")), QByteArray("backup"));
         QCOMPARE(statOf(dir.filePath("i.htm")).st_mode & 0777, 0600u);
     }
@@ -809,7 +816,7 @@ private slots:
         }
         QCOMPARE(rawEntries(folder).size(), 6);
 
-        const RunSummary restored = runRestore({decodeFileName(folder), names});
+        const RunSummary restored = runRestore(restoreJob(decodeFileName(folder), names));
         QCOMPARE(restored.results.size(), 3);
         for (const FileResult &r : restored.results)
             QCOMPARE(r.outcome, Outcome::Restored);
@@ -1065,7 +1072,7 @@ private slots:
             writeFile(dir.filePath(n), "x");
         QStringList seen;
         RunControl control;
-        control.fileDone = [&](const FileResult &r, int index) { seen << QString::number(index) + r.name; };
+        control.fileDone = [&](const FileResult &r, int index) { seen << QString::number(index) + r.name.toString(); };
         // Stop is raised once the first result is seen: the file then in work
         // finishes and is reported (after the closing sync), the third is untouched.
         control.stopRequested = [&] { return seen.size() == 1; };
@@ -1539,21 +1546,21 @@ private slots:
         QCOMPARE(buildLog(runReplace(j).results), "big.log:  replaced");
         QVERIFY(readFile(dir.filePath("big.log")) == QByteArray(original).replace("NEEDLE", "pin"));
         QVERIFY(readFile(dir.filePath("big.log.old")) == original);
-        QCOMPARE(buildLog(runRestore({dir.path(), {"big.log"}}).results), "big.log:  restored");
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.path(), {"big.log"})).results), "big.log:  restored");
         QVERIFY(readFile(dir.filePath("big.log")) == original);
         QVERIFY(!QFile::exists(dir.filePath("big.log.old")));
         // Already restored by a run that stopped before deleting the backup:
         // only the backup goes.
         writeFile(dir.filePath("big.log.old"), original);
         const ino_t inode = statOf(dir.filePath("big.log")).st_ino;
-        QCOMPARE(buildLog(runRestore({dir.path(), {"big.log"}}).results), "big.log:  restored");
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.path(), {"big.log"})).results), "big.log:  restored");
         QCOMPARE(statOf(dir.filePath("big.log")).st_ino, inode);
         QVERIFY(!QFile::exists(dir.filePath("big.log.old")));
         // The same size, another content.
         QByteArray other = original;
         other[other.size() - 2] = 'X';
         writeFile(dir.filePath("big.log.old"), other);
-        QCOMPARE(buildLog(runRestore({dir.path(), {"big.log"}}).results), "big.log:  restored");
+        QCOMPARE(buildLog(runRestore(restoreJob(dir.path(), {"big.log"})).results), "big.log:  restored");
         QVERIFY(readFile(dir.filePath("big.log")) == other);
         QCOMPARE(allEntries(dir.path()), QStringList{"big.log"});
     }
@@ -1675,9 +1682,8 @@ private slots:
                         + snapshot(folder);
                 }
             } else {
-                const auto done = runWithin(20, [folder, names, control] {
-                    return runRestore({folder, names}, control);
-                });
+                const auto done =
+                    runWithin(20, [folder, names, control] { return runRestore(restoreJob(folder, names), control); });
                 if (!done)
                     return QStringList{"the run did not return within 20 s (a lost wake-up?)"};
                 run = *done;
@@ -1768,7 +1774,7 @@ private slots:
             j.makeBackups = true;
             run = runReplace(j);
         } else {
-            run = runRestore({dir.path(), {"a.txt"}});
+            run = runRestore(restoreJob(dir.path(), {"a.txt"}));
         }
         QCOMPARE(buildLog(run.results), "a.txt:  " + line);
         QCOMPARE(snapshot(dir.path()), after);
@@ -1944,7 +1950,7 @@ private slots:
         QCOMPARE(allEntries(dir.path()), QStringList({"big.txt", "small.txt"}));
 
         // The backup cannot be made either: no partial ".old", no rewrite.
-        j.names = {"big.txt"};
+        j.names = FilePath::fromStrings({"big.txt"});
         j.replaceText = "b";
         j.makeBackups = true;
         const RunSummary backupRun = runReplace(j);

@@ -34,18 +34,18 @@ int runEngineCommand(const QStringList &arguments, const LineSink &line, const L
     if (command == QLatin1String("replace") && arguments.size() >= 5) {
         const QString flags = arguments[4];
         ReplaceJob job;
-        job.folder = arguments[1];
+        job.folder = FilePath::fromString(arguments[1]);
         job.findText = arguments[2];
         job.replaceText = arguments[3];
         job.caseSensitive = flags.contains('c');
         job.makeBackups = flags.contains('b');
         job.preview = flags.contains('v');
         job.protectedExtensions = defaultProtectedExtensions();
-        job.names = arguments.mid(5);
+        job.names = FilePath::fromStrings(arguments.mid(5));
         const RunControl control = controlFor(flags, line);
         std::unique_ptr<JournalRun> journal;
         if (flags.contains('j')) {
-            journal = Journal().record(FilePath::fromString(job.folder), control.durability);
+            journal = Journal().record(job.folder, control.durability);
             job.journal = journal.get();
         }
         runReplace(job, control);
@@ -65,7 +65,8 @@ int runEngineCommand(const QStringList &arguments, const LineSink &line, const L
         return result.refused ? 1 : 0;
     }
     if (command == QLatin1String("restore") && arguments.size() >= 3) {
-        runRestore({arguments[1], arguments.mid(3)}, controlFor(arguments[2], line));
+        runRestore({FilePath::fromString(arguments[1]), FilePath::fromStrings(arguments.mid(3))},
+                   controlFor(arguments[2], line));
         return 0;
     }
     return -1;

@@ -81,7 +81,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (command == QLatin1String("write") && argc == 4) {
-        const IoStatus status = writeFileAtomically(folder, QByteArray(argv[3]));
+        const IoStatus status = writeFileAtomically(FilePath::fromBytes(argv[2]), QByteArray(argv[3]));
         printLine(status.ok() ? QStringLiteral("written") : QStringLiteral("failed: ") + status.error);
         return status.ok() ? 0 : 1;
     }

@@ -56,7 +56,7 @@ private slots:
             RunProgress::run(nullptr, "Replace", 1, 5000, [&](const vexalo::RunControl &c) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 vexalo::RunSummary s;
-                s.results.append({"a.txt", vexalo::Outcome::NotFound, {}});
+                s.results.append({vexalo::FilePath::fromBytes("a.txt"), vexalo::Outcome::NotFound, {}});
                 if (c.fileDone)
                     c.fileDone(s.results.first(), 0);
                 return s;

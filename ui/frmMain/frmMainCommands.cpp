@@ -231,7 +231,7 @@ void frmMain::mnuUndoClick()
                                                   });
     // The lines name each file as Replace's lines do; the journal has its whole path.
     for (vexalo::FileResult &result : summary.results)
-        result.name = result.name.mid(result.name.lastIndexOf(QLatin1Char('/')) + 1);
+        result.name = result.name.fileName();
     QString text = vexalo::buildLog(summary.results);
     if (undone.refused)
         text = undone.message;
@@ -253,8 +253,8 @@ void frmMain::mnuUndoClick()
 vexalo::ReplaceJob frmMain::replaceJob(const QString &findText, const QString &replaceText) const
 {
     vexalo::ReplaceJob job;
-    job.folder = m_dir1Path;
-    job.names = selectedFileNames();
+    job.folder = vexalo::FilePath::fromString(m_dir1Path);
+    job.names = vexalo::FilePath::fromStrings(selectedFileNames());
     job.findText = findText;
     job.replaceText = replaceText;
     job.caseSensitive = chkCaseSensitive->isChecked();
@@ -321,8 +321,8 @@ void frmMain::cmdRestoreClick()
     recordRunFolder();
 
     vexalo::RestoreJob job;
-    job.folder = m_dir1Path;
-    job.names = selectedFileNames();
+    job.folder = vexalo::FilePath::fromString(m_dir1Path);
+    job.names = vexalo::FilePath::fromStrings(selectedFileNames());
     finishRun(RunProgress::run(this, tr("Restore"), int(job.names.size()), m_progressDelayMs,
                                [&](const vexalo::RunControl &control) { return vexalo::runRestore(job, control); }));
 }
