@@ -75,18 +75,23 @@ QStringList lines(const QList<FileResult> &results)
     return out;
 }
 
-QByteArray attribute(const QString &path, const char *name)
+QByteArray attribute(const QByteArray &path, const char *name)
 {
     QByteArray value(4096, '\0');
-    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), name, value.data(), value.size());
+    const ssize_t n = ::getxattr(path.constData(), name, value.data(), value.size());
     return n < 0 ? QByteArray("<none>") : value.left(n);
+}
+
+struct stat statOf(const QByteArray &path)
+{
+    struct stat info {};
+    ::stat(path.constData(), &info);
+    return info;
 }
 
 struct stat statOf(const QString &path)
 {
-    struct stat info {};
-    ::stat(QFile::encodeName(path).constData(), &info);
-    return info;
+    return statOf(QFile::encodeName(path));
 }
 
 // The kept files of the newest entry: "l..." hard links, "c..." copies.
@@ -120,16 +125,21 @@ private slots:
     {
         QTest::addColumn<bool>("elsewhere");
         QTest::addColumn<bool>("narrowed");
-        QTest::newRow("journal on the same file system (link)") << false << false;
-        QTest::newRow("journal on another file system (copy)") << true << false;
-        QTest::newRow("access narrowed after the run: it stays narrowed") << false << true;
-        QTest::newRow("access narrowed after the run, copy") << true << true;
+        QTest::addColumn<QByteArray>("folderName");
+        QTest::newRow("journal on the same file system (link)") << false << false << QByteArray("data");
+        QTest::newRow("journal on another file system (copy)") << true << false << QByteArray("data");
+        QTest::newRow("access narrowed after the run: it stays narrowed") << false << true << QByteArray("data");
+        QTest::newRow("access narrowed after the run, copy") << true << true << QByteArray("data");
+        // The run, its record and Undo must name the folder by its bytes:
+        // through text it would be another folder, or none.
+        QTest::newRow("a folder whose name is not UTF-8") << false << false << QByteArray("pr\xe9g");
     }
 
     void undoGivesBackTheOriginal()
     {
         QFETCH(bool, elsewhere);
         QFETCH(bool, narrowed);
+        QFETCH(QByteArray, folderName);
         QTemporaryDir dir;
         std::optional<QTemporaryDir> shm;
         QString location = dir.filePath("state/Vexalo/journal");
@@ -140,29 +150,31 @@ private slots:
             location = shm->filePath("Vexalo/journal");
         }
         const Journal journal = journalAt(location);
-        const QString data = dir.filePath("data");
-        QVERIFY(QDir().mkpath(data));
-        const testfiles::RawTreeRemover remover{QFile::encodeName(data)};
-        const QByteArray odd = QFile::encodeName(data) + "/caf\xe9.txt"; // not UTF-8
+        const QByteArray dataBytes = QFile::encodeName(dir.path()) + '/' + folderName;
+        QCOMPARE(::mkdir(dataBytes.constData(), 0777), 0);
+        const QString data = decodeFileName(dataBytes);
+        const testfiles::RawTreeRemover remover{dataBytes};
+        const QByteArray odd = dataBytes + "/caf\xe9.txt"; // not UTF-8
         writeRawFile(odd, "alpha in a name that is not UTF-8\n");
-        const QString file = data + "/index.htm";
-        writeFile(file, "alpha beta alpha\r\n");
-        const QByteArray native = QFile::encodeName(file);
+        const QByteArray native = dataBytes + "/index.htm";
+        writeRawFile(native, "alpha beta alpha\r\n");
         QCOMPARE(::chmod(native.constData(), 0640), 0);
         QCOMPARE(::setxattr(native.constData(), "user.note", "kept", 4, 0), 0);
         const bool root = ::geteuid() == 0;
         if (root)
             QCOMPARE(::chown(native.constData(), 12345, 23456), 0);
-        const bool acl = QProcess::execute("setfacl", {"-m", "u:4242:r", file}) == 0;
+        // setfacl is handed the name as text, which holds only UTF-8.
+        const bool utf8 = QString::fromUtf8(folderName).toUtf8() == folderName;
+        const bool acl = utf8 && QProcess::execute("setfacl", {"-m", "u:4242:r", data + "/index.htm"}) == 0;
         const struct timespec olden[2] = {{1000000000, 123456789}, {1000000000, 987654321}};
         QCOMPARE(::utimensat(AT_FDCWD, native.constData(), olden, 0), 0);
-        const struct stat before = statOf(file);
-        const QByteArray aclBefore = attribute(file, "system.posix_acl_access");
+        const struct stat before = statOf(native);
+        const QByteArray aclBefore = attribute(native, "system.posix_acl_access");
 
         const Ran ran = replaceWithJournal(journal, data, {"index.htm", decodeFileName("caf\xe9.txt")});
         QCOMPARE(ran.problem, QString());
         QCOMPARE(lines(ran.summary.results), QStringList({"index.htm:  replaced", "caf\\xE9.txt:  replaced"}));
-        QCOMPARE(readFile(file), QByteArray("omega beta omega\r\n"));
+        QCOMPARE(readRawFile(native), QByteArray("omega beta omega\r\n"));
         const QStringList kept = keptFiles(location);
         QCOMPARE(kept.size(), 2);
         for (const QString &name : kept)
@@ -178,24 +190,24 @@ private slots:
             QCOMPARE(::chmod(native.constData(), 0600), 0);
             QCOMPARE(::removexattr(native.constData(), "user.note"), 0);
             if (acl)
-                QCOMPARE(QProcess::execute("setfacl", {"-b", file}), 0);
+                QCOMPARE(QProcess::execute("setfacl", {"-b", data + "/index.htm"}), 0);
         }
 
         const UndoResult undone = journal.undoLast();
         QVERIFY2(!undone.refused, qPrintable(undone.message));
         QCOMPARE(lines(undone.summary.results), QStringList({"caf\\xE9.txt:  restored", "index.htm:  restored"}));
         QVERIFY(undone.complete);
-        QCOMPARE(readFile(file), QByteArray("alpha beta alpha\r\n"));
+        QCOMPARE(readRawFile(native), QByteArray("alpha beta alpha\r\n"));
         QCOMPARE(readRawFile(odd), QByteArray("alpha in a name that is not UTF-8\n"));
-        const struct stat after = statOf(file);
+        const struct stat after = statOf(native);
         QCOMPARE(after.st_mode & 07777, narrowed ? 0600u : before.st_mode & 07777);
         QCOMPARE(after.st_uid, before.st_uid);
         QCOMPARE(after.st_gid, before.st_gid);
         QCOMPARE(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
         QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-        QCOMPARE(attribute(file, "user.note"), narrowed ? QByteArray("<none>") : QByteArray("kept"));
+        QCOMPARE(attribute(native, "user.note"), narrowed ? QByteArray("<none>") : QByteArray("kept"));
         if (acl)
-            QCOMPARE(attribute(file, "system.posix_acl_access"), narrowed ? QByteArray("<none>") : aclBefore);
+            QCOMPARE(attribute(native, "system.posix_acl_access"), narrowed ? QByteArray("<none>") : aclBefore);
 
         // Undo twice: the second finds nothing to do and says so, and does
         // not reach back to an older run.
