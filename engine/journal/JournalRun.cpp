@@ -3,27 +3,21 @@
 // itself, swapped into the journal as the new one takes its place; a link to
 // it; a copy), and the record Undo reads, written before the file is
 // replaced so that a run killed at any instant leaves Undo the truth.
-#include "engine/journal/Journal.h"
-#include "engine/journal/JournalFolder.h"
-#include "engine/journal/JournalRecord.h"
+#include "engine/journal/JournalRunShared.h"
 
 #include "engine/files/FileMetadata.h"
 
 #include <QCoreApplication>
 #include <QLocale>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <mutex>
-#include <optional>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace vexalo {
@@ -37,7 +31,9 @@ QString formatSize(qint64 bytes)
     return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
-QByteArray absolutePath(const FilePath &path, QByteArray absolute = {})
+} // namespace
+
+QByteArray journal::absolutePath(const FilePath &path, QByteArray absolute)
 {
     QByteArray bytes = path.bytes();
     if (bytes.startsWith('/'))
@@ -56,95 +52,58 @@ QByteArray absolutePath(const FilePath &path, QByteArray absolute = {})
     return absolute + (absolute.endsWith('/') ? "" : "/") + bytes;
 }
 
-} // namespace
-
-struct JournalRun::Shared {
-    QByteArray home; // the home journal, whose lock and list hold for every folder
-    QByteArray root;
-    QByteArray dir; // the entry's folder
-    Fd dirHandle;   // open on it, so that each file's name is made without a path walk
-    QByteArray cwd; // where relative names of this run start
-    qint64 number = -1;
-    dev_t device = 0;
-    bool canSwap = false;
-    uid_t euid = ::geteuid(); // root links a descriptor itself, anyone else through /proc
-    Durability durability = Durability::AtEnd;
-    qint64 budget = 0;
-    std::mutex mutex;
-    Fd manifest; // open for appending, and locked for as long as the run goes on
-    // Where the manifest ends: only this run writes it while it goes on, so
-    // the end a failed append is cut back to is known without asking.
-    off_t manifestEnd = 0;
-    Fd busy; // held shared for as long as the run goes on
-    QString problem;
-    QString notice;
-    std::atomic<int> seq{0};
-    qint64 used = 0;                                  // this run's kept bytes
-    std::vector<std::pair<QByteArray, qint64>> older; // earlier entries, oldest first
-    int live = 0;                                     // files recorded as rewritten
-    bool finished = false;
-    std::vector<std::thread> deleters; // of older entries given up for room
-    std::atomic<bool> missed{false};   // a file was rewritten while the journal could not be written
-    std::atomic<bool> copied{false};   // a file was kept by a copy, not yet on the disk
-
-    // Room for one more file: the oldest runs give way first. False when the
-    // file cannot have it; *why then says so.
-    bool reserve(qint64 size, QString *why)
-    {
-        std::lock_guard guard(mutex);
-        if (size > budget - used) {
-            *why = used == 0
-                ? QCoreApplication::translate("vexalo", "it is larger than the journal's room (%1)")
-                      .arg(formatSize(budget))
-                : QCoreApplication::translate("vexalo", "the journal's room (%1) is taken by the run's other files")
-                      .arg(formatSize(budget));
-            return false;
-        }
-        qint64 olderBytes = 0;
-        for (const auto &e : older)
-            olderBytes += e.second;
-        if (olderBytes + used + size > budget) {
-            RootLock lock(root);
-            while (!older.empty() && olderBytes + used + size > budget) {
-                dropLater(older.front().first, deleters);
-                olderBytes -= older.front().second;
-                older.erase(older.begin());
-            }
-        }
-        used += size;
-        return true;
+bool JournalRun::Shared::reserve(qint64 size, QString *why)
+{
+    std::lock_guard guard(mutex);
+    if (size > budget - used) {
+        *why = used == 0
+            ? QCoreApplication::translate("vexalo", "it is larger than the journal's room (%1)").arg(formatSize(budget))
+            : QCoreApplication::translate("vexalo", "the journal's room (%1) is taken by the run's other files")
+                  .arg(formatSize(budget));
+        return false;
     }
-
-    void release(qint64 size)
-    {
-        std::lock_guard guard(mutex);
-        used -= size;
-    }
-
-    // Appends one record whole or not at all: a line cut short by a full
-    // disk is cut off again, so the next one is not read as its rest.
-    IoStatus append(const Record &record, bool syncNow, int liveChange)
-    {
-        const QByteArray line = recordLine(record);
-        std::lock_guard guard(mutex);
-        if (manifest.fd < 0)
-            return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed")
-                                                       : problem);
-        int err = writeAll(manifest.fd, line);
-        if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
-            err = errno;
-        if (err) {
-            if (::ftruncate(manifest.fd, manifestEnd) != 0) {
-                // Neither written nor taken back: nothing more goes in.
-                manifest.reset();
-            }
-            return IoStatus::fromErrno(err);
+    qint64 olderBytes = 0;
+    for (const auto &e : older)
+        olderBytes += e.second;
+    if (olderBytes + used + size > budget) {
+        RootLock lock(root);
+        while (!older.empty() && olderBytes + used + size > budget) {
+            dropLater(older.front().first, deleters);
+            olderBytes -= older.front().second;
+            older.erase(older.begin());
         }
-        manifestEnd += line.size();
-        live += liveChange;
-        return {};
     }
-};
+    used += size;
+    return true;
+}
+
+void JournalRun::Shared::release(qint64 size)
+{
+    std::lock_guard guard(mutex);
+    used -= size;
+}
+
+IoStatus JournalRun::Shared::append(const Record &record, bool syncNow, int liveChange)
+{
+    const QByteArray line = recordLine(record);
+    std::lock_guard guard(mutex);
+    if (manifest.fd < 0)
+        return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed")
+                                                   : problem);
+    int err = writeAll(manifest.fd, line);
+    if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
+        err = errno;
+    if (err) {
+        if (::ftruncate(manifest.fd, manifestEnd) != 0) {
+            // Neither written nor taken back: nothing more goes in.
+            manifest.reset();
+        }
+        return IoStatus::fromErrno(err);
+    }
+    manifestEnd += line.size();
+    live += liveChange;
+    return {};
+}
 
 struct JournalFile::State final : OldFileKeeper {
     enum class Kept { Nothing, Swap, Linked, Copied };
@@ -465,179 +424,6 @@ void JournalRun::finish()
     }
     s.manifest.reset(); // and with it the lock: Undo may take the entry now
     s.busy.reset();
-}
-
-namespace {
-
-// The run's entry in root, under root's lock (and home's, taken before it):
-// older entries give way to the budget, which is that of root's own file
-// system, and the run takes its number. Empty, or why not.
-QString openEntry(JournalRun::Shared &s, const QByteArray &home, const JournalLimits &limits)
-{
-    const QByteArray &root = s.root;
-    // Older entries: the oldest go while there are too many with this one.
-    int err = 0;
-    QByteArrayList names = entryNames(root, &err);
-    if (err)
-        return IoStatus::fromErrno(err).error;
-    while (!names.isEmpty() && names.size() >= limits.runs)
-        dropLater(root + '/' + names.takeFirst(), s.deleters);
-    dropLeftovers(root, s.deleters);
-    qint64 olderBytes = 0;
-    for (const QByteArray &name : std::as_const(names)) {
-        bool known = false;
-        qint64 bytes = readSmallFile(root + '/' + name + '/' + bytesName).toLongLong(&known);
-        if (!known)
-            bytes = parseManifest(readSmallFile(root + '/' + name + '/' + manifestName)).keptBytes();
-        s.older.emplace_back(root + '/' + name, bytes);
-        olderBytes += bytes;
-    }
-
-    struct statvfs fs {};
-    struct stat rootInfo {};
-    if (::statvfs(root.constData(), &fs) != 0 || ::stat(root.constData(), &rootInfo) != 0)
-        return IoStatus::fromErrno(errno).error;
-    s.device = rootInfo.st_dev;
-    const qint64 room = qint64(fs.f_bavail) * qint64(fs.f_frsize) + olderBytes;
-    s.budget = std::min<qint64>(limits.maxBytes, room / 100 * limits.freePercent);
-
-    // The run's number orders it among the others, in every journal
-    // folder: taken from the home journal's counter and past the entries of
-    // the folder it goes to. Its start time is only for people, since a
-    // clock can be set back.
-    qint64 number = -1;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        number = takeRunNumber(home, &err, root == home ? QByteArray() : root);
-        if (number < 0)
-            return IoStatus::fromErrno(err).error;
-        if (::mkdir((root + '/' + entryName(number)).constData(), 0700) == 0)
-            break;
-        if (errno != EEXIST || attempt == 99)
-            return IoStatus::fromErrno(errno).error;
-    }
-    s.number = number;
-    s.dir = root + '/' + entryName(number);
-    s.dirHandle.reset(::open(s.dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-    int openErr = s.dirHandle.fd < 0 ? errno : 0;
-    if (!openErr && root != home) {
-        // On a volume: whose run it is, before anything else is in it.
-        const QByteArray id = homeJournalId(home, true);
-        Fd owner(::openat(s.dirHandle.fd, ownerName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                          0600));
-        openErr = id.isEmpty() ? EIO : owner.fd < 0 ? errno : writeAll(owner.fd, id);
-        // Lost in a crash, it would leave the run to no one's Undo.
-        if (!openErr && s.durability != Durability::None && ::fdatasync(owner.fd) != 0)
-            openErr = errno;
-    }
-    if (openErr) {
-        removeEntry(s.dir, true);
-        return IoStatus::fromErrno(openErr).error;
-    }
-    s.canSwap = canSwapIn(s.dirHandle.fd);
-    s.manifest.reset(::open((s.dir + '/' + manifestName).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (s.manifest.fd < 0) {
-        const int openErr = errno;
-        removeEntry(s.dir, true);
-        return IoStatus::fromErrno(openErr).error;
-    }
-    ::flock(s.manifest.fd, LOCK_EX);
-    return {};
-}
-
-} // namespace
-
-std::unique_ptr<JournalRun> Journal::record(const FilePath &folder, Durability durability) const
-{
-    std::unique_ptr<JournalRun> run(new JournalRun);
-    auto shared = std::make_shared<JournalRun::Shared>();
-    run->m_shared = shared;
-    shared->durability = durability;
-    shared->notice = m_note;
-    const QByteArray &home = m_location.bytes();
-    shared->home = home;
-    shared->root = home;
-    auto fail = [&](const QString &reason) {
-        shared->problem = QCoreApplication::translate(
-                              "vexalo", "the journal in %1 could not be written, so this run cannot be undone: %2")
-                              .arg(FilePath::fromBytes(shared->root).display(), reason);
-        shared->manifest.reset();
-        shared->busy.reset();
-        return std::move(run);
-    };
-    if (const IoStatus made = ensureJournalFolder(home); !made.ok())
-        return fail(made.error);
-    // An Undo going on is waited for: it may be about to put back files this
-    // run would otherwise read half-way. Held on the home journal wherever
-    // the run's entry goes, so that Undo sees every run going on.
-    shared->busy.reset(::open((home + '/' + busyName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (shared->busy.fd < 0)
-        return fail(IoStatus::fromErrno(errno).error);
-    while (::flock(shared->busy.fd, LOCK_SH) != 0 && errno == EINTR) {
-    }
-    RootLock lock(home);
-
-    if (char *cwd = ::getcwd(nullptr, 0)) {
-        shared->cwd = cwd;
-        std::free(cwd);
-    }
-    // Files on another file system than the home journal keep their old
-    // content in that file system's own journal folder, by a rename or a
-    // link; where there is none to be had, by a copy in the home journal.
-    struct stat homeInfo {};
-    std::optional<RootLock> volumeLock;
-    if (!m_volumesUnder.isEmpty() && ::stat(home.constData(), &homeInfo) == 0) {
-        const VolumeJournal volume =
-            volumeJournalFor(absolutePath(folder, shared->cwd), homeInfo.st_dev, m_volumesUnder.bytes());
-        if (!volume.root.isEmpty()) {
-            shared->root = volume.root;
-            volumeLock.emplace(volume.root);
-        } else if (!volume.refused.isEmpty()) {
-            const QString said =
-                QCoreApplication::translate("vexalo", "%1; the journal keeps copies of this run's files in %2 instead")
-                    .arg(volume.refused, m_location.display());
-            shared->notice += (shared->notice.isEmpty() ? QString() : QStringLiteral("; ")) + said;
-        }
-    }
-    // A journal of an earlier version has kept runs on other volumes
-    // without listing them; given a name only now, it has kept none.
-    const bool named = !homeJournalId(home, false).isEmpty();
-    QString why = openEntry(*shared, home, m_limits);
-    // The volume is listed in the home journal before a file is touched, so
-    // that Undo finds the run without looking at every mount, and names the
-    // volume when it is not mounted.
-    if (why.isEmpty() && shared->root != home
-        && !noteVolume(home, shared->root, shared->number, durability != Durability::None,
-                       named ? m_volumesUnder.bytes() : QByteArray())) {
-        shared->manifest.reset();
-        removeEntry(shared->dir, true);
-        why = QCoreApplication::translate("vexalo", "the list of volumes in %1 could not be written")
-                  .arg(m_location.display());
-    }
-    if (!why.isEmpty() && shared->root != home) {
-        // A volume's journal that cannot take the entry after all (full,
-        // say): the home journal, as where there is none.
-        volumeLock.reset();
-        shared->older.clear();
-        shared->root = home;
-        why = openEntry(*shared, home, m_limits);
-    }
-    if (!why.isEmpty())
-        return fail(why);
-
-    Record header;
-    header.kind = Record::Kind::Header;
-    header.run = shared->number;
-    header.folder = absolutePath(folder, shared->cwd);
-    header.startedMs = QDateTime::currentMSecsSinceEpoch();
-    const QByteArray headerLine = recordLine(header);
-    if (const int writeErr = writeAll(shared->manifest.fd, headerLine)) {
-        shared->manifest.reset();
-        removeEntry(shared->dir, true);
-        return fail(IoStatus::fromErrno(writeErr).error);
-    }
-    shared->manifestEnd = headerLine.size();
-    return run;
 }
 
 } // namespace vexalo
