@@ -203,6 +203,70 @@ UndoneFile undoOne(const Record &r, const QByteArray &dir, bool syncEach)
             false};
 }
 
+// Why the lines of a manifest that cannot be read leave their files as they are.
+QString damageMessage(const Manifest &manifest, const QString &id)
+{
+    QStringList lines;
+    for (const Damage &d : manifest.damaged)
+        lines << QCoreApplication::translate("vexalo", "line %1: %2").arg(d.line).arg(d.why);
+    return QCoreApplication::translate(
+               "vexalo", "%n record(s) of run %1 cannot be read, so the files they name cannot be undone (%2)", nullptr,
+               int(manifest.damaged.size()))
+        .arg(id, lines.join(QStringLiteral("; ")));
+}
+
+// Puts back each file of the entry in dir not yet back or withdrawn, marking
+// each in the manifest (open as manifestFd) as it comes back. The number of
+// kept files that did not come back.
+int undoFiles(const Manifest &manifest, const QByteArray &dir, int manifestFd, const RunControl &control,
+              RunSummary &summary)
+{
+    const bool syncEach = control.durability == Durability::EachFile;
+    std::set<dev_t> written;
+    int left = 0;
+    int index = 0;
+    // By path: files in work at once were recorded in the order they were
+    // done, which a second run need not repeat.
+    std::vector<const Record *> order;
+    for (const auto &[file, record] : manifest.files) {
+        if (!manifest.back.count(file) && !manifest.withdrawn.count(file))
+            order.push_back(&record);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const Record *a, const Record *b) { return a->path < b->path; });
+    for (const Record *record : order) {
+        if (index > 0 && control.stopRequested && control.stopRequested()) {
+            summary.stopped = true;
+            break;
+        }
+        const UndoneFile file = undoOne(*record, dir, syncEach);
+        if (file.back) {
+            written.insert(record->newDev);
+            // Marked at once, so an undo that is stopped or killed never
+            // takes the file back a second time.
+            Record back;
+            back.kind = Record::Kind::Back;
+            back.file = record->file;
+            writeAll(manifestFd, recordLine(back));
+            if (syncEach)
+                ::fdatasync(manifestFd);
+        } else if (record->kind == Record::Kind::Keep) {
+            ++left;
+        }
+        summary.results.append(file.result);
+        if (control.fileDone)
+            control.fileDone(file.result, index);
+        ++index;
+    }
+    if (control.durability == Durability::AtEnd) {
+        for (const Record *record : order) {
+            if (written.erase(record->newDev))
+                syncFileSystemOf(FilePath::fromBytes(record->path));
+        }
+        ::fdatasync(manifestFd);
+    }
+    return left;
+}
+
 // Names the run that is going on, for the refusal.
 QString runGoingOn(const QList<QByteArray> &roots)
 {
@@ -275,60 +339,10 @@ UndoResult Journal::undoLast(const RunControl &control) const
         return refuse(QCoreApplication::translate("vexalo", "the journal cannot be read: %1")
                           .arg(readErr ? IoStatus::fromErrno(readErr).error : manifest.unreadable));
     // Said, never passed over: the files those lines name cannot be found.
-    if (!manifest.damaged.isEmpty()) {
-        QStringList lines;
-        for (const Damage &d : manifest.damaged)
-            lines << QCoreApplication::translate("vexalo", "line %1: %2").arg(d.line).arg(d.why);
-        result.message =
-            QCoreApplication::translate(
-                "vexalo", "%n record(s) of run %1 cannot be read, so the files they name cannot be undone (%2)",
-                nullptr, int(manifest.damaged.size()))
-                .arg(last->id, lines.join(QStringLiteral("; ")));
-    }
+    if (!manifest.damaged.isEmpty())
+        result.message = damageMessage(manifest, last->id);
 
-    const bool syncEach = control.durability == Durability::EachFile;
-    std::set<dev_t> written;
-    int left = 0;
-    int index = 0;
-    // By path: files in work at once were recorded in the order they were
-    // done, which a second run need not repeat.
-    std::vector<const Record *> order;
-    for (const auto &[file, record] : manifest.files) {
-        if (!manifest.back.count(file) && !manifest.withdrawn.count(file))
-            order.push_back(&record);
-    }
-    std::stable_sort(order.begin(), order.end(), [](const Record *a, const Record *b) { return a->path < b->path; });
-    for (const Record *record : order) {
-        if (index > 0 && control.stopRequested && control.stopRequested()) {
-            result.summary.stopped = true;
-            break;
-        }
-        const UndoneFile file = undoOne(*record, dir, syncEach);
-        if (file.back) {
-            written.insert(record->newDev);
-            // Marked at once, so an undo that is stopped or killed never
-            // takes the file back a second time.
-            Record back;
-            back.kind = Record::Kind::Back;
-            back.file = record->file;
-            writeAll(manifestFd.fd, recordLine(back));
-            if (syncEach)
-                ::fdatasync(manifestFd.fd);
-        } else if (record->kind == Record::Kind::Keep) {
-            ++left;
-        }
-        result.summary.results.append(file.result);
-        if (control.fileDone)
-            control.fileDone(file.result, index);
-        ++index;
-    }
-    if (control.durability == Durability::AtEnd) {
-        for (const Record *record : order) {
-            if (written.erase(record->newDev))
-                syncFileSystemOf(FilePath::fromBytes(record->path));
-        }
-        ::fdatasync(manifestFd.fd);
-    }
+    const int left = undoFiles(manifest, dir, manifestFd.fd, control, result.summary);
     // Every file that can come back is back: the entry goes, and Undo will
     // not reach past it to an older run. Otherwise it stays whole, with the
     // old content of each file that did not come back.
