@@ -132,6 +132,24 @@ void startWriting(RegexPass &pass, const ReplaceJob &job, const ReadResult &read
         pass.writer.reset();
 }
 
+// The matcher for the encoding the plan names (nothing: the replacement
+// where the encoding cannot hold it, which must outlive the matcher); none,
+// with the refusal in pass, where the pattern cannot occur in that encoding.
+std::unique_ptr<RegexMatcher> matcherFor(RegexPass &pass, const ReplaceContext &context, const BlockFacts &plan,
+                                         const EncodedReplacement &nothing)
+{
+    const RegexCode &code = context.regex->code(plan.text.encoding);
+    if (!code.usable()) {
+        pass.refusal = code.refusal();
+        return nullptr;
+    }
+    const std::optional<EncodedReplacement> &replacement = context.regex->replacement(plan.text.encoding, plan.breaks);
+    pass.replacementUnwritable = !replacement;
+    auto matcher = std::make_unique<RegexMatcher>(code, replacement ? *replacement : nothing);
+    matcher->setStop(context.stop);
+    return matcher;
+}
+
 // One pass of the pattern over a file held whole or read in blocks, the new
 // content written as it is decided (from the first change on). With known
 // facts the bytes are not examined; without, the facts of the first block
@@ -184,17 +202,8 @@ RegexPass regexPass(const ReplaceJob &job, ReplaceContext &context, const ReadRe
         if (!plan)
             plan = eof ? pass.seen : BlockFacts{examiner.facts(), breaksExaminer.style(examiner.facts().encoding)};
         if (!matcher && matching) {
-            const RegexCode &code = context.regex->code(plan->text.encoding);
-            if (!code.usable()) {
-                pass.refusal = code.refusal();
-                matching = false;
-            } else {
-                const std::optional<EncodedReplacement> &replacement =
-                    context.regex->replacement(plan->text.encoding, plan->breaks);
-                pass.replacementUnwritable = !replacement;
-                matcher = std::make_unique<RegexMatcher>(code, replacement ? *replacement : nothing);
-                matcher->setStop(context.stop);
-            }
+            matcher = matcherFor(pass, context, *plan, nothing);
+            matching = matcher != nullptr;
         }
         if (!matching)
             continue; // read on only for the facts
