@@ -98,6 +98,29 @@ QString openEntry(JournalRun::Shared &s, const QByteArray &home, const JournalLi
     return {};
 }
 
+// Files on another file system than the home journal keep their old
+// content in that file system's own journal folder (under volumesUnder),
+// by a rename or a link; where there is none to be had, by a copy in the
+// home journal (location), and the notice says why. The volume's journal
+// is s.root then, its lock held in volumeLock.
+void chooseVolume(JournalRun::Shared &s, const FilePath &folder, const FilePath &volumesUnder, const FilePath &location,
+                  std::optional<RootLock> &volumeLock)
+{
+    struct stat homeInfo {};
+    if (volumesUnder.isEmpty() || ::stat(s.home.constData(), &homeInfo) != 0)
+        return;
+    const VolumeJournal volume = volumeJournalFor(absolutePath(folder, s.cwd), homeInfo.st_dev, volumesUnder.bytes());
+    if (!volume.root.isEmpty()) {
+        s.root = volume.root;
+        volumeLock.emplace(volume.root);
+    } else if (!volume.refused.isEmpty()) {
+        const QString said =
+            QCoreApplication::translate("vexalo", "%1; the journal keeps copies of this run's files in %2 instead")
+                .arg(volume.refused, location.display());
+        s.notice += (s.notice.isEmpty() ? QString() : QStringLiteral("; ")) + said;
+    }
+}
+
 } // namespace
 
 std::unique_ptr<JournalRun> Journal::record(const FilePath &folder, Durability durability) const
@@ -134,24 +157,8 @@ std::unique_ptr<JournalRun> Journal::record(const FilePath &folder, Durability d
         shared->cwd = cwd;
         std::free(cwd);
     }
-    // Files on another file system than the home journal keep their old
-    // content in that file system's own journal folder, by a rename or a
-    // link; where there is none to be had, by a copy in the home journal.
-    struct stat homeInfo {};
     std::optional<RootLock> volumeLock;
-    if (!m_volumesUnder.isEmpty() && ::stat(home.constData(), &homeInfo) == 0) {
-        const VolumeJournal volume =
-            volumeJournalFor(absolutePath(folder, shared->cwd), homeInfo.st_dev, m_volumesUnder.bytes());
-        if (!volume.root.isEmpty()) {
-            shared->root = volume.root;
-            volumeLock.emplace(volume.root);
-        } else if (!volume.refused.isEmpty()) {
-            const QString said =
-                QCoreApplication::translate("vexalo", "%1; the journal keeps copies of this run's files in %2 instead")
-                    .arg(volume.refused, m_location.display());
-            shared->notice += (shared->notice.isEmpty() ? QString() : QStringLiteral("; ")) + said;
-        }
-    }
+    chooseVolume(*shared, folder, m_volumesUnder, m_location, volumeLock);
     // A journal of an earlier version has kept runs on other volumes
     // without listing them; given a name only now, it has kept none.
     const bool named = !homeJournalId(home, false).isEmpty();
