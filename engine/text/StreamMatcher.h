@@ -36,8 +36,11 @@ public:
 //     matcher.feed(block);   // as often as there are blocks, in order
 //     matcher.finish();      // once, after the last block
 //     matcher.matches(), matcher.changes()
-// A kind of matcher (literal text, regular expression) derives from this,
-// implements feed() and finish(), and reports through keep() and replace().
+// The literal text's matcher (NeedleMatcher) derives from this, implements
+// feed() and finish(), and reports through keep() and replace(). Regular
+// expressions have a matcher of their own (RegexMatcher): a pattern can fail
+// part way (too complex, text that is not in the file's encoding, a stop),
+// so each feed returns a status, which this interface has no room for.
 class StreamMatcher {
 public:
     explicit StreamMatcher(MatchSink &sink)
