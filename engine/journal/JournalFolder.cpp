@@ -30,11 +30,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("vexalo::journal", text);
 }
 
-QString shown(const QByteArray &path)
-{
-    return FilePath::fromBytes(path).display();
-}
-
 const QByteArray droppedPrefix = ".dropped-";
 
 // Who else could rename or replace what is in a folder: its owner when that
@@ -440,6 +435,11 @@ bool canSwapIn(int dirFd)
     ::unlinkat(dirFd, a, 0);
     ::unlinkat(dirFd, b, 0);
     return swapped;
+}
+
+QString shown(const QByteArray &path)
+{
+    return FilePath::fromBytes(path).display();
 }
 
 } // namespace vexalo::journal

@@ -172,4 +172,7 @@ bool noteVolume(const QByteArray &home, const QByteArray &root, qint64 newest, b
 // The newest run of the home journal homeId in root, or -1.
 qint64 newestOwnRun(const QByteArray &root, const QByteArray &homeId);
 
+// A name of the journal's as people read it (bytes that are not UTF-8 as \xHH).
+QString shown(const QByteArray &path);
+
 } // namespace vexalo::journal

@@ -30,11 +30,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("vexalo::journal", text);
 }
 
-QString shown(const QByteArray &path)
-{
-    return FilePath::fromBytes(path).display();
-}
-
 // The list of mounts writes a blank, a tab, a line break and a backslash in
 // a mount point as an octal escape.
 QByteArray unescaped(const QByteArray &field)
