@@ -34,8 +34,7 @@ QString openEntry(JournalRun::Shared &s, const QByteArray &home, const JournalLi
     if (err)
         return IoStatus::fromErrno(err).error;
     while (!names.isEmpty() && names.size() >= limits.runs)
-        dropLater(root + '/' + names.takeFirst(), s.deleters);
-    dropLeftovers(root, s.deleters);
+        dropLater(root + '/' + names.takeFirst());
     qint64 olderBytes = 0;
     for (const QByteArray &name : std::as_const(names)) {
         bool known = false;

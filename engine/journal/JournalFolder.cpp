@@ -18,7 +18,9 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vexalo::journal {
 
@@ -268,24 +270,44 @@ bool removeEntry(const QByteArray &dirPath, bool evenIfLocked)
 
 namespace {
 
-// The deleting takes mostly what the files in work leave of the processors
-// and the disk, and the run waits for what is left of it at its end. The
-// lowest ordinary priority rather than an idle one: a machine busy with
-// something else must not hold the end of the run back for good.
-void deleteInBackground(const QByteArray &dirPath)
+// What the process deleting dropped entries does, and all of it: a child of
+// a program with threads may make only system calls, so the names were
+// made before the fork and the folders are read into a buffer of its own.
+[[noreturn]] void deleteAndExit(const std::vector<QByteArray> &folders)
 {
-    ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 19); // this thread only
-    constexpr int ioprioClassBestEffort = 2;
+    // Holds no lock, pipe or terminal of the program's: a flock held by an
+    // inherited descriptor would keep a journal looking busy, an inherited
+    // pipe would keep whoever reads the program's output waiting.
+    ::close_range(0, ~0U, 0);
+    ::setsid();
+    ::setpriority(PRIO_PROCESS, 0, 19);
+    constexpr int ioprioClassIdle = 3;
     constexpr int ioprioClassShift = 13;
-    constexpr int ioprioLowest = 7;
-    ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS, a thread's id */, pid_t(::syscall(SYS_gettid)),
-              (ioprioClassBestEffort << ioprioClassShift) | ioprioLowest);
-    removeEntry(dirPath, true);
+    ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS */, 0, ioprioClassIdle << ioprioClassShift);
+    alignas(dirent64) static char buffer[64 * 1024];
+    for (const QByteArray &folder : folders) {
+        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0)
+            continue;
+        ssize_t n = 0;
+        while ((n = ::getdents64(dir, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto *e = reinterpret_cast<const dirent64 *>(buffer + at);
+                at += e->d_reclen;
+                const char *name = e->d_name;
+                if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+                    ::unlinkat(dir, name, 0);
+            }
+        }
+        ::close(dir);
+        ::rmdir(folder.constData());
+    }
+    ::_exit(0);
 }
 
 } // namespace
 
-bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters)
+bool dropLater(const QByteArray &dirPath)
 {
     {
         Fd manifest(::open((dirPath + '/' + manifestName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
@@ -296,23 +318,37 @@ bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters)
     const QByteArray away = dirPath.left(slash + 1) + droppedPrefix + dirPath.mid(slash + 1);
     if (::rename(dirPath.constData(), away.constData()) != 0)
         return removeEntry(dirPath);
-    deleters.emplace_back([away] { deleteInBackground(away); });
     return true;
 }
 
-void dropLeftovers(const QByteArray &root, std::vector<std::thread> &deleters)
+void deleteDropped(const QByteArray &root)
 {
-    DIR *dir = ::opendir(root.constData());
-    if (!dir)
-        return;
-    while (const dirent *e = ::readdir(dir)) {
-        const QByteArray name(e->d_name);
-        if (name.startsWith(droppedPrefix)) {
-            const QByteArray leftover = root + '/' + name;
-            deleters.emplace_back([leftover] { deleteInBackground(leftover); });
+    std::vector<QByteArray> folders;
+    if (DIR *dir = ::opendir(root.constData())) {
+        while (const dirent *e = ::readdir(dir)) {
+            const QByteArray name(e->d_name);
+            if (name.startsWith(droppedPrefix))
+                folders.push_back(root + '/' + name);
         }
+        ::closedir(dir);
     }
-    ::closedir(dir);
+    if (folders.empty())
+        return;
+    // Twice forked, so that the process deleting is nobody's child to wait
+    // for: this program waits only for the one in between, which ends at once.
+    const pid_t between = ::fork();
+    if (between == 0) {
+        if (::fork() == 0)
+            deleteAndExit(folders);
+        ::_exit(0); // without the process, what is left goes at the next run's end
+    }
+    if (between > 0) {
+        while (::waitpid(between, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return;
+    }
+    for (const QByteArray &folder : folders)
+        removeEntry(folder, true);
 }
 
 RootLock::RootLock(const QByteArray &root)

@@ -12,7 +12,6 @@
 #include <QString>
 
 #include <sys/types.h>
-#include <thread>
 #include <vector>
 
 namespace vexalo::journal {
@@ -85,11 +84,16 @@ qint64 runOfEntry(const QByteArray &name); // -1: not a run number
 // An entry's files go first, then its folder; a run still writing into it
 // holds its manifest locked, and is left alone unless evenIfLocked.
 bool removeEntry(const QByteArray &dirPath, bool evenIfLocked = false);
-// An older entry given up for room: renamed out of the way at once and
-// deleted by a thread of its own at the lowest ordinary priority.
-bool dropLater(const QByteArray &dirPath, std::vector<std::thread> &deleters);
-// Deletes what earlier runs gave up but could not finish deleting.
-void dropLeftovers(const QByteArray &root, std::vector<std::thread> &deleters);
+// An older entry given up for room: renamed out of the way at once, so that
+// it counts no more; its files go with deleteDropped.
+bool dropLater(const QByteArray &dirPath);
+// Deletes every entry given up in root, this run's and those an earlier run
+// was stopped before it had deleted: in a process of its own at the lowest
+// priority, which the program does not wait for, so that neither the end of
+// a run nor the program's exit waits for thousands of deletions; here where
+// no process can be made. Called with no lock of the journal held, since the
+// process would hold it too.
+void deleteDropped(const QByteArray &root);
 
 // Holds the journal's own lock while it lives.
 class RootLock {

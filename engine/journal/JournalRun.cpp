@@ -68,7 +68,7 @@ bool JournalRun::Shared::reserve(qint64 size, QString *why)
     if (olderBytes + used + size > budget) {
         RootLock lock(root);
         while (!older.empty() && olderBytes + used + size > budget) {
-            dropLater(older.front().first, deleters);
+            dropLater(older.front().first);
             olderBytes -= older.front().second;
             older.erase(older.begin());
         }
@@ -362,17 +362,11 @@ JournalFile JournalRun::keep(const FilePath &path, const struct stat &info, int 
     return file;
 }
 
-void JournalRun::finish()
+namespace {
+
+// Syncs and closes the entry, or removes it where nothing was rewritten.
+void closeEntry(JournalRun::Shared &s)
 {
-    if (!m_shared)
-        return;
-    Shared &s = *m_shared;
-    std::lock_guard guard(s.mutex);
-    if (s.finished)
-        return;
-    s.finished = true;
-    for (std::thread &deleter : s.deleters)
-        deleter.join();
     if (s.manifest.fd < 0) {
         s.busy.reset();
         return;
@@ -424,6 +418,25 @@ void JournalRun::finish()
     }
     s.manifest.reset(); // and with it the lock: Undo may take the entry now
     s.busy.reset();
+}
+
+} // namespace
+
+void JournalRun::finish()
+{
+    if (!m_shared)
+        return;
+    Shared &s = *m_shared;
+    {
+        std::lock_guard guard(s.mutex);
+        if (s.finished)
+            return;
+        s.finished = true;
+        closeEntry(s);
+    }
+    // The older runs this one gave up for room go after it, once its entry
+    // and locks are closed: a run over many files gives up as many.
+    deleteDropped(s.root);
 }
 
 } // namespace vexalo

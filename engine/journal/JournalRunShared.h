@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -56,9 +55,8 @@ struct JournalRun::Shared {
     std::vector<std::pair<QByteArray, qint64>> older; // earlier entries, oldest first
     int live = 0;                                     // files recorded as rewritten
     bool finished = false;
-    std::vector<std::thread> deleters; // of older entries given up for room
-    std::atomic<bool> missed{false};   // a file was rewritten while the journal could not be written
-    std::atomic<bool> copied{false};   // a file was kept by a copy, not yet on the disk
+    std::atomic<bool> missed{false}; // a file was rewritten while the journal could not be written
+    std::atomic<bool> copied{false}; // a file was kept by a copy, not yet on the disk
 
     // Room for one more file: the oldest runs give way first. False when the
     // file cannot have it; *why then says so.
