@@ -278,7 +278,10 @@ namespace {
     // Holds no lock, pipe or terminal of the program's: a flock held by an
     // inherited descriptor would keep a journal looking busy, an inherited
     // pipe would keep whoever reads the program's output waiting.
-    ::close_range(0, ~0U, 0);
+    if (::close_range(0, ~0U, 0) != 0) { // a kernel older than 5.9
+        for (int fd = 0; fd < 65536; ++fd)
+            ::close(fd);
+    }
     ::setsid();
     ::setpriority(PRIO_PROCESS, 0, 19);
     constexpr int ioprioClassIdle = 3;
