@@ -339,9 +339,12 @@ void deleteDropped(const QByteArray &root)
         return;
     // Twice forked, so that the process deleting is nobody's child to wait
     // for: this program waits only for the one in between, which ends at once.
-    const pid_t between = ::fork();
+    // _Fork runs no library's fork handlers, which could wait for a lock a
+    // thread of this program held at that instant; the children need none,
+    // since they only make system calls.
+    const pid_t between = ::_Fork();
     if (between == 0) {
-        if (::fork() == 0)
+        if (::_Fork() == 0)
             deleteAndExit(folders);
         ::_exit(0); // without the process, what is left goes at the next run's end
     }
