@@ -33,6 +33,10 @@ per file: where a run spends its time when the bytes are few.
 The "huge" set is one file of 2 GiB, replaced by vexalo4-cli alone: it shows
 the memory a replace takes on a file larger than any the other sets hold.
 
+vexalo4-cli deletes the older runs its journal gives up for room after it has
+ended, in a process of its own; every timed command waits until that is done,
+so nothing is timed beside it (its system calls are counted, strace -f).
+
 The targets are checked beside the figures (PASS or MISS); a miss is reported,
 never an error.
 """
