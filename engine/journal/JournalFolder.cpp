@@ -245,6 +245,41 @@ QList<RootedEntry> entryNames(const QList<QByteArray> &roots, const QByteArray &
     return all;
 }
 
+namespace {
+
+// Deletes a folder's files by name within the open folder (an entry holds
+// thousands, and a full path would be walked again for each), then the
+// folder. Only system calls, into the buffer given: the process deleting
+// dropped entries, a child of a program with threads, may make no others.
+bool deleteFolder(const char *path, char *buffer, size_t size)
+{
+    // Names are deleted as they are read; a file system that then passes
+    // one over gets a second pass.
+    for (int pass = 0; pass < 2; ++pass) {
+        const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir >= 0) {
+            ssize_t n = 0;
+            while ((n = ::getdents64(dir, buffer, size)) > 0) {
+                for (ssize_t at = 0; at < n;) {
+                    const auto *e = reinterpret_cast<const dirent64 *>(buffer + at);
+                    at += e->d_reclen;
+                    const char *name = e->d_name;
+                    if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+                        ::unlinkat(dir, name, 0);
+                }
+            }
+            ::close(dir);
+        }
+        if (::rmdir(path) == 0)
+            return true;
+        if (errno != ENOTEMPTY && errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+} // namespace
+
 bool removeEntry(const QByteArray &dirPath, bool evenIfLocked)
 {
     if (!evenIfLocked) {
@@ -252,27 +287,15 @@ bool removeEntry(const QByteArray &dirPath, bool evenIfLocked)
         if (manifest.fd >= 0 && ::flock(manifest.fd, LOCK_EX | LOCK_NB) != 0)
             return false;
     }
-    if (DIR *dir = ::opendir(dirPath.constData())) {
-        // By name within the open folder: an entry holds thousands of files,
-        // and a full path would be walked again for each.
-        QByteArrayList names;
-        while (const dirent *e = ::readdir(dir)) {
-            const QByteArray name(e->d_name);
-            if (name != "." && name != "..")
-                names << name;
-        }
-        for (const QByteArray &name : std::as_const(names))
-            ::unlinkat(::dirfd(dir), name.constData(), 0);
-        ::closedir(dir);
-    }
-    return ::rmdir(dirPath.constData()) == 0;
+    alignas(dirent64) char buffer[32 * 1024];
+    return deleteFolder(dirPath.constData(), buffer, sizeof buffer);
 }
 
 namespace {
 
 // What the process deleting dropped entries does, and all of it: a child of
 // a program with threads may make only system calls, so the names were
-// made before the fork and the folders are read into a buffer of its own.
+// made before the fork.
 [[noreturn]] void deleteAndExit(const std::vector<QByteArray> &folders)
 {
     // Holds no lock, pipe or terminal of the program's: a flock held by an
@@ -288,23 +311,8 @@ namespace {
     constexpr int ioprioClassShift = 13;
     ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS */, 0, ioprioClassIdle << ioprioClassShift);
     alignas(dirent64) static char buffer[64 * 1024];
-    for (const QByteArray &folder : folders) {
-        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (dir < 0)
-            continue;
-        ssize_t n = 0;
-        while ((n = ::getdents64(dir, buffer, sizeof buffer)) > 0) {
-            for (ssize_t at = 0; at < n;) {
-                const auto *e = reinterpret_cast<const dirent64 *>(buffer + at);
-                at += e->d_reclen;
-                const char *name = e->d_name;
-                if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
-                    ::unlinkat(dir, name, 0);
-            }
-        }
-        ::close(dir);
-        ::rmdir(folder.constData());
-    }
+    for (const QByteArray &folder : folders)
+        deleteFolder(folder.constData(), buffer, sizeof buffer);
     ::_exit(0);
 }
 
