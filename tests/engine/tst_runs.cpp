@@ -3,6 +3,7 @@
 #include "engine/files/FileNames.h"
 #include "engine/files/FileOps.h"
 #include "engine/journal/Journal.h"
+#include "engine/journal/JournalRecord.h"
 #include "engine/files/ProtectedList.h"
 #include "engine/runs/Runs.h"
 #include "engine/text/Substitution.h"
@@ -1044,6 +1045,18 @@ private slots:
         // own, whichever vectors this build computes it with.
         QCOMPARE(Digest::of(QByteArray("0123456789").repeated(400)).toHex(),
                  QByteArray("8168cb848a5a07578bec30c8bff866b7"));
+        // And so do their records, each line closed by zlib's CRC-32 of it.
+        journal::Record record;
+        record.kind = journal::Record::Kind::Withdrawn;
+        record.file = 7;
+        QCOMPARE(journal::recordLine(record), QByteArray("withdrawn file=7 d74cc460\n"));
+        record.kind = journal::Record::Kind::Unkept;
+        record.file = 12;
+        record.path = "/home/u/a b.txt";
+        record.reason = "disque plein";
+        QCOMPARE(journal::recordLine(record),
+                 QByteArray("unkept file=12 path=2f686f6d652f752f6120622e747874 reason=64697371756520706c65696e "
+                            "85dd6c1e\n"));
         QCOMPARE(keeper.seen.size, expected.size());
         QVERIFY(!keeper.replacedEarly);
         QCOMPARE(readFile(dir.filePath("kept/old-one")), QByteArray("old"));
