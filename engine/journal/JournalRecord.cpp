@@ -40,8 +40,8 @@ quint32 crc32(QByteArrayView data)
     for (; n >= 8; p += 8, n -= 8) {
         const quint32 lo = qFromLittleEndian<quint32>(p) ^ c;
         const quint32 hi = qFromLittleEndian<quint32>(p + 4);
-        c = t[7][lo & 0xffu] ^ t[6][(lo >> 8) & 0xffu] ^ t[5][(lo >> 16) & 0xffu] ^ t[4][lo >> 24]
-            ^ t[3][hi & 0xffu] ^ t[2][(hi >> 8) & 0xffu] ^ t[1][(hi >> 16) & 0xffu] ^ t[0][hi >> 24];
+        c = t[7][lo & 0xffu] ^ t[6][(lo >> 8) & 0xffu] ^ t[5][(lo >> 16) & 0xffu] ^ t[4][lo >> 24] ^ t[3][hi & 0xffu]
+            ^ t[2][(hi >> 8) & 0xffu] ^ t[1][(hi >> 16) & 0xffu] ^ t[0][hi >> 24];
     }
     for (; n > 0; --n)
         c = t[0][(c ^ *p++) & 0xffu] ^ (c >> 8);
