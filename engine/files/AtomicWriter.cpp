@@ -177,11 +177,22 @@ struct AtomicWriter::State {
         written += bytes.size();
     }
 
+    // What renameIntoPlace returns for a file another program changed.
+    static constexpr int changed = -1;
+
+    // Whether the file is still the one that was read. For a swap this is
+    // asked of what the swap took out, after it, where no later change can
+    // slip in; for a rename, of the name just before it.
+    bool unchanged(int dirFd, const char *name, int flags) const
+    {
+        struct stat now {};
+        return !options.expected || (::fstatat(dirFd, name, &now, flags) == 0 && sameFile(now, *options.expected));
+    }
+
     // The new content takes the file's place: swapped with it where the
     // keeper asked (the old file then holds the keeper's name), renamed over
     // it otherwise, and where the swap cannot be made (a file system without
-    // it) renamed over it all the same: the keeper sees that the name it
-    // gave does not hold the old file.
+    // it) renamed over it all the same, and the keeper hears of no swap.
     int renameIntoPlace(const KeepDecision &keep)
     {
         if (keep.swap()) {
@@ -190,15 +201,35 @@ struct AtomicWriter::State {
                 tempName = keep.name;
                 tempFolder = keep.folder;
                 if (::renameat2(tempFolder, name, AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+                    if (!unchanged(tempFolder, name, AT_SYMLINK_NOFOLLOW))
+                        return swapBack();
                     tempName.clear(); // the old file, now under that name, is the keeper's
+                    options.keeper->swapped();
                     return 0;
                 }
             }
         }
+        if (!unchanged(AT_FDCWD, target.constData(), 0))
+            return changed;
         if (::renameat(tempFolder, tempName.constData(), AT_FDCWD, target.constData()) != 0)
             return errno;
         tempName.clear();
         return 0;
+    }
+
+    // The swap took out a file another program had changed or put there at
+    // the last instant: swapped again, its content is back in place and the
+    // new content under the keeper's name, removed there as the temporary.
+    // Whatever else holds that name stays: it may be someone's only copy.
+    int swapBack()
+    {
+        const char *name = tempName.constData();
+        struct stat back {};
+        if (::renameat2(tempFolder, name, AT_FDCWD, target.constData(), RENAME_EXCHANGE) != 0
+            || ::fstatat(tempFolder, name, &back, AT_SYMLINK_NOFOLLOW) != 0 || back.st_ino != tempInfo.st_ino
+            || back.st_dev != tempInfo.st_dev)
+            tempName.clear();
+        return changed;
     }
 
     // An unnamed temporary gets its name: the keeper's, in its folder, where
@@ -450,7 +481,6 @@ IoStatus AtomicWriter::commit()
         return m_status;
     const WriteOptions &options = m->options;
     Fd &temp = m->temp;
-    const QByteArray &target = m->target;
     const QByteArray &folder = m->folder;
     auto fail = [&](int err) { return this->fail(IoStatus::fromErrno(err)); };
 
@@ -480,17 +510,13 @@ IoStatus AtomicWriter::commit()
         ::sync_file_range(temp.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     if (::close(temp.release()) != 0)
         return fail(errno);
-    // As late as it can be, after the journal's record and the close (either
-    // may take a while): only the rename comes after it. A change another
-    // program makes between this check and the rename is the one that can
-    // still be lost. Failing here, the keeper withdraws its record.
-    if (options.expected) {
-        struct stat now {};
-        if (::stat(target.constData(), &now) != 0 || !sameFile(now, *options.expected))
-            return this->fail(IoStatus::failure(changedUnderneathReason()));
-    }
+    // The file is looked at as late as it can be, after the journal's record
+    // and the close (either may take a while): just before a rename (a change
+    // another program makes between the two is the one that can still be
+    // lost), or after a swap, which is undone if it took out another file.
+    // Failing here, the keeper withdraws its record.
     if (const int err = m->renameIntoPlace(keep))
-        return fail(err);
+        return err == State::changed ? this->fail(IoStatus::failure(changedUnderneathReason())) : fail(err);
     m->tempFolder = AT_FDCWD;
     m->committed = true;
     m_status = IoStatus::failure(QStringLiteral("committed")); // a writer commits once

@@ -44,14 +44,17 @@ struct KeepDecision {
 };
 
 // What decides, for the writer, whether the file it replaces is kept. The
-// writer asks once, with the new content complete and the file known
-// unchanged, just before the rename: whatever the keeper must note down (for
-// Undo, before the old file can be lost) it does then. The writer tells it
-// nothing afterwards; whether a swap happened shows in the files themselves.
+// writer asks once, with the new content complete, just before the rename:
+// whatever the keeper must note down (for Undo, before the old file can be
+// lost) it does then. Afterwards it hears only of a swap that was made and
+// took out the very file that was read (WriteOptions::expected); a swap that
+// took out another file is undone and the write fails as changed, and where
+// none could be made the file was renamed over.
 class OldFileKeeper {
 public:
     virtual ~OldFileKeeper() = default;
     virtual KeepDecision decide(const NewContent &content) = 0;
+    virtual void swapped() {}
 };
 
 struct WriteOptions {

@@ -116,8 +116,9 @@ struct JournalFile::State final : OldFileKeeper {
     Kept kept = Kept::Nothing;
     QByteArray keptName;
     bool reserved = false;
-    QString notKept;      // why the file cannot be undone
-    bool decided = false; // its Keep record is written
+    QString notKept;        // why the file cannot be undone
+    bool decided = false;   // its Keep record is written
+    bool inJournal = false; // swapped: the old file holds the kept name, as the writer checked
     NewContent content;
     bool committed = false;
 
@@ -236,6 +237,8 @@ struct JournalFile::State final : OldFileKeeper {
         return {};
     }
 
+    void swapped() override { inJournal = true; }
+
     // Whether the file now holds the new content: the writer replaced it.
     bool replaced() const
     {
@@ -289,16 +292,12 @@ QString JournalFile::commit()
         return {};
     State &s = *m_state;
     s.committed = true;
-    if (s.decided && s.kept == State::Kept::Swap) {
+    if (s.decided && s.kept == State::Kept::Swap && !s.inJournal) {
         // The writer swaps where it can; where it could not, the name does
         // not hold the old file, and the record says so before Undo looks.
-        struct stat there {};
-        if (::fstatat(s.run->dirHandle.fd, s.keptName.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
-            || there.st_ino != s.original.st_ino || there.st_dev != s.original.st_dev) {
-            s.notKept = QCoreApplication::translate("vexalo", "the file system could not swap it into the journal");
-            s.run->append(s.fileRecord(Record::Kind::Unkept), s.syncEach(), 0);
-            return s.notKept;
-        }
+        s.notKept = QCoreApplication::translate("vexalo", "the file system could not swap it into the journal");
+        s.run->append(s.fileRecord(Record::Kind::Unkept), s.syncEach(), 0);
+        return s.notKept;
     }
     if (!s.decided) {
         if (s.notKept.isEmpty())

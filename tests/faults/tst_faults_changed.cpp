@@ -92,6 +92,16 @@ private slots:
                                                          << "linkat" << 1 << "overwrite" << true << false;
         QTest::newRow("in blocks, overwritten in place, same size") << "k"
                                                                     << "linkat" << 1 << "overwrite" << true << false;
+        // Kept for Undo, the file is swapped with the new content and looked
+        // at in the journal after the swap, which is undone if it took out
+        // another file.
+        QTest::newRow("journal, appended at the swap") << "j"
+                                                       << "rename" << 1 << "change" << true << false;
+        QTest::newRow("journal, overwritten in place at the swap, same size")
+            << "j"
+            << "rename" << 1 << "overwrite" << true << false;
+        QTest::newRow("journal, deleted at the swap") << "j"
+                                                      << "rename" << 1 << "remove" << true << false;
     }
 
     void changedBeforeRewrite()
