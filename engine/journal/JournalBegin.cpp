@@ -86,8 +86,8 @@ QString openEntry(JournalRun::Shared &s, const QByteArray &home, const JournalLi
         return IoStatus::fromErrno(openErr).error;
     }
     s.canSwap = canSwapIn(s.dirHandle.fd);
-    s.manifest.reset(::open((s.dir + '/' + manifestName).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+    s.manifest.reset(
+        ::open((s.dir + '/' + manifestName).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (s.manifest.fd < 0) {
         const int openErr = errno;
         removeEntry(s.dir, true);
@@ -196,6 +196,7 @@ std::unique_ptr<JournalRun> Journal::record(const FilePath &folder, Durability d
         return fail(IoStatus::fromErrno(writeErr).error);
     }
     shared->manifestEnd = headerLine.size();
+    shared->mapRecords();
     return run;
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <type_traits>
 
@@ -283,13 +284,26 @@ Manifest parseManifest(const QByteArray &bytes)
     qsizetype at = 0;
     int number = 0;
     while (at < bytes.size()) {
-        const qsizetype end = bytes.indexOf('\n', at);
-        if (end < 0) {
-            // What follows the last line end is a line the run was writing
-            // when it was stopped: the file it names was not yet replaced.
-            m.cutShort = true;
-            break;
+        // Zeros are room the run took ahead for its records and had not
+        // filled when it was stopped; Undo's records may follow them.
+        if (bytes[at] == '\0') {
+            ++at;
+            continue;
         }
+        const char *from = bytes.constData() + at;
+        const auto *stop = static_cast<const char *>(std::memchr(from, '\n', size_t(bytes.size() - at)));
+        const char *lineEnd = stop ? stop : bytes.constData() + bytes.size();
+        const auto *zero = static_cast<const char *>(std::memchr(from, '\0', size_t(lineEnd - from)));
+        if (!stop || zero) {
+            // A line without its end is one the run was writing when it was
+            // stopped: the file it names was not yet replaced.
+            m.cutShort = true;
+            if (!zero)
+                break;
+            at = zero - bytes.constData();
+            continue;
+        }
+        const qsizetype end = stop - bytes.constData();
         const QByteArrayView line = QByteArrayView(bytes).sliced(at, end - at);
         at = end + 1;
         ++number;

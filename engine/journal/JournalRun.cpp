@@ -10,13 +10,16 @@
 #include <QCoreApplication>
 #include <QLocale>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <mutex>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +86,80 @@ void JournalRun::Shared::release(qint64 size)
     used -= size;
 }
 
+namespace {
+
+// The mapping is address space only, taken once: the room in the file
+// behind it grows as records come, and what lies past the mapping is written.
+constexpr off_t recordsMapped = 64 << 20;
+constexpr off_t firstRoom = 64 << 10;
+constexpr off_t mostRoomAtOnce = 4 << 20;
+
+int pwriteAll(int fd, QByteArrayView data, off_t at)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.data() + done, size_t(data.size() - done), at + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO;
+        done += n;
+    }
+    return 0;
+}
+
+} // namespace
+
+void JournalRun::Shared::mapRecords()
+{
+    // Where each record must reach the disk before its file is replaced, the
+    // wait for the disk is the cost, and the records are written.
+    if (durability == Durability::EachFile || manifest.fd < 0 || ::fallocate(manifest.fd, 0, 0, firstRoom) != 0)
+        return;
+    void *map = ::mmap(nullptr, size_t(recordsMapped), PROT_READ | PROT_WRITE, MAP_SHARED, manifest.fd, 0);
+    if (map == MAP_FAILED) {
+        // Under a limit on address space, say: written then, and the
+        // zeros go again.
+        if (::ftruncate(manifest.fd, manifestEnd) != 0)
+            manifest.reset();
+        return;
+    }
+    records = static_cast<char *>(map);
+    room = firstRoom;
+}
+
+void JournalRun::Shared::unmapRecords()
+{
+    if (!records)
+        return;
+    ::munmap(records, size_t(recordsMapped));
+    records = nullptr;
+    // The zeros ahead go; a reader skips any that a kill leaves.
+    if (manifest.fd >= 0 && ::ftruncate(manifest.fd, manifestEnd) != 0)
+        manifest.reset();
+}
+
+bool JournalRun::Shared::roomFor(off_t end)
+{
+    if (!records || end > recordsMapped)
+        return false;
+    if (end <= room)
+        return true;
+    if (!canGrow)
+        return false;
+    const off_t grown = std::min(recordsMapped, std::max(end, room + std::min(room, mostRoomAtOnce)));
+    if (::fallocate(manifest.fd, 0, room, grown - room) != 0) {
+        // Written from here on (append), where the file system says why
+        // when it cannot take them either.
+        canGrow = false;
+        return false;
+    }
+    room = grown;
+    return true;
+}
+
 IoStatus JournalRun::Shared::append(const Record &record, bool syncNow, int liveChange)
 {
     const QByteArray line = recordLine(record);
@@ -90,16 +167,28 @@ IoStatus JournalRun::Shared::append(const Record &record, bool syncNow, int live
     if (manifest.fd < 0)
         return IoStatus::failure(problem.isEmpty() ? QCoreApplication::translate("vexalo", "the journal is closed")
                                                    : problem);
-    int err = writeAll(manifest.fd, line);
-    if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
-        err = errno;
-    if (err) {
-        if (::ftruncate(manifest.fd, manifestEnd) != 0) {
+    int err = 0;
+    if (!syncNow && roomFor(manifestEnd + line.size())) {
+        std::memcpy(records + manifestEnd, line.constData(), size_t(line.size()));
+    } else {
+        if (room > manifestEnd) {
+            // Written from here on: the zeros ahead go first, so that a record
+            // cut short can be cut off.
+            room = manifestEnd;
+            canGrow = false;
+            err = ::ftruncate(manifest.fd, manifestEnd) == 0 ? 0 : errno;
+        }
+        if (!err)
+            err = pwriteAll(manifest.fd, line, manifestEnd);
+        if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
+            err = errno;
+        if (err && ::ftruncate(manifest.fd, manifestEnd) != 0) {
             // Neither written nor taken back: nothing more goes in.
             manifest.reset();
         }
-        return IoStatus::fromErrno(err);
     }
+    if (err)
+        return IoStatus::fromErrno(err);
     manifestEnd += line.size();
     live += liveChange;
     return {};
@@ -366,6 +455,7 @@ namespace {
 // Syncs and closes the entry, or removes it where nothing was rewritten.
 void closeEntry(JournalRun::Shared &s)
 {
+    s.unmapRecords();
     if (s.manifest.fd < 0) {
         s.busy.reset();
         return;

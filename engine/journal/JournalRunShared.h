@@ -43,10 +43,19 @@ struct JournalRun::Shared {
     Durability durability = Durability::AtEnd;
     qint64 budget = 0;
     std::mutex mutex;
-    journal::Fd manifest; // open for appending, and locked for as long as the run goes on
-    // Where the manifest ends: only this run writes it while it goes on, so
-    // the end a failed append is cut back to is known without asking.
+    journal::Fd manifest; // open for writing, and locked for as long as the run goes on
+    // Where the manifest's records end: only this run writes it while it
+    // goes on, so the end a failed append is cut back to is known without
+    // asking.
     off_t manifestEnd = 0;
+    // The records go into the manifest through a shared mapping where the
+    // file system gives the file room ahead (fallocate): a record is then a
+    // copy into memory, in the file for anyone reading it at once and kept
+    // through a kill, rather than a system call per file. Past the room, or
+    // where there is none, each record is written.
+    char *records = nullptr;
+    off_t room = 0; // the file's length, records and zeros ahead of them
+    bool canGrow = true;
     journal::Fd busy; // held shared for as long as the run goes on
     QString problem;
     QString notice;
@@ -65,6 +74,15 @@ struct JournalRun::Shared {
     // Appends one record whole or not at all: a line cut short by a full
     // disk is cut off again, so the next one is not read as its rest.
     IoStatus append(const journal::Record &record, bool syncNow, int liveChange);
+    // After the header: room ahead, and the mapping. Without either the
+    // records are written.
+    void mapRecords();
+    // The manifest cut back to its records (under the mutex, at the end).
+    void unmapRecords();
+    ~Shared() { unmapRecords(); }
+
+private:
+    bool roomFor(off_t end);
 };
 
 } // namespace vexalo

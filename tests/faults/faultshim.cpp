@@ -9,7 +9,7 @@
 //   VXF_DIR     the folder under test (required; without it nothing happens)
 //   VXF_CALL    the call to hit: open-read, open-write, open-create,
 //               open-tmpfile, open-dir, read, write, fchmod, fchown,
-//               fdatasync, fsync, syncfs, close, linkat, link, rename,
+//               fdatasync, fsync, syncfs, fallocate, close, linkat, link, rename,
 //               renameat2, unlink, listxattr, llistxattr, getxattr,
 //               lgetxattr, fsetxattr, fremovexattr; or * for any of them
 //   VXF_NTH     the 1-based number of the matching call to hit; 0 hits every one
@@ -30,7 +30,7 @@
 //   VXF_TRACE   a file that gets one line per matching call: "number call path"
 //   VXF_CLOCK_SHIFT  seconds added to the wall clock (gettimeofday, and
 //               clock_gettime of CLOCK_REALTIME), as a clock set back would read
-// pread counts as read, writev and copy_file_range as write, renameat and a
+// pread counts as read, pwrite, writev and copy_file_range as write, renameat and a
 // renameat2 that swaps two files as rename, unlinkat as unlink. A path
 // relative to an open folder counts as the path it names; a call on two paths
 // counts where either is under VXF_DIR.
@@ -323,6 +323,52 @@ ssize_t write(int fd, const void *buf, size_t count)
     if (h.shortWrite && count > 1)
         count /= 2;
     return finish(h, real<ssize_t (*)(int, const void *, size_t)>("write")(fd, buf, count));
+}
+
+// The journal writes a record at the end it knows with pwrite(): to the
+// tests a write like any other.
+ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset)
+{
+    const Hit h = considerFd("write", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    if (h.shortWrite && count > 1)
+        count /= 2;
+    return finish(h, real<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite")(fd, buf, count, offset));
+}
+
+ssize_t pwrite64(int fd, const void *buf, size_t count, off_t offset)
+{
+    const Hit h = considerFd("write", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    if (h.shortWrite && count > 1)
+        count /= 2;
+    return finish(h, real<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64")(fd, buf, count, offset));
+}
+
+int fallocate(int fd, int mode, off_t offset, off_t length)
+{
+    const Hit h = considerFd("fallocate", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, int, off_t, off_t)>("fallocate")(fd, mode, offset, length));
+}
+
+int fallocate64(int fd, int mode, off_t offset, off_t length)
+{
+    const Hit h = considerFd("fallocate", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, int, off_t, off_t)>("fallocate64")(fd, mode, offset, length));
 }
 
 // A file read in blocks is compared and copied with pread(): to the tests it

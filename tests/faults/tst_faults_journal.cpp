@@ -196,9 +196,10 @@ private slots:
     // replaced, so Undo puts the file back. A file changed after such a
     // run is left as it is, and the old content the journal kept of it
     // stays there, listed, for a later Undo.
-    // One file's sequence with each file synced holds every step of the one
-    // without, and a sync more between them.
-    void oneFileKilledAtEachStep_data() { journalRows("one file", {"je"}); }
+    // Traced with each file synced (each record written) and without (the
+    // records copied into the manifest's mapped room, where a kill finds
+    // them, with zeros after them that Undo reads past).
+    void oneFileKilledAtEachStep_data() { journalRows("one file"); }
 
     void oneFileKilledAtEachStep()
     {
@@ -269,9 +270,9 @@ private slots:
             writeFile(place.data + '/' + files.last(), "alpha " + QByteArray::number(i));
         }
         Fault fault;
-        fault.dir = place.state;
-        fault.call = "write";
-        fault.nth = 30; // about half of the records
+        fault.dir = place.data;
+        fault.call = "rename";
+        fault.nth = 30; // about half of the files, their records made
         fault.action = "kill-before";
         const DriverRun run = runDriver(replaceArgs(place.data, "jp", files), fault);
         QVERIFY(run.killed);
