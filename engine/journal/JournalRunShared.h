@@ -31,7 +31,11 @@ QByteArray absolutePath(const FilePath &path, QByteArray absolute = {});
 } // namespace journal
 
 struct JournalRun::Shared {
-    QByteArray home; // the home journal, whose lock and list hold for every folder
+    // Set as the run starts (problem and finished also at a failure and at
+    // the end) and read for every file without the lock: away from what
+    // every file changes, on cache lines of their own, so that reading them
+    // does not wait for the other threads' writes.
+    alignas(64) QByteArray home; // the home journal, whose lock and list hold for every folder
     QByteArray root;
     QByteArray dir;        // the entry's folder
     journal::Fd dirHandle; // open on it, so that each file's name is made without a path walk
@@ -42,7 +46,13 @@ struct JournalRun::Shared {
     uid_t euid = ::geteuid(); // root links a descriptor itself, anyone else through /proc
     Durability durability = Durability::AtEnd;
     qint64 budget = 0;
-    std::mutex mutex;
+    journal::Fd busy; // held shared for as long as the run goes on
+    QString problem;
+    QString notice;
+    bool finished = false;
+
+    // Changed by every file.
+    alignas(64) std::mutex mutex;
     journal::Fd manifest; // open for writing, and locked for as long as the run goes on
     // Where the manifest's records end: only this run writes it while it
     // goes on, so the end a failed append is cut back to is known without
@@ -56,16 +66,12 @@ struct JournalRun::Shared {
     char *records = nullptr;
     off_t room = 0; // the file's length, records and zeros ahead of them
     bool canGrow = true;
-    journal::Fd busy; // held shared for as long as the run goes on
-    QString problem;
-    QString notice;
     std::atomic<int> seq{0};
     qint64 used = 0;                                  // this run's kept bytes
     std::vector<std::pair<QByteArray, qint64>> older; // earlier entries, oldest first
     int live = 0;                                     // files recorded as rewritten
-    bool finished = false;
-    std::atomic<bool> missed{false}; // a file was rewritten while the journal could not be written
-    std::atomic<bool> copied{false}; // a file was kept by a copy, not yet on the disk
+    std::atomic<bool> missed{false};                  // a file was rewritten while the journal could not be written
+    std::atomic<bool> copied{false};                  // a file was kept by a copy, not yet on the disk
 
     // Room for one more file: the oldest runs give way first. False when the
     // file cannot have it; *why then says so.
