@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "engine/journal/JournalFolder.h"
+#include "engine/journal/FolderSweep.h"
 
 #include "engine/files/FilePath.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <mutex>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <spawn.h>
+#include <csignal>
 #include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -31,8 +35,6 @@ QString tr(const char *text)
 {
     return QCoreApplication::translate("vexalo::journal", text);
 }
-
-const QByteArray droppedPrefix = ".dropped-";
 
 // Who else could rename or replace what is in a folder: its owner when that
 // is neither this user nor root, and anyone it grants writing to, unless
@@ -245,41 +247,6 @@ QList<RootedEntry> entryNames(const QList<QByteArray> &roots, const QByteArray &
     return all;
 }
 
-namespace {
-
-// Deletes a folder's files by name within the open folder (an entry holds
-// thousands, and a full path would be walked again for each), then the
-// folder. Only system calls, into the buffer given: the process deleting
-// dropped entries, a child of a program with threads, may make no others.
-bool deleteFolder(const char *path, char *buffer, size_t size)
-{
-    // Names are deleted as they are read; a file system that then passes
-    // one over gets a second pass.
-    for (int pass = 0; pass < 2; ++pass) {
-        const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (dir >= 0) {
-            ssize_t n = 0;
-            while ((n = ::getdents64(dir, buffer, size)) > 0) {
-                for (ssize_t at = 0; at < n;) {
-                    const auto *e = reinterpret_cast<const dirent64 *>(buffer + at);
-                    at += e->d_reclen;
-                    const char *name = e->d_name;
-                    if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
-                        ::unlinkat(dir, name, 0);
-                }
-            }
-            ::close(dir);
-        }
-        if (::rmdir(path) == 0)
-            return true;
-        if (errno != ENOTEMPTY && errno != EEXIST)
-            return false;
-    }
-    return false;
-}
-
-} // namespace
-
 bool removeEntry(const QByteArray &dirPath, bool evenIfLocked)
 {
     if (!evenIfLocked) {
@@ -288,35 +255,8 @@ bool removeEntry(const QByteArray &dirPath, bool evenIfLocked)
             return false;
     }
     alignas(dirent64) char buffer[32 * 1024];
-    return deleteFolder(dirPath.constData(), buffer, sizeof buffer);
+    return deleteFolder(AT_FDCWD, dirPath.constData(), buffer, sizeof buffer);
 }
-
-namespace {
-
-// What the process deleting dropped entries does, and all of it: a child of
-// a program with threads may make only system calls, so the names were
-// made before the fork.
-[[noreturn]] void deleteAndExit(const std::vector<QByteArray> &folders)
-{
-    // Holds no lock, pipe or terminal of the program's: a flock held by an
-    // inherited descriptor would keep a journal looking busy, an inherited
-    // pipe would keep whoever reads the program's output waiting.
-    if (::close_range(0, ~0U, 0) != 0) { // a kernel older than 5.9
-        for (int fd = 0; fd < 65536; ++fd)
-            ::close(fd);
-    }
-    ::setsid();
-    ::setpriority(PRIO_PROCESS, 0, 19);
-    constexpr int ioprioClassIdle = 3;
-    constexpr int ioprioClassShift = 13;
-    ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS */, 0, ioprioClassIdle << ioprioClassShift);
-    alignas(dirent64) static char buffer[64 * 1024];
-    for (const QByteArray &folder : folders)
-        deleteFolder(folder.constData(), buffer, sizeof buffer);
-    ::_exit(0);
-}
-
-} // namespace
 
 bool dropLater(const QByteArray &dirPath)
 {
@@ -332,37 +272,97 @@ bool dropLater(const QByteArray &dirPath)
     return true;
 }
 
+namespace {
+
+// The program that deletes given-up entries: beside this one in a build
+// tree, in the program's own folder under libexec when installed. Taken
+// only where it is a program no one else may change.
+const QByteArray &sweeperPath()
+{
+    static const QByteArray path = [] {
+        char exe[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe);
+        if (n <= 0 || n == ssize_t(sizeof exe))
+            return QByteArray();
+        QByteArray folder(exe, n);
+        folder.truncate(folder.lastIndexOf('/') + 1);
+        for (const QByteArray &candidate : {folder + VEXALO_SWEEPER, folder + VEXALO_SWEEPER_FROM_BIN VEXALO_SWEEPER}) {
+            struct stat st {};
+            if (::stat(candidate.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR)
+                && !(st.st_mode & (S_IWGRP | S_IWOTH)) && (st.st_uid == 0 || st.st_uid == ::geteuid()))
+                return candidate;
+        }
+        return QByteArray();
+    }();
+    return path;
+}
+
+// Starts the sweeper in a session of its own (a Ctrl+C meant for the
+// program does not stop it), with no descriptor but /dev/null, no
+// environment and no signal blocked or ignored. The program does not wait
+// for it: a process that lives on (a window) collects those that ended when
+// it starts the next, one that ends leaves them to the system.
+bool startSweeper(const QByteArray &root)
+{
+    static std::mutex mutex;
+    static std::vector<pid_t> started;
+    const std::lock_guard guard(mutex);
+    std::erase_if(started, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+    const QByteArray &program = sweeperPath();
+    if (program.isEmpty())
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (::posix_spawn_file_actions_init(&actions) != 0)
+        return false;
+    if (::posix_spawnattr_init(&attributes) != 0) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
+    // Whoever reads the program's output (a shell's $(...)) would wait for
+    // a process holding the other end of its pipe.
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, 0, 1);
+    ::posix_spawn_file_actions_adddup2(&actions, 0, 2);
+    sigset_t none;
+    sigset_t defaults;
+    ::sigemptyset(&none);
+    ::sigfillset(&defaults);
+    ::sigdelset(&defaults, SIGKILL);
+    ::sigdelset(&defaults, SIGSTOP);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    QByteArray name = VEXALO_SWEEPER;
+    QByteArray folder = root;
+    char *arguments[] = {name.data(), folder.data(), nullptr};
+    char *environment[] = {nullptr};
+    pid_t pid = -1;
+    const int err = ::posix_spawn(&pid, program.constData(), &actions, &attributes, arguments, environment);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    if (err != 0)
+        return false;
+    started.push_back(pid);
+    return true;
+}
+
+} // namespace
+
 void deleteDropped(const QByteArray &root)
 {
-    std::vector<QByteArray> folders;
+    bool any = false;
     if (DIR *dir = ::opendir(root.constData())) {
         while (const dirent *e = ::readdir(dir)) {
-            const QByteArray name(e->d_name);
-            if (name.startsWith(droppedPrefix))
-                folders.push_back(root + '/' + name);
+            if (QByteArrayView(e->d_name).startsWith(droppedPrefix)) {
+                any = true;
+                break;
+            }
         }
         ::closedir(dir);
     }
-    if (folders.empty())
-        return;
-    // Twice forked, so that the process deleting is nobody's child to wait
-    // for: this program waits only for the one in between, which ends at once.
-    // _Fork runs no library's fork handlers, which could wait for a lock a
-    // thread of this program held at that instant; the children need none,
-    // since they only make system calls.
-    const pid_t between = ::_Fork();
-    if (between == 0) {
-        if (::_Fork() == 0)
-            deleteAndExit(folders);
-        ::_exit(0); // without the process, what is left goes at the next run's end
-    }
-    if (between > 0) {
-        while (::waitpid(between, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        return;
-    }
-    for (const QByteArray &folder : folders)
-        removeEntry(folder, true);
+    if (any && !startSweeper(root))
+        sweepDropped(root.constData());
 }
 
 RootLock::RootLock(const QByteArray &root)

@@ -88,11 +88,10 @@ bool removeEntry(const QByteArray &dirPath, bool evenIfLocked = false);
 // it counts no more; its files go with deleteDropped.
 bool dropLater(const QByteArray &dirPath);
 // Deletes every entry given up in root, this run's and those an earlier run
-// was stopped before it had deleted: in a process of its own at the lowest
-// priority, which the program does not wait for, so that neither the end of
-// a run nor the program's exit waits for thousands of deletions; here where
-// no process can be made. Called with no lock of the journal held, since the
-// process would hold it too.
+// was stopped before it had deleted: by a small program of its own at the
+// lowest priority, which the program does not wait for, so that neither the
+// end of a run nor the program's exit waits for thousands of deletions; here
+// where that program is not found or cannot be started.
 void deleteDropped(const QByteArray &root);
 
 // Holds the journal's own lock while it lives.

@@ -288,6 +288,7 @@ void tst_installed::installTree()
     QStringList expected = {
         QStringLiteral("usr/bin/vexalo4"),
         QStringLiteral("usr/bin/vexalo4-cli"),
+        QStringLiteral("usr/libexec/vexalo4/vexalo4-journal-sweep"),
         QStringLiteral("usr/share/applications/") + appId + QStringLiteral(".desktop"),
         QStringLiteral("usr/share/metainfo/") + appId + QStringLiteral(".metainfo.xml"),
         QStringLiteral("usr/share/icons/hicolor/scalable/apps/") + appId + QStringLiteral(".svg"),
