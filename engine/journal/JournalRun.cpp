@@ -116,12 +116,15 @@ void JournalRun::Shared::mapRecords()
 {
     // Where each record must reach the disk before its file is replaced, the
     // wait for the disk is the cost, and the records are written.
-    if (durability == Durability::EachFile || manifest.fd < 0 || ::fallocate(manifest.fd, 0, 0, firstRoom) != 0)
+    if (durability == Durability::EachFile || manifest.fd < 0)
         return;
-    void *map = ::mmap(nullptr, size_t(recordsMapped), PROT_READ | PROT_WRITE, MAP_SHARED, manifest.fd, 0);
+    void *map = MAP_FAILED;
+    if (::fallocate(manifest.fd, 0, 0, firstRoom) == 0)
+        map = ::mmap(nullptr, size_t(recordsMapped), PROT_READ | PROT_WRITE, MAP_SHARED, manifest.fd, 0);
     if (map == MAP_FAILED) {
-        // Under a limit on address space, say: written then, and the
-        // zeros go again.
+        // No room ahead (a full disk, a file system without it) or no
+        // address space for it (under a limit, say): written then, and
+        // whatever room there is goes again.
         if (::ftruncate(manifest.fd, manifestEnd) != 0)
             manifest.reset();
         return;
