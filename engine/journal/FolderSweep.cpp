@@ -50,8 +50,9 @@ void sweepDropped(const char *root)
     const int rootFd = ::open(root, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (rootFd < 0)
         return;
-    alignas(dirent64) static char names[16 * 1024];
-    alignas(dirent64) static char buffer[64 * 1024];
+    // On the stack: the program may sweep from two threads at once.
+    alignas(dirent64) char names[8 * 1024];
+    alignas(dirent64) char buffer[32 * 1024];
     const std::size_t prefix = std::strlen(droppedPrefix);
     // Renaming away and deleting change the folder as it is read: read again
     // until a pass finds nothing more to delete.
