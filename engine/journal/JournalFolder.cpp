@@ -87,11 +87,13 @@ QByteArray readSmallFile(const QByteArray &path, int *error)
     return bytes;
 }
 
-int writeAll(int fd, QByteArrayView data)
+int writeAll(int fd, QByteArrayView data, off_t at)
 {
     qsizetype done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, size_t(data.size() - done));
+        const size_t left = size_t(data.size() - done);
+        const ssize_t n =
+            at < 0 ? ::write(fd, data.data() + done, left) : ::pwrite(fd, data.data() + done, left, at + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

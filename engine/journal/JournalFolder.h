@@ -52,7 +52,8 @@ inline const QByteArray ownerName = "owner";
 inline const QByteArray bytesName = "bytes";
 
 QByteArray readSmallFile(const QByteArray &path, int *error = nullptr);
-int writeAll(int fd, QByteArrayView data);
+// All of data, at the descriptor's position or, given at, from there on.
+int writeAll(int fd, QByteArrayView data, off_t at = -1);
 int syncPath(const QByteArray &path);
 
 // Why a folder on the way to path cannot hold this user's journal (it

@@ -94,22 +94,6 @@ constexpr off_t recordsMapped = 64 << 20;
 constexpr off_t firstRoom = 64 << 10;
 constexpr off_t mostRoomAtOnce = 4 << 20;
 
-int pwriteAll(int fd, QByteArrayView data, off_t at)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, size_t(data.size() - done), at + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return EIO;
-        done += n;
-    }
-    return 0;
-}
-
 } // namespace
 
 void JournalRun::Shared::mapRecords()
@@ -182,7 +166,7 @@ IoStatus JournalRun::Shared::append(const Record &record, bool syncNow, int live
             err = ::ftruncate(manifest.fd, manifestEnd) == 0 ? 0 : errno;
         }
         if (!err)
-            err = pwriteAll(manifest.fd, line, manifestEnd);
+            err = writeAll(manifest.fd, line, manifestEnd);
         if (!err && syncNow && ::fdatasync(manifest.fd) != 0)
             err = errno;
         if (err && ::ftruncate(manifest.fd, manifestEnd) != 0) {

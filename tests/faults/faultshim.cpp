@@ -326,8 +326,10 @@ ssize_t write(int fd, const void *buf, size_t count)
 }
 
 // The journal writes a record at the end it knows with pwrite(): to the
-// tests a write like any other.
-ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset)
+// tests a write like any other. Its room ahead comes from fallocate().
+namespace {
+
+ssize_t pwriteCall(const char *name, int fd, const void *buf, size_t count, off_t offset)
 {
     const Hit h = considerFd("write", fd);
     if (h.hit) {
@@ -336,39 +338,39 @@ ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset)
     }
     if (h.shortWrite && count > 1)
         count /= 2;
-    return finish(h, real<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite")(fd, buf, count, offset));
+    return finish(h, real<ssize_t (*)(int, const void *, size_t, off_t)>(name)(fd, buf, count, offset));
+}
+
+int fallocateCall(const char *name, int fd, int mode, off_t offset, off_t length)
+{
+    const Hit h = considerFd("fallocate", fd);
+    if (h.hit) {
+        errno = h.err;
+        return -1;
+    }
+    return finish(h, real<int (*)(int, int, off_t, off_t)>(name)(fd, mode, offset, length));
+}
+
+} // namespace
+
+ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset)
+{
+    return pwriteCall("pwrite", fd, buf, count, offset);
 }
 
 ssize_t pwrite64(int fd, const void *buf, size_t count, off_t offset)
 {
-    const Hit h = considerFd("write", fd);
-    if (h.hit) {
-        errno = h.err;
-        return -1;
-    }
-    if (h.shortWrite && count > 1)
-        count /= 2;
-    return finish(h, real<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64")(fd, buf, count, offset));
+    return pwriteCall("pwrite64", fd, buf, count, offset);
 }
 
 int fallocate(int fd, int mode, off_t offset, off_t length)
 {
-    const Hit h = considerFd("fallocate", fd);
-    if (h.hit) {
-        errno = h.err;
-        return -1;
-    }
-    return finish(h, real<int (*)(int, int, off_t, off_t)>("fallocate")(fd, mode, offset, length));
+    return fallocateCall("fallocate", fd, mode, offset, length);
 }
 
 int fallocate64(int fd, int mode, off_t offset, off_t length)
 {
-    const Hit h = considerFd("fallocate", fd);
-    if (h.hit) {
-        errno = h.err;
-        return -1;
-    }
-    return finish(h, real<int (*)(int, int, off_t, off_t)>("fallocate64")(fd, mode, offset, length));
+    return fallocateCall("fallocate64", fd, mode, offset, length);
 }
 
 // A file read in blocks is compared and copied with pread(): to the tests it
